@@ -1,0 +1,141 @@
+// test_zem_cli: the benchmark without a window. Runs the three tests with the
+// desktop program's schedule and prints the panel's tables, or JSON.
+#include "cli/options.h"
+#include "cli/report.h"
+#include "engine/measure_state.h"
+#include "engine/workers.h"
+#include "platform/platform_console.h"
+#include "resources/version.h"
+
+#include <cstdio>
+#include <vector>
+
+namespace {
+struct CliTest {
+    const char* name;
+    WorkerEntry entry;
+    TestTrace* trace;
+    int64_t slot_factor; // ZEM-M's slot is twice the filters'
+};
+
+const CliTest CLI_TEST_LIST[CLI_TESTS] = {
+    {"ZEM-1", int_test_worker, &measure_state.int_trace, 1},
+    {"ZEM-2", float_test_worker, &measure_state.float_trace, 1},
+    {"ZEM-M", mix_test_worker, &measure_state.mix_trace, 2},
+};
+
+constexpr int64_t PROGRESS_STEP_MS = 500;
+
+int64_t now_ms() {
+    return platform_counter_now() / (measure_state.counter_frequency / 1000);
+}
+
+void show_progress(const char* name, int64_t done_ms, int64_t slot_ms) {
+    std::fprintf(stderr, "\r%s  %6.1f s of %.1f s ", name, static_cast<double>(done_ms) / 1000.0,
+                 static_cast<double>(slot_ms) / 1000.0);
+}
+
+// Lets the running test go on for slot_ms; returns the stop signal that cut it
+// short, or 0.
+int wait_slot(const char* name, int64_t slot_ms, bool progress) {
+    const int64_t start = now_ms();
+    for (;;) {
+        int64_t done = now_ms() - start;
+        if (done >= slot_ms) {
+            return 0;
+        }
+        if (progress) {
+            show_progress(name, done, slot_ms);
+        }
+        int64_t wait =
+            progress && slot_ms - done > PROGRESS_STEP_MS ? PROGRESS_STEP_MS : slot_ms - done;
+        int signal_number = console_wait_for_stop(wait);
+        if (signal_number != 0) {
+            return signal_number;
+        }
+    }
+}
+
+// Runs one test the engine's way: flag set, worker started, flag cleared at
+// the end of the slot (or on a stop signal), worker joined.
+int run_test(const CliTest* test, int64_t slot_ms, bool progress, bool* whole_slot) {
+    *test->trace = TestTrace{0, -1, 0};
+    measure_state.running.store(1);
+    PlatformThread* worker = platform_thread_start(test->entry);
+    int signal_number = wait_slot(test->name, slot_ms, progress);
+    measure_state.running.store(0);
+    platform_thread_wait(worker);
+    platform_thread_close(worker);
+    *whole_slot = worker != nullptr && signal_number == 0;
+    if (progress) {
+        std::fputs("\r\033[K", stderr);
+    }
+    return signal_number;
+}
+
+int run_once(const CliOptions* options, bool progress, RunOutcome* outcome) {
+    bool whole[CLI_TESTS] = {};
+    int signal_number = 0;
+    for (uint32_t t = 0; t < CLI_TESTS && signal_number == 0; ++t) {
+        const CliTest* test = &CLI_TEST_LIST[t];
+        signal_number = run_test(test, options->filter_ms * test->slot_factor, progress, &whole[t]);
+    }
+    outcome->tests[0] =
+        filter_outcome(&measure_state.int_result, &measure_state.int_trace, whole[0]);
+    outcome->tests[1] =
+        filter_outcome(&measure_state.float_result, &measure_state.float_trace, whole[1]);
+    outcome->tests[2] = mix_outcome(&measure_state.mix_result, &measure_state.mix_trace, whole[2]);
+    return signal_number;
+}
+
+void print_text(const std::vector<RunOutcome>& runs, uint32_t planned) {
+    for (size_t r = 0; r < runs.size(); ++r) {
+        if (planned > 1) {
+            std::printf("Run %zu of %u\n\n", r + 1, planned);
+        }
+        print_run_tables(stdout, &runs[r]);
+    }
+    if (planned > 1 && !runs.empty()) {
+        print_summary(stdout, runs);
+    }
+}
+} // namespace
+
+int main(int argc, char** argv) {
+    CliOptions options{};
+    std::string problem;
+    if (!parse_cli_options(argc, argv, &options, &problem)) {
+        std::fprintf(stderr, "test_zem_cli: %s (see 'test_zem_cli --help')\n", problem.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(CLI_USAGE, stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::printf("test_zem_cli %s\n", ZEM_VERSION_TEXT);
+        return 0;
+    }
+
+    console_block_stop_signals();
+    if (!read_counter_frequency()) {
+        std::fputs("test_zem_cli: Counter not available on this computer\n", stderr);
+        return 1;
+    }
+    const bool progress = console_stderr_is_terminal();
+    std::vector<RunOutcome> runs;
+    int signal_number = 0;
+    for (uint32_t r = 0; r < options.repeat && signal_number == 0; ++r) {
+        RunOutcome outcome{};
+        signal_number = run_once(&options, progress, &outcome);
+        runs.push_back(outcome);
+        if (options.json) {
+            print_run_json(stdout, &outcome);
+        }
+    }
+    if (!options.json) {
+        print_text(runs, options.repeat);
+    }
+    std::fflush(stdout);
+    return signal_number == 0 ? 0 : 128 + signal_number;
+}

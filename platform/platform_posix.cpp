@@ -1,0 +1,73 @@
+// Engine operations on POSIX: CLOCK_MONOTONIC in nanoseconds, sched_yield
+// and pthreads.
+#include "platform/platform_engine.h"
+
+#include <new>
+#include <pthread.h>
+#include <sched.h>
+#include <time.h>
+
+struct PlatformThread {
+    pthread_t id;
+    WorkerEntry entry;
+};
+
+namespace {
+constexpr int64_t NANOSECONDS_PER_SECOND = 1000000000;
+
+void* thread_trampoline(void* parameter) {
+    auto* thread = static_cast<PlatformThread*>(parameter);
+    thread->entry(nullptr);
+    return nullptr;
+}
+} // namespace
+
+bool platform_counter_frequency(int64_t* frequency) {
+    timespec resolution{};
+    if (clock_getres(CLOCK_MONOTONIC, &resolution) != 0) {
+        *frequency = 0;
+        return false;
+    }
+    *frequency = NANOSECONDS_PER_SECOND;
+    return true;
+}
+
+int64_t platform_counter_now() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * NANOSECONDS_PER_SECOND + now.tv_nsec;
+}
+
+void platform_yield() {
+    sched_yield();
+}
+
+PlatformThread* platform_thread_start(WorkerEntry entry) {
+    auto* thread = new (std::nothrow) PlatformThread{};
+    if (thread == nullptr) {
+        return nullptr;
+    }
+    thread->entry = entry;
+    if (pthread_create(&thread->id, nullptr, thread_trampoline, thread) != 0) {
+        delete thread;
+        return nullptr;
+    }
+    return thread;
+}
+
+void platform_thread_wait(PlatformThread* thread) {
+    if (thread != nullptr && thread->entry != nullptr) {
+        pthread_join(thread->id, nullptr);
+        thread->entry = nullptr; // joined: a second wait returns at once
+    }
+}
+
+void platform_thread_close(PlatformThread* thread) {
+    if (thread == nullptr) {
+        return;
+    }
+    if (thread->entry != nullptr) {
+        pthread_detach(thread->id);
+    }
+    delete thread;
+}

@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# The console runner's answers to bad input, --help and --version, and a
+# stop signal in the middle of a run.
+set -u
+cli=$1
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+expect_usage_error() {
+    local err status
+    err=$("$cli" "$@" 2>&1 >/dev/null)
+    status=$?
+    [ "$status" -eq 2 ] || fail "$* exited $status, not 2"
+    [ "$(printf '%s\n' "$err" | wc -l)" -eq 1 ] || fail "$*: not one line: $err"
+    case "$err" in *--help*) ;; *) fail "$*: does not point to --help: $err" ;; esac
+}
+
+expect_usage_error --bogus
+expect_usage_error --seconds
+expect_usage_error --seconds 0
+expect_usage_error --seconds 3601
+expect_usage_error --seconds x1
+expect_usage_error --repeat 0
+expect_usage_error --repeat 1001
+expect_usage_error --repeat
+
+"$cli" --help | grep -q -- '--seconds' || fail "--help does not describe --seconds"
+"$cli" --version | grep -Eq '^test_zem_cli [0-9]+\.[0-9]+' || fail "--version"
+
+# SIGTERM during ZEM-2: ZEM-1's figures are printed, the rest null, status 143.
+out=$(mktemp)
+"$cli" --seconds 0.5 --json >"$out" 2>/dev/null &
+pid=$!
+sleep 0.8
+kill -TERM "$pid"
+wait "$pid"
+status=$?
+[ "$status" -eq 143 ] || fail "SIGTERM: exit status $status, not 143"
+grep -Eq '"zem1":\{"cycles_44100":[0-9]+' "$out" || fail "SIGTERM: ZEM-1 missing: $(cat "$out")"
+grep -q '"zemm":{"tracks_44100":null' "$out" || fail "SIGTERM: ZEM-M not null: $(cat "$out")"
+
+# SIGINT during the first test of a text run: status 130, tables printed.
+"$cli" --seconds 5 >"$out" 2>/dev/null &
+pid=$!
+sleep 0.3
+kill -INT "$pid"
+wait "$pid"
+status=$?
+[ "$status" -eq 130 ] || fail "SIGINT: exit status $status, not 130"
+grep -q 'ZEM-1 measure' "$out" || fail "SIGINT: no tables"
+rm -f "$out"
+
+echo "cli command line: $failures failed"
+[ "$failures" -eq 0 ]

@@ -1,0 +1,59 @@
+// The console runner's command line: good values and every kind of bad input.
+#include "cli/options.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+bool parse(std::vector<const char*> args, CliOptions* options, std::string* problem) {
+    args.insert(args.begin(), "test_zem_cli");
+    return parse_cli_options(static_cast<int>(args.size()), args.data(), options, problem);
+}
+} // namespace
+
+TEST(CliOptions, DefaultsAndGoodValues) {
+    CliOptions o{};
+    std::string problem;
+    ASSERT_TRUE(parse({}, &o, &problem));
+    EXPECT_EQ(o.filter_ms, 20000);
+    EXPECT_EQ(o.repeat, 1u);
+    EXPECT_FALSE(o.json);
+    ASSERT_TRUE(parse({"--seconds", "0.25", "--repeat", "1000", "--json"}, &o, &problem));
+    EXPECT_EQ(o.filter_ms, 250);
+    EXPECT_EQ(o.repeat, 1000u);
+    EXPECT_TRUE(o.json);
+    ASSERT_TRUE(parse({"--seconds", "3600"}, &o, &problem));
+    EXPECT_EQ(o.filter_ms, 3600000);
+    ASSERT_TRUE(parse({"--seconds", "0.0001"}, &o, &problem));
+    EXPECT_EQ(o.filter_ms, 1);
+}
+
+TEST(CliOptions, BadInputIsNamed) {
+    const std::vector<std::vector<const char*>> bad = {
+        {"--bogus"},
+        {"--seconds"},
+        {"--seconds", "0"},
+        {"--seconds", "-1"},
+        {"--seconds", "3600.5"},
+        {"--seconds", "abc"},
+        {"--seconds", "1e3"},
+        {"--seconds", "nan"},
+        {"--seconds", ""},
+        {"--seconds", "1.2.3"},
+        {"--repeat", "0"},
+        {"--repeat", "1001"},
+        {"--repeat", "2.5"},
+        {"--repeat", "-3"},
+        {"--repeat", "99999999999999999999"},
+        {"--repeat"},
+        {"-x"},
+        {"json"},
+    };
+    for (const auto& args : bad) {
+        CliOptions o{};
+        std::string problem;
+        EXPECT_FALSE(parse(args, &o, &problem)) << args[0];
+        EXPECT_FALSE(problem.empty()) << args[0];
+    }
+}
