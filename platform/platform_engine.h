@@ -45,3 +45,9 @@ struct AllocSeamStats {
 
 void alloc_seam_arm(uint32_t fail_at_call);
 AllocSeamStats alloc_seam_stats();
+
+// Test seam of thread creation: arming it with n makes the next n calls of
+// platform_thread_start return nullptr. Every implementation of
+// platform_thread_start asks thread_seam_take_failure() first.
+void thread_seam_arm(uint32_t failures);
+bool thread_seam_take_failure();

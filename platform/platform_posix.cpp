@@ -43,6 +43,9 @@ void platform_yield() {
 }
 
 PlatformThread* platform_thread_start(WorkerEntry entry) {
+    if (thread_seam_take_failure()) {
+        return nullptr;
+    }
     auto* thread = new (std::nothrow) PlatformThread{};
     if (thread == nullptr) {
         return nullptr;

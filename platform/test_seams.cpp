@@ -1,4 +1,5 @@
-// The allocator behind its test seam; portable, so shared by every platform.
+// The allocator behind its test seam, and the thread-creation seam; portable,
+// so shared by every platform.
 #include "platform/platform_engine.h"
 
 #include <atomic>
@@ -9,6 +10,7 @@ std::atomic<uint32_t> fail_at{0};
 std::atomic<uint32_t> calls{0};
 std::atomic<uint32_t> failures{0};
 std::atomic<int32_t> live{0};
+std::atomic<uint32_t> thread_failures{0};
 } // namespace
 
 void alloc_seam_arm(uint32_t fail_at_call) {
@@ -44,4 +46,18 @@ void platform_free(void* block) {
     }
     live.fetch_sub(1);
     std::free(block);
+}
+
+void thread_seam_arm(uint32_t failures) {
+    thread_failures.store(failures);
+}
+
+bool thread_seam_take_failure() {
+    uint32_t left = thread_failures.load();
+    while (left > 0) {
+        if (thread_failures.compare_exchange_weak(left, left - 1)) {
+            return true;
+        }
+    }
+    return false;
 }
