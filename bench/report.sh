@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the kernel benchmarks and prints their report as markdown: the date,
 # the processor, the load on the machine, then the tables. Every figure is the
-# best of 30 runs of at least 10 ms each, so a busy moment of the machine
-# costs little; run it on an idle machine all the same (see the load shown).
+# best of 30 runs of at least 10 ms each, the runs of all benchmarks shuffled
+# together, so that a busy moment of the machine costs little and touches all
+# figures alike; run it on an idle machine all the same (see the load shown).
 # Google Benchmark's own lines go to build/bench/zem_bench.log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,10 +20,11 @@ echo "### Kernel benchmark, $(date -u '+%Y-%m-%d %H:%M UTC')"
 echo
 echo "Processor: $processor, $(nproc) logical cores; Linux $(uname -r)."
 echo "Load average (1, 5, 15 min) before the run: $(load)."
-echo "Each figure: the best of 30 runs of at least 10 ms. Cycles are core cycles,"
-echo "counted by a chain of dependent adds (one cycle each)."
+echo "Each figure: the best of 30 runs of at least 10 ms, all runs shuffled together."
+echo "Cycles are core cycles, counted by a chain of dependent adds (one cycle each)."
 echo
 build/bench/bench/zem_bench --benchmark_min_time=0.01 --benchmark_repetitions=30 \
+    --benchmark_enable_random_interleaving=true \
     "$@" 2>build/bench/zem_bench.log
 echo
 echo "Load average after the run: $(load)."
