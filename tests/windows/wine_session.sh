@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the Windows tests: a throw-away 64-bit Wine installation and,
 # for the program's tests, a virtual X display with a window manager.
 #
@@ -47,7 +48,8 @@ x_session_start() {
         rm -f "$display_file"
         return 1
     fi
-    export DISPLAY=":$(head -n 1 "$display_file")"
+    DISPLAY=":$(head -n 1 "$display_file")"
+    export DISPLAY
     rm -f "$display_file"
     openbox >/dev/null 2>&1 &
     session_openbox=$!
