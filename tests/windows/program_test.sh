@@ -147,10 +147,11 @@ if wait_until 3 window_shown about; then # a box would be up well within this
     dismiss about
 fi
 
-# The run ends after about 80 s: bar gone, figures in every block.
-run_over() { capture && ! is_white 280 50 && ! is_black 7 50; }
+# The run ends after about 80 s: bar gone, figures in every block. (A repaint
+# during the run would hide the bar too, but the ZEM-M figures come only with
+# the repaint that ends the run.)
+run_over() { capture && cells_have_text 2 && ! is_white 280 50 && ! is_black 7 50; }
 if wait_until 150 run_over; then
-    wait_until 10 eval 'capture && cells_have_text 2'
     keep_shot after-run
     check_panel_frames "after the run"
     for block in 0 1 2; do
