@@ -28,7 +28,8 @@ ensure_packages "${packages[@]}"
 build_one() { # architecture, output folder, build the tests?
     local build="build/windows-$1"
     cmake -S . -B "$build" -G Ninja --no-warn-unused-cli \
-        -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$1.cmake" -DCMAKE_BUILD_TYPE=Release -DZEM_BUILD_TESTS="$3" -DZEM_BUILD_BENCH=OFF >/dev/null
+        -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$1.cmake" -DCMAKE_BUILD_TYPE=Release \
+        -DZEM_BUILD_TESTS="$3" -DZEM_BUILD_BENCH=OFF >/dev/null
     cmake --build "$build"
     mkdir -p "out/$2"
     cp "$build/Test_ZEM.exe" "out/$2/Test_ZEM.exe"
