@@ -11,7 +11,9 @@
 //   - The window manager's close request and timers post MESSAGE_CLOSE and
 //     MESSAGE_TIMER to a queue read by platform_get_message, which runs
 //     Fl::wait while the queue is empty. A timer has at most one message
-//     waiting, and killing it removes that message.
+//     waiting, and killing it removes that message. Fl::wait runs timeout
+//     callbacks before it blocks, so a post also writes a byte to a pipe
+//     that FLTK watches: Fl::wait returns at once instead of a period later.
 //   - A disabled window: an event-dispatch filter drops every mouse and
 //     keyboard event aimed at it, so neither it nor its buttons see input.
 //   - The outer size asked for is that of a classic Win32 dialog frame; the
@@ -30,7 +32,9 @@
 #include <X11/Xutil.h>
 
 #include <cstring>
+#include <fcntl.h>
 #include <new>
+#include <unistd.h>
 
 namespace {
 constexpr int32_t CLASSIC_DIALOG_FRAME = 3; // each side
@@ -83,6 +87,7 @@ size_t class_count = 0;
 PlatformWindow* top_windows[MAX_TOP_WINDOWS];
 TimerSlot timer_slots[MAX_TIMERS];
 MessageQueue queue{};
+int wake_pipe[2] = {-1, -1};
 
 class TopWindow : public Fl_Double_Window {
   public:
@@ -103,6 +108,27 @@ class TopWindow : public Fl_Double_Window {
 
 // ---- messages
 
+void drain_wake_pipe(FL_SOCKET fd, void*) {
+    char bytes[64];
+    while (read(fd, bytes, sizeof bytes) > 0) {
+    }
+}
+
+// Makes the Fl::wait in progress, or the next one, return without blocking.
+void wake_message_loop() {
+    if (wake_pipe[1] < 0) {
+        if (pipe2(wake_pipe, O_NONBLOCK | O_CLOEXEC) != 0) {
+            wake_pipe[0] = wake_pipe[1] = -1;
+            return;
+        }
+        Fl::add_fd(wake_pipe[0], FL_READ, drain_wake_pipe);
+    }
+    const char byte = 0;
+    if (write(wake_pipe[1], &byte, 1) < 0) {
+        return; // the pipe is full: the loop is awake already
+    }
+}
+
 bool post_message(PlatformWindow* window, uint32_t message, uintptr_t wparam, intptr_t lparam) {
     if (queue.count == QUEUE_CAPACITY) {
         return false;
@@ -110,6 +136,7 @@ bool post_message(PlatformWindow* window, uint32_t message, uintptr_t wparam, in
     queue.items[(queue.head + queue.count) % QUEUE_CAPACITY] =
         PlatformMessage{window, message, wparam, lparam};
     queue.count += 1;
+    wake_message_loop();
     return true;
 }
 
@@ -459,6 +486,7 @@ void platform_dispatch_message(const PlatformMessage* message) {
 void platform_post_quit_message(int32_t code) {
     queue.quit_posted = true;
     queue.quit_code = code;
+    wake_message_loop();
 }
 
 uintptr_t platform_set_timer(WindowHandle window, uintptr_t id, uint32_t period_ms) {
