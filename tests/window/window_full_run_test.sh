@@ -24,11 +24,8 @@ save_window window-before.png
 pressed=$(now_ms)
 click 75 20
 wait_until 5 bar_shown || fail "no progress bar after TEST"
-run_over() {
-    screenshot && [ "$(progress_fill)" -eq 0 ]
-}
 # Looked at every 2 s, not to take the processor from the tests.
-wait_polling 2 200 run_over || fail "the run did not end within 200 s"
+wait_polling 2 200 bar_gone || fail "the run did not end within 200 s"
 echo "run over $((($(now_ms) - pressed) / 1000)) s after TEST"
 save_window window-after.png
 

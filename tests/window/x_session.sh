@@ -176,6 +176,13 @@ bar_shown() {
     screenshot && [ "$(progress_fill)" -gt 0 ]
 }
 
+# The bar's place shows the picture again. (Not merely "no bar": a
+# screenshot can fall between the bar's white fill and its frame.)
+bar_gone() {
+    screenshot && [ "$(pixel 5 50)" = "$(gradient 5 50)" ] &&
+        [ "$(pixel 100 50)" = "$(gradient 100 50)" ]
+}
+
 click() {
     xdotool mousemove --window "$WID" "$1" "$2" click 1
 }
@@ -205,7 +212,10 @@ check_about_box() {
     fi
     local box
     box=$(about_box)
-    wait_until 20 focused_on "$box" || fail "$1: the about box did not get the focus"
+    if ! wait_until 5 focused_on "$box"; then
+        xdotool windowactivate "$box" 2>/dev/null
+        wait_until 15 focused_on "$box" || fail "$1: the about box did not get the focus"
+    fi
     xdotool key Return
     wait_until 20 about_box_gone || fail "$1: Return did not close the about box"
 }
