@@ -7,6 +7,7 @@ find_library(FLTK_LIBRARY fltk REQUIRED)
 
 add_library(zem_window_fltk STATIC
   platform/window_fltk.cpp
+  platform/message_loop_fltk.cpp
   platform/draw_fltk.cpp
   platform/message_box_fltk.cpp)
 target_include_directories(zem_window_fltk PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})

@@ -56,6 +56,8 @@ struct PlatformWindow {
     DrawContext window_dc; // handed out by platform_get_dc
 };
 
+// Queues a message for platform_get_message; false when the queue is full.
+bool fltk_post_message(PlatformWindow* window, uint32_t message, uintptr_t wparam, intptr_t lparam);
 // A context's state on begin-paint or get-dc: black pen, white brush,
 // default font, black text on an opaque background.
 void fltk_reset_dc(DrawContext* dc, PlatformWindow* window);
