@@ -33,6 +33,13 @@ else
     has "$headers" "^Magic[[:space:]]+020b" || fail "optional header is not PE32+"
     has "$headers" "^[[:space:]]+HIGH_ENTROPY_VA" || fail "no high-entropy ASLR"
 fi
+if [ "$arch" = i686 ]; then
+    # Windows calls the window procedure with the callee popping its 16 bytes
+    # of arguments (__stdcall, decorated @16); any other convention would
+    # corrupt the stack on every message.
+    has "$("$tools-nm" "$exe")" " __Z13main_wnd_proc[A-Za-z0-9_]*@16\$" ||
+        fail "main_wnd_proc is not a __stdcall procedure of 16 bytes of arguments"
+fi
 has "$headers" "^Subsystem[[:space:]]+00000002" || fail "not the Windows GUI subsystem"
 has "$headers" "^[[:space:]]+DYNAMIC_BASE" || fail "no ASLR (DYNAMIC_BASE)"
 has "$headers" "^[[:space:]]+NX_COMPAT" || fail "no DEP (NX_COMPAT)"
