@@ -158,6 +158,11 @@ TEST_F(Sequencer, CancelInEveryPhaseKillsTheTimerJoinsTheWorkerAndLeavesTheWindo
         EXPECT_EQ(measure_state.running.load(), 0);
         // A joined worker has marked its test finished.
         EXPECT_EQ(finished_tests() > finished_before, had_worker) << "after " << ticks;
+        if (ticks == 81) {
+            // The mix worker was still preparing its tracks: the cancel
+            // waited for that, and the worker then did no unit.
+            EXPECT_EQ(measure_state.mix_trace.blocks, 0u);
+        }
 
         cancel_test_run(window);
         EXPECT_EQ(take_calls(), Calls{}) << "second cancel after " << ticks << " ticks";
