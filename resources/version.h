@@ -14,5 +14,5 @@
 #define ZEM_FILE_NAME "Test_ZEM.exe"
 #define ZEM_WINDOW_TITLE "Test ZEM (Dorvantic)"
 #define ZEM_COMMENTS "Measures how much real-time digital-audio processing this processor sustains."
-#define ZEM_COMPANY_NAME "The Test ZEM developers"
-#define ZEM_LEGAL_COPYRIGHT "Copyright (C) The Test ZEM developers"
+#define ZEM_COMPANY_NAME "Dorvantic"
+#define ZEM_LEGAL_COPYRIGHT "Copyright (C) Dorvantic"
