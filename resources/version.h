@@ -13,3 +13,6 @@
 #define ZEM_FILE_DESCRIPTION "Test ZEM."
 #define ZEM_FILE_NAME "Test_ZEM.exe"
 #define ZEM_WINDOW_TITLE "Test ZEM (Dorvantic)"
+#define ZEM_COMMENTS "Measures how much real-time digital-audio processing this processor sustains."
+#define ZEM_COMPANY_NAME "Dorvantic"
+#define ZEM_LEGAL_COPYRIGHT "Copyright (C) Dorvantic"

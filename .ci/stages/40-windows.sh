@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Windows program: Test_ZEM.exe cross-built for 32-bit and 64-bit Windows,
+# static checks of both, then the engine's tests and the 64-bit program under
+# Wine (64-bit Wine only: 32-bit Linux programs do not run on this kind of
+# machine).
+set -uo pipefail
+cd "$(dirname "$0")/../.." || exit 1
+source .ci/ensure-packages.sh
+ensure_packages cmake ninja-build g++ googletest g++-mingw-w64-i686-posix \
+    g++-mingw-w64-x86-64-posix wine64 fonts-wine fonts-liberation libxrender1 libxcursor1 \
+    libxi6 libxrandr2 libxinerama1 libxcomposite1 libxfixes3 xvfb openbox xdotool x11-utils \
+    imagemagick || exit 1
+
+cmake/build-windows.sh --with-tests || exit 1
+
+failed=()
+check() { # name, command...
+    local name=$1
+    shift
+    echo "--- $name"
+    "$@" || failed+=("$name")
+}
+check "32-bit executable" tests/windows/exe_check.sh out/win32/Test_ZEM.exe i686
+check "64-bit executable" tests/windows/exe_check.sh out/win64/Test_ZEM.exe x86_64
+check "engine tests under Wine" tests/windows/engine_tests.sh \
+    build/windows-x86_64/tests/engine_tests.exe
+check "program under Wine" tests/windows/program_test.sh out/win64/Test_ZEM.exe
+
+[ "${#failed[@]}" -eq 0 ] || echo "failed: ${failed[*]}"
+[ "${#failed[@]}" -eq 0 ]

@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds Test_ZEM.exe for 32-bit and for 64-bit Windows with Debian's
+# MinGW-w64 cross compilers and copies them to out/win32/ and out/win64/.
+#
+#   cmake/build-windows.sh [--with-tests]
+#
+# --with-tests also builds the engine's unit tests for 64-bit Windows
+# (build/windows-x86_64/tests/engine_tests.exe; they need the googletest
+# package's sources).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source .ci/ensure-packages.sh
+
+tests=OFF
+case "${1:-}" in
+--with-tests) tests=ON ;;
+"") ;;
+*)
+    echo "usage: cmake/build-windows.sh [--with-tests]" >&2
+    exit 2
+    ;;
+esac
+
+packages=(cmake ninja-build g++ g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix)
+[ "$tests" = OFF ] || packages+=(googletest)
+ensure_packages "${packages[@]}"
+
+build_one() { # architecture, output folder, build the tests?
+    local build="build/windows-$1"
+    cmake -S . -B "$build" -G Ninja --no-warn-unused-cli \
+        -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$1.cmake" -DCMAKE_BUILD_TYPE=Release \
+        -DZEM_BUILD_TESTS="$3" -DZEM_BUILD_BENCH=OFF >/dev/null
+    cmake --build "$build"
+    mkdir -p "out/$2"
+    cp "$build/Test_ZEM.exe" "out/$2/Test_ZEM.exe"
+    echo "out/$2/Test_ZEM.exe"
+}
+
+build_one i686 win32 OFF
+build_one x86_64 win64 "$tests"

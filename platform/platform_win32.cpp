@@ -1,0 +1,81 @@
+// Engine operations on Windows: the performance counter, Sleep(0) as the
+// yield, and Win32 threads.
+#include "platform/platform_engine.h"
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+#include <new>
+
+struct PlatformThread {
+    HANDLE handle;
+};
+
+namespace {
+// What the new thread is to run. The thread owns this record and frees it on
+// entry, so that it never depends on the PlatformThread its starter keeps.
+struct ThreadStart {
+    WorkerEntry entry;
+};
+
+DWORD WINAPI thread_trampoline(LPVOID parameter) {
+    auto* start = static_cast<ThreadStart*>(parameter);
+    WorkerEntry entry = start->entry;
+    delete start;
+    return static_cast<DWORD>(entry(nullptr));
+}
+} // namespace
+
+bool platform_counter_frequency(int64_t* frequency) {
+    LARGE_INTEGER ticks_per_second{};
+    if (!QueryPerformanceFrequency(&ticks_per_second) || ticks_per_second.QuadPart <= 0) {
+        *frequency = 0;
+        return false;
+    }
+    *frequency = ticks_per_second.QuadPart;
+    return true;
+}
+
+int64_t platform_counter_now() {
+    LARGE_INTEGER now{};
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+void platform_yield() {
+    Sleep(0);
+}
+
+PlatformThread* platform_thread_start(WorkerEntry entry) {
+    if (thread_seam_take_failure()) {
+        return nullptr;
+    }
+    auto* thread = new (std::nothrow) PlatformThread{};
+    auto* start = new (std::nothrow) ThreadStart{entry};
+    if (thread == nullptr || start == nullptr) {
+        delete thread;
+        delete start;
+        return nullptr;
+    }
+    thread->handle = CreateThread(nullptr, 0, thread_trampoline, start, 0, nullptr);
+    if (thread->handle == nullptr) {
+        delete thread;
+        delete start;
+        return nullptr;
+    }
+    return thread;
+}
+
+void platform_thread_wait(PlatformThread* thread) {
+    if (thread != nullptr) {
+        WaitForSingleObject(thread->handle, INFINITE);
+    }
+}
+
+void platform_thread_close(PlatformThread* thread) {
+    if (thread == nullptr) {
+        return;
+    }
+    CloseHandle(thread->handle);
+    delete thread;
+}
