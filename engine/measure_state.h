@@ -56,9 +56,13 @@ extern MeasureState measure_state;
 // stored) when the platform has no high-resolution counter.
 bool read_counter_frequency();
 
-// True while the worker should go on: the run flag equals exactly 1.
+// True while the worker should go on: the run flag equals exactly 1. The
+// load acquires: a worker that sees the flag drop also sees everything the
+// interface thread did before clearing it, such as reading this test's
+// result block for a paint, so the worker's later write of that block is
+// ordered after the read. On x86 it is the same plain load as a relaxed one.
 inline bool keep_running() {
-    return measure_state.running.load(std::memory_order_relaxed) == 1;
+    return measure_state.running.load(std::memory_order_acquire) == 1;
 }
 
 // Whole milliseconds between two counter reads; false when no figure can be
