@@ -22,6 +22,15 @@ check() { # name, command...
 }
 check "32-bit executable" tests/windows/exe_check.sh out/win32/Test_ZEM.exe i686
 check "64-bit executable" tests/windows/exe_check.sh out/win64/Test_ZEM.exe x86_64
+# The kernels inside both builds, read back with the MinGW disassembler by the
+# same checker as the Linux build's (built natively, by stage 10 or here).
+checker=build/native/tests/kernel_disasm/kernel_disasm_check
+[ -x "$checker" ] || { cmake -S . -B build/native -G Ninja >/dev/null &&
+    cmake --build build/native --target kernel_disasm_check >/dev/null; }
+for arch in i686 x86_64; do
+    check "$arch kernels" "$checker" "$arch-w64-mingw32-objdump" \
+        build/windows-$arch/CMakeFiles/zem_kernels.dir/engine/kernels/*.obj
+done
 check "engine tests under Wine" tests/windows/engine_tests.sh \
     build/windows-x86_64/tests/engine_tests.exe
 check "program under Wine" tests/windows/program_test.sh out/win64/Test_ZEM.exe
