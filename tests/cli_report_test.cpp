@@ -8,15 +8,20 @@
 #include <string>
 
 namespace {
-std::string printed(void (*print)(FILE*, const RunOutcome*), const RunOutcome* run) {
+// What `print` writes to a stream, as a string.
+template <typename Print> std::string printed_by(Print print) {
     char* buffer = nullptr;
     size_t size = 0;
     FILE* out = open_memstream(&buffer, &size);
-    print(out, run);
+    print(out);
     std::fclose(out);
     std::string text(buffer, size);
     std::free(buffer);
     return text;
+}
+
+std::string printed(void (*print)(FILE*, const RunOutcome*), const RunOutcome* run) {
+    return printed_by([print, run](FILE* out) { print(out, run); });
 }
 
 RunOutcome sample_run() {
@@ -70,13 +75,7 @@ TEST(CliReport, SummaryGivesMinimumMedianMaximumOfStoredFigures) {
     runs[2].tests[0].figures[0] = 40;
     runs[3].tests[0].completed = false; // not counted
     runs[3].tests[0].figures[0] = 1;
-    char* buffer = nullptr;
-    size_t size = 0;
-    FILE* out = open_memstream(&buffer, &size);
-    print_summary(out, runs);
-    std::fclose(out);
-    std::string text(buffer, size);
-    std::free(buffer);
+    std::string text = printed_by([&runs](FILE* out) { print_summary(out, runs); });
     EXPECT_NE(text.find("Over 4 runs"), std::string::npos);
     EXPECT_NE(text.find("mono 44100 Hz   | 40 / 58 / 61 cycles/smp."), std::string::npos);
     EXPECT_NE(text.find("Transfer Rate   | 2288 / 2288 / 2288 Mfloat/s"), std::string::npos);
