@@ -56,8 +56,8 @@ MixBus* mix_bus() {
                 std::fprintf(stderr, "out of memory for the mix buffers\n");
                 std::exit(1);
             }
-            fill_track(mix.tracks[t], t);
         }
+        fill_tracks(mix.tracks);
     }
     return &mix;
 }

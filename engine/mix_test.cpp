@@ -51,9 +51,7 @@ uint32_t mix_test_worker(void* /*parameter*/) {
     if (!allocate_mix_buffers(&mix)) {
         return 0;
     }
-    for (uint32_t t = 0; t < MIX_TRACKS; ++t) {
-        fill_track(mix.tracks[t], t);
-    }
+    fill_tracks(mix.tracks);
 
     TimedLoop loop = run_timed_loop([&mix] { mix_next_block(&mix); });
 

@@ -28,12 +28,14 @@ void fill_float_signal(float* table) {
     }
 }
 
-void fill_track(float* track, uint32_t track_number) {
+void fill_tracks(float* const tracks[MIX_TRACKS]) {
     const double step = static_cast<double>(TRACK_STEP);
     const double amplitude = static_cast<double>(SIGNAL_AMPLITUDE);
     for (uint32_t l = 0; l < TRACK_SAMPLES; ++l) {
-        double phase = static_cast<double>(l * track_number) * step;
-        track[l] = static_cast<float>(std::sin(phase) * amplitude);
+        for (uint32_t m = 0; m < MIX_TRACKS; ++m) {
+            double phase = static_cast<double>(l * m) * step;
+            tracks[m][l] = static_cast<float>(std::sin(phase) * amplitude);
+        }
     }
 }
 

@@ -14,8 +14,12 @@ extern const float TRACK_GAIN;             // 0.1 in single precision
 void fill_int_signal(int32_t* table);
 // input[i] = sin(i * 0.0002f) * 0.5, rounded to single precision.
 void fill_float_signal(float* table);
-// track m, sample l = sin(l * m * 0.0001f) * 0.5, for l < TRACK_SAMPLES.
-void fill_track(float* track, uint32_t track_number);
+// track m, sample l = sin(l * m * 0.0001f) * 0.5, for l < TRACK_SAMPLES and
+// m < MIX_TRACKS. The tracks are written sample by sample across all of them
+// (l outer, m inner): the order in which their pages are first touched decides
+// where they lie in physical memory, and so how the 64 streams share the
+// caches while they are mixed.
+void fill_tracks(float* const tracks[MIX_TRACKS]);
 
 // Q15 coefficient from a factor: trunc(factor * 32767), 16383 for 0.5.
 int32_t q15_from_factor(float factor);

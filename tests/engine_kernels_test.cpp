@@ -50,14 +50,32 @@ TEST(Signals, FloatTableReachesExactlyHalf) {
     EXPECT_EQ(*std::min_element(table.begin(), table.end()), -0.5f);
 }
 
+namespace {
+// The 64 tracks, filled as the mix test fills them.
+struct Tracks {
+    std::vector<std::vector<float>> samples =
+        std::vector<std::vector<float>>(MIX_TRACKS, std::vector<float>(TRACK_SAMPLES, 1.0f));
+    float* pointers[MIX_TRACKS] = {};
+    Tracks() {
+        for (uint32_t t = 0; t < MIX_TRACKS; ++t) {
+            pointers[t] = samples[t].data();
+        }
+        fill_tracks(pointers);
+    }
+};
+} // namespace
+
 TEST(Signals, TrackZeroIsSilentAndOthersAreSines) {
-    std::vector<float> track(TRACK_SAMPLES, 1.0f);
-    fill_track(track.data(), 0);
-    EXPECT_TRUE(std::all_of(track.begin(), track.end(), [](float v) { return v == 0.0f; }));
-    fill_track(track.data(), 63);
-    EXPECT_EQ(track[0], 0.0f);
-    EXPECT_FLOAT_EQ(track[1000], static_cast<float>(std::sin(63000.0 * 0.0001f) * 0.5));
-    EXPECT_LE(*std::max_element(track.begin(), track.end()), 0.5f);
+    Tracks tracks;
+    const std::vector<float>& silent = tracks.samples[0];
+    EXPECT_TRUE(std::all_of(silent.begin(), silent.end(), [](float v) { return v == 0.0f; }));
+    const std::vector<float>& last = tracks.samples[63];
+    EXPECT_EQ(last[0], 0.0f);
+    EXPECT_EQ(last[1000],
+              static_cast<float>(std::sin(63000.0 * static_cast<double>(0.0001f)) * 0.5));
+    EXPECT_EQ(tracks.samples[5][TRACK_SAMPLES - 1],
+              static_cast<float>(std::sin(511995.0 * static_cast<double>(0.0001f)) * 0.5));
+    EXPECT_LE(*std::max_element(last.begin(), last.end()), 0.5f);
     EXPECT_EQ(TRACK_GAIN, 0.1f);
 }
 
@@ -180,18 +198,17 @@ TEST(MixKernels, MixAddScalesTheTrackIntoTheBus) {
 
 TEST(MixKernels, WalkReturnsToBlockZeroAfter200BlocksAndRemixesIt) {
     MixBus mix{};
-    std::vector<std::vector<float>> tracks(MIX_TRACKS, std::vector<float>(TRACK_SAMPLES));
+    Tracks tracks;
     std::vector<float> bus(TRACK_SAMPLES, 99.0f);
     mix.bus = bus.data();
     for (uint32_t t = 0; t < MIX_TRACKS; ++t) {
-        fill_track(tracks[t].data(), t);
-        mix.tracks[t] = tracks[t].data();
+        mix.tracks[t] = tracks.pointers[t];
         mix.gains[t] = TRACK_GAIN;
     }
     std::vector<float> expected(TRACK_SAMPLES, 0.0f);
     for (uint32_t t = 0; t < MIX_TRACKS; ++t) {
         for (uint32_t l = 0; l < TRACK_SAMPLES; ++l) {
-            expected[l] = expected[l] + tracks[t][l] * TRACK_GAIN;
+            expected[l] = expected[l] + tracks.samples[t][l] * TRACK_GAIN;
         }
     }
     for (uint32_t b = 0; b < BUS_BLOCKS; ++b) {
