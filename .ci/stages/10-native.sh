@@ -8,7 +8,7 @@ source "$(dirname "$0")/../ensure-packages.sh"
 ensure_packages cmake ninja-build g++ libgtest-dev libbenchmark-dev \
     libfltk1.3-dev fonts-liberation \
     xvfb openbox xdotool x11-utils wmctrl imagemagick \
-    dpkg-dev desktop-file-utils
+    dpkg-dev desktop-file-utils file
 cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Release
 cmake --build build/native
 ctest --test-dir build/native --output-on-failure
