@@ -25,8 +25,11 @@ check "64-bit executable" tests/windows/exe_check.sh out/win64/Test_ZEM.exe x86_
 # The kernels inside both builds, read back with the MinGW disassembler by the
 # same checker as the Linux build's (built natively, by stage 10 or here).
 checker=build/native/tests/kernel_disasm/kernel_disasm_check
-[ -x "$checker" ] || { cmake -S . -B build/native -G Ninja >/dev/null &&
-    cmake --build build/native --target kernel_disasm_check >/dev/null; }
+if [ ! -x "$checker" ]; then
+    ensure_packages libgtest-dev libfltk1.3-dev || exit 1
+    cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null &&
+        cmake --build build/native --target kernel_disasm_check >/dev/null
+fi
 for arch in i686 x86_64; do
     check "$arch kernels" "$checker" "$arch-w64-mingw32-objdump" \
         build/windows-$arch/CMakeFiles/zem_kernels.dir/engine/kernels/*.obj
