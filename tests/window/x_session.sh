@@ -97,20 +97,33 @@ start_x_session() {
     }
 }
 
+# The main window is up, or the program has ended (and will never show it).
+window_or_exit() {
+    find_main_window || process_gone "$APP_PID"
+}
+
 find_main_window() {
     WID=$(xdotool search --onlyvisible --classname '^w_principale$' 2>/dev/null | head -n 1)
     [ -n "$WID" ]
 }
 
 # Starts test_zem (with arguments it must ignore) and waits until its window
-# shows the results panel.
+# shows the results panel. The first start on a new machine may have to build
+# the font caches first, hence the long deadline.
 start_program() {
     "$APP" --bogus argument >"$WORK/app.log" 2>&1 &
     APP_PID=$!
-    wait_until 20 find_main_window || {
-        echo "FAIL: no main window: $(cat "$WORK/app.log")"
+    wait_until 90 window_or_exit || true
+    if ! find_main_window; then
+        local state="still running"
+        if process_gone "$APP_PID"; then
+            wait "$APP_PID"
+            state="exited with status $?"
+            APP_PID=""
+        fi
+        echo "FAIL: no main window (test_zem $state): $(cat "$WORK/app.log")"
         exit 1
-    }
+    fi
     wait_until 20 panel_painted || {
         echo "FAIL: the panel was never painted"
         exit 1
