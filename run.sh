@@ -7,19 +7,18 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source .ci/ensure-packages.sh
 ensure_packages cmake ninja-build g++ libfltk1.3-dev fonts-liberation
-cmake -S . -B build/run -G Ninja -DCMAKE_BUILD_TYPE=Release -DZEM_BUILD_TESTS=OFF \
-    -DZEM_BUILD_BENCH=OFF >/dev/null
-cmake --build build/run --target test_zem test_zem_cli >/dev/null
+cmake --preset program >/dev/null
+cmake --build --preset program --target test_zem test_zem_cli >/dev/null
 
 if [ "$#" -eq 0 ]; then
     if [ -z "${DISPLAY:-}" ]; then
         echo "run.sh: no X display (DISPLAY is not set): running the console benchmark instead" >&2
     else
         status=0
-        build/run/test_zem || status=$?
+        build/program/desktop/test_zem || status=$?
         # test_zem exits 1 only when it cannot open the display, after saying so.
         [ "$status" -eq 1 ] || exit "$status"
         echo "run.sh: running the console benchmark instead" >&2
     fi
 fi
-exec build/run/cli/test_zem_cli "$@"
+exec build/program/cli/test_zem_cli "$@"

@@ -2,7 +2,7 @@
 # Builds everything and runs every test: each stage under .ci/stages installs
 # what it needs, builds under build/ and runs its tests.
 set -uo pipefail
-cd "$(dirname "$0")"
+cd "$(dirname "$0")" || exit 1
 passed=0
 failed=0
 failed_names=()

@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the stage scripts: installs the Debian packages named that are
 # missing, unattended, refreshing the package lists once first.
 ensure_packages() {

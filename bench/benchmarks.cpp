@@ -227,7 +227,7 @@ void bench_loop_mix(benchmark::State& state) {
 void bench_mix_preparation(benchmark::State& state) {
     measure_state.running.store(0);
     for (auto _ : state) {
-        mix_test_worker(nullptr);
+        mix_worker(nullptr);
     }
 }
 

@@ -9,8 +9,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source .ci/ensure-packages.sh
 ensure_packages cmake ninja-build g++ libbenchmark-dev
-cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DZEM_BUILD_TESTS=OFF >/dev/null
-cmake --build build/bench --target zem_bench >/dev/null
+cmake --preset bench >/dev/null
+cmake --build --preset bench --target zem_bench >/dev/null
 
 processor=$(grep -m1 -E '^model name' /proc/cpuinfo 2>/dev/null | cut -d: -f2- | sed 's/^ *//')
 [ -n "$processor" ] || processor=$(uname -m)

@@ -3,7 +3,7 @@
 #include "bench/benchmarks.h"
 #include "bench/chains.h"
 #include "engine/measure_state.h"
-#include "engine/test_signals.h"
+#include "engine/signals.h"
 
 namespace {
 constexpr double TRACK_BLOCK_BYTES = BLOCK_SAMPLES * sizeof(float);

@@ -3,7 +3,6 @@
 #include "cli/options.h"
 #include "cli/report.h"
 #include "engine/measure_state.h"
-#include "engine/workers.h"
 #include "platform/platform_console.h"
 #include "resources/version.h"
 
@@ -11,18 +10,8 @@
 #include <vector>
 
 namespace {
-struct CliTest {
-    const char* name;
-    WorkerEntry entry;
-    TestTrace* trace;
-    int64_t slot_factor; // ZEM-M's slot is twice the filters'
-};
-
-const CliTest CLI_TEST_LIST[CLI_TESTS] = {
-    {"ZEM-1", int_test_worker, &measure_state.int_trace, 1},
-    {"ZEM-2", float_test_worker, &measure_state.float_trace, 1},
-    {"ZEM-M", mix_test_worker, &measure_state.mix_trace, 2},
-};
+LoopTrace* const TRACES[SCHEDULED_TESTS] = {&measure_state.int_trace, &measure_state.float_trace,
+                                            &measure_state.mix_trace};
 
 constexpr int64_t PROGRESS_STEP_MS = 500;
 
@@ -56,16 +45,13 @@ int wait_slot(const char* name, int64_t slot_ms, bool progress) {
     }
 }
 
-// Runs one test the engine's way: flag set, worker started, flag cleared at
-// the end of the slot (or on a stop signal), worker joined.
-int run_test(const CliTest* test, int64_t slot_ms, bool progress, bool* whole_slot) {
-    *test->trace = TestTrace{0, -1, 0};
-    measure_state.running.store(1);
-    PlatformThread* worker = platform_thread_start(test->entry);
+// Runs one test for its slot, or until a stop signal; returns the signal, or 0.
+int run_test(uint32_t index, int64_t slot_ms, bool progress, bool* whole_slot) {
+    const ScheduledTest* test = &RUN_SCHEDULE[index];
+    *TRACES[index] = LoopTrace{0, -1, 0};
+    PlatformThread* worker = worker_start(test->entry);
     int signal_number = wait_slot(test->name, slot_ms, progress);
-    measure_state.running.store(0);
-    platform_thread_wait(worker);
-    platform_thread_close(worker);
+    worker_stop(worker);
     *whole_slot = worker != nullptr && signal_number == 0;
     if (progress) {
         std::fputs("\r\033[K", stderr);
@@ -73,22 +59,18 @@ int run_test(const CliTest* test, int64_t slot_ms, bool progress, bool* whole_sl
     return signal_number;
 }
 
-int run_once(const CliOptions* options, bool progress, RunOutcome* outcome) {
-    bool whole[CLI_TESTS] = {};
+int run_once(const CliOptions* options, bool progress, RunRecord* run) {
+    bool whole[SCHEDULED_TESTS] = {};
     int signal_number = 0;
-    for (uint32_t t = 0; t < CLI_TESTS && signal_number == 0; ++t) {
-        const CliTest* test = &CLI_TEST_LIST[t];
-        signal_number = run_test(test, options->filter_ms * test->slot_factor, progress, &whole[t]);
+    for (uint32_t t = 0; t < SCHEDULED_TESTS && signal_number == 0; ++t) {
+        signal_number =
+            run_test(t, options->filter_ms * RUN_SCHEDULE[t].slot_units, progress, &whole[t]);
     }
-    outcome->tests[0] =
-        filter_outcome(&measure_state.int_result, &measure_state.int_trace, whole[0]);
-    outcome->tests[1] =
-        filter_outcome(&measure_state.float_result, &measure_state.float_trace, whole[1]);
-    outcome->tests[2] = mix_outcome(&measure_state.mix_result, &measure_state.mix_trace, whole[2]);
+    *run = take_run_record(&measure_state, whole);
     return signal_number;
 }
 
-void print_text(const std::vector<RunOutcome>& runs, uint32_t planned) {
+void print_text(const std::vector<RunRecord>& runs, uint32_t planned) {
     for (size_t r = 0; r < runs.size(); ++r) {
         if (planned > 1) {
             std::printf("Run %zu of %u\n\n", r + 1, planned);
@@ -123,14 +105,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     const bool progress = console_stderr_is_terminal();
-    std::vector<RunOutcome> runs;
+    std::vector<RunRecord> runs;
     int signal_number = 0;
     for (uint32_t r = 0; r < options.repeat && signal_number == 0; ++r) {
-        RunOutcome outcome{};
-        signal_number = run_once(&options, progress, &outcome);
-        runs.push_back(outcome);
+        RunRecord run{};
+        signal_number = run_once(&options, progress, &run);
+        runs.push_back(run);
         if (options.json) {
-            print_run_json(stdout, &outcome);
+            print_run_json(stdout, &run);
         }
     }
     if (!options.json) {

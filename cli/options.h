@@ -1,6 +1,8 @@
 // Command line of the console runner.
 #pragma once
 
+#include "engine/worker_control.h"
+
 #include <cstdint>
 #include <string>
 
@@ -12,7 +14,7 @@ struct CliOptions {
     bool version;
 };
 
-constexpr int64_t DEFAULT_FILTER_MS = 20000;
+constexpr int64_t DEFAULT_FILTER_MS = SLOT_UNIT_MS;
 constexpr double MAX_SECONDS = 3600.0;
 constexpr uint32_t MAX_REPEAT = 1000;
 

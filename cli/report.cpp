@@ -1,26 +1,25 @@
 #include "cli/report.h"
 
-#include "engine/result_rows.h"
+#include "report/result_tables.h"
 
 #include <algorithm>
 
 namespace {
-const char* const JSON_NAMES[CLI_TESTS] = {"zem1", "zem2", "zemm"};
-const char* const FIGURE_NAMES[CLI_TESTS][3] = {{"cycles_44100", "cycles_48000", nullptr},
-                                                {"cycles_44100", "cycles_48000", nullptr},
-                                                {"tracks_44100", "tracks_48000", "mfloats_per_s"}};
+const char* const JSON_NAMES[SCHEDULED_TESTS] = {"zem1", "zem2", "zemm"};
+const char* const FIGURE_NAMES[SCHEDULED_TESTS][3] = {
+    {"cycles_44100", "cycles_48000", nullptr},
+    {"cycles_44100", "cycles_48000", nullptr},
+    {"tracks_44100", "tracks_48000", "mfloats_per_s"}};
 
-// The panel's tables for the given figures; a test not completed shows its
-// header and no rows, as the panel does.
-void describe_outcome(const RunOutcome* run, ResultBlock blocks[RESULT_BLOCKS]) {
-    const TestOutcome* t = run->tests;
-    FilterResult int_result{t[0].completed ? 1 : 0, static_cast<int32_t>(t[0].figures[0]),
-                            static_cast<int32_t>(t[0].figures[1])};
-    FilterResult float_result{t[1].completed ? 1 : 0, static_cast<int32_t>(t[1].figures[0]),
-                              static_cast<int32_t>(t[1].figures[1])};
-    MixResult mix_result{t[2].completed ? 1 : 0, static_cast<int32_t>(t[2].figures[0]),
-                         static_cast<int32_t>(t[2].figures[1]),
-                         static_cast<uint32_t>(t[2].figures[2])};
+// The panel's tables for a run; a test whose figures were not stored shows
+// its header and no rows, as the panel does before a test has finished.
+void describe_run(const RunRecord* run, ResultBlock blocks[RESULT_BLOCKS]) {
+    FilterResult int_result = run->int_result;
+    FilterResult float_result = run->float_result;
+    MixResult mix_result = run->mix_result;
+    int_result.finished = figures_stored(run, 0) ? 1 : 0;
+    float_result.finished = figures_stored(run, 1) ? 1 : 0;
+    mix_result.finished = figures_stored(run, 2) ? 1 : 0;
     describe_results(&int_result, &float_result, &mix_result, blocks);
 }
 
@@ -50,27 +49,22 @@ int64_t median_of(std::vector<int64_t> values) {
 }
 } // namespace
 
-TestOutcome filter_outcome(const FilterResult* result, const TestTrace* trace, bool whole_slot) {
-    bool stored = whole_slot && trace->figures_stored == 1;
-    return TestOutcome{stored,
-                       whole_slot,
-                       trace->blocks,
-                       trace->elapsed_ms,
-                       {result->cycles_44100, result->cycles_48000, 0}};
+RunRecord take_run_record(const MeasureState* state, const bool whole_slot[SCHEDULED_TESTS]) {
+    RunRecord run{state->int_result,
+                  state->float_result,
+                  state->mix_result,
+                  {state->int_trace, state->float_trace, state->mix_trace},
+                  {whole_slot[0], whole_slot[1], whole_slot[2]}};
+    return run;
 }
 
-TestOutcome mix_outcome(const MixResult* result, const TestTrace* trace, bool whole_slot) {
-    bool stored = whole_slot && trace->figures_stored == 1;
-    return TestOutcome{stored,
-                       whole_slot,
-                       trace->blocks,
-                       trace->elapsed_ms,
-                       {result->tracks_44100, result->tracks_48000, result->mfloats_per_s}};
+bool figures_stored(const RunRecord* run, uint32_t test) {
+    return run->whole_slot[test] && run->traces[test].figures_stored == 1;
 }
 
-void print_run_tables(FILE* out, const RunOutcome* run) {
+void print_run_tables(FILE* out, const RunRecord* run) {
     ResultBlock blocks[RESULT_BLOCKS];
-    describe_outcome(run, blocks);
+    describe_run(run, blocks);
     for (uint32_t b = 0; b < RESULT_BLOCKS; ++b) {
         char texts[MAX_RESULT_ROWS][48] = {};
         const char* right[MAX_RESULT_ROWS] = {texts[0], texts[1], texts[2]};
@@ -82,39 +76,45 @@ void print_run_tables(FILE* out, const RunOutcome* run) {
     }
 }
 
-void print_run_json(FILE* out, const RunOutcome* run) {
+void print_run_json(FILE* out, const RunRecord* run) {
+    ResultBlock blocks[RESULT_BLOCKS];
+    describe_results(&run->int_result, &run->float_result, &run->mix_result, blocks);
     std::fputc('{', out);
-    for (uint32_t t = 0; t < CLI_TESTS; ++t) {
-        const TestOutcome* test = &run->tests[t];
+    for (uint32_t t = 0; t < SCHEDULED_TESTS; ++t) {
+        const LoopTrace* trace = &run->traces[t];
+        bool ran = run->whole_slot[t];
         std::fprintf(out, "%s\"%s\":{", t == 0 ? "" : ",", JSON_NAMES[t]);
-        for (uint32_t f = 0; f < 3 && FIGURE_NAMES[t][f] != nullptr; ++f) {
+        for (uint32_t f = 0; f < blocks[t].row_count; ++f) {
             std::fprintf(out, "\"%s\":", FIGURE_NAMES[t][f]);
-            print_number_or_null(out, test->completed, test->figures[f]);
+            print_number_or_null(out, figures_stored(run, t), blocks[t].rows[f].value);
             std::fputc(',', out);
         }
         std::fputs("\"blocks\":", out);
-        print_number_or_null(out, test->ran, test->blocks);
+        print_number_or_null(out, ran, trace->blocks);
         std::fputs(",\"elapsed_ms\":", out);
-        print_number_or_null(out, test->ran && test->elapsed_ms >= 0, test->elapsed_ms);
+        print_number_or_null(out, ran && trace->elapsed_ms >= 0, trace->elapsed_ms);
         std::fputc('}', out);
     }
     std::fputs("}\n", out);
     std::fflush(out);
 }
 
-void print_summary(FILE* out, const std::vector<RunOutcome>& runs) {
+void print_summary(FILE* out, const std::vector<RunRecord>& runs) {
     ResultBlock blocks[RESULT_BLOCKS];
-    RunOutcome names{};
-    describe_outcome(&names, blocks);
+    RunRecord names{};
+    describe_run(&names, blocks);
     std::fprintf(out, "Over %zu runs: minimum / median / maximum\n\n", runs.size());
     for (uint32_t b = 0; b < RESULT_BLOCKS; ++b) {
         char texts[MAX_RESULT_ROWS][96] = {};
         const char* right[MAX_RESULT_ROWS] = {texts[0], texts[1], texts[2]};
         for (uint32_t r = 0; r < blocks[b].row_count; ++r) {
             std::vector<int64_t> values;
-            for (const RunOutcome& run : runs) {
-                if (run.tests[b].completed) {
-                    values.push_back(run.tests[b].figures[r]);
+            for (const RunRecord& run : runs) {
+                if (figures_stored(&run, b)) {
+                    ResultBlock run_blocks[RESULT_BLOCKS];
+                    describe_results(&run.int_result, &run.float_result, &run.mix_result,
+                                     run_blocks);
+                    values.push_back(run_blocks[b].rows[r].value);
                 }
             }
             if (values.empty()) {

@@ -6,7 +6,8 @@
 #
 # --with-tests also builds the engine's unit tests for 64-bit Windows
 # (build/windows-x86_64/tests/engine_tests.exe; they need the googletest
-# package's sources).
+# package's sources). The configurations are the windows-i686 and
+# windows-x86_64 presets of CMakePresets.json.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source .ci/ensure-packages.sh
@@ -27,12 +28,10 @@ ensure_packages "${packages[@]}"
 
 build_one() { # architecture, output folder, build the tests?
     local build="build/windows-$1"
-    cmake -S . -B "$build" -G Ninja --no-warn-unused-cli \
-        -DCMAKE_TOOLCHAIN_FILE="cmake/mingw-$1.cmake" -DCMAKE_BUILD_TYPE=Release \
-        -DZEM_BUILD_TESTS="$3" -DZEM_BUILD_BENCH=OFF >/dev/null
-    cmake --build "$build"
+    cmake --preset "windows-$1" --no-warn-unused-cli -DZEM_BUILD_TESTS="$3" >/dev/null
+    cmake --build --preset "windows-$1"
     mkdir -p "out/$2"
-    cp "$build/Test_ZEM.exe" "out/$2/Test_ZEM.exe"
+    cp "$build/desktop/Test_ZEM.exe" "out/$2/Test_ZEM.exe"
     echo "out/$2/Test_ZEM.exe"
 }
 

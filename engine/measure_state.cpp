@@ -45,7 +45,7 @@ uint32_t mfloats_per_second(uint64_t work, int64_t elapsed_ms) {
     return static_cast<uint32_t>(mfloats > LARGEST ? LARGEST : mfloats);
 }
 
-bool close_timed_loop(TestTrace* trace, uint32_t blocks, int64_t start, int64_t end,
+bool close_timed_loop(LoopTrace* trace, uint32_t blocks, int64_t start, int64_t end,
                       int64_t* elapsed_ms) {
     bool stored = elapsed_ms_between(start, end, measure_state.counter_frequency, elapsed_ms);
     trace->blocks = blocks;

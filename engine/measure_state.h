@@ -33,7 +33,7 @@ struct MixResult {
 
 // Bookkeeping of a test's last timed loop, for hosts that report more than
 // the panel does (the console runner). Written with the figures.
-struct TestTrace {
+struct LoopTrace {
     uint32_t blocks;
     int64_t elapsed_ms;     // -1 when it could not be computed
     int32_t figures_stored; // 1 when that loop stored its figures
@@ -45,9 +45,9 @@ struct MeasureState {
     FilterResult int_result;
     FilterResult float_result;
     MixResult mix_result;
-    TestTrace int_trace;
-    TestTrace float_trace;
-    TestTrace mix_trace;
+    LoopTrace int_trace;
+    LoopTrace float_trace;
+    LoopTrace mix_trace;
 };
 
 extern MeasureState measure_state;
@@ -78,7 +78,7 @@ uint32_t mfloats_per_second(uint64_t work, int64_t elapsed_ms);
 
 // The end of a timed loop, common to the three workers: records the trace
 // and, when an elapsed time can be formed, returns true with elapsed_ms set.
-bool close_timed_loop(TestTrace* trace, uint32_t blocks, int64_t start, int64_t end,
+bool close_timed_loop(LoopTrace* trace, uint32_t blocks, int64_t start, int64_t end,
                       int64_t* elapsed_ms);
 
 // Runs the timed loop of the run protocol: reads the counter, calls

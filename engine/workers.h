@@ -4,13 +4,13 @@
 #pragma once
 
 #include "engine/circular_filter.h"
-#include "engine/test_signals.h"
+#include "engine/signals.h"
 
 #include <cstdint>
 
-uint32_t int_test_worker(void* parameter);
-uint32_t float_test_worker(void* parameter);
-uint32_t mix_test_worker(void* parameter);
+uint32_t int_filter_worker(void* parameter);
+uint32_t float_filter_worker(void* parameter);
+uint32_t mix_worker(void* parameter);
 
 // Ring set-up shared by the filter tests: positions at the ring starts,
 // state 0, the given coefficients.

@@ -1,8 +1,8 @@
 // Window-system operations of the desktop program, shaped after the Win32
 // calls the program was designed against, so that sequencer/ and ui/ are
-// written once. platform/window_win32.cpp implements them with the real
-// Win32 API; platform/window_fltk.cpp with FLTK 1.3 on Linux. Tests link a
-// recording implementation instead.
+// written once. platform/win32/ implements them with the real Win32 API;
+// platform/fltk/ with FLTK 1.3 on Linux. Tests link a recording
+// implementation instead (tests/fakes/).
 //
 // Meaning every implementation keeps:
 //   - Text passed in is single-byte, code page 1252 (as the Win32 "A" calls
@@ -94,6 +94,25 @@ struct FontDesc {
     int32_t weight;
     const char* face;
 };
+
+// The program's entry. Each backend owns the operating system's entry point
+// (main, WinMain), prepares what it needs (the FLTK backend opens the X
+// display and says so on stderr when it cannot) and then calls this, which
+// the program defines; its result is the process's exit status.
+int program_main(InstanceHandle instance);
+
+// Pictures by resource id, for window systems that carry no resources of
+// their own: the program hands them over before it creates a window, and
+// platform_load_bitmap and a class's icon look them up by id. The Win32
+// backend reads the executable's resources instead and ignores these. The
+// table and its pixels must outlive every window.
+struct ImagePixels {
+    int32_t id;
+    int32_t width;
+    int32_t height;
+    const uint8_t* rgb; // 3 bytes a pixel, rows top to bottom
+};
+void platform_provide_images(const ImagePixels* images, uint32_t count);
 
 // Window class and windows.
 bool platform_register_class(InstanceHandle instance, const char* class_name, WindowProc proc,

@@ -1,20 +1,13 @@
 #include "sequencer/sequencer.h"
 
 #include "engine/measure_state.h"
-#include "engine/workers.h"
+#include "engine/worker_control.h"
+#include "ui/progress_bar.h"
 
 SequencerState sequencer_state{};
 
 namespace {
 constexpr uint32_t FINISH_PHASE = RUN_TICKS / TICKS_PER_PHASE;
-
-// The progress bar: a white bar with a black frame, filled from the left by
-// 285/160 of a pixel per tick.
-constexpr int32_t BAR_LEFT = 5;
-constexpr int32_t BAR_TOP = 40;
-constexpr int32_t BAR_RIGHT = 290;
-constexpr int32_t BAR_BOTTOM = 60;
-constexpr uint32_t BAR_SPAN = 285;
 
 const char* const NO_TIMER_TEXT = "The test could not be started: no timer is available.";
 const char* const NO_TIMER_CAPTION = "Test not possible";
@@ -26,14 +19,6 @@ void kill_run_timer(WindowHandle window) {
     sequencer_state.timer_id = 0;
 }
 
-void join_worker() {
-    if (sequencer_state.worker_handle != nullptr) {
-        platform_thread_wait(sequencer_state.worker_handle);
-        platform_thread_close(sequencer_state.worker_handle);
-        sequencer_state.worker_handle = nullptr;
-    }
-}
-
 void finish_run(WindowHandle window) {
     stop_worker();
     kill_run_timer(window);
@@ -41,51 +26,34 @@ void finish_run(WindowHandle window) {
     platform_invalidate(window, true);
 }
 
+// Phase p begins on tick 40 * p: the test whose slot starts there begins,
+// the last phase ends the run, and otherwise the running test goes on.
 void run_phase(WindowHandle window, uint32_t phase) {
-    switch (phase) {
-    case 0:
-        start_worker(int_test_worker);
-        break;
-    case 1:
-        start_worker(float_test_worker);
-        break;
-    case 2:
-        start_worker(mix_test_worker);
-        break;
-    case FINISH_PHASE:
+    if (phase == FINISH_PHASE) {
         finish_run(window);
-        break;
-    default: // phase 3: the mix test keeps running
-        break;
-    }
-}
-
-void draw_progress_bar(WindowHandle window, uint32_t tick_count) {
-    DrawContext* dc = platform_get_dc(window);
-    if (dc == nullptr) {
         return;
     }
-    platform_select_object(dc, platform_stock_object(STOCK_WHITE_BRUSH));
-    platform_select_object(dc, platform_stock_object(STOCK_BLACK_PEN));
-    platform_rectangle(dc, BAR_LEFT, BAR_TOP, BAR_RIGHT, BAR_BOTTOM);
-    platform_select_object(dc, platform_stock_object(STOCK_BLACK_BRUSH));
-    auto filled = static_cast<int32_t>(tick_count * BAR_SPAN / RUN_TICKS);
-    platform_rectangle(dc, BAR_LEFT, BAR_TOP, BAR_LEFT + filled, BAR_BOTTOM);
-    platform_release_dc(window, dc);
+    uint32_t slot_start = 0;
+    for (const ScheduledTest& test : RUN_SCHEDULE) {
+        if (slot_start == phase) {
+            start_worker(test.entry);
+            return;
+        }
+        slot_start += test.slot_units;
+    }
 }
 } // namespace
 
 void stop_worker() {
     if (sequencer_state.worker_handle != nullptr) {
-        measure_state.running.store(0);
-        join_worker();
+        worker_stop(sequencer_state.worker_handle);
+        sequencer_state.worker_handle = nullptr;
     }
 }
 
 void start_worker(WorkerEntry entry) {
     stop_worker();
-    measure_state.running.store(1);
-    sequencer_state.worker_handle = platform_thread_start(entry);
+    sequencer_state.worker_handle = worker_start(entry);
 }
 
 void start_test_run(WindowHandle window) {
@@ -105,12 +73,12 @@ void on_tick(WindowHandle window) {
         run_phase(window, tick / TICKS_PER_PHASE);
     }
     sequencer_state.tick_count += 1;
-    draw_progress_bar(window, sequencer_state.tick_count);
+    draw_progress_bar(window, sequencer_state.tick_count, RUN_TICKS);
 }
 
 void cancel_test_run(WindowHandle window) {
     sequencer_state.tick_count = 0;
-    measure_state.running.store(0);
     kill_run_timer(window);
-    join_worker();
+    worker_stop(sequencer_state.worker_handle);
+    sequencer_state.worker_handle = nullptr;
 }

@@ -9,10 +9,12 @@
 
 #include <cstdint>
 
+#include "engine/worker_control.h"
+
 constexpr uint32_t TIMER_PERIOD_MS = 500;
 constexpr uintptr_t RUN_TIMER_ID = 100;
-constexpr uint32_t TICKS_PER_PHASE = 40;
-constexpr uint32_t RUN_TICKS = 160;
+constexpr uint32_t TICKS_PER_PHASE = SLOT_UNIT_MS / TIMER_PERIOD_MS; // 40
+constexpr uint32_t RUN_TICKS = RUN_SLOT_UNITS * TICKS_PER_PHASE;     // 160
 
 struct SequencerState {
     uint32_t tick_count;           // ticks handled since the run began

@@ -3,16 +3,12 @@
 #include "engine/measure_state.h"
 #include "resources/resource_ids.h"
 #include "sequencer/sequencer.h"
+#include "ui/layout.h"
 #include "ui/results_panel.h"
 
 MainWindowState main_window_state{};
 
 namespace {
-constexpr int32_t BUTTON_TOP = 5;
-constexpr int32_t BUTTON_WIDTH = 140;
-constexpr int32_t BUTTON_HEIGHT = 30;
-constexpr int32_t TEST_BUTTON_LEFT = 5;
-constexpr int32_t ABOUT_BUTTON_LEFT = 150;
 constexpr uintptr_t COMMAND_ID_MASK = 0xFFFF;
 
 const char* const NO_CLASS_TEXT = "Impossible d'enregistrer la classe de fenetre...";

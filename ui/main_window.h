@@ -11,8 +11,6 @@ constexpr int32_t IDC_TEST = 100;
 constexpr int32_t IDC_ABOUT = 200;
 
 constexpr const char* MAIN_CLASS_NAME = "w_principale";
-constexpr int32_t MAIN_WINDOW_WIDTH = 300; // frame and caption included
-constexpr int32_t MAIN_WINDOW_HEIGHT = 380;
 
 // Module-level state of the interface thread.
 struct MainWindowState {

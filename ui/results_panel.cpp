@@ -1,7 +1,8 @@
 #include "ui/results_panel.h"
 
 #include "engine/measure_state.h"
-#include "engine/result_rows.h"
+#include "report/result_tables.h"
+#include "ui/layout.h"
 
 #include <cstring>
 
@@ -12,20 +13,8 @@ const FontDesc TABLE_FONT_DESC{16, 600, "Arial"};
 const FontDesc TITLE_FONT_DESC{12, 400, "Arial"};
 
 // y of each block's description line; everything else is placed from it.
-const int32_t BLOCK_BASES[RESULT_BLOCKS] = {68, 148, 228};
-
-constexpr int32_t TABLE_LEFT = 5;
-constexpr int32_t TABLE_RIGHT = 290;
-constexpr int32_t COLUMN_SPLIT = 140; // left cells end one pixel past it
-constexpr int32_t LEFT_TEXT_X = 10;
-constexpr int32_t RIGHT_TEXT_X = 150;
-constexpr int32_t HEADER_TOP = 12;
-constexpr int32_t HEADER_BOTTOM = 33;
-constexpr int32_t HEADER_TEXT = 14;
-constexpr int32_t ROW_TOP = 32;
-constexpr int32_t ROW_BOTTOM = 53;
-constexpr int32_t ROW_TEXT = 34;
-constexpr int32_t ROW_PITCH = 20;
+const int32_t BLOCK_BASES[RESULT_BLOCKS] = {FIRST_BLOCK_BASE, FIRST_BLOCK_BASE + BLOCK_PITCH,
+                                            FIRST_BLOCK_BASE + 2 * BLOCK_PITCH};
 
 void draw_text(DrawContext* dc, int32_t x, int32_t y, const char* text) {
     platform_text_out(dc, x, y, text, static_cast<int32_t>(std::strlen(text)));

@@ -20,23 +20,23 @@ check() { # name, command...
     echo "--- $name"
     "$@" || failed+=("$name")
 }
-check "32-bit executable" tests/windows/exe_check.sh out/win32/Test_ZEM.exe i686
-check "64-bit executable" tests/windows/exe_check.sh out/win64/Test_ZEM.exe x86_64
+check "32-bit executable" tests/wine/exe_check.sh out/win32/Test_ZEM.exe i686
+check "64-bit executable" tests/wine/exe_check.sh out/win64/Test_ZEM.exe x86_64
 # The kernels inside both builds, read back with the MinGW disassembler by the
 # same checker as the Linux build's (built natively, by stage 10 or here).
-checker=build/native/tests/kernel_disasm/kernel_disasm_check
+checker=build/release/tools/kernel_check/kernel_disasm_check
 if [ ! -x "$checker" ]; then
     ensure_packages libgtest-dev libfltk1.3-dev || exit 1
-    cmake -S . -B build/native -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null &&
-        cmake --build build/native --target kernel_disasm_check >/dev/null
+    cmake --preset release >/dev/null &&
+        cmake --build --preset release --target kernel_disasm_check >/dev/null
 fi
 for arch in i686 x86_64; do
     check "$arch kernels" "$checker" "$arch-w64-mingw32-objdump" \
-        build/windows-$arch/CMakeFiles/zem_kernels.dir/engine/kernels/*.obj
+        build/windows-$arch/engine/kernels/CMakeFiles/zem_kernels.dir/*.obj
 done
-check "engine tests under Wine" tests/windows/engine_tests.sh \
+check "engine tests under Wine" tests/wine/engine_tests.sh \
     build/windows-x86_64/tests/engine_tests.exe
-check "program under Wine" tests/windows/program_test.sh out/win64/Test_ZEM.exe
+check "program under Wine" tests/wine/program_test.sh out/win64/Test_ZEM.exe
 
 [ "${#failed[@]}" -eq 0 ] || echo "failed: ${failed[*]}"
 [ "${#failed[@]}" -eq 0 ]
