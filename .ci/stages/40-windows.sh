@@ -20,8 +20,8 @@ check() { # name, command...
     echo "--- $name"
     "$@" || failed+=("$name")
 }
-check "32-bit executable" tests/wine/exe_check.sh out/win32/Test_ZEM.exe i686
-check "64-bit executable" tests/wine/exe_check.sh out/win64/Test_ZEM.exe x86_64
+check "32-bit executable" tests/artifacts/pe_check.sh out/win32/Test_ZEM.exe i686
+check "64-bit executable" tests/artifacts/pe_check.sh out/win64/Test_ZEM.exe x86_64
 # The kernels inside both builds, read back with the MinGW disassembler by the
 # same checker as the Linux build's (built natively, by stage 10 or here).
 checker=build/release/tools/kernel_check/kernel_disasm_check

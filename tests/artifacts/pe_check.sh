@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Static checks of a Test_ZEM.exe: the PE format of its architecture, the GUI
 # subsystem, imports from Windows system DLLs only, ASLR and DEP, its
-# resources (bitmap 200, icon 100, version record 1 with its strings), the
-# measured kernels' instructions and a text in code page 1252.
+# resources (bitmap 200, icon 100, version record 1 with its strings) and a
+# text in code page 1252. (The kernels inside are read back by tools/kernel_check.)
 #
-#   tests/wine/exe_check.sh EXE i686|x86_64
+#   tests/artifacts/pe_check.sh EXE i686|x86_64
 set -uo pipefail
 exe=$1
 arch=$2
@@ -79,36 +79,6 @@ expect_version 'VALUE "Translation", 0x0, 1200'
 for key in Comments CompanyName LegalCopyright; do
     has "$resources" "^ *VALUE \"$key\", \".+\"\$" || fail "version record lacks $key"
 done
-
-# The measured kernels as built: one loop of scalar SSE or integer arithmetic
-# with the multiplies and adds their titles name; no x87 (its registers would
-# keep the float filter's state in extended precision), no vector or fused
-# instructions, no unrolled copies of the loop body.
-kernel_mnemonics() { # symbol without the i686 underscore
-    local symbol
-    symbol=$("$tools-nm" "$exe" | awk -v name="$1" '$3 == name || $3 == "_" name { print $3 }')
-    [ -n "$symbol" ] || return 1
-    "$tools-objdump" -d --no-show-raw-insn --disassemble="$symbol" "$exe" |
-        sed -n "/<$symbol>:/,\$p" | awk -F'\t' 'NF >= 2 { split($2, word, " "); print word[1] }'
-}
-expect_kernel() { # name, symbol, then "mnemonic=count" pairs
-    local name=$1 code pair count
-    code=$(kernel_mnemonics "$2") || {
-        fail "kernel $name not found"
-        return
-    }
-    shift 2
-    for pair in "$@" "jne=1"; do
-        count=$(grep -cx -- "${pair%=*}" <<<"$code")
-        [ "$count" -eq "${pair#*=}" ] || fail "kernel $name has $count ${pair%=*}, not ${pair#*=}"
-    done
-    local banned="^(f[a-z]+|v[a-z0-9]+|p(add|mul|sub)[a-z]+|(add|mul)p[sd])$" used
-    used=$(grep -E "$banned" <<<"$code" | sort -u | tr '\n' ' ')
-    [ -z "$used" ] || fail "kernel $name uses x87, vector or fused instructions: $used"
-}
-expect_kernel "integer filter" _Z10filter_intP14CircularFilterIiEj imul=2
-expect_kernel "float filter" _Z12filter_floatP14CircularFilterIfEj mulss=2 addss=1
-expect_kernel "mix" _Z7mix_addPK7MixStepj mulss=1 addss=1
 
 # The program's texts are code page 1252 bytes for the "A" calls.
 LC_ALL=C grep -q $'Impossible de cr\xe9er la fenetre\.\.\.' "$exe" ||
