@@ -2,9 +2,9 @@
 # Native build of everything and its unit and end-to-end tests. The desktop
 # program needs FLTK and the fonts; its window tests run it under Xvfb with
 # openbox and read screenshots (xdotool, x11-utils, wmctrl, imagemagick); the
-# package tests need dpkg-dev, desktop-file-utils, lintian, and help2man and
-# man-db for the manual pages; the source checks need clang-format and
-# shellcheck.
+# package tests need dpkg-dev, desktop-file-utils, lintian, help2man and
+# man-db (the last two for the manual pages); the source checks need
+# clang-format and shellcheck.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source .ci/ensure-packages.sh
