@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds Test_ZEM.exe for 32-bit and for 64-bit Windows with Debian's
 # MinGW-w64 cross compilers and copies them to out/win32/ and out/win64/.
+# Also puts in out/ the zip of each (test-zem-VERSION-win32.zip and -win64.zip:
+# the programs, README.TXT and LICENSE.TXT) and SHA256SUMS, listing the zips.
 #
 #   cmake/build-windows.sh [--with-tests]
 #
@@ -33,7 +35,15 @@ build_one() { # architecture, output folder, build the tests?
     mkdir -p "out/$2"
     cp "$build/desktop/Test_ZEM.exe" "out/$2/Test_ZEM.exe"
     echo "out/$2/Test_ZEM.exe"
+    local zip
+    for zip in "$build"/package/*.zip; do
+        cp "$zip" out/
+        echo "out/${zip##*/}"
+    done
 }
 
+rm -f out/*.zip out/SHA256SUMS
 build_one i686 win32 OFF
 build_one x86_64 win64 "$tests"
+(cd out && sha256sum -- *.zip >SHA256SUMS)
+echo out/SHA256SUMS

@@ -2,7 +2,8 @@
 # Native build of everything and its unit and end-to-end tests. The desktop
 # program needs FLTK and the fonts; its window tests run it under Xvfb with
 # openbox and read screenshots (xdotool, x11-utils, wmctrl, imagemagick); the
-# package test needs dpkg-dev and desktop-file-utils; the source checks need
+# package tests need dpkg-dev, desktop-file-utils, lintian, help2man and
+# man-db (the last two for the manual pages); the source checks need
 # clang-format and shellcheck.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -10,7 +11,7 @@ source .ci/ensure-packages.sh
 ensure_packages cmake ninja-build g++ libgtest-dev libbenchmark-dev \
     libfltk1.3-dev fonts-liberation \
     xvfb openbox xdotool x11-utils wmctrl imagemagick \
-    dpkg-dev desktop-file-utils file clang-format shellcheck
+    dpkg-dev desktop-file-utils file lintian help2man man-db clang-format shellcheck
 .ci/source-checks.sh
 cmake --preset release
 cmake --build --preset release

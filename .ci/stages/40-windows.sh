@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Windows program: Test_ZEM.exe cross-built for 32-bit and 64-bit Windows,
-# static checks of both, then the engine's tests and the 64-bit program under
+# static checks of both and of their zips, then the engine's tests and the 64-bit program under
 # Wine (64-bit Wine only: 32-bit Linux programs do not run on this kind of
 # machine).
 set -uo pipefail
@@ -9,7 +9,7 @@ source .ci/ensure-packages.sh
 ensure_packages cmake ninja-build g++ googletest g++-mingw-w64-i686-posix \
     g++-mingw-w64-x86-64-posix wine64 fonts-wine fonts-liberation libxrender1 libxcursor1 \
     libxi6 libxrandr2 libxinerama1 libxcomposite1 libxfixes3 xvfb openbox xdotool x11-utils \
-    imagemagick || exit 1
+    imagemagick file unzip || exit 1
 
 cmake/build-windows.sh --with-tests || exit 1
 
@@ -34,6 +34,7 @@ for arch in i686 x86_64; do
     check "$arch kernels" "$checker" "$arch-w64-mingw32-objdump" \
         build/windows-$arch/engine/kernels/CMakeFiles/zem_kernels.dir/*.obj
 done
+check "zips" tests/artifacts/package_check.sh zips out build
 check "engine tests under Wine" tests/wine/engine_tests.sh \
     build/windows-x86_64/tests/engine_tests.exe
 check "program under Wine" tests/wine/program_test.sh out/win64/Test_ZEM.exe
