@@ -78,29 +78,32 @@ window_manager_ready() {
 
 # Xvfb chooses the display number itself (-displayfd): it takes the first
 # number whose /tmp/.X<n>-lock it can create, so sessions running side by
-# side never collide. Retried in case the server fails to come up.
+# side never collide. The whole session is tried again, up to three times,
+# when the server or the window manager fails to come up.
 start_x_session() {
-    local attempt pid
+    local attempt xvfb wm
     for attempt in 1 2 3; do
         : >"$WORK/display"
         Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" \
             >"$WORK/xvfb.log" 2>&1 &
-        pid=$!
-        wait_until 20 test -s "$WORK/display" && break
-        stop_process "$pid"
-        pid=""
-        echo "Xvfb did not start (attempt $attempt): $(cat "$WORK/xvfb.log")"
+        xvfb=$!
+        if wait_until 20 test -s "$WORK/display"; then
+            DISPLAY=":$(head -n 1 "$WORK/display")"
+            export DISPLAY
+            openbox --sm-disable >"$WORK/openbox.log" 2>&1 &
+            wm=$!
+            if wait_until 20 window_manager_ready; then
+                started_pids+=("$xvfb" "$wm")
+                return 0
+            fi
+            stop_process "$wm"
+        fi
+        stop_process "$xvfb"
+        echo "X session attempt $attempt failed: Xvfb: $(cat "$WORK/xvfb.log")" \
+            "openbox: $(cat "$WORK/openbox.log" 2>/dev/null)"
     done
-    [ -n "$pid" ] || exit 1
-    started_pids+=("$pid")
-    DISPLAY=":$(head -n 1 "$WORK/display")"
-    export DISPLAY
-    openbox --sm-disable >"$WORK/openbox.log" 2>&1 &
-    started_pids+=($!)
-    wait_until 20 window_manager_ready || {
-        echo "FAIL: openbox did not start: $(cat "$WORK/openbox.log")"
-        exit 1
-    }
+    echo "FAIL: no X session with a window manager"
+    exit 1
 }
 
 # A fresh 64-bit Wine installation in a temporary folder, booted.
