@@ -62,69 +62,48 @@ MixBus* mix_bus() {
     return &mix;
 }
 
-void bench_chain_add(benchmark::State& state) {
-    uint32_t value = 0;
+// Runs a dependent chain from `start`: each step takes the previous value.
+template <typename Value, typename Step>
+void run_chain(benchmark::State& state, Value start, Step step) {
+    Value value = start;
     for (auto _ : state) {
-        value = chain_add(value);
+        value = step(value);
     }
     benchmark::DoNotOptimize(value);
+}
+
+void bench_chain_add(benchmark::State& state) {
+    run_chain(state, 0u, [](uint32_t v) { return chain_add(v); });
 }
 
 void bench_chain_imul(benchmark::State& state) {
-    uint32_t value = 1;
-    for (auto _ : state) {
-        value = chain_imul(value, 16383);
-    }
-    benchmark::DoNotOptimize(value);
+    run_chain(state, 1u, [](uint32_t v) { return chain_imul(v, 16383); });
 }
 
 void bench_chain_sar(benchmark::State& state) {
-    uint32_t value = 0x7fffffff;
-    for (auto _ : state) {
-        value = chain_sar(value);
-    }
-    benchmark::DoNotOptimize(value);
+    run_chain(state, 0x7fffffffu, [](uint32_t v) { return chain_sar(v); });
 }
 
 // Factor 1 and term 0 keep the value normal: no denormal slows the chain.
 void bench_chain_mulss(benchmark::State& state) {
-    float value = 1.0f;
-    for (auto _ : state) {
-        value = chain_mulss(value, 1.0f);
-    }
-    benchmark::DoNotOptimize(value);
+    run_chain(state, 1.0f, [](float v) { return chain_mulss(v, 1.0f); });
 }
 
 void bench_chain_addss(benchmark::State& state) {
-    float value = 1.0f;
-    for (auto _ : state) {
-        value = chain_addss(value, 0.0f);
-    }
-    benchmark::DoNotOptimize(value);
+    run_chain(state, 1.0f, [](float v) { return chain_addss(v, 0.0f); });
 }
 
 void bench_chain_filter_int(benchmark::State& state) {
-    int32_t value = 0;
-    for (auto _ : state) {
-        value = chain_filter_int(value, 16383, 1000);
-    }
-    benchmark::DoNotOptimize(value);
+    run_chain(state, int32_t{0}, [](int32_t v) { return chain_filter_int(v, 16383, 1000); });
 }
 
 void bench_chain_filter_float(benchmark::State& state) {
-    float value = 0.0f;
-    for (auto _ : state) {
-        value = chain_filter_float(value, 0.5f, 0.25f);
-    }
-    benchmark::DoNotOptimize(value);
+    run_chain(state, 0.0f, [](float v) { return chain_filter_float(v, 0.5f, 0.25f); });
 }
 
 void bench_chain_filter_int_output(benchmark::State& state) {
-    int32_t value = 0;
-    for (auto _ : state) {
-        value = chain_filter_int_output(value, 16383, 1000, 16383);
-    }
-    benchmark::DoNotOptimize(value);
+    run_chain(state, int32_t{0},
+              [](int32_t v) { return chain_filter_int_output(v, 16383, 1000, 16383); });
 }
 
 void bench_chain_filter_float_output(benchmark::State& state) {

@@ -39,10 +39,5 @@ for block in "68 2" "148 2" "228 3"; do
 done
 check_about_box "after the run" # the window takes clicks again
 
-wmctrl -i -c "$WID"
-wait_until 10 program_ended || fail "the close box did not end the program"
-wait "$APP_PID"
-status=$?
-APP_PID=""
-[ "$status" -eq 0 ] || fail "exit status $status"
+close_and_expect_status_0
 finish "window full run"

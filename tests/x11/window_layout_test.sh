@@ -60,10 +60,5 @@ xdotool key Escape
 check_about_box "after Escape"
 program_ended && fail "Escape closed the window"
 
-wmctrl -i -c "$WID"
-wait_until 10 program_ended || fail "the close box did not end the program"
-wait "$APP_PID"
-status=$?
-APP_PID=""
-[ "$status" -eq 0 ] || fail "exit status $status after the close box"
+close_and_expect_status_0
 finish "window layout"

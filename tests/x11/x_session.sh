@@ -111,3 +111,12 @@ check_about_box() {
     xdotool key Return
     wait_until 20 about_box_gone || fail "$1: Return did not close the about box"
 }
+
+# Closes the window with its close box: the program must end with status 0.
+close_and_expect_status_0() {
+    wmctrl -i -c "$WID"
+    wait_until 10 program_ended || fail "the close box did not end the program"
+    wait "$APP_PID"
+    local status=$?
+    [ "$status" -eq 0 ] || fail "exit status $status after the close box"
+}
