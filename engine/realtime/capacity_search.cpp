@@ -4,8 +4,8 @@
 
 namespace {
 // Percent of the count at each headroom checkpoint.
-constexpr uint32_t CHECKPOINT_PERCENT[MAX_CHECKPOINTS] = {25, 40, 50, 60, 65, 70,
-                                                          75, 80, 85, 90, 95, 100};
+constexpr uint32_t CHECKPOINT_PERCENT[MAX_CHECKPOINTS] = {25, 40, 50, 60, 65, 70, 75, 80,
+                                                          85, 90, 93, 95, 97, 98, 99, 100};
 constexpr int64_t HEADROOM_PERCENT = 80;
 
 uint32_t resolution(uint32_t count) {
@@ -45,15 +45,18 @@ bool run_trial(TrialFunction trial, void* context, TrialRequest* request, TrialO
     return true;
 }
 
-uint32_t headroom_from(const TrialRequest* request, const TrialOutcome* outcome,
-                       int64_t period_ns) {
-    uint32_t headroom = 0;
+// The largest checkpoint below the trial's count whose worst time stayed
+// within `percent` of the period; 0 when none did.
+uint32_t checkpoint_within(const TrialRequest* request, const TrialOutcome* outcome,
+                           int64_t period_ns, int64_t percent, uint32_t below) {
+    uint32_t fitted = 0;
     for (uint32_t c = 0; c < request->checkpoint_count; ++c) {
-        if (outcome->worst_checkpoint_ns[c] * 100 <= period_ns * HEADROOM_PERCENT) {
-            headroom = request->checkpoints[c];
+        if (request->checkpoints[c] < below && outcome->periods > 0 &&
+            outcome->worst_checkpoint_ns[c] * 100 <= period_ns * percent) {
+            fitted = request->checkpoints[c];
         }
     }
-    return headroom;
+    return fitted;
 }
 } // namespace
 
@@ -84,8 +87,10 @@ void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
     TrialLog log{};
     Bisection range{0, plan->upper_bound + 1};
     TrialOutcome outcome{};
+    uint32_t candidate = 0;
+    bool direct = false; // confirm `candidate` without bisecting first
     for (;;) {
-        while (range.high - range.low > resolution(range.low)) {
+        while (!direct && range.high - range.low > resolution(range.low)) {
             if (result->trials >= plan->max_trials) {
                 return;
             }
@@ -105,28 +110,39 @@ void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
                 range.high = middle;
             }
         }
-        if (range.low == 0) {
+        if (!direct) {
+            candidate = range.low;
+        }
+        if (candidate == 0) {
             result->state = SEARCH_CONFIRMED; // nothing above the idle system held
             return;
         }
         if (result->trials >= plan->max_trials) {
             return;
         }
-        TrialRequest request{range.low, plan->confirm_periods,
+        TrialRequest request{candidate, plan->confirm_periods,
                              allowed_misses(plan->confirm_periods, plan->allowed_miss_fraction),
                              0, {}};
-        request.checkpoint_count = headroom_checkpoints(range.low, request.checkpoints);
+        request.checkpoint_count = headroom_checkpoints(candidate, request.checkpoints);
         result->confirm_trials += 1;
         if (!run_trial(trial, context, &request, &result->confirm, result)) {
             return;
         }
         if (trial_held(&request, &result->confirm, plan->allowed_miss_fraction)) {
             result->state = SEARCH_CONFIRMED;
-            result->sustained = range.low;
-            result->headroom = headroom_from(&request, &result->confirm, plan->period_ns);
+            result->sustained = candidate;
+            result->headroom = checkpoint_within(&request, &result->confirm, plan->period_ns,
+                                                 HEADROOM_PERCENT, candidate + 1);
             return;
         }
-        range.high = range.low;
-        range.low = best_below(&log, range.high);
+        // It failed: go on below it, straight to the most streams that the
+        // failed run itself fitted in every period, when that is more than
+        // the best short trial below.
+        range.high = candidate;
+        range.low = best_below(&log, candidate);
+        uint32_t fitted =
+            checkpoint_within(&request, &result->confirm, plan->period_ns, 100, candidate);
+        direct = fitted > range.low;
+        candidate = direct ? fitted : range.low;
     }
 }

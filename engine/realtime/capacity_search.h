@@ -8,8 +8,10 @@
 // fit) with short trials that give up at the first miss beyond the allowed
 // fraction, down to a resolution of 1 stream or 0.5 % of the count. Then a
 // confirm trial at the count found, for the confirm length; when it fails,
-// that count becomes the new ceiling and the bisection goes on below it from
-// the best short trial that held, until a confirm holds. The count reported
+// that count becomes the new ceiling, and the next confirm is at the most
+// streams the failed run itself finished within the period in every period
+// (its checkpoints, below), or else the bisection goes on below the ceiling
+// from the best short trial that held, until a confirm holds. The count reported
 // has always held for the confirm length; a search that runs out of trials
 // confirms nothing and says so.
 //

@@ -30,7 +30,7 @@ struct RtClock {
     void* context;
 };
 
-constexpr uint32_t MAX_CHECKPOINTS = 12;
+constexpr uint32_t MAX_CHECKPOINTS = 16;
 
 // One thread's share of a period: streams [0, streams) of its set (none
 // when set is nullptr: the idle system). At each checkpoint (a stream
