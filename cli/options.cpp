@@ -40,8 +40,7 @@ bool parse_seconds(const std::string& text, int64_t* filter_ms) {
 }
 
 bool parse_repeat(const std::string& text, uint32_t* repeat) {
-    if (text.empty() || std::strspn(text.c_str(), "0123456789") != text.size() ||
-        text.size() > 4) {
+    if (text.empty() || std::strspn(text.c_str(), "0123456789") != text.size() || text.size() > 4) {
         return false;
     }
     unsigned long value = std::strtoul(text.c_str(), nullptr, 10);
@@ -90,13 +89,15 @@ struct RealtimeValues {
 
 void add_realtime(CLI::App* app, CliOptions* options, RealtimeValues* values) {
     CLI::App* realtime = app->add_subcommand("realtime", REALTIME_DESCRIPTION);
-    realtime->add_option("--buffers", values->buffers,
-                         "buffer sizes, samples per period, 16 to 8192 (default 64,128,256,512,1024)")
+    realtime
+        ->add_option("--buffers", values->buffers,
+                     "buffer sizes, samples per period, 16 to 8192 (default 64,128,256,512,1024)")
         ->delimiter(',')
         ->check(CLI::Range(16, 8192))
         ->type_name("B,...");
-    realtime->add_option("--rate", options->plan.rate,
-                         "sample rate in Hz, 8000 to 384000 (default 48000)")
+    realtime
+        ->add_option("--rate", options->plan.rate,
+                     "sample rate in Hz, 8000 to 384000 (default 48000)")
         ->check(CLI::Range(8000, 384000))
         ->type_name("HZ");
     realtime
@@ -122,21 +123,25 @@ void add_realtime(CLI::App* app, CliOptions* options, RealtimeValues* values) {
             },
             "CORES"))
         ->type_name("C,...");
-    realtime->add_option("--confirm", options->plan.confirm_seconds,
-                         "length of each confirm run in seconds, 0.5 to 3600 (default 10)")
+    realtime
+        ->add_option("--confirm", options->plan.confirm_seconds,
+                     "length of each confirm run in seconds, 0.5 to 3600 (default 10)")
         ->check(CLI::Range(0.5, 3600.0))
         ->type_name("S");
-    realtime->add_option("--idle", options->plan.idle_seconds,
-                         "length of the idle system's run in seconds, 0.5 to 3600 (default 5)")
+    realtime
+        ->add_option("--idle", options->plan.idle_seconds,
+                     "length of the idle system's run in seconds, 0.5 to 3600 (default 5)")
         ->check(CLI::Range(0.5, 3600.0))
         ->type_name("S");
-    realtime->add_option("--allowed-misses", options->plan.allowed_miss_fraction,
-                         "missed periods allowed, a fraction of the periods, 0 to 1 (default 0)")
+    realtime
+        ->add_option("--allowed-misses", options->plan.allowed_miss_fraction,
+                     "missed periods allowed, a fraction of the periods, 0 to 1 (default 0)")
         ->check(CLI::Range(0.0, 1.0))
         ->type_name("F");
     realtime->add_flag("--json", options->json, "one JSON document instead of the tables");
-    realtime->add_option("--svg", options->svg_path,
-                         "also write the histograms of every run to this SVG file")
+    realtime
+        ->add_option("--svg", options->svg_path,
+                     "also write the histograms of every run to this SVG file")
         ->type_name("FILE");
 }
 

@@ -54,8 +54,9 @@ int run_realtime_command(const CliOptions* options) {
         std::fputs("\r\033[K", stderr);
     }
     if (options->json) {
-        std::string text = realtime_json(&machine, plan, result.get())
-                               .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+        std::string text =
+            realtime_json(&machine, plan, result.get())
+                .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
         std::fprintf(stdout, "%s\n", text.c_str());
     } else {
         print_realtime_text(stdout, &machine, plan, result.get());

@@ -85,15 +85,16 @@ nlohmann::ordered_json run_json(const RunRecord* run, const MachineReport* machi
                 figures_stored(run, t) ? Json(blocks[t].rows[f].value) : Json(nullptr);
         }
         figures["blocks"] = ran ? Json(trace->blocks) : Json(nullptr);
-        figures["elapsed_ms"] = ran && trace->elapsed_ms >= 0 ? Json(trace->elapsed_ms) : Json(nullptr);
+        figures["elapsed_ms"] =
+            ran && trace->elapsed_ms >= 0 ? Json(trace->elapsed_ms) : Json(nullptr);
         object[JSON_NAMES[t]] = figures;
     }
     return object;
 }
 
 void print_run_json(FILE* out, const RunRecord* run, const MachineReport* machine) {
-    std::string line = run_json(run, machine).dump(-1, ' ', false,
-                                                   nlohmann::ordered_json::error_handler_t::replace);
+    std::string line = run_json(run, machine)
+                           .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
     std::fprintf(out, "%s\n", line.c_str());
     std::fflush(out);
 }

@@ -66,8 +66,8 @@ struct MachineFacts {
     char processor[128];
     uint32_t physical_cores;
     uint32_t logical_cores;
-    char os[128];     // e.g. "Debian GNU/Linux 12 (bookworm)", "Windows 10.0 (Wine 8.0)"
-    char kernel[128]; // e.g. "Linux 6.1.0-18-amd64"
+    char os[128];      // e.g. "Debian GNU/Linux 12 (bookworm)", "Windows 10.0 (Wine 8.0)"
+    char kernel[128];  // e.g. "Linux 6.1.0-18-amd64"
     char governor[64]; // frequency governor, "" where not readable
 };
 void rt_machine_facts(MachineFacts* facts);

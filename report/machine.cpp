@@ -8,9 +8,8 @@ namespace {
 #define ZEM_STRING(x) #x
 #define ZEM_EXPAND(x) ZEM_STRING(x)
 #if defined(__clang__)
-const char* const COMPILER =
-    "Clang " ZEM_EXPAND(__clang_major__) "." ZEM_EXPAND(__clang_minor__) "." ZEM_EXPAND(
-        __clang_patchlevel__);
+const char* const COMPILER = "Clang " ZEM_EXPAND(__clang_major__) "." ZEM_EXPAND(
+    __clang_minor__) "." ZEM_EXPAND(__clang_patchlevel__);
 #elif defined(__MINGW32__)
 const char* const COMPILER = "GCC " ZEM_EXPAND(__GNUC__) "." ZEM_EXPAND(
     __GNUC_MINOR__) "." ZEM_EXPAND(__GNUC_PATCHLEVEL__) " (MinGW-w64)";
@@ -30,8 +29,8 @@ void describe_machine(MachineReport* report) {
     report->bits = static_cast<uint32_t>(sizeof(void*) * 8);
     std::time_t now = std::time(nullptr);
     const std::tm* utc = std::gmtime(&now);
-    if (utc == nullptr || std::strftime(report->date, sizeof report->date, "%Y-%m-%d %H:%M:%S UTC",
-                                        utc) == 0) {
+    if (utc == nullptr ||
+        std::strftime(report->date, sizeof report->date, "%Y-%m-%d %H:%M:%S UTC", utc) == 0) {
         std::snprintf(report->date, sizeof report->date, "unknown");
     }
 }

@@ -40,8 +40,9 @@ Json test_json(const RtTestResult* test, uint32_t threads) {
                 {"streams", done ? Json(test->sustained) : Json(nullptr)},
                 {"headroom", done ? Json(test->headroom) : Json(nullptr)},
                 {"per_core", per_core},
-                {"kernel_ns_per_sample",
-                 test->kernel_ns_per_sample > 0.0 ? Json(test->kernel_ns_per_sample) : Json(nullptr)},
+                {"kernel_ns_per_sample", test->kernel_ns_per_sample > 0.0
+                                             ? Json(test->kernel_ns_per_sample)
+                                             : Json(nullptr)},
                 {"kernel_bound", test->kernel_bound},
                 {"search_bound", test->search_bound},
                 {"memory_capped", test->memory_capped},
@@ -66,7 +67,7 @@ Json config_json(const RtPlan* plan, const RtConfigResult* config) {
             tests[RT_TEST_JSON_NAMES[t]] = test_json(&config->tests[t], config->threads);
         }
     }
-    const char* verdict = !config->idle_done     ? "stopped"
+    const char* verdict = !config->idle_done    ? "stopped"
                           : config->sustainable ? "sustainable"
                                                 : NOT_SUSTAINABLE_TEXT;
     return Json{{"buffer", config->frames},

@@ -84,8 +84,8 @@ void add_panel(std::string* svg, int x, int y, const char* title, const Histogra
     }
     for (int tick = 0; tick <= 4; ++tick) {
         double value_ms = static_cast<double>(span) * tick / 4 / 1e6;
-        add(svg, "<text class=\"time\" x=\"%d\" y=\"%d\">%.3g ms</text>\n",
-            tick * PANEL_WIDTH / 4, PLOT_HEIGHT + 16, value_ms);
+        add(svg, "<text class=\"time\" x=\"%d\" y=\"%d\">%.3g ms</text>\n", tick * PANEL_WIDTH / 4,
+            PLOT_HEIGHT + 16, value_ms);
     }
     double deadline = static_cast<double>(PANEL_WIDTH) * static_cast<double>(period_ns) /
                       static_cast<double>(span);
@@ -147,7 +147,8 @@ std::string realtime_svg(const MachineReport* machine, const RtPlan* plan,
                           "Buffer %u at %u Hz (%.2f ms), %u %s: idle system, %llu of %llu "
                           "periods missed",
                           config.frames, plan->rate, static_cast<double>(config.period_ns) / 1e6,
-                          config.threads, cores, static_cast<unsigned long long>(config.idle.missed),
+                          config.threads, cores,
+                          static_cast<unsigned long long>(config.idle.missed),
                           static_cast<unsigned long long>(config.idle.periods));
             add_row(&svg, row++, heading, &config.idle, config.period_ns);
         }

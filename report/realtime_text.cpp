@@ -58,7 +58,8 @@ void print_setup(FILE* out, const RtPlan* plan, const RtRunResult* result) {
 // The cell of one test: "9512 (7610)", or why there is no figure.
 void format_cell(const RtTestResult* test, char* text, size_t size) {
     if (test->state != RT_DONE) {
-        std::snprintf(text, size, "%s", test->state == RT_NOT_RUN ? "-" : test_state_text(test->state));
+        std::snprintf(text, size, "%s",
+                      test->state == RT_NOT_RUN ? "-" : test_state_text(test->state));
         return;
     }
     bool at_cap = test->memory_capped && test->sustained >= test->search_bound;
@@ -99,8 +100,9 @@ void print_table(FILE* out, const RtPlan* plan, const RtRunResult* result) {
             continue;
         }
         if (!config.sustainable) {
-            std::fprintf(out, "   %s (idle: %" PRIu64 " of %" PRIu64
-                              " periods missed, worst wake-up %.2f ms late)\n",
+            std::fprintf(out,
+                         "   %s (idle: %" PRIu64 " of %" PRIu64
+                         " periods missed, worst wake-up %.2f ms late)\n",
                          NOT_SUSTAINABLE_TEXT, config.idle.missed, config.idle.periods,
                          ms(config.idle.lateness.max));
             continue;
@@ -139,8 +141,7 @@ void print_figures_row(FILE* out, const char* name, const RtFigures* figures) {
     char missed[48];
     std::snprintf(missed, sizeof missed, "%" PRIu64 " of %" PRIu64, figures->missed,
                   figures->periods);
-    std::fprintf(out,
-                 "    %-6s %8u  %-16s %7.3f %7.3f %7.3f %7.3f   %7.3f %7.3f %7.3f %7.3f\n",
+    std::fprintf(out, "    %-6s %8u  %-16s %7.3f %7.3f %7.3f %7.3f   %7.3f %7.3f %7.3f %7.3f\n",
                  name, figures->streams, missed, ms(histogram_percentile(p, P50)),
                  ms(histogram_percentile(p, P99)), ms(histogram_percentile(p, P999)), ms(p->max),
                  ms(histogram_percentile(l, P50)), ms(histogram_percentile(l, P99)),
@@ -160,10 +161,11 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
             print_figures_row(out, "idle", &config.idle);
         }
         if (config.harness_cpu_ns_per_period >= 0) {
-            std::fprintf(out, "    %-6s harness cost: %.2f us of processor time a period (%.3f %% of it)\n",
-                         "", static_cast<double>(config.harness_cpu_ns_per_period) / 1e3,
-                         100.0 * static_cast<double>(config.harness_cpu_ns_per_period) /
-                             static_cast<double>(config.period_ns));
+            std::fprintf(
+                out, "    %-6s harness cost: %.2f us of processor time a period (%.3f %% of it)\n",
+                "", static_cast<double>(config.harness_cpu_ns_per_period) / 1e3,
+                100.0 * static_cast<double>(config.harness_cpu_ns_per_period) /
+                    static_cast<double>(config.period_ns));
         }
         for (uint32_t t = 0; t < RT_TESTS; ++t) {
             const RtTestResult* test = &config.tests[t];

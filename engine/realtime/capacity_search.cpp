@@ -95,9 +95,11 @@ void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
                 return;
             }
             uint32_t middle = range.low + (range.high - range.low) / 2;
-            TrialRequest request{middle, plan->short_periods,
+            TrialRequest request{middle,
+                                 plan->short_periods,
                                  allowed_misses(plan->short_periods, plan->allowed_miss_fraction),
-                                 0, {}};
+                                 0,
+                                 {}};
             if (!run_trial(trial, context, &request, &outcome, result)) {
                 return;
             }
@@ -120,9 +122,11 @@ void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
         if (result->trials >= plan->max_trials) {
             return;
         }
-        TrialRequest request{candidate, plan->confirm_periods,
+        TrialRequest request{candidate,
+                             plan->confirm_periods,
                              allowed_misses(plan->confirm_periods, plan->allowed_miss_fraction),
-                             0, {}};
+                             0,
+                             {}};
         request.checkpoint_count = headroom_checkpoints(candidate, request.checkpoints);
         result->confirm_trials += 1;
         if (!run_trial(trial, context, &request, &result->confirm, result)) {

@@ -74,8 +74,8 @@ void gather(ClockDriver* driver, uint32_t started, TrialOutcome* outcome) {
     uint64_t longest = 0;
     for (uint32_t t = 0; t < started; ++t) {
         const PeriodStats* stats = driver->stats[t];
-        outcome->periods = t == 0 || stats->periods < outcome->periods ? stats->periods
-                                                                       : outcome->periods;
+        outcome->periods =
+            t == 0 || stats->periods < outcome->periods ? stats->periods : outcome->periods;
         longest = stats->periods > longest ? stats->periods : longest;
         histogram_merge(&outcome->lateness, &stats->lateness);
         histogram_merge(&outcome->processing, &stats->processing);

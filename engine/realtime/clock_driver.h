@@ -34,8 +34,8 @@ struct ClockDriver {
     PeriodStats* stats[MAX_RT_THREADS]; // each thread's, with its miss map
     StopWait wait_for_stop;
     // Left by the last trial:
-    int stop_signal;      // the signal that stopped it, 0 when none
-    bool threads_failed;  // a thread could not be started
+    int stop_signal;     // the signal that stopped it, 0 when none
+    bool threads_failed; // a thread could not be started
     ThreadSteps steps[MAX_RT_THREADS];
     int64_t cpu_ns[MAX_RT_THREADS]; // processor time of each thread's loop
 };

@@ -52,8 +52,7 @@ uint64_t run_period_loop(const RtClock* clock, const LoopPlan* plan, const Perio
                          PeriodStats* stats) {
     uint64_t period = 0;
     int64_t start = grid_period_start(&plan->grid, 0);
-    while (period < plan->periods &&
-           plan->halt->load(std::memory_order_relaxed) == HALT_NONE) {
+    while (period < plan->periods && plan->halt->load(std::memory_order_relaxed) == HALT_NONE) {
         int64_t deadline = grid_period_start(&plan->grid, period + 1);
         clock->sleep_until_ns(clock->context, start);
         int64_t woke = clock->now_ns(clock->context);

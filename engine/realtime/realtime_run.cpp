@@ -80,8 +80,8 @@ bool run_idle(RunContext* run, ClockDriver* driver, RtConfigResult* config) {
         return false;
     }
     config->idle_done = !driver->threads_failed;
-    config->sustainable = config->idle_done && trial_held(&request, &outcome,
-                                                          plan->allowed_miss_fraction);
+    config->sustainable =
+        config->idle_done && trial_held(&request, &outcome, plan->allowed_miss_fraction);
     return true;
 }
 
@@ -90,8 +90,8 @@ bool run_idle(RunContext* run, ClockDriver* driver, RtConfigResult* config) {
 bool prepare_test(RunContext* run, RtTestKind test, const RtConfigResult* config,
                   RtTestResult* result, StreamSet sets[MAX_RT_THREADS]) {
     const uint32_t threads = config->threads;
-    result->kernel_ns_per_sample = kernel_ns_per_sample(
-        test, config->frames, &run->mix, rt_now_ns, KERNEL_REPEATS, KERNEL_ROUND_NS);
+    result->kernel_ns_per_sample = kernel_ns_per_sample(test, config->frames, &run->mix, rt_now_ns,
+                                                        KERNEL_REPEATS, KERNEL_ROUND_NS);
     if (result->kernel_ns_per_sample <= 0.0) {
         return false;
     }
@@ -158,8 +158,8 @@ void run_test(RunContext* run, ClockDriver* driver, RtTestKind test, RtConfigRes
     const RtPlan* plan = run->plan;
     SearchPlan search{};
     search.upper_bound = result->search_bound;
-    search.short_periods = grid_periods_in(SHORT_TRIAL_SECONDS, config->frames, plan->rate,
-                                           SHORT_TRIAL_MIN_PERIODS);
+    search.short_periods =
+        grid_periods_in(SHORT_TRIAL_SECONDS, config->frames, plan->rate, SHORT_TRIAL_MIN_PERIODS);
     search.confirm_periods = grid_periods_in(plan->confirm_seconds, config->frames, plan->rate, 1);
     search.allowed_miss_fraction = plan->allowed_miss_fraction;
     search.period_ns = config->period_ns;

@@ -43,11 +43,11 @@ struct RtFigures {
 };
 
 enum RtTestState : int32_t {
-    RT_NOT_RUN = 0,        // not asked for, or the idle system already missed
-    RT_DONE = 1,           // searched and confirmed
-    RT_NOT_CONFIRMED = 2,  // the search ran out of trials before a confirm held
-    RT_INTERRUPTED = 3,    // stopped by a signal
-    RT_NO_MEMORY = 4,      // the streams could not be allocated
+    RT_NOT_RUN = 0,       // not asked for, or the idle system already missed
+    RT_DONE = 1,          // searched and confirmed
+    RT_NOT_CONFIRMED = 2, // the search ran out of trials before a confirm held
+    RT_INTERRUPTED = 3,   // stopped by a signal
+    RT_NO_MEMORY = 4,     // the streams could not be allocated
 };
 
 struct RtTestResult {
@@ -82,7 +82,7 @@ struct RtRunResult {
     uint32_t physical_cores;
     uint32_t processors[MAX_RT_THREADS];
     std::vector<RtConfigResult> configs;
-    int stop_signal; // 0 when the run was not stopped
+    int stop_signal;     // 0 when the run was not stopped
     const char* failure; // nullptr, or why the run could not go on
 };
 

@@ -103,8 +103,8 @@ bool stream_set_prepare(StreamSet* set, RtTestKind test, uint32_t frames, uint32
                                          q15_from_factor(FEEDBACK_FACTOR),
                                          q15_from_factor(GAIN_FACTOR));
     } else if (test == RT_ZEM2) {
-        ready = prepare_filters<float>(set, &set->float_filters, fill_float_signal,
-                                       FEEDBACK_FACTOR, GAIN_FACTOR);
+        ready = prepare_filters<float>(set, &set->float_filters, fill_float_signal, FEEDBACK_FACTOR,
+                                       GAIN_FACTOR);
     } else {
         set->bus = static_cast<float*>(platform_alloc(frames * sizeof(float)));
         ready = set->bus != nullptr && mix != nullptr && frames <= TRACK_SAMPLES;

@@ -37,7 +37,7 @@ namespace {
 constexpr int64_t NS_PER_SECOND = 1000000000;
 
 __attribute__((format(printf, 3, 4))) void note(RtStep* step, int32_t done, const char* format,
-                                                 ...) {
+                                                ...) {
     step->done = done;
     va_list args;
     va_start(args, format);
@@ -103,7 +103,8 @@ uint32_t hwloc_cores(uint32_t* processors, uint32_t max) {
     if (hwloc_topology_load(topology) == 0) {
         int cores = hwloc_get_nbobjs_by_type(topology, HWLOC_OBJ_CORE);
         for (int c = 0; c < cores && found < max; ++c) {
-            hwloc_obj_t core = hwloc_get_obj_by_type(topology, HWLOC_OBJ_CORE, static_cast<unsigned>(c));
+            hwloc_obj_t core =
+                hwloc_get_obj_by_type(topology, HWLOC_OBJ_CORE, static_cast<unsigned>(c));
             hwloc_obj_t unit =
                 hwloc_get_obj_inside_cpuset_by_type(topology, core->cpuset, HWLOC_OBJ_PU, 0);
             if (unit != nullptr) {

@@ -182,8 +182,8 @@ bool fake_trial(void* context, const TrialRequest* request, TrialOutcome* outcom
     bool confirm = request->periods == CONFIRM;
     bool holds = request->streams <= fake->threshold;
     if (!confirm) {
-        holds = holds || (request->streams >= fake->island_low &&
-                          request->streams <= fake->island_high);
+        holds = holds ||
+                (request->streams >= fake->island_low && request->streams <= fake->island_high);
         if (std::uniform_real_distribution<double>(0, 1)(fake->random) < fake->noise) {
             holds = !holds;
         }
