@@ -26,7 +26,7 @@ double ms(int64_t ns) {
 }
 
 void print_step(FILE* out, const char* name, const RtStep* step) {
-    std::fprintf(out, "  %-11s %s%s\n", name, step->done != 0 ? "" : "REFUSED: ", step->note);
+    std::fprintf(out, "  %-11s %s\n", name, step->note);
 }
 
 void print_setup(FILE* out, const RtPlan* plan, const RtRunResult* result) {

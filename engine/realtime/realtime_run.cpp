@@ -73,8 +73,11 @@ bool run_idle(RunContext* run, ClockDriver* driver, RtConfigResult* config) {
     for (uint32_t t = 0; t < driver->threads; ++t) {
         cpu += driver->cpu_ns[t];
     }
+    // Some systems count thread time coarsely or not at all: 0 means unknown.
     config->harness_cpu_ns_per_period =
-        outcome.periods > 0 ? cpu / static_cast<int64_t>(outcome.periods * driver->threads) : -1;
+        outcome.periods > 0 && cpu > 0
+            ? cpu / static_cast<int64_t>(outcome.periods * driver->threads)
+            : -1;
     if (!finished) {
         run->result->stop_signal = driver->stop_signal;
         return false;
