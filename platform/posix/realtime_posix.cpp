@@ -140,6 +140,11 @@ void rt_sleep_until(RtTimer* /*timer*/, int64_t when_ns) {
 void rt_timer_close(RtTimer* /*timer*/) {}
 
 void rt_lock_memory(RtStep* step) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // Locking would pin the sanitizer's terabytes of shadow mappings.
+    note(step, 0, "memory not locked: a sanitizer build; allow with: an ordinary build");
+    return;
+#endif
     if (mlockall(MCL_CURRENT | MCL_FUTURE) == 0) {
         note(step, 1, "memory locked (mlockall, current and future pages)");
         return;
