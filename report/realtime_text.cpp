@@ -174,6 +174,10 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
             }
             if (test->confirm.periods > 0) {
                 print_figures_row(out, RT_TEST_NAMES[t], &test->confirm);
+                if (test->state != RT_DONE) {
+                    std::fprintf(out, "    %-6s %s: the last confirm run above did not hold\n", "",
+                                 test_state_text(test->state));
+                }
             } else {
                 std::fprintf(out, "    %-6s %s\n", RT_TEST_NAMES[t], test_state_text(test->state));
             }

@@ -45,14 +45,16 @@ bool run_trial(TrialFunction trial, void* context, TrialRequest* request, TrialO
     return true;
 }
 
-// The largest checkpoint below the trial's count whose worst time stayed
-// within `percent` of the period; 0 when none did.
+// The largest checkpoint below `below` whose worst time (one of the
+// outcome's two arrays) stayed within `percent` of the period; 0 when none
+// did.
 uint32_t checkpoint_within(const TrialRequest* request, const TrialOutcome* outcome,
-                           int64_t period_ns, int64_t percent, uint32_t below) {
+                           const int64_t worst[MAX_CHECKPOINTS], int64_t period_ns, int64_t percent,
+                           uint32_t below) {
     uint32_t fitted = 0;
     for (uint32_t c = 0; c < request->checkpoint_count; ++c) {
         if (request->checkpoints[c] < below && outcome->periods > 0 &&
-            outcome->worst_checkpoint_ns[c] * 100 <= period_ns * percent) {
+            worst[c] * 100 <= period_ns * percent) {
             fitted = request->checkpoints[c];
         }
     }
@@ -119,7 +121,7 @@ void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
             result->state = SEARCH_CONFIRMED; // nothing above the idle system held
             return;
         }
-        if (result->trials >= plan->max_trials) {
+        if (result->trials >= plan->max_trials || result->confirm_trials >= plan->max_confirms) {
             return;
         }
         TrialRequest request{candidate,
@@ -129,14 +131,16 @@ void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
                              {}};
         request.checkpoint_count = headroom_checkpoints(candidate, request.checkpoints);
         result->confirm_trials += 1;
+        result->confirm_streams = candidate;
         if (!run_trial(trial, context, &request, &result->confirm, result)) {
             return;
         }
         if (trial_held(&request, &result->confirm, plan->allowed_miss_fraction)) {
             result->state = SEARCH_CONFIRMED;
             result->sustained = candidate;
-            result->headroom = checkpoint_within(&request, &result->confirm, plan->period_ns,
-                                                 HEADROOM_PERCENT, candidate + 1);
+            result->headroom =
+                checkpoint_within(&request, &result->confirm, result->confirm.worst_checkpoint_ns,
+                                  plan->period_ns, HEADROOM_PERCENT, candidate + 1);
             return;
         }
         // It failed: go on below it, straight to the most streams that the
@@ -145,7 +149,8 @@ void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
         range.high = candidate;
         range.low = best_below(&log, candidate);
         uint32_t fitted =
-            checkpoint_within(&request, &result->confirm, plan->period_ns, 100, candidate);
+            checkpoint_within(&request, &result->confirm, result->confirm.worst_checkpoint_end_ns,
+                              plan->period_ns, 100, candidate);
         direct = fitted > range.low;
         candidate = direct ? fitted : range.low;
     }

@@ -9,11 +9,12 @@
 // fraction, down to a resolution of 1 stream or 0.5 % of the count. Then a
 // confirm trial at the count found, for the confirm length; when it fails,
 // that count becomes the new ceiling, and the next confirm is at the most
-// streams the failed run itself finished within the period in every period
-// (its checkpoints, below), or else the bisection goes on below the ceiling
-// from the best short trial that held, until a confirm holds. The count reported
-// has always held for the confirm length; a search that runs out of trials
-// confirms nothing and says so.
+// streams the failed run itself finished before the period's end in every
+// period, late wake-ups included (its checkpoints, below), or else the
+// bisection goes on below the ceiling from the best short trial that held,
+// until a confirm holds. The count reported has always held for the confirm
+// length; a search that runs out of trials or confirms confirms nothing and
+// says so.
 //
 // Headroom: the confirm trial reads the clock after several smaller counts
 // of streams (checkpoints) in each period; the headroom is the largest of
@@ -38,7 +39,8 @@ struct TrialOutcome {
     uint64_t missed;  // periods in which any thread's work ended after the deadline
     Histogram lateness;
     Histogram processing;
-    int64_t worst_checkpoint_ns[MAX_CHECKPOINTS];
+    int64_t worst_checkpoint_ns[MAX_CHECKPOINTS];     // processing, from the wake-up
+    int64_t worst_checkpoint_end_ns[MAX_CHECKPOINTS]; // from the period's start
 };
 
 // Runs one trial; false when a stop was requested (the outcome then holds
@@ -51,7 +53,8 @@ struct SearchPlan {
     uint64_t confirm_periods;
     double allowed_miss_fraction;
     int64_t period_ns;
-    uint32_t max_trials; // short and confirm trials together
+    uint32_t max_trials;   // short and confirm trials together
+    uint32_t max_confirms; // confirm trials at most
 };
 
 enum SearchState : int32_t {
@@ -66,7 +69,8 @@ struct SearchResult {
     uint32_t headroom;
     uint32_t trials;
     uint32_t confirm_trials;
-    TrialOutcome confirm; // the confirm trial that held (or the last one run)
+    uint32_t confirm_streams; // the count `confirm` ran
+    TrialOutcome confirm;     // the confirm trial that held (or the last one run)
 };
 
 // Misses a trial of `periods` may have and still hold.

@@ -5,15 +5,16 @@ void period_stats_reset(PeriodStats* stats) {
     histogram_clear(&stats->processing);
     stats->periods = 0;
     stats->missed = 0;
-    for (int64_t& worst : stats->worst_checkpoint_ns) {
-        worst = 0;
+    for (uint32_t c = 0; c < MAX_CHECKPOINTS; ++c) {
+        stats->worst_checkpoint_ns[c] = 0;
+        stats->worst_checkpoint_end_ns[c] = 0;
     }
     for (uint64_t w = 0; w < (stats->miss_map_periods + 63) / 64; ++w) {
         stats->miss_map[w] = 0;
     }
 }
 
-int64_t period_work(const PeriodJob* job, const RtClock* clock, int64_t woke_ns,
+int64_t period_work(const PeriodJob* job, const RtClock* clock, int64_t start_ns, int64_t woke_ns,
                     PeriodStats* stats) {
     if (job->set == nullptr) {
         return clock->now_ns(clock->context);
@@ -23,9 +24,12 @@ int64_t period_work(const PeriodJob* job, const RtClock* clock, int64_t woke_ns,
         uint32_t until = job->checkpoints[c];
         stream_set_run(job->set, done, until);
         done = until;
-        int64_t took = clock->now_ns(clock->context) - woke_ns;
-        if (took > stats->worst_checkpoint_ns[c]) {
-            stats->worst_checkpoint_ns[c] = took;
+        int64_t now = clock->now_ns(clock->context);
+        if (now - woke_ns > stats->worst_checkpoint_ns[c]) {
+            stats->worst_checkpoint_ns[c] = now - woke_ns;
+        }
+        if (now - start_ns > stats->worst_checkpoint_end_ns[c]) {
+            stats->worst_checkpoint_end_ns[c] = now - start_ns;
         }
     }
     stream_set_run(job->set, done, job->streams);
@@ -56,7 +60,7 @@ uint64_t run_period_loop(const RtClock* clock, const LoopPlan* plan, const Perio
         int64_t deadline = grid_period_start(&plan->grid, period + 1);
         clock->sleep_until_ns(clock->context, start);
         int64_t woke = clock->now_ns(clock->context);
-        int64_t done = period_work(job, clock, woke, stats);
+        int64_t done = period_work(job, clock, start, woke, stats);
         if (period_account(stats, period, start, deadline, woke, done) &&
             stats->missed > plan->miss_budget) {
             int32_t expected = HALT_NONE;

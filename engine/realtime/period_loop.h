@@ -48,17 +48,19 @@ struct PeriodStats {
     Histogram processing; // end of the work minus the wake-up time
     uint64_t periods;
     uint64_t missed;
-    int64_t worst_checkpoint_ns[MAX_CHECKPOINTS];
-    uint64_t* miss_map; // optional: bit n set when period n missed
+    int64_t worst_checkpoint_ns[MAX_CHECKPOINTS];     // from the wake-up
+    int64_t worst_checkpoint_end_ns[MAX_CHECKPOINTS]; // from the period's start
+    uint64_t* miss_map;                               // optional: bit n set when period n missed
     uint64_t miss_map_periods;
 };
 
 // Empties the figures; keeps the miss map, cleared.
 void period_stats_reset(PeriodStats* stats);
 
-// (a) Processes the job's streams once, starting after `woke_ns`; records the
-// checkpoints' times into stats; returns the clock read after the work.
-int64_t period_work(const PeriodJob* job, const RtClock* clock, int64_t woke_ns,
+// (a) Processes the job's streams once, in the period that started at
+// `start_ns` and woke at `woke_ns`; records the checkpoints' times into
+// stats; returns the clock read after the work.
+int64_t period_work(const PeriodJob* job, const RtClock* clock, int64_t start_ns, int64_t woke_ns,
                     PeriodStats* stats);
 
 // (a) Records period `index`: its lateness and processing time, and a miss

@@ -192,12 +192,13 @@ bool fake_trial(void* context, const TrialRequest* request, TrialOutcome* outcom
     outcome->missed = holds ? 0 : 1;
     for (uint32_t c = 0; c < request->checkpoint_count; ++c) {
         outcome->worst_checkpoint_ns[c] = int64_t{request->checkpoints[c]} * MS / fake->threshold;
+        outcome->worst_checkpoint_end_ns[c] = outcome->worst_checkpoint_ns[c];
     }
     return true;
 }
 
 SearchResult search(FakeTrial* fake, uint32_t bound) {
-    SearchPlan plan{bound, SHORT, CONFIRM, 0.0, MS, 200};
+    SearchPlan plan{bound, SHORT, CONFIRM, 0.0, MS, 200, 50};
     auto result = std::make_unique<SearchResult>();
     search_capacity(fake_trial, fake, &plan, result.get());
     return *result;

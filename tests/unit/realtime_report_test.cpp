@@ -60,9 +60,8 @@ TEST(RealtimeReport, JsonFollowsTheDocumentedSchema) {
     EXPECT_EQ(keys_of(doc), (std::set<std::string>{"machine", "mode", "plan", "setup", "runs",
                                                    "failure", "signal"}));
     EXPECT_EQ(keys_of(doc["machine"]),
-              (std::set<std::string>{"processor", "physical_cores", "logical_cores", "os",
-                                     "kernel", "governor", "program", "compiler", "bits",
-                                     "date"}));
+              (std::set<std::string>{"processor", "physical_cores", "logical_cores", "os", "kernel",
+                                     "governor", "program", "compiler", "bits", "date"}));
     EXPECT_EQ(doc["plan"]["tests"], Json::array({"zem2"}));
     EXPECT_EQ(doc["plan"]["cores"], Json::array({1}));
     const Json& missed = doc["runs"][0];
