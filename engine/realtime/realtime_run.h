@@ -32,7 +32,7 @@ struct RtPlan {
 constexpr double SHORT_TRIAL_SECONDS = 0.25;
 constexpr uint64_t SHORT_TRIAL_MIN_PERIODS = 8;
 constexpr uint32_t MAX_SEARCH_TRIALS = 60;
-constexpr uint32_t MAX_CONFIRM_TRIALS = 4;
+constexpr uint32_t MAX_CONFIRM_TRIALS = 8;
 
 // One trial as the reports show it.
 struct RtFigures {
