@@ -6,7 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source .ci/ensure-packages.sh
-ensure_packages cmake ninja-build g++ libfltk1.3-dev fonts-liberation
+ensure_packages cmake ninja-build g++ libfltk1.3-dev fonts-liberation libcli11-dev \
+    nlohmann-json3-dev libhwloc-dev
 cmake --preset program >/dev/null
 cmake --build --preset program --target test_zem test_zem_cli >/dev/null
 

@@ -1,6 +1,7 @@
 // test_zem_cli: the benchmark without a window. Runs the three tests with the
 // desktop program's schedule and prints the panel's tables, or JSON.
 #include "cli/options.h"
+#include "cli/realtime_command.h"
 #include "cli/report.h"
 #include "engine/measure_state.h"
 #include "platform/platform_console.h"
@@ -91,7 +92,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     if (options.help) {
-        std::fputs(CLI_USAGE, stdout);
+        std::fputs(options.help_text.c_str(), stdout);
         return 0;
     }
     if (options.version) {
@@ -99,12 +100,22 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // Blocked before any thread starts, so that every thread inherits it and
+    // the stop signals are only ever collected by console_wait_for_stop.
     console_block_stop_signals();
+    if (options.realtime) {
+        return run_realtime_command(&options);
+    }
     if (!read_counter_frequency()) {
         std::fputs("test_zem_cli: Counter not available on this computer\n", stderr);
         return 1;
     }
     const bool progress = console_stderr_is_terminal();
+    MachineReport machine{};
+    describe_machine(&machine);
+    if (!options.json) {
+        print_machine_text(stdout, &machine);
+    }
     std::vector<RunRecord> runs;
     int signal_number = 0;
     for (uint32_t r = 0; r < options.repeat && signal_number == 0; ++r) {
@@ -112,7 +123,7 @@ int main(int argc, char** argv) {
         signal_number = run_once(&options, progress, &run);
         runs.push_back(run);
         if (options.json) {
-            print_run_json(stdout, &run);
+            print_run_json(stdout, &run, &machine);
         }
     }
     if (!options.json) {

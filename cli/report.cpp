@@ -31,14 +31,6 @@ void print_block(FILE* out, const ResultBlock* block, const char* const right_te
     }
 }
 
-void print_number_or_null(FILE* out, bool present, int64_t value) {
-    if (present) {
-        std::fprintf(out, "%lld", static_cast<long long>(value));
-    } else {
-        std::fputs("null", out);
-    }
-}
-
 int64_t median_of(std::vector<int64_t> values) {
     std::sort(values.begin(), values.end());
     size_t middle = values.size() / 2;
@@ -76,26 +68,34 @@ void print_run_tables(FILE* out, const RunRecord* run) {
     }
 }
 
-void print_run_json(FILE* out, const RunRecord* run) {
+nlohmann::ordered_json run_json(const RunRecord* run, const MachineReport* machine) {
+    using Json = nlohmann::ordered_json;
     ResultBlock blocks[RESULT_BLOCKS];
     describe_results(&run->int_result, &run->float_result, &run->mix_result, blocks);
-    std::fputc('{', out);
+    Json object = Json::object();
+    if (machine != nullptr) {
+        object["machine"] = machine_json(machine);
+    }
     for (uint32_t t = 0; t < SCHEDULED_TESTS; ++t) {
         const LoopTrace* trace = &run->traces[t];
         bool ran = run->whole_slot[t];
-        std::fprintf(out, "%s\"%s\":{", t == 0 ? "" : ",", JSON_NAMES[t]);
+        Json figures = Json::object();
         for (uint32_t f = 0; f < blocks[t].row_count; ++f) {
-            std::fprintf(out, "\"%s\":", FIGURE_NAMES[t][f]);
-            print_number_or_null(out, figures_stored(run, t), blocks[t].rows[f].value);
-            std::fputc(',', out);
+            figures[FIGURE_NAMES[t][f]] =
+                figures_stored(run, t) ? Json(blocks[t].rows[f].value) : Json(nullptr);
         }
-        std::fputs("\"blocks\":", out);
-        print_number_or_null(out, ran, trace->blocks);
-        std::fputs(",\"elapsed_ms\":", out);
-        print_number_or_null(out, ran && trace->elapsed_ms >= 0, trace->elapsed_ms);
-        std::fputc('}', out);
+        figures["blocks"] = ran ? Json(trace->blocks) : Json(nullptr);
+        figures["elapsed_ms"] =
+            ran && trace->elapsed_ms >= 0 ? Json(trace->elapsed_ms) : Json(nullptr);
+        object[JSON_NAMES[t]] = figures;
     }
-    std::fputs("}\n", out);
+    return object;
+}
+
+void print_run_json(FILE* out, const RunRecord* run, const MachineReport* machine) {
+    std::string line = run_json(run, machine)
+                           .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    std::fprintf(out, "%s\n", line.c_str());
     std::fflush(out);
 }
 

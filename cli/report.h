@@ -5,6 +5,9 @@
 
 #include "engine/measure_state.h"
 #include "engine/worker_control.h"
+#include "report/machine.h"
+
+#include <nlohmann/json.hpp>
 
 #include <cstdint>
 #include <cstdio>
@@ -27,6 +30,9 @@ RunRecord take_run_record(const MeasureState* state, const bool whole_slot[SCHED
 bool figures_stored(const RunRecord* run, uint32_t test);
 
 void print_run_tables(FILE* out, const RunRecord* run);
-void print_run_json(FILE* out, const RunRecord* run);
+// One run as a JSON object: the machine first (when given), then each
+// test's figures; print_run_json writes it on one line.
+nlohmann::ordered_json run_json(const RunRecord* run, const MachineReport* machine);
+void print_run_json(FILE* out, const RunRecord* run, const MachineReport* machine);
 // Minimum, median and maximum of each figure over the runs that stored it.
 void print_summary(FILE* out, const std::vector<RunRecord>& runs);

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
-# Builds Test_ZEM.exe for 32-bit and for 64-bit Windows with Debian's
-# MinGW-w64 cross compilers and copies them to out/win32/ and out/win64/.
-# Also puts in out/ the zip of each (test-zem-VERSION-win32.zip and -win64.zip:
-# the programs, README.TXT and LICENSE.TXT) and SHA256SUMS, listing the zips.
+# Builds Test_ZEM.exe and the console runner test_zem_cli.exe for 32-bit and
+# for 64-bit Windows with Debian's MinGW-w64 cross compilers and copies them
+# to out/win32/ and out/win64/. Also puts in out/ the zip of each
+# (test-zem-VERSION-win32.zip and -win64.zip: the programs, README.TXT and
+# LICENSE.TXT) and SHA256SUMS, listing the zips. The console runner's option
+# and JSON libraries are header-only Debian packages (libcli11-dev,
+# nlohmann-json3-dev); the cross compiler sees them through a folder of links
+# to their headers only (cmake/third_party.cmake).
 #
 #   cmake/build-windows.sh [--with-tests]
 #
@@ -24,7 +28,8 @@ case "${1:-}" in
     ;;
 esac
 
-packages=(cmake ninja-build g++ g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix)
+packages=(cmake ninja-build g++ g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libcli11-dev
+    nlohmann-json3-dev)
 [ "$tests" = OFF ] || packages+=(googletest)
 ensure_packages "${packages[@]}"
 
@@ -34,7 +39,8 @@ build_one() { # architecture, output folder, build the tests?
     cmake --build --preset "windows-$1"
     mkdir -p "out/$2"
     cp "$build/desktop/Test_ZEM.exe" "out/$2/Test_ZEM.exe"
-    echo "out/$2/Test_ZEM.exe"
+    cp "$build/cli/test_zem_cli.exe" "out/$2/test_zem_cli.exe"
+    echo "out/$2/Test_ZEM.exe out/$2/test_zem_cli.exe"
     local zip
     for zip in "$build"/package/*.zip; do
         cp "$zip" out/

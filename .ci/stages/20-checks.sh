@@ -10,7 +10,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source .ci/ensure-packages.sh
-ensure_packages cmake ninja-build g++ libgtest-dev libfltk1.3-dev valgrind
+ensure_packages cmake ninja-build g++ libgtest-dev libfltk1.3-dev valgrind \
+    libcli11-dev nlohmann-json3-dev libhwloc-dev jq
 
 # ThreadSanitizer needs its shadow memory at fixed addresses; with a high
 # vm.mmap_rnd_bits some kernels map the program across it and the run dies
@@ -42,11 +43,12 @@ ctest --preset asan
 
 echo "--- ThreadSanitizer: the tests that run real threads"
 cmake --preset tsan >/dev/null
-cmake --build --preset tsan --target engine_tests stress_tests desktop_tests
+cmake --build --preset tsan --target engine_tests stress_tests desktop_tests realtime_tests
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 run_tsan build/tsan/tests/engine_tests --gtest_filter='Workers.*:PlatformThread.*'
 run_tsan build/tsan/tests/stress_tests
 run_tsan build/tsan/tests/desktop_tests
+run_tsan build/tsan/tests/realtime_tests --gtest_filter='RealtimeDriver.*'
 
 echo "--- valgrind memcheck: test_zem_cli --seconds 0.2"
 cmake --preset memcheck >/dev/null

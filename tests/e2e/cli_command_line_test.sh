@@ -23,8 +23,19 @@ expect_usage_error --seconds x1
 expect_usage_error --repeat 0
 expect_usage_error --repeat 1001
 expect_usage_error --repeat
+expect_usage_error realtime --buffers 8
+expect_usage_error realtime --buffers 64,x
+expect_usage_error realtime --rate 7999
+expect_usage_error realtime --tests ZEM-3
+expect_usage_error realtime --cores 0
+expect_usage_error realtime --cores 65
+expect_usage_error realtime --allowed-misses 1.5
+expect_usage_error realtime --confirm 0.1
+expect_usage_error realtime --seconds 2
+expect_usage_error --repeat 2 realtime
 
 "$cli" --help | grep -q -- '--seconds' || fail "--help does not describe --seconds"
+"$cli" realtime --help | grep -q -- '--buffers' || fail "realtime --help does not describe --buffers"
 "$cli" --version | grep -Eq '^test_zem_cli [0-9]+\.[0-9]+' || fail "--version"
 
 # SIGTERM during ZEM-2: ZEM-1's figures are printed, the rest null, status 143.
@@ -37,6 +48,7 @@ wait "$pid"
 status=$?
 [ "$status" -eq 143 ] || fail "SIGTERM: exit status $status, not 143"
 grep -Eq '"zem1":\{"cycles_44100":[0-9]+' "$out" || fail "SIGTERM: ZEM-1 missing: $(cat "$out")"
+grep -q '^{"machine":{"processor":' "$out" || fail "SIGTERM: the machine does not come first"
 grep -q '"zemm":{"tracks_44100":null' "$out" || fail "SIGTERM: ZEM-M not null: $(cat "$out")"
 
 # SIGINT during the first test of a text run: status 130, tables printed.
@@ -48,6 +60,7 @@ wait "$pid"
 status=$?
 [ "$status" -eq 130 ] || fail "SIGINT: exit status $status, not 130"
 grep -q 'ZEM-1 measure' "$out" || fail "SIGINT: no tables"
+head -n 1 "$out" | grep -qx 'Machine' || fail "SIGINT: the machine does not come first"
 rm -f "$out"
 
 echo "cli command line: $failures failed"

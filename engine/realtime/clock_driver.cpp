@@ -1,0 +1,208 @@
+#include "engine/realtime/clock_driver.h"
+
+#include "platform/platform_engine.h"
+
+namespace {
+constexpr int64_t LEAD_IN_NS = 5000000; // from the last thread ready to period 0
+constexpr int64_t ORIGIN_POLL_NS = 200000;
+constexpr int64_t WAIT_STEP_MS = 20;
+
+// What one measuring thread of a trial runs.
+struct ThreadRun {
+    ClockDriver* driver;
+    uint32_t index;
+    PeriodJob job;
+    LoopPlan plan;
+    std::atomic<int32_t>* ready;
+    std::atomic<int32_t>* finished;
+    std::atomic<int64_t>* origin; // 0 until the main thread sets it
+};
+
+int64_t timer_now(void* /*context*/) {
+    return rt_now_ns();
+}
+
+void timer_sleep(void* context, int64_t when_ns) {
+    rt_sleep_until(static_cast<RtTimer*>(context), when_ns);
+}
+
+void measuring_thread(void* parameter) {
+    auto* run = static_cast<ThreadRun*>(parameter);
+    ClockDriver* driver = run->driver;
+    ThreadSteps* steps = &driver->steps[run->index];
+    rt_pin_thread(driver->processors[run->index], &steps->pin);
+    rt_raise_priority(&steps->priority);
+    rt_min_timer_slack(&steps->slack);
+    rt_flush_denormals(&steps->denormals);
+    RtTimer* timer = rt_timer_open(&steps->timer);
+    run->ready->fetch_add(1);
+
+    int64_t origin = 0;
+    while ((origin = run->origin->load(std::memory_order_acquire)) == 0 &&
+           run->plan.halt->load() == HALT_NONE) {
+        rt_sleep_until(timer, rt_now_ns() + ORIGIN_POLL_NS);
+    }
+    if (origin != 0) {
+        run->plan.grid.origin_ns = origin;
+        RtClock clock{timer_now, timer_sleep, timer};
+        int64_t cpu_start = rt_thread_cpu_ns();
+        run_period_loop(&clock, &run->plan, &run->job, driver->stats[run->index]);
+        driver->cpu_ns[run->index] = rt_thread_cpu_ns() - cpu_start;
+    }
+    rt_timer_close(timer);
+    rt_drop_priority();
+    run->finished->fetch_add(1, std::memory_order_release);
+}
+
+// Waits until `counter` reaches `target`, or a stop request comes (then
+// raises halt).
+void wait_for_threads(ClockDriver* driver, std::atomic<int32_t>* counter, int32_t target,
+                      std::atomic<int32_t>* halt, int64_t step_ms) {
+    while (counter->load(std::memory_order_acquire) < target) {
+        int signal_number = driver->wait_for_stop(step_ms);
+        if (signal_number != 0) {
+            driver->stop_signal = signal_number;
+            halt->store(HALT_STOP);
+        }
+        if (halt->load() == HALT_STOP) {
+            return;
+        }
+    }
+}
+
+void gather(ClockDriver* driver, uint32_t started, TrialOutcome* outcome) {
+    uint64_t longest = 0;
+    for (uint32_t t = 0; t < started; ++t) {
+        const PeriodStats* stats = driver->stats[t];
+        outcome->periods =
+            t == 0 || stats->periods < outcome->periods ? stats->periods : outcome->periods;
+        longest = stats->periods > longest ? stats->periods : longest;
+        histogram_merge(&outcome->lateness, &stats->lateness);
+        histogram_merge(&outcome->processing, &stats->processing);
+        for (uint32_t c = 0; c < MAX_CHECKPOINTS; ++c) {
+            if (stats->worst_checkpoint_ns[c] > outcome->worst_checkpoint_ns[c]) {
+                outcome->worst_checkpoint_ns[c] = stats->worst_checkpoint_ns[c];
+            }
+            if (stats->worst_checkpoint_end_ns[c] > outcome->worst_checkpoint_end_ns[c]) {
+                outcome->worst_checkpoint_end_ns[c] = stats->worst_checkpoint_end_ns[c];
+            }
+        }
+    }
+    // A period missed when any thread's work ended late in it.
+    uint64_t missed = 0;
+    for (uint64_t w = 0; w < (longest + 63) / 64; ++w) {
+        uint64_t word = 0;
+        for (uint32_t t = 0; t < started; ++t) {
+            word |= driver->stats[t]->miss_map[w];
+        }
+        for (; word != 0; word &= word - 1) {
+            missed += 1;
+        }
+    }
+    outcome->missed = missed;
+}
+} // namespace
+
+uint32_t thread_share(uint32_t total, uint32_t threads, uint32_t index) {
+    return total / threads + (index < total % threads ? 1 : 0);
+}
+
+bool clock_driver_open(ClockDriver* driver, uint32_t threads, const uint32_t* processors,
+                       uint32_t frames, uint32_t rate, uint64_t max_periods, StopWait wait) {
+    *driver = ClockDriver{};
+    driver->threads = threads < MAX_RT_THREADS ? threads : MAX_RT_THREADS;
+    driver->frames = frames;
+    driver->rate = rate;
+    driver->max_periods = max_periods;
+    driver->wait_for_stop = wait;
+    bool complete = true;
+    for (uint32_t t = 0; t < driver->threads; ++t) {
+        driver->processors[t] = processors[t];
+        driver->stats[t] = static_cast<PeriodStats*>(platform_alloc(sizeof(PeriodStats)));
+        auto words = static_cast<size_t>((max_periods + 63) / 64);
+        auto* map = static_cast<uint64_t*>(platform_alloc(words * sizeof(uint64_t)));
+        if (driver->stats[t] == nullptr || map == nullptr) {
+            platform_free(map);
+            complete = false;
+            continue;
+        }
+        *driver->stats[t] = PeriodStats{};
+        driver->stats[t]->miss_map = map;
+        driver->stats[t]->miss_map_periods = max_periods;
+        period_stats_reset(driver->stats[t]);
+    }
+    if (!complete) {
+        clock_driver_close(driver);
+    }
+    return complete;
+}
+
+void clock_driver_close(ClockDriver* driver) {
+    for (uint32_t t = 0; t < driver->threads; ++t) {
+        if (driver->stats[t] != nullptr) {
+            platform_free(driver->stats[t]->miss_map);
+            platform_free(driver->stats[t]);
+            driver->stats[t] = nullptr;
+        }
+    }
+}
+
+bool clock_driver_trial(void* context, const TrialRequest* request, TrialOutcome* outcome) {
+    auto* driver = static_cast<ClockDriver*>(context);
+    std::atomic<int32_t> halt{HALT_NONE};
+    std::atomic<int32_t> ready{0};
+    std::atomic<int32_t> finished{0};
+    std::atomic<int64_t> origin{0};
+    ThreadRun runs[MAX_RT_THREADS];
+    RtThread* handles[MAX_RT_THREADS] = {};
+    uint64_t periods =
+        request->periods < driver->max_periods ? request->periods : driver->max_periods;
+
+    driver->stop_signal = 0;
+    driver->threads_failed = false;
+    uint32_t started = 0;
+    for (uint32_t t = 0; t < driver->threads; ++t) {
+        ThreadRun* run = &runs[t];
+        *run = ThreadRun{};
+        run->driver = driver;
+        run->index = t;
+        run->job.set = driver->sets[t];
+        run->job.streams = thread_share(request->streams, driver->threads, t);
+        for (uint32_t c = 0; c < request->checkpoint_count && c < MAX_CHECKPOINTS; ++c) {
+            run->job.checkpoints[c] = thread_share(request->checkpoints[c], driver->threads, t);
+        }
+        run->job.checkpoint_count = driver->sets[t] != nullptr ? request->checkpoint_count : 0;
+        run->plan = LoopPlan{PeriodGrid{0, driver->frames, driver->rate}, periods,
+                             request->miss_budget, &halt};
+        run->ready = &ready;
+        run->finished = &finished;
+        run->origin = &origin;
+        period_stats_reset(driver->stats[t]);
+        driver->cpu_ns[t] = 0;
+    }
+    for (uint32_t t = 0; t < driver->threads; ++t) {
+        handles[t] = rt_thread_start(measuring_thread, &runs[t]);
+        if (handles[t] == nullptr) {
+            driver->threads_failed = true;
+            halt.store(HALT_STOP);
+            break;
+        }
+        started += 1;
+    }
+    auto target = static_cast<int32_t>(started);
+    if (!driver->threads_failed) {
+        wait_for_threads(driver, &ready, target, &halt, 1);
+        if (halt.load() == HALT_NONE) {
+            origin.store(rt_now_ns() + LEAD_IN_NS, std::memory_order_release);
+        }
+        wait_for_threads(driver, &finished, target, &halt, WAIT_STEP_MS);
+    }
+    for (uint32_t t = 0; t < started; ++t) {
+        rt_thread_join(handles[t]);
+    }
+    gather(driver, started, outcome);
+    if (driver->threads_failed) {
+        outcome->periods = 0;
+    }
+    return driver->stop_signal == 0;
+}

@@ -1,0 +1,310 @@
+#include "engine/realtime/realtime_run.h"
+
+#include "engine/realtime/period_grid.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+
+namespace {
+// Stream memory of one test at most (all threads together).
+constexpr uint64_t STREAM_MEMORY_CAP = sizeof(void*) == 8 ? uint64_t{1} << 30 : uint64_t{1} << 28;
+constexpr uint32_t KERNEL_REPEATS = 15;
+constexpr int64_t KERNEL_ROUND_NS = 2000000;
+
+struct RunContext {
+    const RtPlan* plan;
+    const RtHost* host;
+    RtRunResult* result;
+    MixData mix;
+    bool mix_ready;
+};
+
+__attribute__((format(printf, 2, 3))) void progress(const RunContext* run, const char* format,
+                                                    ...) {
+    if (run->host->progress == nullptr) {
+        return;
+    }
+    char text[200];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    run->host->progress(run->host->progress_context, text);
+}
+
+bool stop_requested(RunContext* run) {
+    int signal_number = run->host->wait_for_stop(0);
+    if (signal_number != 0) {
+        run->result->stop_signal = signal_number;
+    }
+    return run->result->stop_signal != 0;
+}
+
+void keep_figures(RtFigures* figures, uint32_t streams, const TrialOutcome* outcome) {
+    figures->streams = streams;
+    figures->periods = outcome->periods;
+    figures->missed = outcome->missed;
+    figures->processing = outcome->processing;
+    figures->lateness = outcome->lateness;
+}
+
+void keep_steps(RunContext* run, const ClockDriver* driver) {
+    if (!run->result->thread_steps_known && driver->steps[0].timer.note[0] != '\0') {
+        run->result->thread_steps = driver->steps[0];
+        run->result->thread_steps_known = true;
+    }
+}
+
+bool run_idle(RunContext* run, ClockDriver* driver, RtConfigResult* config) {
+    const RtPlan* plan = run->plan;
+    uint64_t periods = grid_periods_in(plan->idle_seconds, config->frames, plan->rate, 1);
+    // The whole length even when it misses: its misses and lateness are the
+    // idle floor the report gives.
+    TrialRequest request{0, periods, UINT64_MAX, 0, {}};
+    TrialOutcome outcome{};
+    progress(run, "buffer %u, %u core%s: idle system, %.0f s", config->frames, config->threads,
+             config->threads == 1 ? "" : "s", plan->idle_seconds);
+    for (uint32_t t = 0; t < driver->threads; ++t) {
+        driver->sets[t] = nullptr;
+    }
+    bool finished = clock_driver_trial(driver, &request, &outcome);
+    keep_steps(run, driver);
+    keep_figures(&config->idle, 0, &outcome);
+    int64_t cpu = 0;
+    for (uint32_t t = 0; t < driver->threads; ++t) {
+        cpu += driver->cpu_ns[t];
+    }
+    // Some systems count thread time coarsely or not at all: 0 means unknown.
+    config->harness_cpu_ns_per_period =
+        outcome.periods > 0 && cpu > 0
+            ? cpu / static_cast<int64_t>(outcome.periods * driver->threads)
+            : -1;
+    if (!finished) {
+        run->result->stop_signal = driver->stop_signal;
+        return false;
+    }
+    config->idle_done = !driver->threads_failed;
+    config->sustainable =
+        config->idle_done && trial_held(&request, &outcome, plan->allowed_miss_fraction);
+    return true;
+}
+
+// The kernel alone is timed where the streams will run: on the first
+// measuring core, at real-time priority, with denormals flushed, so that
+// nothing but the machine's own noise can make it look slower than it is.
+struct KernelTiming {
+    RtTestKind test;
+    uint32_t frames;
+    const MixData* mix;
+    uint32_t processor;
+    double ns_per_sample;
+};
+
+void kernel_timing_thread(void* parameter) {
+    auto* timing = static_cast<KernelTiming*>(parameter);
+    RtStep step{};
+    rt_pin_thread(timing->processor, &step);
+    rt_raise_priority(&step);
+    rt_flush_denormals(&step);
+    timing->ns_per_sample = kernel_ns_per_sample(timing->test, timing->frames, timing->mix,
+                                                 rt_now_ns, KERNEL_REPEATS, KERNEL_ROUND_NS);
+    rt_drop_priority();
+}
+
+double time_kernel(RunContext* run, RtTestKind test, uint32_t frames) {
+    KernelTiming timing{test, frames, &run->mix, run->result->processors[0], 0.0};
+    RtThread* thread = rt_thread_start(kernel_timing_thread, &timing);
+    if (thread == nullptr) {
+        return 0.0;
+    }
+    rt_thread_join(thread);
+    return timing.ns_per_sample;
+}
+
+// The kernel-alone bound and, within the memory cap, the sets of every
+// thread. False when even one stream per thread cannot be allocated.
+bool prepare_test(RunContext* run, RtTestKind test, const RtConfigResult* config,
+                  RtTestResult* result, StreamSet sets[MAX_RT_THREADS]) {
+    const uint32_t threads = config->threads;
+    result->kernel_ns_per_sample = time_kernel(run, test, config->frames);
+    if (result->kernel_ns_per_sample <= 0.0) {
+        return false;
+    }
+    double per_thread = std::floor(1e9 / (run->plan->rate * result->kernel_ns_per_sample));
+    result->kernel_bound = static_cast<uint32_t>(per_thread) * threads;
+    uint64_t capacity = static_cast<uint64_t>(per_thread);
+    uint64_t bytes = stream_bytes(test, config->frames) * threads;
+    if (bytes > 0 && capacity * bytes > STREAM_MEMORY_CAP) {
+        capacity = STREAM_MEMORY_CAP / bytes;
+        result->memory_capped = true;
+    }
+    for (;;) {
+        bool complete = capacity > 0;
+        for (uint32_t t = 0; t < threads && complete; ++t) {
+            complete = stream_set_prepare(&sets[t], test, config->frames,
+                                          static_cast<uint32_t>(capacity), &run->mix);
+        }
+        if (complete) {
+            result->search_bound = static_cast<uint32_t>(capacity) * threads;
+            return true;
+        }
+        for (uint32_t t = 0; t < threads; ++t) {
+            stream_set_free(&sets[t]);
+        }
+        if (capacity <= 1) {
+            return false;
+        }
+        capacity /= 2;
+        result->memory_capped = true;
+    }
+}
+
+struct ProgressTrial {
+    RunContext* run;
+    ClockDriver* driver;
+    const char* test_name;
+    uint32_t frames;
+    uint32_t trials;
+};
+
+bool trial_with_progress(void* context, const TrialRequest* request, TrialOutcome* outcome) {
+    auto* trial = static_cast<ProgressTrial*>(context);
+    trial->trials += 1;
+    progress(trial->run, "buffer %u, %u core%s: %s trial %u, %u streams%s", trial->frames,
+             trial->driver->threads, trial->driver->threads == 1 ? "" : "s", trial->test_name,
+             trial->trials, request->streams, request->checkpoint_count > 0 ? " (confirm)" : "");
+    bool finished = clock_driver_trial(trial->driver, request, outcome);
+    keep_steps(trial->run, trial->driver);
+    return finished;
+}
+
+void run_test(RunContext* run, ClockDriver* driver, RtTestKind test, RtConfigResult* config) {
+    RtTestResult* result = &config->tests[test];
+    StreamSet sets[MAX_RT_THREADS] = {};
+    progress(run, "buffer %u, %u core%s: %s, preparing the streams", config->frames,
+             config->threads, config->threads == 1 ? "" : "s", RT_TEST_NAMES[test]);
+    if (!prepare_test(run, test, config, result, sets)) {
+        result->state = RT_NO_MEMORY;
+        return;
+    }
+    for (uint32_t t = 0; t < driver->threads; ++t) {
+        driver->sets[t] = &sets[t];
+    }
+    const RtPlan* plan = run->plan;
+    SearchPlan search{};
+    search.upper_bound = result->search_bound;
+    search.short_periods =
+        grid_periods_in(SHORT_TRIAL_SECONDS, config->frames, plan->rate, SHORT_TRIAL_MIN_PERIODS);
+    search.confirm_periods = grid_periods_in(plan->confirm_seconds, config->frames, plan->rate, 1);
+    search.allowed_miss_fraction = plan->allowed_miss_fraction;
+    search.period_ns = config->period_ns;
+    search.max_trials = MAX_SEARCH_TRIALS;
+    search.max_confirms = MAX_CONFIRM_TRIALS;
+    ProgressTrial trial{run, driver, RT_TEST_NAMES[test], config->frames, 0};
+    SearchResult found{};
+    if (!stop_requested(run)) {
+        search_capacity(trial_with_progress, &trial, &search, &found);
+    } else {
+        found.state = SEARCH_INTERRUPTED;
+    }
+    for (uint32_t t = 0; t < driver->threads; ++t) {
+        driver->sets[t] = nullptr;
+        stream_set_free(&sets[t]);
+    }
+    result->trials = found.trials;
+    result->sustained = found.sustained;
+    result->headroom = found.headroom;
+    keep_figures(&result->confirm, found.confirm_streams, &found.confirm);
+    if (found.state == SEARCH_INTERRUPTED) {
+        result->state = RT_INTERRUPTED;
+        if (driver->stop_signal != 0) {
+            run->result->stop_signal = driver->stop_signal;
+        }
+    } else {
+        result->state = found.state == SEARCH_CONFIRMED ? RT_DONE : RT_NOT_CONFIRMED;
+    }
+}
+
+void run_config(RunContext* run, uint32_t threads, uint32_t frames) {
+    const RtPlan* plan = run->plan;
+    RtRunResult* result = run->result;
+    result->configs.emplace_back();
+    RtConfigResult* config = &result->configs.back();
+    *config = RtConfigResult{};
+    config->frames = frames;
+    config->threads = threads;
+    config->period_ns = grid_period_ns(frames, plan->rate);
+    config->harness_cpu_ns_per_period = -1;
+    for (uint32_t t = 0; t < threads; ++t) {
+        config->processors[t] = result->processors[t];
+    }
+    uint64_t longest = grid_periods_in(plan->confirm_seconds, frames, plan->rate, 1);
+    uint64_t idle = grid_periods_in(plan->idle_seconds, frames, plan->rate, 1);
+    uint64_t short_periods =
+        grid_periods_in(SHORT_TRIAL_SECONDS, frames, plan->rate, SHORT_TRIAL_MIN_PERIODS);
+    longest = longest > idle ? longest : idle;
+    longest = longest > short_periods ? longest : short_periods;
+    ClockDriver driver{};
+    if (!clock_driver_open(&driver, threads, result->processors, frames, plan->rate, longest,
+                           run->host->wait_for_stop)) {
+        result->failure = "not enough memory for the figures of a trial";
+        return;
+    }
+    if (run_idle(run, &driver, config) && config->sustainable) {
+        for (uint32_t test = 0; test < RT_TESTS && result->stop_signal == 0; ++test) {
+            if (plan->tests[test]) {
+                run_test(run, &driver, static_cast<RtTestKind>(test), config);
+            }
+        }
+    }
+    if (driver.threads_failed) {
+        result->failure = "a measuring thread could not be started";
+    }
+    clock_driver_close(&driver);
+}
+} // namespace
+
+uint32_t threads_of_choice(uint32_t choice, uint32_t physical) {
+    uint32_t threads = choice == ALL_CORES || choice > physical ? physical : choice;
+    return threads < MAX_RT_THREADS ? threads : MAX_RT_THREADS;
+}
+
+void realtime_run(const RtPlan* plan, const RtHost* host, RtRunResult* result) {
+    result->configs.clear();
+    result->stop_signal = 0;
+    result->failure = nullptr;
+    result->thread_steps_known = false;
+    rt_lock_memory(&result->memory_lock);
+    result->physical_cores = rt_physical_cores(result->processors, MAX_RT_THREADS, &result->cores);
+    RunContext run{plan, host, result, {}, false};
+    if (plan->tests[RT_ZEMM]) {
+        run.mix_ready = mix_data_prepare(&run.mix);
+        if (!run.mix_ready) {
+            result->failure = "not enough memory for the mix test's tracks";
+            return;
+        }
+    }
+    uint32_t done_threads[MAX_CORE_CHOICES] = {};
+    uint32_t done_count = 0;
+    for (uint32_t c = 0; c < plan->core_choice_count; ++c) {
+        uint32_t threads = threads_of_choice(plan->core_choices[c], result->physical_cores);
+        bool repeated = false;
+        for (uint32_t d = 0; d < done_count; ++d) {
+            repeated = repeated || done_threads[d] == threads;
+        }
+        if (repeated) {
+            continue; // "1" and "all" on a single-core machine
+        }
+        done_threads[done_count++] = threads;
+        for (uint32_t b = 0; b < plan->buffer_count; ++b) {
+            if (stop_requested(&run) || result->failure != nullptr) {
+                break;
+            }
+            run_config(&run, threads, plan->buffers[b]);
+        }
+    }
+    if (run.mix_ready) {
+        mix_data_free(&run.mix);
+    }
+}

@@ -1,0 +1,101 @@
+// A whole real-time run: for each core count and buffer size, the idle
+// system first, then the capacity search of each test, with every figure the
+// reports need.
+#pragma once
+
+#include "engine/realtime/capacity_search.h"
+#include "engine/realtime/clock_driver.h"
+#include "engine/realtime/histogram.h"
+#include "engine/realtime/stream_set.h"
+#include "platform/platform_realtime.h"
+
+#include <cstdint>
+#include <vector>
+
+constexpr uint32_t MAX_BUFFERS = 16;
+constexpr uint32_t MAX_CORE_CHOICES = 8;
+constexpr uint32_t ALL_CORES = 0; // a core choice: one thread per physical core
+
+struct RtPlan {
+    uint32_t rate;
+    uint32_t buffer_count;
+    uint32_t buffers[MAX_BUFFERS];
+    bool tests[RT_TESTS];
+    uint32_t core_choice_count;
+    uint32_t core_choices[MAX_CORE_CHOICES]; // ALL_CORES or a number of cores
+    double confirm_seconds;
+    double idle_seconds;
+    double allowed_miss_fraction;
+};
+
+// Search trials: a quarter of a second, at least 8 periods.
+constexpr double SHORT_TRIAL_SECONDS = 0.25;
+constexpr uint64_t SHORT_TRIAL_MIN_PERIODS = 8;
+constexpr uint32_t MAX_SEARCH_TRIALS = 60;
+constexpr uint32_t MAX_CONFIRM_TRIALS = 8;
+
+// One trial as the reports show it.
+struct RtFigures {
+    uint32_t streams;
+    uint64_t periods;
+    uint64_t missed;
+    Histogram processing;
+    Histogram lateness;
+};
+
+enum RtTestState : int32_t {
+    RT_NOT_RUN = 0,       // not asked for, or the idle system already missed
+    RT_DONE = 1,          // searched and confirmed
+    RT_NOT_CONFIRMED = 2, // the search ran out of trials before a confirm held
+    RT_INTERRUPTED = 3,   // stopped by a signal
+    RT_NO_MEMORY = 4,     // the streams could not be allocated
+};
+
+struct RtTestResult {
+    RtTestState state;
+    double kernel_ns_per_sample; // the kernel alone, one stream in the cache
+    uint32_t kernel_bound;       // all threads: threads / (rate * kernel_ns_per_sample)
+    uint32_t search_bound;       // the search's ceiling: kernel_bound, or less for memory
+    bool memory_capped;
+    uint32_t sustained;
+    uint32_t headroom;
+    uint32_t trials;
+    RtFigures confirm;
+};
+
+struct RtConfigResult {
+    uint32_t frames;
+    uint32_t threads;
+    uint32_t processors[MAX_RT_THREADS];
+    int64_t period_ns;
+    bool idle_done;   // the idle run completed
+    bool sustainable; // the idle system held
+    RtFigures idle;
+    int64_t harness_cpu_ns_per_period; // processor time per period of the idle loop, -1 unknown
+    RtTestResult tests[RT_TESTS];
+};
+
+struct RtRunResult {
+    RtStep memory_lock;
+    RtStep cores;
+    ThreadSteps thread_steps; // of the first measuring thread of the first trial
+    bool thread_steps_known;
+    uint32_t physical_cores;
+    uint32_t processors[MAX_RT_THREADS];
+    std::vector<RtConfigResult> configs;
+    int stop_signal;     // 0 when the run was not stopped
+    const char* failure; // nullptr, or why the run could not go on
+};
+
+struct RtHost {
+    StopWait wait_for_stop;
+    void (*progress)(void* context, const char* text); // may be nullptr
+    void* progress_context;
+};
+
+// Threads of a core choice on a machine with `physical` cores.
+uint32_t threads_of_choice(uint32_t choice, uint32_t physical);
+
+// Locks memory, finds the cores and runs the plan; on a stop signal returns
+// with what was measured and stop_signal set.
+void realtime_run(const RtPlan* plan, const RtHost* host, RtRunResult* result);

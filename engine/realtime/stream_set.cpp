@@ -1,0 +1,188 @@
+#include "engine/realtime/stream_set.h"
+
+#include "engine/measure_state.h"
+#include "engine/workers.h"
+#include "platform/platform_engine.h"
+
+#include <cstring>
+
+const char* const RT_TEST_NAMES[RT_TESTS] = {"ZEM-1", "ZEM-2", "ZEM-M"};
+const char* const RT_TEST_JSON_NAMES[RT_TESTS] = {"zem1", "zem2", "zemm"};
+
+namespace {
+// Streams start at different places of the test signal.
+constexpr uint32_t STREAM_OFFSET_STEP = 331;
+
+template <typename Sample>
+bool prepare_filters(StreamSet* set, CircularFilter<Sample>** filters, void (*fill)(Sample*),
+                     Sample feedback, Sample gain) {
+    auto* table = static_cast<Sample*>(platform_alloc(TABLE_SAMPLES * sizeof(Sample)));
+    *filters = static_cast<CircularFilter<Sample>*>(
+        platform_alloc(size_t{set->capacity} * sizeof(CircularFilter<Sample>)));
+    set->blocks = platform_alloc(size_t{set->capacity} * 2 * set->frames * sizeof(Sample));
+    if (table == nullptr || *filters == nullptr || set->blocks == nullptr) {
+        platform_free(table);
+        return false;
+    }
+    fill(table);
+    const uint32_t frames = set->frames;
+    for (uint32_t s = 0; s < set->capacity; ++s) {
+        Sample* input = static_cast<Sample*>(set->blocks) + size_t{s} * 2 * frames;
+        Sample* output = input + frames;
+        uint32_t offset = (s * STREAM_OFFSET_STEP) % (TABLE_SAMPLES - frames);
+        std::memcpy(input, table + offset, frames * sizeof(Sample));
+        std::memset(static_cast<void*>(output), 0, frames * sizeof(Sample));
+        CircularFilter<Sample>* filter = &(*filters)[s];
+        *filter = CircularFilter<Sample>{};
+        filter->feedback = feedback;
+        filter->gain = gain;
+        filter->in_start = filter->in_pos = input;
+        filter->in_end = input + frames;
+        filter->out_start = filter->out_pos = output;
+        filter->out_end = output + frames;
+    }
+    platform_free(table);
+    return true;
+}
+
+void run_mix(StreamSet* set, uint32_t first, uint32_t end) {
+    if (first == 0) {
+        clear_block(set->bus, set->frames * static_cast<uint32_t>(sizeof(float)));
+    }
+    for (uint32_t s = first; s < end; ++s) {
+        MixStep step{set->bus, set->mix->tracks[s % MIX_TRACKS] + set->mix_position, TRACK_GAIN};
+        mix_add(&step, set->frames);
+    }
+}
+} // namespace
+
+bool mix_data_prepare(MixData* data) {
+    *data = MixData{};
+    bool complete = true;
+    for (float*& track : data->tracks) {
+        track = static_cast<float*>(platform_alloc(TRACK_SAMPLES * sizeof(float)));
+        complete = complete && track != nullptr;
+    }
+    if (!complete) {
+        mix_data_free(data);
+        return false;
+    }
+    fill_tracks(data->tracks);
+    return true;
+}
+
+void mix_data_free(MixData* data) {
+    for (float*& track : data->tracks) {
+        platform_free(track);
+        track = nullptr;
+    }
+}
+
+uint64_t stream_bytes(RtTestKind test, uint32_t frames) {
+    switch (test) {
+    case RT_ZEM1:
+        return sizeof(IntFilter) + uint64_t{2} * frames * sizeof(int32_t);
+    case RT_ZEM2:
+        return sizeof(FloatFilter) + uint64_t{2} * frames * sizeof(float);
+    case RT_ZEMM:
+        return 0; // the tracks are shared; the bus is the set's
+    }
+    return 0;
+}
+
+bool stream_set_prepare(StreamSet* set, RtTestKind test, uint32_t frames, uint32_t capacity,
+                        const MixData* mix) {
+    *set = StreamSet{};
+    set->test = test;
+    set->frames = frames;
+    set->capacity = capacity;
+    set->mix = mix;
+    bool ready = false;
+    if (test == RT_ZEM1) {
+        ready = prepare_filters<int32_t>(set, &set->int_filters, fill_int_signal,
+                                         q15_from_factor(FEEDBACK_FACTOR),
+                                         q15_from_factor(GAIN_FACTOR));
+    } else if (test == RT_ZEM2) {
+        ready = prepare_filters<float>(set, &set->float_filters, fill_float_signal, FEEDBACK_FACTOR,
+                                       GAIN_FACTOR);
+    } else {
+        set->bus = static_cast<float*>(platform_alloc(frames * sizeof(float)));
+        ready = set->bus != nullptr && mix != nullptr && frames <= TRACK_SAMPLES;
+        if (ready) {
+            std::memset(set->bus, 0, frames * sizeof(float));
+        }
+    }
+    if (!ready) {
+        stream_set_free(set);
+    }
+    return ready;
+}
+
+void stream_set_free(StreamSet* set) {
+    platform_free(set->int_filters);
+    platform_free(set->float_filters);
+    platform_free(set->blocks);
+    platform_free(set->bus);
+    *set = StreamSet{};
+}
+
+void stream_set_run(StreamSet* set, uint32_t first, uint32_t end) {
+    switch (set->test) {
+    case RT_ZEM1:
+        for (uint32_t s = first; s < end; ++s) {
+            filter_int(&set->int_filters[s], set->frames);
+        }
+        break;
+    case RT_ZEM2:
+        for (uint32_t s = first; s < end; ++s) {
+            filter_float(&set->float_filters[s], set->frames);
+        }
+        break;
+    case RT_ZEMM:
+        run_mix(set, first, end);
+        break;
+    }
+}
+
+void stream_set_finish_period(StreamSet* set) {
+    if (set->test != RT_ZEMM) {
+        return;
+    }
+    set->mix_position += set->frames;
+    if (set->mix_position + set->frames > TRACK_SAMPLES) {
+        set->mix_position = 0;
+    }
+}
+
+double kernel_ns_per_sample(RtTestKind test, uint32_t frames, const MixData* mix,
+                            int64_t (*now_ns)(), uint32_t repeats, int64_t round_ns) {
+    StreamSet set{};
+    if (!stream_set_prepare(&set, test, frames, 1, mix)) {
+        return 0.0;
+    }
+    double best = 0.0;
+    for (uint32_t r = 0; r < repeats; ++r) {
+        uint64_t calls = 0;
+        int64_t start = now_ns();
+        int64_t elapsed = 0;
+        do {
+            for (uint32_t c = 0; c < 16; ++c) {
+                if (test == RT_ZEMM) {
+                    // The kernel alone: one track into the bus, no clearing.
+                    MixStep step{set.bus, mix->tracks[0], TRACK_GAIN};
+                    mix_add(&step, frames);
+                } else {
+                    stream_set_run(&set, 0, 1);
+                }
+            }
+            calls += 16;
+            elapsed = now_ns() - start;
+        } while (elapsed < round_ns);
+        double per_sample = static_cast<double>(elapsed) / static_cast<double>(calls * frames);
+        if (r == 0 || per_sample < best) {
+            best = per_sample;
+        }
+    }
+    stream_set_free(&set);
+    return best;
+}

@@ -1,0 +1,66 @@
+// The streams of the real-time mode, one set per measuring thread.
+//
+// ZEM-1 and ZEM-2: each stream is one CircularFilter, run by the same
+// compiled kernel as the throughput tests (filter_int, filter_float), with
+// its own state and its own input and output blocks of one period's samples:
+// its rings are exactly one block long, so one call of B samples reads the
+// whole input block, writes the whole output block and leaves the positions
+// where they started, while the state carries on from period to period.
+//
+// ZEM-M: each stream is one track of the prepared 64-track data (stream s
+// reads track s mod 64), B samples of it scaled and added with mix_add into
+// the set's bus block, which clear_block empties once per period; the read
+// position walks through the tracks as the mix test does, wrapping at their
+// end.
+//
+// All memory is allocated and written before timing.
+#pragma once
+
+#include "engine/circular_filter.h"
+#include "engine/signals.h"
+
+#include <cstdint>
+
+enum RtTestKind : uint32_t { RT_ZEM1 = 0, RT_ZEM2 = 1, RT_ZEMM = 2 };
+constexpr uint32_t RT_TESTS = 3;
+extern const char* const RT_TEST_NAMES[RT_TESTS];      // "ZEM-1", "ZEM-2", "ZEM-M"
+extern const char* const RT_TEST_JSON_NAMES[RT_TESTS]; // "zem1", "zem2", "zemm"
+
+// The 64 tracks, prepared once and read by every set.
+struct MixData {
+    float* tracks[MIX_TRACKS];
+};
+bool mix_data_prepare(MixData* data);
+void mix_data_free(MixData* data);
+
+struct StreamSet {
+    RtTestKind test;
+    uint32_t frames;
+    uint32_t capacity; // streams prepared
+    IntFilter* int_filters;
+    FloatFilter* float_filters;
+    void* blocks; // per stream: input block, then output block
+    const MixData* mix;
+    float* bus;
+    uint32_t mix_position; // first track sample read in this period
+};
+
+// Bytes one stream of `test` needs at `frames` samples per period.
+uint64_t stream_bytes(RtTestKind test, uint32_t frames);
+
+// Allocates and fills a set; false (nothing left allocated) when memory is
+// short.
+bool stream_set_prepare(StreamSet* set, RtTestKind test, uint32_t frames, uint32_t capacity,
+                        const MixData* mix);
+void stream_set_free(StreamSet* set);
+
+// One period of streams [first, end): the mix clears its bus when first is 0
+// before mixing; stream_set_finish_period then moves the mix on.
+void stream_set_run(StreamSet* set, uint32_t first, uint32_t end);
+void stream_set_finish_period(StreamSet* set);
+
+// Best time per sample, in nanoseconds, of the kernel alone on one stream
+// whose data stays in the first-level cache: `repeats` timed rounds of at
+// least `round_ns` each. `now_ns` is the clock to time with.
+double kernel_ns_per_sample(RtTestKind test, uint32_t frames, const MixData* mix,
+                            int64_t (*now_ns)(), uint32_t repeats, int64_t round_ns);

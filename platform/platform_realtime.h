@@ -1,0 +1,73 @@
+// Operations the real-time mode needs from the operating system. One
+// implementation per system: posix/realtime_posix.cpp (Linux, with hwloc)
+// and win32/realtime_win32.cpp.
+//
+// Each set-up step fills an RtStep: whether it took effect and one line for
+// the report, saying what was done or, when refused, why and what would
+// allow it. A refused step never stops the run.
+//
+// Contract:
+//   rt_now_ns              monotonic clock in nanoseconds (Linux
+//                          CLOCK_MONOTONIC, Windows the performance counter).
+//   rt_timer_open          per thread, before timing: what rt_sleep_until
+//                          waits on. Windows: a high-resolution waitable
+//                          timer, or where refused timeBeginPeriod(1) with
+//                          the last fraction of a millisecond spun; the step
+//                          says which.
+//   rt_sleep_until         returns at or after `when_ns` on rt_now_ns's clock
+//                          (Linux: clock_nanosleep TIMER_ABSTIME).
+//   rt_lock_memory         the whole process: current and future pages.
+//   rt_raise_priority      the calling thread: SCHED_FIFO at RT_PRIORITY on
+//                          Linux, MMCSS "Pro Audio" on Windows;
+//                          rt_drop_priority undoes it before the thread ends.
+//   rt_min_timer_slack     the calling thread's timer slack at 1 ns (Linux).
+//   rt_flush_denormals     the calling thread's FTZ and DAZ bits.
+//   rt_physical_cores      one logical processor of each physical core (not
+//                          hyper-thread siblings), at most `max`; their count.
+//   rt_pin_thread          the calling thread to that logical processor.
+//   rt_thread_cpu_ns       processor time the calling thread has used.
+//   rt_thread_start        runs entry(parameter) on a new thread; nullptr on
+//                          failure. rt_thread_join waits for it and frees it.
+//   rt_machine_facts       what the reports say of the machine.
+#pragma once
+
+#include <cstdint>
+
+constexpr int32_t RT_PRIORITY = 80;
+constexpr uint32_t RT_NOTE_SIZE = 240;
+
+struct RtStep {
+    int32_t done; // 1 when in effect
+    char note[RT_NOTE_SIZE];
+};
+
+int64_t rt_now_ns();
+
+struct RtTimer;
+RtTimer* rt_timer_open(RtStep* step);
+void rt_sleep_until(RtTimer* timer, int64_t when_ns);
+void rt_timer_close(RtTimer* timer);
+
+void rt_lock_memory(RtStep* step);
+void rt_raise_priority(RtStep* step);
+void rt_drop_priority();
+void rt_min_timer_slack(RtStep* step);
+void rt_flush_denormals(RtStep* step);
+uint32_t rt_physical_cores(uint32_t* processors, uint32_t max, RtStep* step);
+void rt_pin_thread(uint32_t processor, RtStep* step);
+int64_t rt_thread_cpu_ns();
+
+struct RtThread;
+using RtThreadEntry = void (*)(void* parameter);
+RtThread* rt_thread_start(RtThreadEntry entry, void* parameter);
+void rt_thread_join(RtThread* thread);
+
+struct MachineFacts {
+    char processor[128];
+    uint32_t physical_cores;
+    uint32_t logical_cores;
+    char os[128];      // e.g. "Debian GNU/Linux 12 (bookworm)", "Windows 10.0 (Wine 8.0)"
+    char kernel[128];  // e.g. "Linux 6.1.0-18-amd64"
+    char governor[64]; // frequency governor, "" where not readable
+};
+void rt_machine_facts(MachineFacts* facts);

@@ -1,0 +1,270 @@
+// Real-time services on Linux: CLOCK_MONOTONIC and clock_nanosleep with
+// TIMER_ABSTIME, mlockall, SCHED_FIFO, the timer slack, the SSE control
+// register, hwloc's view of the cores, and what /proc, /sys and uname say of
+// the machine.
+#include "platform/platform_realtime.h"
+
+#include <hwloc.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <pthread.h>
+#include <sched.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/utsname.h>
+#include <time.h>
+#include <unistd.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <xmmintrin.h>
+#endif
+
+struct RtTimer {
+    int unused;
+};
+
+struct RtThread {
+    pthread_t id;
+    RtThreadEntry entry;
+    void* parameter;
+};
+
+namespace {
+constexpr int64_t NS_PER_SECOND = 1000000000;
+
+__attribute__((format(printf, 3, 4))) void note(RtStep* step, int32_t done, const char* format,
+                                                ...) {
+    step->done = done;
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(step->note, sizeof step->note, format, args);
+    va_end(args);
+}
+
+void* thread_trampoline(void* parameter) {
+    auto* thread = static_cast<RtThread*>(parameter);
+    thread->entry(thread->parameter);
+    return nullptr;
+}
+
+// First line of a file, without its newline; false when unreadable.
+bool read_line(const char* path, char* text, size_t size) {
+    FILE* file = std::fopen(path, "r");
+    if (file == nullptr) {
+        return false;
+    }
+    bool read = std::fgets(text, static_cast<int>(size), file) != nullptr;
+    std::fclose(file);
+    if (read) {
+        text[std::strcspn(text, "\n")] = '\0';
+    }
+    return read;
+}
+
+// Value of the first line of `path` that starts with `key`, after the
+// separator and any quotes.
+bool read_field(const char* path, const char* key, char separator, char* text, size_t size) {
+    FILE* file = std::fopen(path, "r");
+    if (file == nullptr) {
+        return false;
+    }
+    char line[512];
+    bool found = false;
+    while (!found && std::fgets(line, sizeof line, file) != nullptr) {
+        if (std::strncmp(line, key, std::strlen(key)) != 0) {
+            continue;
+        }
+        const char* value = std::strchr(line, separator);
+        if (value == nullptr) {
+            continue;
+        }
+        value += 1;
+        while (*value == ' ' || *value == '\t' || *value == '"') {
+            ++value;
+        }
+        std::snprintf(text, size, "%s", value);
+        text[std::strcspn(text, "\"\n")] = '\0';
+        found = true;
+    }
+    std::fclose(file);
+    return found;
+}
+
+uint32_t hwloc_cores(uint32_t* processors, uint32_t max) {
+    hwloc_topology_t topology = nullptr;
+    if (hwloc_topology_init(&topology) != 0) {
+        return 0;
+    }
+    uint32_t found = 0;
+    if (hwloc_topology_load(topology) == 0) {
+        int cores = hwloc_get_nbobjs_by_type(topology, HWLOC_OBJ_CORE);
+        for (int c = 0; c < cores && found < max; ++c) {
+            hwloc_obj_t core =
+                hwloc_get_obj_by_type(topology, HWLOC_OBJ_CORE, static_cast<unsigned>(c));
+            hwloc_obj_t unit =
+                hwloc_get_obj_inside_cpuset_by_type(topology, core->cpuset, HWLOC_OBJ_PU, 0);
+            if (unit != nullptr) {
+                processors[found++] = unit->os_index;
+            }
+        }
+    }
+    hwloc_topology_destroy(topology);
+    return found;
+}
+} // namespace
+
+int64_t rt_now_ns() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * NS_PER_SECOND + now.tv_nsec;
+}
+
+RtTimer* rt_timer_open(RtStep* step) {
+    note(step, 1, "clock_nanosleep to an absolute time on CLOCK_MONOTONIC");
+    static RtTimer timer{};
+    return &timer;
+}
+
+void rt_sleep_until(RtTimer* /*timer*/, int64_t when_ns) {
+    timespec when{};
+    when.tv_sec = static_cast<time_t>(when_ns / NS_PER_SECOND);
+    when.tv_nsec = static_cast<long>(when_ns % NS_PER_SECOND);
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr) == EINTR) {
+    }
+}
+
+void rt_timer_close(RtTimer* /*timer*/) {}
+
+void rt_lock_memory(RtStep* step) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    // Locking would pin the sanitizer's terabytes of shadow mappings.
+    note(step, 0, "memory not locked: a sanitizer build; allow with: an ordinary build");
+    return;
+#endif
+    if (mlockall(MCL_CURRENT | MCL_FUTURE) == 0) {
+        note(step, 1, "memory locked (mlockall, current and future pages)");
+        return;
+    }
+    int error = errno;
+    rlimit limit{};
+    getrlimit(RLIMIT_MEMLOCK, &limit);
+    note(step, 0,
+         "memory not locked: mlockall refused (%s, memlock limit %llu KiB); allow with: root, "
+         "or a memlock limit of unlimited (ulimit -l unlimited, /etc/security/limits.d)",
+         std::strerror(error), static_cast<unsigned long long>(limit.rlim_cur / 1024));
+}
+
+void rt_raise_priority(RtStep* step) {
+    sched_param parameter{};
+    parameter.sched_priority = RT_PRIORITY;
+    int error = pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameter);
+    if (error == 0) {
+        note(step, 1, "SCHED_FIFO priority %d", RT_PRIORITY);
+        return;
+    }
+    rlimit limit{};
+    getrlimit(RLIMIT_RTPRIO, &limit);
+    note(step, 0,
+         "normal scheduling: SCHED_FIFO refused (%s, rtprio limit %llu); allow with: root, or an "
+         "rtprio limit of at least %d (ulimit -r, /etc/security/limits.d, the audio group)",
+         std::strerror(error), static_cast<unsigned long long>(limit.rlim_cur), RT_PRIORITY);
+}
+
+void rt_drop_priority() {
+    sched_param parameter{};
+    pthread_setschedparam(pthread_self(), SCHED_OTHER, &parameter);
+}
+
+void rt_min_timer_slack(RtStep* step) {
+    if (prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0) {
+        note(step, 1, "timer slack 1 ns");
+    } else {
+        note(step, 0, "timer slack left at its default: PR_SET_TIMERSLACK refused (%s)",
+             std::strerror(errno));
+    }
+}
+
+void rt_flush_denormals(RtStep* step) {
+#if defined(__x86_64__) || defined(__i386__)
+    _mm_setcsr(_mm_getcsr() | 0x8040); // flush to zero (bit 15), denormals are zero (bit 6)
+    note(step, 1, "denormals flushed to zero (FTZ and DAZ)");
+#else
+    note(step, 0, "denormals not flushed: no known control register on this processor");
+#endif
+}
+
+uint32_t rt_physical_cores(uint32_t* processors, uint32_t max, RtStep* step) {
+    uint32_t found = hwloc_cores(processors, max);
+    if (found > 0) {
+        note(step, 1, "%u physical cores (hwloc)", found);
+        return found;
+    }
+    processors[0] = 0;
+    note(step, 0, "physical cores unknown (hwloc found none): one core, processor 0");
+    return 1;
+}
+
+void rt_pin_thread(uint32_t processor, RtStep* step) {
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    CPU_SET(processor, &set);
+    int error = pthread_setaffinity_np(pthread_self(), sizeof set, &set);
+    if (error == 0) {
+        note(step, 1, "pinned to processor %u", processor);
+    } else {
+        note(step, 0, "not pinned to processor %u: %s", processor, std::strerror(error));
+    }
+}
+
+int64_t rt_thread_cpu_ns() {
+    timespec used{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
+    return static_cast<int64_t>(used.tv_sec) * NS_PER_SECOND + used.tv_nsec;
+}
+
+RtThread* rt_thread_start(RtThreadEntry entry, void* parameter) {
+    auto* thread = new (std::nothrow) RtThread{};
+    if (thread == nullptr) {
+        return nullptr;
+    }
+    thread->entry = entry;
+    thread->parameter = parameter;
+    if (pthread_create(&thread->id, nullptr, thread_trampoline, thread) != 0) {
+        delete thread;
+        return nullptr;
+    }
+    return thread;
+}
+
+void rt_thread_join(RtThread* thread) {
+    if (thread != nullptr) {
+        pthread_join(thread->id, nullptr);
+        delete thread;
+    }
+}
+
+void rt_machine_facts(MachineFacts* facts) {
+    *facts = MachineFacts{};
+    if (!read_field("/proc/cpuinfo", "model name", ':', facts->processor,
+                    sizeof facts->processor)) {
+        std::snprintf(facts->processor, sizeof facts->processor, "unknown processor");
+    }
+    long online = sysconf(_SC_NPROCESSORS_ONLN);
+    facts->logical_cores = online > 0 ? static_cast<uint32_t>(online) : 0;
+    uint32_t processors[1024];
+    facts->physical_cores = hwloc_cores(processors, 1024);
+    if (!read_field("/etc/os-release", "PRETTY_NAME", '=', facts->os, sizeof facts->os)) {
+        std::snprintf(facts->os, sizeof facts->os, "Linux");
+    }
+    utsname names{};
+    if (uname(&names) == 0) {
+        std::snprintf(facts->kernel, sizeof facts->kernel, "%.60s %.60s", names.sysname,
+                      names.release);
+    }
+    read_line("/sys/devices/system/cpu/cpu0/cpufreq/scaling_governor", facts->governor,
+              sizeof facts->governor);
+}

@@ -1,0 +1,127 @@
+#include "report/realtime_report.h"
+
+using Json = nlohmann::ordered_json;
+
+namespace {
+Json step_json(const RtStep* step) {
+    return Json{{"done", step->done != 0}, {"note", step->note}};
+}
+
+Json percentiles_json(const Histogram* histogram) {
+    if (histogram->count == 0) {
+        return nullptr;
+    }
+    return Json{{"p50", histogram_percentile(histogram, P50)},
+                {"p99", histogram_percentile(histogram, P99)},
+                {"p999", histogram_percentile(histogram, P999)},
+                {"max", histogram->max}};
+}
+
+Json figures_json(const RtFigures* figures) {
+    if (figures->periods == 0) {
+        return nullptr;
+    }
+    return Json{{"streams", figures->streams},
+                {"periods", figures->periods},
+                {"missed", figures->missed},
+                {"processing_ns", percentiles_json(&figures->processing)},
+                {"lateness_ns", percentiles_json(&figures->lateness)}};
+}
+
+Json test_json(const RtTestResult* test, uint32_t threads) {
+    bool done = test->state == RT_DONE;
+    Json per_core = Json::array();
+    if (done) {
+        for (uint32_t t = 0; t < threads; ++t) {
+            per_core.push_back(thread_share(test->sustained, threads, t));
+        }
+    }
+    return Json{{"state", test_state_text(test->state)},
+                {"streams", done ? Json(test->sustained) : Json(nullptr)},
+                {"headroom", done ? Json(test->headroom) : Json(nullptr)},
+                {"per_core", per_core},
+                {"kernel_ns_per_sample", test->kernel_ns_per_sample > 0.0
+                                             ? Json(test->kernel_ns_per_sample)
+                                             : Json(nullptr)},
+                {"kernel_bound", test->kernel_bound},
+                {"search_bound", test->search_bound},
+                {"memory_capped", test->memory_capped},
+                {"trials", test->trials},
+                {"confirm", figures_json(&test->confirm)}};
+}
+
+Json config_json(const RtPlan* plan, const RtConfigResult* config) {
+    Json processors = Json::array();
+    for (uint32_t t = 0; t < config->threads; ++t) {
+        processors.push_back(config->processors[t]);
+    }
+    Json idle = figures_json(&config->idle);
+    if (!idle.is_null()) {
+        idle["harness_cpu_ns_per_period"] = config->harness_cpu_ns_per_period >= 0
+                                                ? Json(config->harness_cpu_ns_per_period)
+                                                : Json(nullptr);
+    }
+    Json tests = Json::object();
+    for (uint32_t t = 0; t < RT_TESTS; ++t) {
+        if (plan->tests[t]) {
+            tests[RT_TEST_JSON_NAMES[t]] = test_json(&config->tests[t], config->threads);
+        }
+    }
+    const char* verdict = !config->idle_done    ? "stopped"
+                          : config->sustainable ? "sustainable"
+                                                : NOT_SUSTAINABLE_TEXT;
+    return Json{{"buffer", config->frames},
+                {"period_ns", config->period_ns},
+                {"cores", config->threads},
+                {"processors", processors},
+                {"idle", idle},
+                {"verdict", verdict},
+                {"tests", tests}};
+}
+} // namespace
+
+Json realtime_json(const MachineReport* machine, const RtPlan* plan, const RtRunResult* result) {
+    Json buffers = Json::array();
+    for (uint32_t b = 0; b < plan->buffer_count; ++b) {
+        buffers.push_back(plan->buffers[b]);
+    }
+    Json tests = Json::array();
+    for (uint32_t t = 0; t < RT_TESTS; ++t) {
+        if (plan->tests[t]) {
+            tests.push_back(RT_TEST_JSON_NAMES[t]);
+        }
+    }
+    Json cores = Json::array();
+    for (uint32_t c = 0; c < plan->core_choice_count; ++c) {
+        uint32_t choice = plan->core_choices[c];
+        cores.push_back(choice == ALL_CORES ? Json("all") : Json(choice));
+    }
+    Json setup{{"memory_lock", step_json(&result->memory_lock)},
+               {"cores", step_json(&result->cores)}};
+    if (result->thread_steps_known) {
+        const ThreadSteps* steps = &result->thread_steps;
+        setup["priority"] = step_json(&steps->priority);
+        setup["timer"] = step_json(&steps->timer);
+        setup["timer_slack"] = step_json(&steps->slack);
+        setup["denormals"] = step_json(&steps->denormals);
+        setup["pinning"] = step_json(&steps->pin);
+    }
+    Json runs = Json::array();
+    for (const RtConfigResult& config : result->configs) {
+        runs.push_back(config_json(plan, &config));
+    }
+    return Json{{"machine", machine_json(machine)},
+                {"mode", "realtime"},
+                {"plan",
+                 {{"rate", plan->rate},
+                  {"buffers", buffers},
+                  {"tests", tests},
+                  {"cores", cores},
+                  {"confirm_seconds", plan->confirm_seconds},
+                  {"idle_seconds", plan->idle_seconds},
+                  {"allowed_miss_fraction", plan->allowed_miss_fraction}}},
+                {"setup", setup},
+                {"runs", runs},
+                {"failure", result->failure != nullptr ? Json(result->failure) : Json(nullptr)},
+                {"signal", result->stop_signal != 0 ? Json(result->stop_signal) : Json(nullptr)}};
+}

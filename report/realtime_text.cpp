@@ -1,0 +1,208 @@
+#include "report/realtime_report.h"
+
+#include <cinttypes>
+
+const char* const NOT_SUSTAINABLE_TEXT = "not sustainable at this buffer on this system";
+
+const char* test_state_text(RtTestState state) {
+    switch (state) {
+    case RT_NOT_RUN:
+        return "not run";
+    case RT_DONE:
+        return "done";
+    case RT_NOT_CONFIRMED:
+        return "not confirmed";
+    case RT_INTERRUPTED:
+        return "stopped";
+    case RT_NO_MEMORY:
+        return "no memory";
+    }
+    return "unknown";
+}
+
+namespace {
+double ms(int64_t ns) {
+    return static_cast<double>(ns) / 1e6;
+}
+
+void print_step(FILE* out, const char* name, const RtStep* step) {
+    std::fprintf(out, "  %-11s %s\n", name, step->note);
+}
+
+void print_setup(FILE* out, const RtPlan* plan, const RtRunResult* result) {
+    std::fprintf(out, "Real-time set-up\n");
+    print_step(out, "memory:", &result->memory_lock);
+    print_step(out, "cores:", &result->cores);
+    if (result->thread_steps_known) {
+        const ThreadSteps* steps = &result->thread_steps;
+        print_step(out, "priority:", &steps->priority);
+        print_step(out, "timer:", &steps->timer);
+        print_step(out, "slack:", &steps->slack);
+        print_step(out, "denormals:", &steps->denormals);
+        print_step(out, "pinning:", &steps->pin);
+    }
+    std::fprintf(out, "Plan: %u Hz; buffers", plan->rate);
+    for (uint32_t b = 0; b < plan->buffer_count; ++b) {
+        std::fprintf(out, " %u", plan->buffers[b]);
+    }
+    std::fprintf(out, "; tests");
+    for (uint32_t t = 0; t < RT_TESTS; ++t) {
+        if (plan->tests[t]) {
+            std::fprintf(out, " %s", RT_TEST_NAMES[t]);
+        }
+    }
+    std::fprintf(out, "; confirm %g s, idle %g s, misses allowed %g %%\n\n", plan->confirm_seconds,
+                 plan->idle_seconds, plan->allowed_miss_fraction * 100.0);
+}
+
+// The cell of one test: "9512 (7610)", or why there is no figure.
+void format_cell(const RtTestResult* test, char* text, size_t size) {
+    if (test->state != RT_DONE) {
+        std::snprintf(text, size, "%s",
+                      test->state == RT_NOT_RUN ? "-" : test_state_text(test->state));
+        return;
+    }
+    bool at_cap = test->memory_capped && test->sustained >= test->search_bound;
+    std::snprintf(text, size, "%s%u (%u)", at_cap ? ">=" : "", test->sustained, test->headroom);
+}
+
+void print_processors(FILE* out, const RtConfigResult* config) {
+    std::fprintf(out, "%u core%s (processor%s", config->threads, config->threads == 1 ? "" : "s",
+                 config->threads == 1 ? "" : "s");
+    for (uint32_t t = 0; t < config->threads; ++t) {
+        std::fprintf(out, "%s %u", t == 0 ? "" : ",", config->processors[t]);
+    }
+    std::fprintf(out, ")%s\n", config->threads == 1 ? "" : ", the streams split evenly");
+}
+
+void print_table(FILE* out, const RtPlan* plan, const RtRunResult* result) {
+    std::fprintf(out,
+                 "Streams sustained at %u Hz with no missed period%s (in brackets: with headroom,\n"
+                 "the worst processing time at most 80 %% of the period)\n",
+                 plan->rate, plan->allowed_miss_fraction > 0.0 ? " beyond those allowed" : "");
+    uint32_t threads = 0;
+    for (const RtConfigResult& config : result->configs) {
+        if (config.threads != threads) {
+            threads = config.threads;
+            std::fprintf(out, "\n");
+            print_processors(out, &config);
+            std::fprintf(out, "  %6s  %9s", "Buffer", "Latency");
+            for (uint32_t t = 0; t < RT_TESTS; ++t) {
+                if (plan->tests[t]) {
+                    std::fprintf(out, "   %-16s", RT_TEST_NAMES[t]);
+                }
+            }
+            std::fprintf(out, "\n");
+        }
+        std::fprintf(out, "  %6u  %6.2f ms", config.frames, ms(config.period_ns));
+        if (!config.idle_done) {
+            std::fprintf(out, "   stopped before the idle system's run ended\n");
+            continue;
+        }
+        if (!config.sustainable) {
+            std::fprintf(out,
+                         "   %s (idle: %" PRIu64 " of %" PRIu64
+                         " periods missed, worst wake-up %.2f ms late)\n",
+                         NOT_SUSTAINABLE_TEXT, config.idle.missed, config.idle.periods,
+                         ms(config.idle.lateness.max));
+            continue;
+        }
+        for (uint32_t t = 0; t < RT_TESTS; ++t) {
+            if (plan->tests[t]) {
+                char cell[48];
+                format_cell(&config.tests[t], cell, sizeof cell);
+                std::fprintf(out, "   %-16s", cell);
+            }
+        }
+        std::fprintf(out, "\n");
+        if (config.threads > 1) {
+            std::fprintf(out, "  %17s", "per core");
+            for (uint32_t t = 0; t < RT_TESTS; ++t) {
+                if (plan->tests[t]) {
+                    const RtTestResult* test = &config.tests[t];
+                    char cell[48] = "-";
+                    if (test->state == RT_DONE) {
+                        std::snprintf(cell, sizeof cell, "%u (%u)",
+                                      test->sustained / config.threads,
+                                      test->headroom / config.threads);
+                    }
+                    std::fprintf(out, "   %-16s", cell);
+                }
+            }
+            std::fprintf(out, "\n");
+        }
+    }
+    std::fprintf(out, "\n");
+}
+
+void print_figures_row(FILE* out, const char* name, const RtFigures* figures) {
+    const Histogram* p = &figures->processing;
+    const Histogram* l = &figures->lateness;
+    char missed[48];
+    std::snprintf(missed, sizeof missed, "%" PRIu64 " of %" PRIu64, figures->missed,
+                  figures->periods);
+    std::fprintf(out, "    %-6s %8u  %-16s %7.3f %7.3f %7.3f %7.3f   %7.3f %7.3f %7.3f %7.3f\n",
+                 name, figures->streams, missed, ms(histogram_percentile(p, P50)),
+                 ms(histogram_percentile(p, P99)), ms(histogram_percentile(p, P999)), ms(p->max),
+                 ms(histogram_percentile(l, P50)), ms(histogram_percentile(l, P99)),
+                 ms(histogram_percentile(l, P999)), ms(l->max));
+}
+
+void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
+    std::fprintf(out, "Details: processing time and wake-up lateness in ms, "
+                      "50th / 99th / 99.9th percentile / maximum\n");
+    for (const RtConfigResult& config : result->configs) {
+        std::fprintf(out, "\n  Buffer %u at %u Hz, period %.3f ms, %u core%s\n", config.frames,
+                     plan->rate, ms(config.period_ns), config.threads,
+                     config.threads == 1 ? "" : "s");
+        std::fprintf(out, "    %-6s %8s  %-16s %-31s   %s\n", "", "streams", "periods missed",
+                     "processing", "wake-up lateness");
+        if (config.idle.periods > 0) {
+            print_figures_row(out, "idle", &config.idle);
+        }
+        if (config.harness_cpu_ns_per_period >= 0) {
+            std::fprintf(
+                out, "    %-6s harness cost: %.2f us of processor time a period (%.3f %% of it)\n",
+                "", static_cast<double>(config.harness_cpu_ns_per_period) / 1e3,
+                100.0 * static_cast<double>(config.harness_cpu_ns_per_period) /
+                    static_cast<double>(config.period_ns));
+        }
+        for (uint32_t t = 0; t < RT_TESTS; ++t) {
+            const RtTestResult* test = &config.tests[t];
+            if (test->state == RT_NOT_RUN) {
+                continue;
+            }
+            if (test->confirm.periods > 0) {
+                print_figures_row(out, RT_TEST_NAMES[t], &test->confirm);
+                if (test->state != RT_DONE) {
+                    std::fprintf(out, "    %-6s %s: the last confirm run above did not hold\n", "",
+                                 test_state_text(test->state));
+                }
+            } else {
+                std::fprintf(out, "    %-6s %s\n", RT_TEST_NAMES[t], test_state_text(test->state));
+            }
+            std::fprintf(out,
+                         "    %-6s kernel alone %.3f ns a sample: at most %u streams; searched up "
+                         "to %u%s in %u trials\n",
+                         "", test->kernel_ns_per_sample, test->kernel_bound, test->search_bound,
+                         test->memory_capped ? " (memory cap)" : "", test->trials);
+        }
+    }
+    std::fprintf(out, "\n");
+}
+} // namespace
+
+void print_realtime_text(FILE* out, const MachineReport* machine, const RtPlan* plan,
+                         const RtRunResult* result) {
+    print_machine_text(out, machine);
+    print_setup(out, plan, result);
+    if (result->failure != nullptr) {
+        std::fprintf(out, "The run could not go on: %s\n\n", result->failure);
+    }
+    print_table(out, plan, result);
+    print_details(out, plan, result);
+    if (result->stop_signal != 0) {
+        std::fprintf(out, "Stopped by signal %d: the figures above are what was measured.\n",
+                     result->stop_signal);
+    }
+}

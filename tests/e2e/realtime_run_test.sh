@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# A real run of the real-time mode: buffer 4096, ZEM-2 on one core, 2 s
+# confirm runs. Checks the report's structure and its honesty, never a
+# timing: the streams sustained never exceed the kernel-alone bound, a test
+# is searched only where the idle system held, and a count is given only
+# with the confirm run that held it. Then a stop signal during a search:
+# status 130 and what was measured printed.
+#
+#   tests/e2e/realtime_run_test.sh CLI [RUNNER...]
+#
+# RUNNER, when given, runs CLI (the Wine loader for the Windows build).
+cli=$1
+shift
+runner=("$@")
+# shellcheck source=../lib.sh
+source "$(dirname "$0")/../lib.sh"
+work=$WORK
+
+"${runner[@]}" "$cli" realtime --buffers 4096 --tests ZEM-2 --cores 1 --confirm 2 --idle 1 \
+    --json --svg "$work/run.svg" >"$work/run.json" 2>"$work/run.err"
+status=$?
+[ "$status" -eq 0 ] || fail "the run exited $status: $(cat "$work/run.err")"
+ordered='.p50 <= .p99 and .p99 <= .p999 and .p999 <= .max'
+jq -e "
+  (.machine | (.processor | length > 0) and .physical_cores >= 1 and (.bits == 32 or .bits == 64))
+  and .mode == \"realtime\" and .signal == null and .failure == null
+  and (.setup | .memory_lock.note and .priority.note and .timer.note)
+  and (.runs | length == 1) and (.runs[0] | .buffer == 4096 and .cores == 1
+    and (.idle.processing_ns | $ordered) and (.idle.lateness_ns | $ordered)
+    and (if .verdict == \"sustainable\" then
+           .tests.zem2 | .state == \"done\" and .streams <= .kernel_bound
+             and .kernel_bound > 0 and .streams <= .search_bound and .headroom <= .streams
+             and (.per_core | add) == .streams
+             and (if .streams > 0 then .confirm.streams == .streams and .confirm.missed == 0
+                    and .confirm.periods >= 24 and (.confirm.processing_ns | $ordered)
+                  else .confirm == null end)
+         else .verdict == \"not sustainable at this buffer on this system\"
+           and .idle.missed > 0 and .tests.zem2.state == \"not run\" and .tests.zem2.streams == null
+         end))" "$work/run.json" >/dev/null || fail "report: $(cat "$work/run.json")"
+
+rows=$(jq '[.runs[] | .idle, (.tests[] | .confirm) | select(. != null)] | length' "$work/run.json")
+panels=$(grep -c '<g class="panel"' "$work/run.svg")
+[ "$panels" -eq $((2 * rows)) ] || fail "picture: $panels panels for $rows runs"
+tail -n 1 "$work/run.svg" | tr -d '\r' | grep -qx '</svg>' || fail "picture: not closed"
+
+# A stop request during the search (the phase does not matter) ends the run
+# within a period plus the join, with the figures measured so far printed.
+"${runner[@]}" "$cli" realtime --buffers 4096 --tests ZEM-1 --cores 1 --confirm 60 --idle 1 \
+    >"$work/stopped.txt" 2>/dev/null &
+program=$!
+started_pids+=("$program")
+sleep 3
+kill -INT "$program"
+if ! wait_until 30 process_gone "$program"; then
+    fail "still running 30 s after SIGINT"
+else
+    wait "$program"
+    status=$?
+    [ "$status" -eq 130 ] || fail "SIGINT: exit status $status, not 130"
+    tr -d '\r' <"$work/stopped.txt" | grep -q '^Machine$' || fail "SIGINT: no machine block"
+    grep -q 'Stopped by signal 2' "$work/stopped.txt" || fail "SIGINT: $(cat "$work/stopped.txt")"
+fi
+
+finish "realtime run"
