@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # The console runner's answers to bad input, --help and --version, and a
 # stop signal in the middle of a run.
-set -u
 cli=$1
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+# shellcheck source=../lib.sh
+source "$(dirname "$0")/../lib.sh"
 
 expect_usage_error() {
     local err status
@@ -20,6 +19,11 @@ expect_usage_error --seconds
 expect_usage_error --seconds 0
 expect_usage_error --seconds 3601
 expect_usage_error --seconds x1
+expect_usage_error --seconds nan
+expect_usage_error --seconds 1e3
+expect_usage_error --seconds 1.2.3
+expect_usage_error --repeat 2.5
+expect_usage_error --repeat 99999999999999999999
 expect_usage_error --repeat 0
 expect_usage_error --repeat 1001
 expect_usage_error --repeat
@@ -39,7 +43,7 @@ expect_usage_error --repeat 2 realtime
 "$cli" --version | grep -Eq '^test_zem_cli [0-9]+\.[0-9]+' || fail "--version"
 
 # SIGTERM during ZEM-2: ZEM-1's figures are printed, the rest null, status 143.
-out=$(mktemp)
+out=$WORK/out
 "$cli" --seconds 0.5 --json >"$out" 2>/dev/null &
 pid=$!
 sleep 0.8
@@ -61,7 +65,4 @@ status=$?
 [ "$status" -eq 130 ] || fail "SIGINT: exit status $status, not 130"
 grep -q 'ZEM-1 measure' "$out" || fail "SIGINT: no tables"
 head -n 1 "$out" | grep -qx 'Machine' || fail "SIGINT: the machine does not come first"
-rm -f "$out"
-
-echo "cli command line: $failures failed"
-[ "$failures" -eq 0 ]
+finish "cli command line"
