@@ -178,6 +178,9 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
                     std::fprintf(out, "    %-6s %s: the last confirm run above did not hold\n", "",
                                  test_state_text(test->state));
                 }
+            } else if (test->state == RT_DONE) {
+                std::fprintf(out, "    %-6s %8u  even the fewest streams missed in a short trial\n",
+                             RT_TEST_NAMES[t], 0u);
             } else {
                 std::fprintf(out, "    %-6s %s\n", RT_TEST_NAMES[t], test_state_text(test->state));
             }

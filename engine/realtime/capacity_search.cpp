@@ -118,7 +118,11 @@ void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
             candidate = range.low;
         }
         if (candidate == 0) {
-            result->state = SEARCH_CONFIRMED; // nothing above the idle system held
+            // Nothing above the idle system held even a short trial: 0 streams,
+            // which the idle run confirmed.
+            result->state = SEARCH_CONFIRMED;
+            result->confirm_streams = 0;
+            result->confirm = TrialOutcome{};
             return;
         }
         if (result->trials >= plan->max_trials || result->confirm_trials >= plan->max_confirms) {
