@@ -18,22 +18,6 @@ struct Bisection {
     uint32_t high; // smallest count known not to hold
 };
 
-// Largest count below `ceiling` whose short trial held, from the log.
-struct TrialLog {
-    uint32_t held[64];
-    uint32_t count;
-};
-
-uint32_t best_below(const TrialLog* log, uint32_t ceiling) {
-    uint32_t best = 0;
-    for (uint32_t i = 0; i < log->count; ++i) {
-        if (log->held[i] < ceiling && log->held[i] > best) {
-            best = log->held[i];
-        }
-    }
-    return best;
-}
-
 bool run_trial(TrialFunction trial, void* context, TrialRequest* request, TrialOutcome* outcome,
                SearchResult* result) {
     result->trials += 1;
@@ -86,45 +70,29 @@ void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
                      SearchResult* result) {
     *result = SearchResult{};
     result->state = SEARCH_NOT_CONFIRMED;
-    TrialLog log{};
     Bisection range{0, plan->upper_bound + 1};
     TrialOutcome outcome{};
-    uint32_t candidate = 0;
-    bool direct = false; // confirm `candidate` without bisecting first
-    for (;;) {
-        while (!direct && range.high - range.low > resolution(range.low)) {
-            if (result->trials >= plan->max_trials) {
-                return;
-            }
-            uint32_t middle = range.low + (range.high - range.low) / 2;
-            TrialRequest request{middle,
-                                 plan->short_periods,
-                                 allowed_misses(plan->short_periods, plan->allowed_miss_fraction),
-                                 0,
-                                 {}};
-            if (!run_trial(trial, context, &request, &outcome, result)) {
-                return;
-            }
-            if (trial_held(&request, &outcome, plan->allowed_miss_fraction)) {
-                range.low = middle;
-                if (log.count < 64) {
-                    log.held[log.count++] = middle;
-                }
-            } else {
-                range.high = middle;
-            }
-        }
-        if (!direct) {
-            candidate = range.low;
-        }
-        if (candidate == 0) {
-            // Nothing above the idle system held even a short trial: 0 streams,
-            // which the idle run confirmed.
-            result->state = SEARCH_CONFIRMED;
-            result->confirm_streams = 0;
-            result->confirm = TrialOutcome{};
+    while (range.high - range.low > resolution(range.low)) {
+        if (result->trials >= plan->max_trials) {
             return;
         }
+        uint32_t middle = range.low + (range.high - range.low) / 2;
+        TrialRequest request{middle,
+                             plan->short_periods,
+                             allowed_misses(plan->short_periods, plan->allowed_miss_fraction),
+                             0,
+                             {}};
+        if (!run_trial(trial, context, &request, &outcome, result)) {
+            return;
+        }
+        if (trial_held(&request, &outcome, plan->allowed_miss_fraction)) {
+            range.low = middle;
+        } else {
+            range.high = middle;
+        }
+    }
+    uint32_t candidate = range.low;
+    while (candidate > 0) {
         if (result->trials >= plan->max_trials || result->confirm_trials >= plan->max_confirms) {
             return;
         }
@@ -147,18 +115,18 @@ void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
                                   plan->period_ns, HEADROOM_PERCENT, candidate + 1);
             return;
         }
-        // It failed: go on below it, straight to the most streams that the
-        // failed run itself fitted in every period, and at least 5 % fewer
-        // (the next run may meet a worse period), when that is more than
-        // the best short trial below.
-        range.high = candidate;
-        range.low = best_below(&log, candidate);
+        // It failed: next, the most streams that the failed run itself
+        // finished before the period's end in every period, and at least 5 %
+        // fewer (the next run may meet a worse period).
         uint32_t fitted =
             checkpoint_within(&request, &result->confirm, result->confirm.worst_checkpoint_end_ns,
                               plan->period_ns, 100, candidate);
         uint32_t stepped = candidate - (candidate / 20 > 1 ? candidate / 20 : 1);
-        fitted = fitted < stepped ? fitted : stepped;
-        direct = fitted > range.low;
-        candidate = direct ? fitted : range.low;
+        candidate = fitted > 0 && fitted < stepped ? fitted : stepped;
     }
+    // Nothing above the idle system held even a short trial: 0 streams,
+    // which the idle run confirmed.
+    result->state = SEARCH_CONFIRMED;
+    result->confirm_streams = 0;
+    result->confirm = TrialOutcome{};
 }

@@ -8,13 +8,11 @@
 // fit) with short trials that give up at the first miss beyond the allowed
 // fraction, down to a resolution of 1 stream or 0.5 % of the count. Then a
 // confirm trial at the count found, for the confirm length; when it fails,
-// that count becomes the new ceiling, and the next confirm is at the most
-// streams the failed run itself finished before the period's end in every
-// period, late wake-ups included (its checkpoints, below), and at least 5 %
-// below the failed count, or else the bisection goes on below the ceiling
-// from the best short trial that held, until a confirm holds. The count reported has always held for the confirm
-// length; a search that runs out of trials or confirms confirms nothing and
-// says so.
+// the next confirm is at the most streams the failed run itself finished
+// before the period's end in every period, late wake-ups included (its
+// checkpoints, below), and at least 5 % below the failed count, until a
+// confirm holds. The count reported has always held for the confirm length;
+// a search that runs out of trials or confirms confirms nothing and says so.
 //
 // Headroom: the confirm trial reads the clock after several smaller counts
 // of streams (checkpoints) in each period; the headroom is the largest of
