@@ -121,7 +121,7 @@ std::string realtime_svg(const MachineReport* machine, const RtPlan* plan,
         }
     }
     std::string svg;
-    const int width = LEFT + 2 * PANEL_WIDTH + GAP + 20;
+    const int width = LEFT + 2 * PANEL_WIDTH + GAP + 40;
     add(&svg,
         "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d "
         "%d\" font-family=\"sans-serif\" font-size=\"11\">\n",
