@@ -41,7 +41,7 @@ constexpr int64_t SPIN_NS = 1500000;
 thread_local HANDLE mmcss_task = nullptr;
 
 __attribute__((format(gnu_printf, 3, 4))) void note(RtStep* step, int32_t done, const char* format,
-                                                     ...) {
+                                                    ...) {
     step->done = done;
     va_list args;
     va_start(args, format);
@@ -217,8 +217,9 @@ uint32_t rt_physical_cores(uint32_t* processors, uint32_t max, RtStep* step) {
         return found;
     }
     processors[0] = 0;
-    note(step, 0, "physical cores unknown (GetLogicalProcessorInformationEx failed): one core, "
-                  "processor 0");
+    note(step, 0,
+         "physical cores unknown (GetLogicalProcessorInformationEx failed): one core, "
+         "processor 0");
     return 1;
 }
 
