@@ -91,14 +91,15 @@ void add_realtime(CLI::App* app, CliOptions* options, RealtimeValues* values) {
     CLI::App* realtime = app->add_subcommand("realtime", REALTIME_DESCRIPTION);
     realtime
         ->add_option("--buffers", values->buffers,
-                     "buffer sizes, samples per period, 16 to 8192 (default 64,128,256,512,1024)")
+                     "buffer sizes, samples per period, 16 to 8192, separated by commas (default "
+                     "64,128,256,512,1024)")
         ->delimiter(',')
-        ->check(CLI::Range(16, 8192))
-        ->type_name("B,...");
+        ->check(CLI::Range(16, 8192).description(""))
+        ->type_name("B");
     realtime
         ->add_option("--rate", options->plan.rate,
                      "sample rate in Hz, 8000 to 384000 (default 48000)")
-        ->check(CLI::Range(8000, 384000))
+        ->check(CLI::Range(8000, 384000).description(""))
         ->type_name("HZ");
     realtime
         ->add_option("--tests", values->tests,
@@ -109,8 +110,8 @@ void add_realtime(CLI::App* app, CliOptions* options, RealtimeValues* values) {
                 return test_of_name(name) < RT_TESTS ? std::string()
                                                      : "no test named '" + name + "'";
             },
-            "TEST"))
-        ->type_name("T,...");
+            ""))
+        ->type_name("T");
     realtime
         ->add_option("--cores", values->cores,
                      "core counts: 1, all (one thread per physical core) or N (default 1,all)")
@@ -121,22 +122,22 @@ void add_realtime(CLI::App* app, CliOptions* options, RealtimeValues* values) {
                 return core_choice_of(text, &choice) ? std::string()
                                                      : "'" + text + "' is not 'all' nor 1 to 64";
             },
-            "CORES"))
-        ->type_name("C,...");
+            ""))
+        ->type_name("C");
     realtime
         ->add_option("--confirm", options->plan.confirm_seconds,
                      "length of each confirm run in seconds, 0.5 to 3600 (default 10)")
-        ->check(CLI::Range(0.5, 3600.0))
+        ->check(CLI::Range(0.5, 3600.0).description(""))
         ->type_name("S");
     realtime
         ->add_option("--idle", options->plan.idle_seconds,
                      "length of the idle system's run in seconds, 0.5 to 3600 (default 5)")
-        ->check(CLI::Range(0.5, 3600.0))
+        ->check(CLI::Range(0.5, 3600.0).description(""))
         ->type_name("S");
     realtime
         ->add_option("--allowed-misses", options->plan.allowed_miss_fraction,
                      "missed periods allowed, a fraction of the periods, 0 to 1 (default 0)")
-        ->check(CLI::Range(0.0, 1.0))
+        ->check(CLI::Range(0.0, 1.0).description(""))
         ->type_name("F");
     realtime->add_flag("--json", options->json, "one JSON document instead of the tables");
     realtime
@@ -201,7 +202,8 @@ bool parse_cli_options(int argc, const char* const* argv, CliOptions* options,
                                  "3600, not '" +
                                      text + "'";
                 },
-                "S"));
+                ""))
+            ->type_name("S");
     CLI::Option* repeat_option =
         app.add_option("--repeat", repeat,
                        "N whole runs, then minimum, median and maximum (1..1000)")
@@ -211,7 +213,8 @@ bool parse_cli_options(int argc, const char* const* argv, CliOptions* options,
                                ? std::string()
                                : "takes a whole number from 1 to 1000, not '" + text + "'";
                 },
-                "N"));
+                ""))
+            ->type_name("N");
     app.add_flag("--json", options->json, "one JSON object per run, each on a line of its own");
     app.add_flag("--version", options->version, "the program's version");
     RealtimeValues values;

@@ -216,7 +216,10 @@ void rt_pin_thread(uint32_t processor, RtStep* step) {
     if (error == 0) {
         note(step, 1, "pinned to processor %u", processor);
     } else {
-        note(step, 0, "not pinned to processor %u: %s", processor, std::strerror(error));
+        note(step, 0,
+             "not pinned to processor %u: %s; allow with: a processor this process may use "
+             "(taskset, the cgroup's cpuset)",
+             processor, std::strerror(error));
     }
 }
 

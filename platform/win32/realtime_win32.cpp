@@ -228,7 +228,9 @@ void rt_pin_thread(uint32_t processor, RtStep* step) {
         SetThreadAffinityMask(GetCurrentThread(), DWORD_PTR{1} << processor) != 0) {
         note(step, 1, "pinned to processor %u", processor);
     } else {
-        note(step, 0, "not pinned to processor %u: SetThreadAffinityMask failed (error %lu)",
+        note(step, 0,
+             "not pinned to processor %u: SetThreadAffinityMask failed (error %lu); allow with: "
+             "a processor in this process's affinity mask",
              processor, GetLastError());
     }
 }
