@@ -66,15 +66,6 @@ int32_t finished_tests() {
 }
 } // namespace
 
-TEST_F(Sequencer, StartDisablesTheWindowAndStartsTheTimerWithoutAWorker) {
-    sequencer_state.tick_count = 77;
-    start_test_run(window);
-    EXPECT_EQ(take_calls(), (Calls{"enable_window 0", "set_timer 100 500"}));
-    EXPECT_EQ(sequencer_state.tick_count, 0u);
-    EXPECT_EQ(sequencer_state.timer_id, RUN_TIMER_ID);
-    EXPECT_EQ(sequencer_state.worker_handle, nullptr); // the first tick starts ZEM-1
-}
-
 TEST_F(Sequencer, RunsEachTestInItsSlotAndEndsTheRunOnTick160) {
     start_test_run(window);
     take_calls();
@@ -200,9 +191,12 @@ TEST_F(Sequencer, ASecondRunStartsAtTickZeroAndKeepsTheFirstRunsFiguresUntilRepl
     measure_state.mix_result.tracks_44100 = 4242; // recognisable first-run figure
     take_calls();
 
+    sequencer_state.tick_count = 77;
     start_test_run(window);
     EXPECT_EQ(take_calls(), (Calls{"enable_window 0", "set_timer 100 500"}));
     EXPECT_EQ(sequencer_state.tick_count, 0u);
+    EXPECT_EQ(sequencer_state.timer_id, RUN_TIMER_ID);
+    EXPECT_EQ(sequencer_state.worker_handle, nullptr); // the first tick starts ZEM-1
     on_tick(window);
     EXPECT_EQ(take_calls(), progress_bar(6));
     tick_until(100);
