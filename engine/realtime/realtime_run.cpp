@@ -9,8 +9,15 @@
 namespace {
 // Stream memory of one test at most (all threads together).
 constexpr uint64_t STREAM_MEMORY_CAP = sizeof(void*) == 8 ? uint64_t{1} << 30 : uint64_t{1} << 28;
-constexpr uint32_t KERNEL_REPEATS = 15;
+// The kernel alone: bursts of rounds spread over some 150 ms, so that one
+// stall of the machine cannot spoil them all; the best round counts. A
+// figure far above the best this run has seen for the test is taken again.
+constexpr uint32_t KERNEL_BURSTS = 5;
+constexpr uint32_t KERNEL_REPEATS = 3;
 constexpr int64_t KERNEL_ROUND_NS = 2000000;
+constexpr int64_t KERNEL_BURST_GAP_NS = 25000000;
+constexpr uint32_t KERNEL_ATTEMPTS = 3;
+constexpr double KERNEL_SUSPECT_RATIO = 1.5;
 
 struct RunContext {
     const RtPlan* plan;
@@ -18,6 +25,7 @@ struct RunContext {
     RtRunResult* result;
     MixData mix;
     bool mix_ready;
+    double best_kernel_ns[RT_TESTS]; // 0 until measured
 };
 
 __attribute__((format(printf, 2, 3))) void progress(const RunContext* run, const char* format,
@@ -107,19 +115,43 @@ void kernel_timing_thread(void* parameter) {
     rt_pin_thread(timing->processor, &step);
     rt_raise_priority(&step);
     rt_flush_denormals(&step);
-    timing->ns_per_sample = kernel_ns_per_sample(timing->test, timing->frames, timing->mix,
-                                                 rt_now_ns, KERNEL_REPEATS, KERNEL_ROUND_NS);
+    RtTimer* timer = rt_timer_open(&step);
+    timing->ns_per_sample = 0.0;
+    for (uint32_t burst = 0; burst < KERNEL_BURSTS; ++burst) {
+        if (burst > 0) {
+            rt_sleep_until(timer, rt_now_ns() + KERNEL_BURST_GAP_NS);
+        }
+        double best = kernel_ns_per_sample(timing->test, timing->frames, timing->mix, rt_now_ns,
+                                           KERNEL_REPEATS, KERNEL_ROUND_NS);
+        if (best > 0.0 && (timing->ns_per_sample == 0.0 || best < timing->ns_per_sample)) {
+            timing->ns_per_sample = best;
+        }
+    }
+    rt_timer_close(timer);
     rt_drop_priority();
 }
 
 double time_kernel(RunContext* run, RtTestKind test, uint32_t frames) {
-    KernelTiming timing{test, frames, &run->mix, run->result->processors[0], 0.0};
-    RtThread* thread = rt_thread_start(kernel_timing_thread, &timing);
-    if (thread == nullptr) {
-        return 0.0;
+    double best = 0.0;
+    double* run_best = &run->best_kernel_ns[test];
+    for (uint32_t attempt = 0; attempt < KERNEL_ATTEMPTS; ++attempt) {
+        KernelTiming timing{test, frames, &run->mix, run->result->processors[0], 0.0};
+        RtThread* thread = rt_thread_start(kernel_timing_thread, &timing);
+        if (thread == nullptr) {
+            break;
+        }
+        rt_thread_join(thread);
+        if (timing.ns_per_sample > 0.0 && (best == 0.0 || timing.ns_per_sample < best)) {
+            best = timing.ns_per_sample;
+        }
+        if (best > 0.0 && (*run_best == 0.0 || best <= *run_best * KERNEL_SUSPECT_RATIO)) {
+            break;
+        }
     }
-    rt_thread_join(thread);
-    return timing.ns_per_sample;
+    if (best > 0.0 && (*run_best == 0.0 || best < *run_best)) {
+        *run_best = best;
+    }
+    return best;
 }
 
 // The kernel-alone bound and, within the memory cap, the sets of every
@@ -277,7 +309,7 @@ void realtime_run(const RtPlan* plan, const RtHost* host, RtRunResult* result) {
     result->thread_steps_known = false;
     rt_lock_memory(&result->memory_lock);
     result->physical_cores = rt_physical_cores(result->processors, MAX_RT_THREADS, &result->cores);
-    RunContext run{plan, host, result, {}, false};
+    RunContext run{plan, host, result, {}, false, {}};
     if (plan->tests[RT_ZEMM]) {
         run.mix_ready = mix_data_prepare(&run.mix);
         if (!run.mix_ready) {
