@@ -1,0 +1,139 @@
+# Sourced by tests: audio servers of their own, each in a private runtime
+# folder, so nothing of the machine's own sound set-up is seen or touched.
+#   start_jackd FRAMES RATE      jackd, dummy driver; clients need no wrapper
+#   start_pipewire FRAMES RATE   PipeWire headless, dummy driver; clients run
+#                                under `server_run` (pw-jack with the quantum)
+#   server_run CMD...            runs CMD as a client of the started server
+#   server_set_buffer FRAMES     asks the running server for another size
+#   stop_server                  stops it by its id (also on EXIT)
+# A start returns 1 with the reason in $server_problem when the server cannot
+# run here; the caller prints its SKIP line.
+# shellcheck disable=SC2034 # read by the tests that source this
+server_problem=""
+server_pid=""
+server_dir=""
+server_kind=""
+server_quantum=""
+trap stop_server EXIT
+
+# Waits until a client can connect, up to 10 s; 1 if the server died first.
+server_wait_ready() {
+    local deadline=$((SECONDS + 10))
+    while [ "$SECONDS" -lt "$deadline" ]; do
+        kill -0 "$server_pid" 2>/dev/null || return 1
+        server_run timeout -k 1 5 jack_lsp >/dev/null 2>&1 && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+server_begin() {
+    stop_server
+    server_kind=$1
+    server_dir=$(mktemp -d)
+    unset JACK_DEFAULT_SERVER PIPEWIRE_REMOTE
+    export XDG_RUNTIME_DIR=$server_dir
+}
+
+server_started() {
+    if server_wait_ready; then
+        return 0
+    fi
+    server_problem="$server_kind did not start: $(tail -n 3 "$server_dir/log" | tr '\n' ' ')"
+    stop_server
+    return 1
+}
+
+start_jackd() {
+    server_begin jackd
+    command -v jackd >/dev/null || {
+        server_problem="jackd is not installed"
+        return 1
+    }
+    # jackd keeps its sockets in /dev/shm under the server's name.
+    export JACK_DEFAULT_SERVER="zem_test_$$" JACK_NO_AUDIO_RESERVATION=1
+    jackd --no-realtime -d dummy -r "$2" -p "$1" >"$server_dir/log" 2>&1 &
+    server_pid=$!
+    server_started
+}
+
+start_pipewire() {
+    server_begin pipewire
+    if ! command -v pipewire >/dev/null || ! command -v pw-jack >/dev/null; then
+        server_problem="pipewire or pw-jack is not installed"
+        return 1
+    fi
+    server_quantum="$1/$2"
+    # Only what a JACK client needs: the native protocol, client nodes and
+    # the dummy driver that runs the graph. No session manager.
+    cat >"$server_dir/pipewire.conf" <<EOF
+context.properties = {
+    core.daemon = true
+    core.name = pipewire-0
+    default.clock.rate = $2
+    default.clock.allowed-rates = [ $2 ]
+    default.clock.quantum = $1
+    default.clock.min-quantum = 16
+    vm.overrides = { default.clock.min-quantum = 16 }
+}
+context.spa-libs = { support.* = support/libspa-support }
+context.modules = [
+    { name = libpipewire-module-protocol-native }
+    { name = libpipewire-module-metadata }
+    { name = libpipewire-module-spa-node-factory }
+    { name = libpipewire-module-client-node }
+    { name = libpipewire-module-access }
+    { name = libpipewire-module-adapter }
+    { name = libpipewire-module-link-factory }
+]
+context.objects = [
+    { factory = metadata args = { metadata.name = default } }
+    { factory = spa-node-factory
+        args = {
+            factory.name = support.node.driver
+            node.name = Dummy-Driver
+            priority.driver = 20000
+        }
+    }
+]
+EOF
+    pipewire -c "$server_dir/pipewire.conf" >"$server_dir/log" 2>&1 &
+    server_pid=$!
+    server_started
+}
+
+server_run() {
+    if [ "$server_kind" = pipewire ]; then
+        PIPEWIRE_QUANTUM=$server_quantum pw-jack "$@"
+    else
+        "$@"
+    fi
+}
+
+server_set_buffer() {
+    if [ "$server_kind" = pipewire ]; then
+        pw-metadata -n settings 0 clock.force-quantum "$1" >/dev/null
+    else
+        jack_bufsize "$1" >/dev/null
+    fi
+}
+
+stop_server() {
+    if [ -n "$server_pid" ]; then
+        kill "$server_pid" 2>/dev/null
+        local deadline=$((SECONDS + 5))
+        while kill -0 "$server_pid" 2>/dev/null && [ "$SECONDS" -lt "$deadline" ]; do
+            sleep 0.1
+        done
+        kill -9 "$server_pid" 2>/dev/null
+        wait "$server_pid" 2>/dev/null
+    fi
+    [ -n "$server_dir" ] && rm -rf "$server_dir"
+    if [ "$server_kind" = jackd ]; then
+        rm -rf /dev/shm/jack_"${JACK_DEFAULT_SERVER:-none}"_* \
+            /dev/shm/jack_sem.*_"${JACK_DEFAULT_SERVER:-none}"_*
+    fi
+    server_pid=""
+    server_dir=""
+    server_kind=""
+}
