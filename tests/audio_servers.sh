@@ -1,8 +1,10 @@
-# Sourced by tests: audio servers of their own, each in a private runtime
-# folder, so nothing of the machine's own sound set-up is seen or touched.
+# shellcheck shell=bash
+# Sourced after tests/lib.sh: audio servers of the test's own, each in a
+# private runtime folder, so nothing of the machine's own sound set-up is
+# seen or touched.
 #   start_jackd FRAMES RATE      jackd, dummy driver; clients need no wrapper
-#   start_pipewire FRAMES RATE   PipeWire headless, dummy driver; clients run
-#                                under `server_run` (pw-jack with the quantum)
+#   start_pipewire FRAMES RATE   PipeWire headless, dummy driver, no session
+#                                manager; clients run under pw-jack
 #   server_run CMD...            runs CMD as a client of the started server
 #   server_set_buffer FRAMES     asks the running server for another size
 #   stop_server                  stops it by its id (also on EXIT)
@@ -14,29 +16,22 @@ server_pid=""
 server_dir=""
 server_kind=""
 server_quantum=""
-trap stop_server EXIT
+trap 'stop_server; cleanup' EXIT
 
-# Waits until a client can connect, up to 10 s; 1 if the server died first.
-server_wait_ready() {
-    local deadline=$((SECONDS + 10))
-    while [ "$SECONDS" -lt "$deadline" ]; do
-        kill -0 "$server_pid" 2>/dev/null || return 1
-        server_run timeout -k 1 5 jack_lsp >/dev/null 2>&1 && return 0
-        sleep 0.1
-    done
-    return 1
+server_answers() {
+    process_gone "$server_pid" || server_run timeout -k 1 5 jack_lsp >/dev/null 2>&1
 }
 
 server_begin() {
     stop_server
     server_kind=$1
-    server_dir=$(mktemp -d)
+    server_dir=$(mktemp -d "$WORK/server.XXXXXX")
     unset JACK_DEFAULT_SERVER PIPEWIRE_REMOTE
     export XDG_RUNTIME_DIR=$server_dir
 }
 
 server_started() {
-    if server_wait_ready; then
+    if wait_until 10 server_answers && ! process_gone "$server_pid"; then
         return 0
     fi
     server_problem="$server_kind did not start: $(tail -n 3 "$server_dir/log" | tr '\n' ' ')"
@@ -119,20 +114,11 @@ server_set_buffer() {
 }
 
 stop_server() {
-    if [ -n "$server_pid" ]; then
-        kill "$server_pid" 2>/dev/null
-        local deadline=$((SECONDS + 5))
-        while kill -0 "$server_pid" 2>/dev/null && [ "$SECONDS" -lt "$deadline" ]; do
-            sleep 0.1
-        done
-        kill -9 "$server_pid" 2>/dev/null
-        wait "$server_pid" 2>/dev/null
-    fi
+    stop_process "$server_pid"
     [ -n "$server_dir" ] && rm -rf "$server_dir"
-    if [ "$server_kind" = jackd ]; then
-        rm -rf /dev/shm/jack_"${JACK_DEFAULT_SERVER:-none}"_* \
-            /dev/shm/jack_sem.*_"${JACK_DEFAULT_SERVER:-none}"_*
-    fi
+    # A jackd that was killed leaves its named files behind.
+    [ "$server_kind" = jackd ] &&
+        rm -f /dev/shm/jack_"$JACK_DEFAULT_SERVER"_* /dev/shm/jack_sem.*_"$JACK_DEFAULT_SERVER"_*
     server_pid=""
     server_dir=""
     server_kind=""
