@@ -1,7 +1,7 @@
 // The audio-server client over the JACK API: jackd, or PipeWire through its
-// JACK library. The process callback writes silence to the port, calls the
-// work of an armed run and records the period; everything it shares with the
-// caller's thread is atomic or published by the run's arming.
+// JACK library. The process callback writes silence to the port and calls
+// the installed work; everything it shares with the caller's thread is
+// atomic or published by the work's installation.
 #include "platform/platform_audio_server.h"
 
 #include <atomic>
@@ -9,6 +9,7 @@
 #include <cstring>
 #include <jack/jack.h>
 #include <new>
+#include <sched.h>
 #include <time.h>
 
 struct AudioServerClient {
@@ -16,37 +17,32 @@ struct AudioServerClient {
     jack_port_t* port;
     AudioServerFormat format;
 
-    // Written by the caller only while no run is armed; the arming publishes
-    // them to the server's thread.
+    // Written by the caller only while no work is installed; the
+    // installation publishes them to the server's thread.
     AudioServerWork work;
     void* context;
-    AudioServerPeriod* records;
-    uint32_t capacity;
 
     std::atomic<bool> armed;
     std::atomic<bool> busy; // the server's thread is past its look at `armed`
-    std::atomic<uint32_t> written;
     std::atomic<uint64_t> periods;
     std::atomic<uint32_t> xruns;
-    std::atomic<bool> shutdown;
+    std::atomic<bool> shutdown_claimed; // the first shutdown callback writes the reason
+    std::atomic<bool> shutdown;         // then publishes it
     std::atomic<bool> size_changed;
     std::atomic<uint32_t> new_frames;
+    std::atomic<int> policy; // the server thread's scheduling, -1 until its first period
+    std::atomic<int> priority;
     char shutdown_reason[AUDIO_SERVER_TEXT];
 };
 
 namespace {
-constexpr int64_t NS_PER_MS = 1000000;
-constexpr long POLL_NS = 1000000;
+constexpr int64_t NS_PER_SECOND = 1000000000;
+constexpr long STOP_POLL_NS = 100000;
 
 int64_t monotonic_ns() {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-void sleep_ns(long nanoseconds) {
-    timespec pause{0, nanoseconds};
-    nanosleep(&pause, nullptr);
+    return static_cast<int64_t>(now.tv_sec) * NS_PER_SECOND + now.tv_nsec;
 }
 
 // libjack and PipeWire's JACK library print their own complaints to stderr;
@@ -74,65 +70,55 @@ void describe_open_failure(jack_status_t status, AudioServerError* error) {
     }
 }
 
-int32_t microseconds_between(jack_time_t from, jack_time_t to) {
-    return static_cast<int32_t>(static_cast<int64_t>(to - from));
+int64_t frames_ns(uint64_t frames, uint64_t rate) {
+    return static_cast<int64_t>(frames * NS_PER_SECOND / rate);
 }
 
-// The cycle's start is the server's own stamp of it, read through
-// jack_frames_since_cycle_start (PipeWire: its driver's clock; jackd: the
-// driver's wake-up). jack_get_cycle_times is kept beside it only: jackd
-// states there a delay-locked loop's estimate, which on a server that wakes
-// late wanders milliseconds away from the real cycle.
-void record_period(AudioServerClient* client, jack_nframes_t frames, jack_time_t entry,
-                   jack_nframes_t since_start) {
-    const uint32_t index = client->written.load(std::memory_order_relaxed);
-    if (index >= client->capacity) {
-        return;
-    }
+void run_work(AudioServerClient* client, jack_nframes_t frames) {
+    AudioServerCycle cycle{};
+    cycle.woke_ns = monotonic_ns();
+    const jack_time_t entry_us = jack_get_time();
     const uint64_t rate = client->format.sample_rate;
-    const jack_time_t start = entry - static_cast<jack_time_t>(since_start) * 1000000u / rate;
-    const jack_time_t end_of_cycle = start + static_cast<jack_time_t>(frames) * 1000000u / rate;
-    const int64_t work_start = monotonic_ns();
-    if (client->work != nullptr) {
-        client->work(client->context, frames);
-    }
-    const int64_t work_end = monotonic_ns();
-    const jack_time_t end = jack_get_time();
-
+    cycle.frames = frames;
+    cycle.start_ns = cycle.woke_ns - frames_ns(jack_frames_since_cycle_start(client->jack), rate);
+    cycle.deadline_ns = cycle.start_ns + frames_ns(frames, rate);
     jack_nframes_t stated_frames = 0;
     jack_time_t stated_start = 0;
     jack_time_t stated_end = 0;
     float stated_period = 0.0f;
-    const bool stated = jack_get_cycle_times(client->jack, &stated_frames, &stated_start,
-                                             &stated_end, &stated_period) == 0;
+    if (jack_get_cycle_times(client->jack, &stated_frames, &stated_start, &stated_end,
+                             &stated_period) == 0 &&
+        stated_end != 0) {
+        cycle.stated_end_ns =
+            cycle.woke_ns +
+            (static_cast<int64_t>(stated_end) - static_cast<int64_t>(entry_us)) * 1000;
+    }
+    cycle.server_load = jack_cpu_load(client->jack);
+    client->work(client->context, &cycle);
+}
 
-    AudioServerPeriod* record = &client->records[index];
-    record->frames = frames;
-    record->cycle_us = static_cast<uint32_t>(end_of_cycle - start);
-    record->wake_us = microseconds_between(start, entry);
-    record->end_us = microseconds_between(start, end);
-    record->stated_end_us = stated ? microseconds_between(start, stated_end) : 0;
-    record->work_ns = work_end - work_start;
-    record->server_load = jack_cpu_load(client->jack);
-    record->server_xruns = client->xruns.load(std::memory_order_relaxed);
-    record->missed = end > end_of_cycle;
-    client->written.store(index + 1, std::memory_order_release);
+void note_scheduling(AudioServerClient* client) {
+    sched_param parameter{};
+    sched_getparam(0, &parameter);
+    client->priority.store(parameter.sched_priority);
+    client->policy.store(sched_getscheduler(0));
 }
 
 int on_process(jack_nframes_t frames, void* argument) {
     auto* client = static_cast<AudioServerClient*>(argument);
-    const jack_time_t entry = jack_get_time();
-    const jack_nframes_t since_start = jack_frames_since_cycle_start(client->jack);
     auto* out = static_cast<float*>(jack_port_get_buffer(client->port, frames));
     if (out != nullptr) {
         std::memset(out, 0, sizeof(float) * frames);
     }
-    client->periods.fetch_add(1, std::memory_order_relaxed);
+    if (client->policy.load(std::memory_order_relaxed) == -1) {
+        note_scheduling(client);
+    }
     client->busy.store(true);
     if (client->armed.load()) {
-        record_period(client, frames, entry, since_start);
+        run_work(client, frames);
     }
     client->busy.store(false);
+    client->periods.fetch_add(1, std::memory_order_relaxed);
     return 0;
 }
 
@@ -152,7 +138,8 @@ int on_buffer_size(jack_nframes_t frames, void* argument) {
 
 void on_shutdown(jack_status_t, const char* reason, void* argument) {
     auto* client = static_cast<AudioServerClient*>(argument);
-    if (!client->shutdown.load()) {
+    bool expected = false;
+    if (client->shutdown_claimed.compare_exchange_strong(expected, true)) {
         std::snprintf(client->shutdown_reason, sizeof client->shutdown_reason, "%s",
                       reason != nullptr ? reason : "");
         client->shutdown.store(true);
@@ -161,7 +148,7 @@ void on_shutdown(jack_status_t, const char* reason, void* argument) {
 
 // Without a reason: the library that calls only this one says nothing more.
 void on_plain_shutdown(void* argument) {
-    on_shutdown(JackFailure, "the server went away", argument);
+    on_shutdown(JackFailure, "", argument);
 }
 
 bool install_callbacks(AudioServerClient* client) {
@@ -172,9 +159,27 @@ bool install_callbacks(AudioServerClient* client) {
            jack_set_xrun_callback(jack, on_xrun, client) == 0 &&
            jack_set_buffer_size_callback(jack, on_buffer_size, client) == 0;
 }
+
+void describe_thread(const AudioServerClient* client, AudioServerState* state) {
+    const int policy = client->policy.load();
+    const int priority = client->priority.load();
+    char* text = state->thread;
+    const size_t size = sizeof state->thread;
+    state->thread_realtime = policy == SCHED_FIFO || policy == SCHED_RR;
+    if (state->thread_realtime) {
+        std::snprintf(text, size, "the server's thread: %s priority %d",
+                      policy == SCHED_FIFO ? "SCHED_FIFO" : "SCHED_RR", priority);
+    } else if (policy != -1) {
+        std::snprintf(text, size,
+                      "the server's thread: normal scheduling, no real-time priority (the "
+                      "server runs without it, or this user may not have it)");
+    } else {
+        text[0] = '\0';
+    }
+}
 } // namespace
 
-bool audio_server_available() {
+bool audio_server_available(AudioServerError*) {
     return true;
 }
 
@@ -187,6 +192,7 @@ AudioServerClient* audio_server_open(const char* name, AudioServerFormat* format
         set_error(error, "out of memory", 0);
         return nullptr;
     }
+    client->policy.store(-1);
     jack_status_t status{};
     client->jack = jack_client_open(name, JackNoStartServer, &status);
     if (client->jack == nullptr) {
@@ -219,62 +225,32 @@ AudioServerClient* audio_server_open(const char* name, AudioServerFormat* format
 
 bool audio_server_connect_output(AudioServerClient* client, const char* destination,
                                  AudioServerError* error) {
-    const int result = jack_connect(client->jack, jack_port_name(client->port), destination);
-    if (result != 0) {
-        std::snprintf(error->text, sizeof error->text, "cannot connect our output to %.200s",
-                      destination);
+    if (jack_connect(client->jack, jack_port_name(client->port), destination) != 0) {
+        std::snprintf(error->text, sizeof error->text,
+                      "the JACK server did not connect our output to '%.200s'", destination);
         return false;
     }
     return true;
 }
 
-bool audio_server_set_work(AudioServerClient* client, AudioServerWork work, void* context) {
-    if (client->armed.load()) {
+bool audio_server_start_work(AudioServerClient* client, AudioServerWork work, void* context) {
+    if (client->armed.load() || client->shutdown.load()) {
         return false;
     }
     client->work = work;
     client->context = context;
-    return true;
-}
-
-bool audio_server_start_run(AudioServerClient* client, AudioServerPeriod* records,
-                            uint32_t periods) {
-    if (client->armed.load() || client->shutdown.load()) {
-        return false;
-    }
-    client->records = records;
-    client->capacity = periods;
-    client->written.store(0);
     client->armed.store(true);
     return true;
 }
 
-AudioServerWaitResult audio_server_wait_run(AudioServerClient* client, int64_t timeout_ms) {
-    const int64_t deadline = monotonic_ns() + timeout_ms * NS_PER_MS;
-    for (;;) {
-        if (client->written.load(std::memory_order_acquire) >= client->capacity) {
-            return AudioServerWaitResult::done;
-        }
-        if (client->shutdown.load()) {
-            return AudioServerWaitResult::shutdown;
-        }
-        if (client->size_changed.load()) {
-            return AudioServerWaitResult::buffer_size_changed;
-        }
-        if (monotonic_ns() >= deadline) {
-            return AudioServerWaitResult::timed_out;
-        }
-        sleep_ns(POLL_NS);
-    }
-}
-
-uint32_t audio_server_stop_run(AudioServerClient* client) {
+void audio_server_stop_work(AudioServerClient* client) {
     client->armed.store(false);
-    // The work is ours and finite, so the server's thread leaves it soon.
+    // The work is the caller's and finite, so the server's thread leaves it
+    // soon, whatever became of the server meanwhile.
     while (client->busy.load()) {
-        sleep_ns(POLL_NS / 10);
+        timespec pause{0, STOP_POLL_NS};
+        nanosleep(&pause, nullptr);
     }
-    return client->written.load(std::memory_order_acquire);
 }
 
 void audio_server_state(AudioServerClient* client, AudioServerState* state) {
@@ -287,16 +263,15 @@ void audio_server_state(AudioServerClient* client, AudioServerState* state) {
     state->new_buffer_frames = client->new_frames.load();
     if (state->shutdown) {
         std::memcpy(state->shutdown_reason, client->shutdown_reason, AUDIO_SERVER_TEXT);
-    } else {
-        state->server_load = jack_cpu_load(client->jack);
     }
+    describe_thread(client, state);
 }
 
 void audio_server_close(AudioServerClient* client) {
     if (client == nullptr) {
         return;
     }
-    audio_server_stop_run(client);
+    audio_server_stop_work(client);
     jack_deactivate(client->jack);
     jack_client_close(client->jack);
     delete client;
