@@ -27,7 +27,8 @@ struct Sample {
     std::unique_ptr<RtRunResult> result = std::make_unique<RtRunResult>();
     Sample() {
         describe_machine(&machine);
-        plan = RtPlan{48000, 2, {64, 1024}, {false, true, false}, 1, {1}, 10.0, 5.0, 0.0};
+        plan = RtPlan{48000, 2,       {64, 1024}, {false, true, false}, 1, {1}, 10.0, 5.0,
+                      0.0,   nullptr, nullptr};
         for (uint32_t frames : {64u, 1024u}) {
             result->configs.emplace_back();
             RtConfigResult* config = &result->configs.back();
