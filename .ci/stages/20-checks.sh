@@ -6,12 +6,14 @@
 #                   real threads
 #   build/memcheck  valgrind memcheck on a short console run: no error, no leak
 # Each is a preset of CMakePresets.json.
-# The builds include the desktop program, hence FLTK.
+# The builds include the desktop program, hence FLTK, and the console
+# runner's JACK client, whose tests start jackd and PipeWire.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source .ci/ensure-packages.sh
 ensure_packages cmake ninja-build g++ libgtest-dev libfltk1.3-dev valgrind \
-    libcli11-dev nlohmann-json3-dev libhwloc-dev jq
+    libcli11-dev nlohmann-json3-dev libhwloc-dev jq \
+    libjack-jackd2-dev jackd2 pipewire pipewire-bin pipewire-jack libpipewire-0.3-modules
 
 # ThreadSanitizer needs its shadow memory at fixed addresses; with a high
 # vm.mmap_rnd_bits some kernels map the program across it and the run dies
