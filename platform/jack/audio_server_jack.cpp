@@ -273,6 +273,8 @@ void audio_server_close(AudioServerClient* client) {
     }
     audio_server_stop_work(client);
     jack_deactivate(client->jack);
+    // PipeWire's JACK library frees a port's memory only here.
+    jack_port_unregister(client->jack, client->port);
     jack_client_close(client->jack);
     delete client;
 }
