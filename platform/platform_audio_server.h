@@ -10,10 +10,12 @@
 //                            when not, one line in `why` saying so.
 //   audio_server_open        connects as client `name` (never starts a
 //                            server), reads the buffer size and sample rate,
-//                            registers one output port, connected to nothing,
-//                            and activates. nullptr with a one-line reason in
-//                            `error` when no server runs, the connection is
-//                            refused or anything else fails.
+//                            activates, then registers one output port,
+//                            connected to nothing (so a port in the graph
+//                            means a running client). nullptr with a
+//                            one-line reason in `error` when no server
+//                            runs, the connection is refused or anything
+//                            else fails.
 //   audio_server_connect_output  connects the output port to `destination`.
 //   audio_server_start_work  from the next period on, calls `work` once a
 //                            period on the server's thread, until

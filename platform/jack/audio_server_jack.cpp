@@ -14,7 +14,9 @@
 
 struct AudioServerClient {
     jack_client_t* jack;
-    jack_port_t* port;
+    // Registered once the client is active, so that a port in the graph
+    // means a client that runs.
+    std::atomic<jack_port_t*> port;
     AudioServerFormat format;
 
     // Written by the caller only while no work is installed; the
@@ -101,12 +103,15 @@ void note_scheduling(AudioServerClient* client) {
     sched_param parameter{};
     sched_getparam(0, &parameter);
     client->priority.store(parameter.sched_priority);
-    client->policy.store(sched_getscheduler(0));
+    // PipeWire asks for SCHED_RESET_ON_FORK beside the policy.
+    const int policy = sched_getscheduler(0);
+    client->policy.store(policy == -1 ? SCHED_OTHER : policy & ~SCHED_RESET_ON_FORK);
 }
 
 int on_process(jack_nframes_t frames, void* argument) {
     auto* client = static_cast<AudioServerClient*>(argument);
-    auto* out = static_cast<float*>(jack_port_get_buffer(client->port, frames));
+    jack_port_t* port = client->port.load(std::memory_order_acquire);
+    auto* out = port != nullptr ? static_cast<float*>(jack_port_get_buffer(port, frames)) : nullptr;
     if (out != nullptr) {
         std::memset(out, 0, sizeof(float) * frames);
     }
@@ -205,13 +210,16 @@ AudioServerClient* audio_server_open(const char* name, AudioServerFormat* format
     const char* failure = nullptr;
     if (client->format.buffer_frames == 0 || client->format.sample_rate == 0) {
         failure = "the JACK server states no buffer size or sample rate";
-    } else if ((client->port = jack_port_register(client->jack, "out", JACK_DEFAULT_AUDIO_TYPE,
-                                                  JackPortIsOutput, 0)) == nullptr) {
-        failure = "the JACK server refused our output port";
     } else if (!install_callbacks(client)) {
         failure = "the JACK server refused our callbacks";
     } else if (jack_activate(client->jack) != 0) {
         failure = "the JACK server did not activate our client";
+    } else {
+        client->port.store(
+            jack_port_register(client->jack, "out", JACK_DEFAULT_AUDIO_TYPE, JackPortIsOutput, 0),
+            std::memory_order_release);
+        failure =
+            client->port.load() == nullptr ? "the JACK server refused our output port" : nullptr;
     }
     if (failure != nullptr) {
         set_error(error, failure, 0);
@@ -225,7 +233,7 @@ AudioServerClient* audio_server_open(const char* name, AudioServerFormat* format
 
 bool audio_server_connect_output(AudioServerClient* client, const char* destination,
                                  AudioServerError* error) {
-    if (jack_connect(client->jack, jack_port_name(client->port), destination) != 0) {
+    if (jack_connect(client->jack, jack_port_name(client->port.load()), destination) != 0) {
         std::snprintf(error->text, sizeof error->text,
                       "the JACK server did not connect our output to '%.200s'", destination);
         return false;
@@ -274,7 +282,9 @@ void audio_server_close(AudioServerClient* client) {
     audio_server_stop_work(client);
     jack_deactivate(client->jack);
     // PipeWire's JACK library frees a port's memory only here.
-    jack_port_unregister(client->jack, client->port);
+    if (client->port.load() != nullptr) {
+        jack_port_unregister(client->jack, client->port.load());
+    }
     jack_client_close(client->jack);
     delete client;
 }
