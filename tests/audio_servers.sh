@@ -2,9 +2,11 @@
 # Sourced after tests/lib.sh: audio servers of the test's own, each in a
 # private runtime folder, so nothing of the machine's own sound set-up is
 # seen or touched.
-#   start_jackd FRAMES RATE      jackd, dummy driver; clients need no wrapper
-#   start_pipewire FRAMES RATE   PipeWire headless, dummy driver, no session
-#                                manager; clients run under pw-jack
+#   start_jackd FRAMES RATE [rt]     jackd, dummy driver; clients need no
+#                                    wrapper
+#   start_pipewire FRAMES RATE [rt]  PipeWire headless, dummy driver, no
+#                                    session manager; clients run under pw-jack
+# With "rt" the server asks for real-time priority, as it would on a desktop.
 #   server_run CMD...            runs CMD as a client of the started server;
 #                                "${server_cmd[@]}" CMD... & does so in the
 #                                background, $! being CMD's own id
@@ -48,7 +50,9 @@ server_start() {
 
 # Few ports keep jackd's shared memory small.
 start_jackd() {
-    server_start jackd jackd --no-realtime --port-max 32 -d dummy -r "$2" -p "$1"
+    local priority=--no-realtime
+    [ -z "${3:-}" ] || priority="--realtime-priority=70"
+    server_start jackd jackd "$priority" --port-max 32 -d dummy -r "$2" -p "$1"
 }
 
 # Only what a JACK client needs: the native protocol, client nodes, the
@@ -67,7 +71,8 @@ context.spa-libs = { support.* = support/libspa-support }
 context.modules = [ { name = libpipewire-module-protocol-native }
     { name = libpipewire-module-metadata } { name = libpipewire-module-spa-node-factory }
     { name = libpipewire-module-client-node } { name = libpipewire-module-access }
-    { name = libpipewire-module-adapter } { name = libpipewire-module-link-factory } ]
+    { name = libpipewire-module-adapter } { name = libpipewire-module-link-factory }
+    ${3:+"{ name = libpipewire-module-rt flags = [ ifexists nofail ] }"} ]
 context.objects = [ { factory = metadata args = { metadata.name = default } }
     { factory = spa-node-factory args = { factory.name = support.node.driver
         node.name = Dummy-Driver priority.driver = 20000 } } ]
