@@ -107,3 +107,24 @@ TEST(RealtimeReport, SvgHasTwoPanelsPerRunEachWithItsDeadline) {
     EXPECT_GE(count("class=\"bar\""), 6u);
     EXPECT_NE(svg.find("ZEM-2, 900 streams"), std::string::npos);
 }
+
+TEST(RealtimeReport, InsideAServerItsFiguresStandBesideOurs) {
+    Sample sample;
+    Json own = realtime_json(&sample.machine, &sample.plan, sample.result.get());
+    EXPECT_EQ(own["plan"]["clock"], "own");
+    EXPECT_TRUE(own["runs"][1]["tests"]["zem2"]["confirm"]["server"].is_null());
+
+    int stand_in = 0; // the reports only ask whether there is a client
+    sample.plan.server = reinterpret_cast<AudioServerClient*>(&stand_in);
+    sample.result->configs[1].tests[RT_ZEM2].confirm.server =
+        ServerFigures{true, 2, 40.0, 60.0, 45.0, 70.0, false, 0};
+    Json in = realtime_json(&sample.machine, &sample.plan, sample.result.get());
+    EXPECT_EQ(in["plan"]["clock"], "jack");
+    EXPECT_EQ(in["runs"][1]["processors"], Json::array());
+    const Json& server = in["runs"][1]["tests"]["zem2"]["confirm"]["server"];
+    EXPECT_EQ(keys_of(server), (std::set<std::string>{"our_load_percent", "load_percent", "xruns",
+                                                      "missed_by_stated_end"}));
+    EXPECT_EQ(server["load_percent"]["max"], 60.0);
+    EXPECT_EQ(server["our_load_percent"]["mean"], 45.0);
+    EXPECT_TRUE(server["missed_by_stated_end"].is_null()); // the server stated no end
+}
