@@ -21,7 +21,9 @@ const char* const DESCRIPTION =
 const char* const REALTIME_DESCRIPTION =
     "Real-time capacity: for each buffer size and core count, the idle system\n"
     "first, then the largest number of streams of each test that runs period\n"
-    "after period with none missed, as an audio device would need.";
+    "after period with none missed, as an audio device would need.\n"
+    "With --server jack the periods are those of a running JACK server (or of\n"
+    "PipeWire, under pw-jack): its buffer size and rate, on its one thread.";
 
 bool parse_seconds(const std::string& text, int64_t* filter_ms) {
     if (text.empty() || std::strspn(text.c_str(), "0123456789.") != text.size()) {
@@ -85,22 +87,42 @@ struct RealtimeValues {
     std::vector<uint32_t> buffers{64, 128, 256, 512, 1024};
     std::vector<std::string> tests{"ZEM-1", "ZEM-2", "ZEM-M"};
     std::vector<std::string> cores{"1", "all"};
+    CLI::Option* buffers_option;
+    CLI::Option* rate_option;
+    CLI::Option* cores_option;
+    CLI::Option* connect_option;
 };
 
 void add_realtime(CLI::App* app, CliOptions* options, RealtimeValues* values) {
     CLI::App* realtime = app->add_subcommand("realtime", REALTIME_DESCRIPTION);
+    values->buffers_option =
+        realtime
+            ->add_option("--buffers", values->buffers,
+                         "buffer sizes, samples per period, 16 to 8192, separated by commas "
+                         "(default 64,128,256,512,1024); with --server, one: the size the "
+                         "server must be running")
+            ->delimiter(',')
+            ->check(CLI::Range(16, 8192).description(""))
+            ->type_name("B");
+    values->rate_option =
+        realtime
+            ->add_option("--rate", options->plan.rate,
+                         "sample rate in Hz, 8000 to 384000 (default 48000); with --server, the "
+                         "rate the server must be running")
+            ->check(CLI::Range(8000, 384000).description(""))
+            ->type_name("HZ");
     realtime
-        ->add_option("--buffers", values->buffers,
-                     "buffer sizes, samples per period, 16 to 8192, separated by commas (default "
-                     "64,128,256,512,1024)")
-        ->delimiter(',')
-        ->check(CLI::Range(16, 8192).description(""))
-        ->type_name("B");
-    realtime
-        ->add_option("--rate", options->plan.rate,
-                     "sample rate in Hz, 8000 to 384000 (default 48000)")
-        ->check(CLI::Range(8000, 384000).description(""))
-        ->type_name("HZ");
+        ->add_option("--server", options->server,
+                     "jack: run the periods in a JACK client's process callback, at the "
+                     "running server's buffer size and rate, on one core (Linux)")
+        ->check(CLI::IsMember({"jack"}).description(""))
+        ->type_name("SERVER");
+    values->connect_option =
+        realtime
+            ->add_option("--connect", options->connect,
+                         "with --server: connect our output port (silence) to this port; "
+                         "unconnected otherwise")
+            ->type_name("PORT");
     realtime
         ->add_option("--tests", values->tests,
                      "tests to search: ZEM-1, ZEM-2, ZEM-M (default all three)")
@@ -112,18 +134,20 @@ void add_realtime(CLI::App* app, CliOptions* options, RealtimeValues* values) {
             },
             ""))
         ->type_name("T");
-    realtime
-        ->add_option("--cores", values->cores,
-                     "core counts: 1, all (one thread per physical core) or N (default 1,all)")
-        ->delimiter(',')
-        ->check(CLI::Validator(
-            [](std::string& text) {
-                uint32_t choice = 0;
-                return core_choice_of(text, &choice) ? std::string()
-                                                     : "'" + text + "' is not 'all' nor 1 to 64";
-            },
-            ""))
-        ->type_name("C");
+    values->cores_option =
+        realtime
+            ->add_option("--cores", values->cores,
+                         "core counts: 1, all (one thread per physical core) or N (default 1,all)")
+            ->delimiter(',')
+            ->check(CLI::Validator(
+                [](std::string& text) {
+                    uint32_t choice = 0;
+                    return core_choice_of(text, &choice)
+                               ? std::string()
+                               : "'" + text + "' is not 'all' nor 1 to 64";
+                },
+                ""))
+            ->type_name("C");
     realtime
         ->add_option("--confirm", options->plan.confirm_seconds,
                      "length of each confirm run in seconds, 0.5 to 3600 (default 10)")
@@ -166,6 +190,33 @@ void fill_plan(const RealtimeValues* values, RtPlan* plan) {
             plan->core_choices[plan->core_choice_count++] = choice;
         }
     }
+}
+
+// Inside a server the buffer size, the rate and the thread are the
+// server's: --buffers and --rate may only name what it must be running.
+bool server_options_fit(const RealtimeValues* values, CliOptions* options, std::string* problem) {
+    if (options->server.empty()) {
+        if (values->connect_option->count() > 0) {
+            *problem = "--connect is for --server jack";
+            return false;
+        }
+        return true;
+    }
+    if (values->cores_option->count() > 0) {
+        *problem = "--cores is for our own clock: inside the server the streams run on its one "
+                   "thread";
+        return false;
+    }
+    if (values->buffers_option->count() > 0) {
+        if (values->buffers.size() != 1) {
+            *problem = "with --server jack the buffer size is the server's: give at most one "
+                       "--buffers, the size it must be running";
+            return false;
+        }
+        options->expect_frames = values->buffers[0];
+    }
+    options->expect_rate = values->rate_option->count() > 0 ? options->plan.rate : 0;
+    return true;
 }
 
 std::string one_line(std::string text) {
@@ -232,6 +283,9 @@ bool parse_cli_options(int argc, const char* const* argv, CliOptions* options,
     options->realtime = app.got_subcommand("realtime");
     if (options->realtime && (seconds_option->count() > 0 || repeat_option->count() > 0)) {
         *problem = "--seconds and --repeat are for the throughput run, not for realtime";
+        return false;
+    }
+    if (!server_options_fit(&values, options, problem)) {
         return false;
     }
     fill_plan(&values, &options->plan);

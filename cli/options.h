@@ -18,7 +18,11 @@ struct CliOptions {
     bool realtime; // the realtime subcommand was given
     RtPlan plan;   // its plan
     std::string svg_path;
-    std::string help_text; // what --help prints (the subcommand's when given after it)
+    std::string server;     // "jack": inside the audio server's cycle; "": our own clock
+    std::string connect;    // the port to connect our output to, with --server
+    uint32_t expect_frames; // --buffers given with --server: the size to find there; 0 none
+    uint32_t expect_rate;   // --rate given with --server: the rate to find there; 0 none
+    std::string help_text;  // what --help prints (the subcommand's when given after it)
 };
 
 constexpr int64_t DEFAULT_FILTER_MS = SLOT_UNIT_MS;

@@ -17,6 +17,19 @@ Json percentiles_json(const Histogram* histogram) {
                 {"max", histogram->max}};
 }
 
+// The server's own figures beside ours; null on our own clock.
+Json server_json(const ServerFigures* server) {
+    if (!server->measured) {
+        return nullptr;
+    }
+    return Json{
+        {"our_load_percent", {{"mean", server->our_load_mean}, {"max", server->our_load_max}}},
+        {"load_percent", {{"mean", server->load_mean}, {"max", server->load_max}}},
+        {"xruns", server->xruns},
+        {"missed_by_stated_end",
+         server->stated_end_known ? Json(server->stated_missed) : Json(nullptr)}};
+}
+
 Json figures_json(const RtFigures* figures) {
     if (figures->periods == 0) {
         return nullptr;
@@ -25,7 +38,8 @@ Json figures_json(const RtFigures* figures) {
                 {"periods", figures->periods},
                 {"missed", figures->missed},
                 {"processing_ns", percentiles_json(&figures->processing)},
-                {"lateness_ns", percentiles_json(&figures->lateness)}};
+                {"lateness_ns", percentiles_json(&figures->lateness)},
+                {"server", server_json(&figures->server)}};
 }
 
 Json test_json(const RtTestResult* test, uint32_t threads) {
@@ -51,8 +65,8 @@ Json test_json(const RtTestResult* test, uint32_t threads) {
 }
 
 Json config_json(const RtPlan* plan, const RtConfigResult* config) {
-    Json processors = Json::array();
-    for (uint32_t t = 0; t < config->threads; ++t) {
+    Json processors = Json::array(); // none of ours inside a server: its thread runs them
+    for (uint32_t t = 0; t < config->threads && plan->server == nullptr; ++t) {
         processors.push_back(config->processors[t]);
     }
     Json idle = figures_json(&config->idle);
@@ -110,18 +124,21 @@ Json realtime_json(const MachineReport* machine, const RtPlan* plan, const RtRun
     for (const RtConfigResult& config : result->configs) {
         runs.push_back(config_json(plan, &config));
     }
-    return Json{{"machine", machine_json(machine)},
-                {"mode", "realtime"},
-                {"plan",
-                 {{"rate", plan->rate},
-                  {"buffers", buffers},
-                  {"tests", tests},
-                  {"cores", cores},
-                  {"confirm_seconds", plan->confirm_seconds},
-                  {"idle_seconds", plan->idle_seconds},
-                  {"allowed_miss_fraction", plan->allowed_miss_fraction}}},
-                {"setup", setup},
-                {"runs", runs},
-                {"failure", result->failure != nullptr ? Json(result->failure) : Json(nullptr)},
-                {"signal", result->stop_signal != 0 ? Json(result->stop_signal) : Json(nullptr)}};
+    return Json{
+        {"machine", machine_json(machine)},
+        {"mode", "realtime"},
+        {"plan",
+         {{"rate", plan->rate},
+          {"buffers", buffers},
+          {"tests", tests},
+          {"cores", cores},
+          {"confirm_seconds", plan->confirm_seconds},
+          {"idle_seconds", plan->idle_seconds},
+          {"allowed_miss_fraction", plan->allowed_miss_fraction},
+          {"clock", plan->server != nullptr ? "jack" : "own"},
+          {"output", plan->server_output != nullptr ? Json(plan->server_output) : Json(nullptr)}}},
+        {"setup", setup},
+        {"runs", runs},
+        {"failure", result->failure != nullptr ? Json(result->failure) : Json(nullptr)},
+        {"signal", result->stop_signal != 0 ? Json(result->stop_signal) : Json(nullptr)}};
 }

@@ -105,6 +105,15 @@ void add_row(std::string* svg, int row, const char* heading, const RtFigures* fi
              int64_t period_ns) {
     int y = TOP + row * ROW_HEIGHT;
     add(svg, "<text class=\"heading\" x=\"%d\" y=\"%d\">%s</text>\n", LEFT, y + 16, heading);
+    const ServerFigures* server = &figures->server;
+    if (server->measured) {
+        add(svg,
+            "<text class=\"server\" x=\"%d\" y=\"%d\">In the JACK server's cycle: our load "
+            "%.1f %% mean, %.1f %% worst; the server's own load %.1f %% mean, %.1f %% worst, "
+            "%llu xruns</text>\n",
+            LEFT, y + 31, server->our_load_mean, server->our_load_max, server->load_mean,
+            server->load_max, static_cast<unsigned long long>(server->xruns));
+    }
     add_panel(svg, LEFT, y + 44, "processing time", &figures->processing, period_ns);
     add_panel(svg, LEFT + PANEL_WIDTH + GAP, y + 44, "wake-up lateness", &figures->lateness,
               period_ns);

@@ -16,6 +16,8 @@ const char* test_state_text(RtTestState state) {
         return "stopped";
     case RT_NO_MEMORY:
         return "no memory";
+    case RT_FAILED:
+        return "failed";
     }
     return "unknown";
 }
@@ -51,8 +53,18 @@ void print_setup(FILE* out, const RtPlan* plan, const RtRunResult* result) {
             std::fprintf(out, " %s", RT_TEST_NAMES[t]);
         }
     }
-    std::fprintf(out, "; confirm %g s, idle %g s, misses allowed %g %%\n\n", plan->confirm_seconds,
+    std::fprintf(out, "; confirm %g s, idle %g s, misses allowed %g %%\n", plan->confirm_seconds,
                  plan->idle_seconds, plan->allowed_miss_fraction * 100.0);
+    if (plan->server != nullptr) {
+        std::fprintf(out,
+                     "Clock: the JACK server's process cycle, at its buffer size and rate; our "
+                     "output port %s%s.\n"
+                     "One core: the server's one thread runs every stream (one callback cannot "
+                     "spread them over cores).\n",
+                     plan->server_output != nullptr ? "connected to " : "connected to nothing",
+                     plan->server_output != nullptr ? plan->server_output : "");
+    }
+    std::fprintf(out, "\n");
 }
 
 // The cell of one test: "9512 (7610)", or why there is no figure.
@@ -66,7 +78,11 @@ void format_cell(const RtTestResult* test, char* text, size_t size) {
     std::snprintf(text, size, "%s%u (%u)", at_cap ? ">=" : "", test->sustained, test->headroom);
 }
 
-void print_processors(FILE* out, const RtConfigResult* config) {
+void print_processors(FILE* out, const RtPlan* plan, const RtConfigResult* config) {
+    if (plan->server != nullptr) {
+        std::fprintf(out, "1 core: the JACK server's thread\n");
+        return;
+    }
     std::fprintf(out, "%u core%s (processor%s", config->threads, config->threads == 1 ? "" : "s",
                  config->threads == 1 ? "" : "s");
     for (uint32_t t = 0; t < config->threads; ++t) {
@@ -85,7 +101,7 @@ void print_table(FILE* out, const RtPlan* plan, const RtRunResult* result) {
         if (config.threads != threads) {
             threads = config.threads;
             std::fprintf(out, "\n");
-            print_processors(out, &config);
+            print_processors(out, plan, &config);
             std::fprintf(out, "  %6s  %9s", "Buffer", "Latency");
             for (uint32_t t = 0; t < RT_TESTS; ++t) {
                 if (plan->tests[t]) {
@@ -146,15 +162,29 @@ void print_figures_row(FILE* out, const char* name, const RtFigures* figures) {
                  ms(histogram_percentile(p, P99)), ms(histogram_percentile(p, P999)), ms(p->max),
                  ms(histogram_percentile(l, P50)), ms(histogram_percentile(l, P99)),
                  ms(histogram_percentile(l, P999)), ms(l->max));
+    const ServerFigures* server = &figures->server;
+    if (server->measured) {
+        char stated[64] = "";
+        if (server->stated_end_known) {
+            std::snprintf(stated, sizeof stated, "; %" PRIu64 " past the end it states",
+                          server->stated_missed);
+        }
+        std::fprintf(out,
+                     "    %-6s our load %.1f %% mean, %.1f %% worst; the server's own: load "
+                     "%.1f %% mean, %.1f %% worst, %" PRIu64 " xruns%s\n",
+                     "", server->our_load_mean, server->our_load_max, server->load_mean,
+                     server->load_max, server->xruns, stated);
+    }
 }
 
 void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
     std::fprintf(out, "Details: processing time and wake-up lateness in ms, "
                       "50th / 99th / 99.9th percentile / maximum\n");
     for (const RtConfigResult& config : result->configs) {
-        std::fprintf(out, "\n  Buffer %u at %u Hz, period %.3f ms, %u core%s\n", config.frames,
+        std::fprintf(out, "\n  Buffer %u at %u Hz, period %.3f ms, %u core%s%s\n", config.frames,
                      plan->rate, ms(config.period_ns), config.threads,
-                     config.threads == 1 ? "" : "s");
+                     config.threads == 1 ? "" : "s",
+                     plan->server != nullptr ? ", in the JACK server's cycle" : "");
         std::fprintf(out, "    %-6s %8s  %-16s %-31s   %s\n", "", "streams", "periods missed",
                      "processing", "wake-up lateness");
         if (config.idle.periods > 0) {
@@ -175,8 +205,10 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
             if (test->confirm.periods > 0) {
                 print_figures_row(out, RT_TEST_NAMES[t], &test->confirm);
                 if (test->state != RT_DONE) {
-                    std::fprintf(out, "    %-6s %s: the last confirm run above did not hold\n", "",
-                                 test_state_text(test->state));
+                    std::fprintf(out, "    %-6s %s: %s\n", "", test_state_text(test->state),
+                                 test->state == RT_FAILED
+                                     ? "the server could not go on; above, the last confirm run"
+                                     : "the last confirm run above did not hold");
                 }
             } else if (test->state == RT_DONE) {
                 std::fprintf(out, "    %-6s %8u  even the fewest streams missed in a short trial\n",

@@ -3,15 +3,18 @@
 #   build/asan      AddressSanitizer + UndefinedBehaviorSanitizer, every test
 #                   but those of the desktop program on a display
 #   build/tsan      ThreadSanitizer, the tests that run the real workers on
-#                   real threads
+#                   real threads, and the real-time mode inside jackd and
+#                   PipeWire
 #   build/memcheck  valgrind memcheck on a short console run: no error, no leak
 # Each is a preset of CMakePresets.json.
-# The builds include the desktop program, hence FLTK.
+# The builds include the desktop program, hence FLTK, and the console
+# runner's JACK client, whose tests start jackd and PipeWire.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source .ci/ensure-packages.sh
 ensure_packages cmake ninja-build g++ libgtest-dev libfltk1.3-dev valgrind \
-    libcli11-dev nlohmann-json3-dev libhwloc-dev jq
+    libcli11-dev nlohmann-json3-dev libhwloc-dev jq \
+    libjack-jackd2-dev jackd2 pipewire pipewire-bin pipewire-jack libpipewire-0.3-modules
 
 # ThreadSanitizer needs its shadow memory at fixed addresses; with a high
 # vm.mmap_rnd_bits some kernels map the program across it and the run dies
@@ -43,12 +46,18 @@ ctest --preset asan
 
 echo "--- ThreadSanitizer: the tests that run real threads"
 cmake --preset tsan >/dev/null
-cmake --build --preset tsan --target engine_tests stress_tests desktop_tests realtime_tests
+cmake --build --preset tsan --target engine_tests stress_tests desktop_tests realtime_tests \
+    test_zem_cli
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 run_tsan build/tsan/tests/engine_tests --gtest_filter='Workers.*:PlatformThread.*'
 run_tsan build/tsan/tests/stress_tests
 run_tsan build/tsan/tests/desktop_tests
 run_tsan build/tsan/tests/realtime_tests --gtest_filter='RealtimeDriver.*'
+for server in jackd pipewire; do # 77: the server cannot start here, and the test said so
+    status=0
+    run_tsan tests/e2e/server_run_test.sh build/tsan/cli/test_zem_cli "$server" || status=$?
+    [ "$status" -eq 0 ] || [ "$status" -eq 77 ] || exit "$status"
+done
 
 echo "--- valgrind memcheck: test_zem_cli --seconds 0.2"
 cmake --preset memcheck >/dev/null

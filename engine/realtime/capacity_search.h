@@ -32,6 +32,19 @@ struct TrialRequest {
     uint32_t checkpoints[MAX_CHECKPOINTS];
 };
 
+// What a trial inside an audio server's cycle saw of the server, beside our
+// own figures and never in their place (our clock leaves it empty).
+struct ServerFigures {
+    bool measured;
+    uint64_t xruns;         // the xruns the server reported during the trial
+    double load_mean;       // the server's own load figure, percent: mean of each period's
+    double load_max;        // and the largest
+    double our_load_mean;   // our processing time as a share of the period, percent
+    double our_load_max;    // the worst period's
+    bool stated_end_known;  // the server stated its cycle's end (jack_get_cycle_times)
+    uint64_t stated_missed; // periods whose work ended after that stated end
+};
+
 struct TrialOutcome {
     uint64_t periods; // periods run (fewer than asked when it gave up or was stopped)
     uint64_t missed;  // periods in which any thread's work ended after the deadline
@@ -39,6 +52,7 @@ struct TrialOutcome {
     Histogram processing;
     int64_t worst_checkpoint_ns[MAX_CHECKPOINTS];     // processing, from the wake-up
     int64_t worst_checkpoint_end_ns[MAX_CHECKPOINTS]; // from the period's start
+    ServerFigures server;
 };
 
 // Runs one trial; false when a stop was requested (the outcome then holds

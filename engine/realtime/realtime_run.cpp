@@ -55,16 +55,67 @@ void keep_figures(RtFigures* figures, uint32_t streams, const TrialOutcome* outc
     figures->missed = outcome->missed;
     figures->processing = outcome->processing;
     figures->lateness = outcome->lateness;
+    figures->server = outcome->server;
 }
 
-void keep_steps(RunContext* run, const ClockDriver* driver) {
-    if (!run->result->thread_steps_known && driver->steps[0].timer.note[0] != '\0') {
-        run->result->thread_steps = driver->steps[0];
+// What runs the periods of a configuration: our clock's threads, or the
+// audio server's cycle. Exactly one of the two is set.
+struct Drive {
+    ClockDriver* clock;
+    ServerDriver* server;
+};
+
+uint32_t drive_threads(const Drive* drive) {
+    return drive->clock != nullptr ? drive->clock->threads : 1;
+}
+
+// The streams of each thread: sets[t], or none (nullptr: the idle system).
+void drive_streams(Drive* drive, StreamSet* sets) {
+    if (drive->server != nullptr) {
+        drive->server->set = sets;
+        return;
+    }
+    for (uint32_t t = 0; t < drive->clock->threads; ++t) {
+        drive->clock->sets[t] = sets != nullptr ? &sets[t] : nullptr;
+    }
+}
+
+bool drive_trial(Drive* drive, const TrialRequest* request, TrialOutcome* outcome) {
+    return drive->server != nullptr ? server_driver_trial(drive->server, request, outcome)
+                                    : clock_driver_trial(drive->clock, request, outcome);
+}
+
+int drive_stop_signal(const Drive* drive) {
+    return drive->server != nullptr ? drive->server->stop_signal : drive->clock->stop_signal;
+}
+
+// Processor time per period of the loop that ran `periods` with no
+// streams; -1 when the system does not count it (0 means unknown).
+int64_t drive_harness_ns(const Drive* drive, uint64_t periods) {
+    int64_t cpu = 0;
+    uint64_t spans = periods;
+    if (drive->server != nullptr) {
+        cpu = drive->server->cpu_ns; // from the first period's start to the last one's end
+        spans = periods > 1 ? periods - 1 : 0;
+    } else {
+        for (uint32_t t = 0; t < drive->clock->threads; ++t) {
+            cpu += drive->clock->cpu_ns[t];
+        }
+        spans = periods * drive->clock->threads;
+    }
+    return spans > 0 && cpu > 0 ? cpu / static_cast<int64_t>(spans) : -1;
+}
+
+void keep_steps(RunContext* run, const Drive* drive) {
+    const ThreadSteps* steps =
+        drive->server != nullptr ? &drive->server->steps : &drive->clock->steps[0];
+    if (!run->result->thread_steps_known && steps->timer.note[0] != '\0') {
+        run->result->thread_steps = *steps;
         run->result->thread_steps_known = true;
     }
 }
 
-bool run_idle(RunContext* run, ClockDriver* driver, RtConfigResult* config) {
+bool run_idle(RunContext* run, Drive* drive, RtConfigResult* config) {
     const RtPlan* plan = run->plan;
     uint64_t periods = grid_periods_in(plan->idle_seconds, config->frames, plan->rate, 1);
     // The whole length even when it misses: its misses and lateness are the
@@ -73,26 +124,17 @@ bool run_idle(RunContext* run, ClockDriver* driver, RtConfigResult* config) {
     TrialOutcome outcome{};
     progress(run, "buffer %u, %u core%s: idle system, %.0f s", config->frames, config->threads,
              config->threads == 1 ? "" : "s", plan->idle_seconds);
-    for (uint32_t t = 0; t < driver->threads; ++t) {
-        driver->sets[t] = nullptr;
-    }
-    bool finished = clock_driver_trial(driver, &request, &outcome);
-    keep_steps(run, driver);
+    drive_streams(drive, nullptr);
+    bool finished = drive_trial(drive, &request, &outcome);
+    keep_steps(run, drive);
     keep_figures(&config->idle, 0, &outcome);
-    int64_t cpu = 0;
-    for (uint32_t t = 0; t < driver->threads; ++t) {
-        cpu += driver->cpu_ns[t];
-    }
     // Some systems count thread time coarsely or not at all: 0 means unknown.
-    config->harness_cpu_ns_per_period =
-        outcome.periods > 0 && cpu > 0
-            ? cpu / static_cast<int64_t>(outcome.periods * driver->threads)
-            : -1;
+    config->harness_cpu_ns_per_period = drive_harness_ns(drive, outcome.periods);
     if (!finished) {
-        run->result->stop_signal = driver->stop_signal;
+        run->result->stop_signal = drive_stop_signal(drive);
         return false;
     }
-    config->idle_done = !driver->threads_failed;
+    config->idle_done = drive->clock == nullptr || !drive->clock->threads_failed;
     config->sustainable =
         config->idle_done && trial_held(&request, &outcome, plan->allowed_miss_fraction);
     return true;
@@ -194,7 +236,7 @@ bool prepare_test(RunContext* run, RtTestKind test, const RtConfigResult* config
 
 struct ProgressTrial {
     RunContext* run;
-    ClockDriver* driver;
+    Drive* drive;
     const char* test_name;
     uint32_t frames;
     uint32_t trials;
@@ -203,15 +245,16 @@ struct ProgressTrial {
 bool trial_with_progress(void* context, const TrialRequest* request, TrialOutcome* outcome) {
     auto* trial = static_cast<ProgressTrial*>(context);
     trial->trials += 1;
-    progress(trial->run, "buffer %u, %u core%s: %s trial %u, %u streams%s", trial->frames,
-             trial->driver->threads, trial->driver->threads == 1 ? "" : "s", trial->test_name,
-             trial->trials, request->streams, request->checkpoint_count > 0 ? " (confirm)" : "");
-    bool finished = clock_driver_trial(trial->driver, request, outcome);
-    keep_steps(trial->run, trial->driver);
+    const uint32_t threads = drive_threads(trial->drive);
+    progress(trial->run, "buffer %u, %u core%s: %s trial %u, %u streams%s", trial->frames, threads,
+             threads == 1 ? "" : "s", trial->test_name, trial->trials, request->streams,
+             request->checkpoint_count > 0 ? " (confirm)" : "");
+    bool finished = drive_trial(trial->drive, request, outcome);
+    keep_steps(trial->run, trial->drive);
     return finished;
 }
 
-void run_test(RunContext* run, ClockDriver* driver, RtTestKind test, RtConfigResult* config) {
+void run_test(RunContext* run, Drive* drive, RtTestKind test, RtConfigResult* config) {
     RtTestResult* result = &config->tests[test];
     StreamSet sets[MAX_RT_THREADS] = {};
     progress(run, "buffer %u, %u core%s: %s, preparing the streams", config->frames,
@@ -220,9 +263,7 @@ void run_test(RunContext* run, ClockDriver* driver, RtTestKind test, RtConfigRes
         result->state = RT_NO_MEMORY;
         return;
     }
-    for (uint32_t t = 0; t < driver->threads; ++t) {
-        driver->sets[t] = &sets[t];
-    }
+    drive_streams(drive, sets);
     const RtPlan* plan = run->plan;
     SearchPlan search{};
     search.upper_bound = result->search_bound;
@@ -233,25 +274,27 @@ void run_test(RunContext* run, ClockDriver* driver, RtTestKind test, RtConfigRes
     search.period_ns = config->period_ns;
     search.max_trials = MAX_SEARCH_TRIALS;
     search.max_confirms = MAX_CONFIRM_TRIALS;
-    ProgressTrial trial{run, driver, RT_TEST_NAMES[test], config->frames, 0};
+    ProgressTrial trial{run, drive, RT_TEST_NAMES[test], config->frames, 0};
     SearchResult found{};
     if (!stop_requested(run)) {
         search_capacity(trial_with_progress, &trial, &search, &found);
     } else {
         found.state = SEARCH_INTERRUPTED;
     }
-    for (uint32_t t = 0; t < driver->threads; ++t) {
-        driver->sets[t] = nullptr;
+    drive_streams(drive, nullptr);
+    for (uint32_t t = 0; t < config->threads; ++t) {
         stream_set_free(&sets[t]);
     }
     result->trials = found.trials;
     result->sustained = found.sustained;
     result->headroom = found.headroom;
     keep_figures(&result->confirm, found.confirm_streams, &found.confirm);
-    if (found.state == SEARCH_INTERRUPTED) {
+    if (found.state == SEARCH_INTERRUPTED && drive->server != nullptr && drive->server->failed) {
+        result->state = RT_FAILED;
+    } else if (found.state == SEARCH_INTERRUPTED) {
         result->state = RT_INTERRUPTED;
-        if (driver->stop_signal != 0) {
-            run->result->stop_signal = driver->stop_signal;
+        if (drive_stop_signal(drive) != 0) {
+            run->result->stop_signal = drive_stop_signal(drive);
         }
     } else {
         result->state = found.state == SEARCH_CONFIRMED ? RT_DONE : RT_NOT_CONFIRMED;
@@ -271,29 +314,50 @@ void run_config(RunContext* run, uint32_t threads, uint32_t frames) {
     for (uint32_t t = 0; t < threads; ++t) {
         config->processors[t] = result->processors[t];
     }
-    uint64_t longest = grid_periods_in(plan->confirm_seconds, frames, plan->rate, 1);
-    uint64_t idle = grid_periods_in(plan->idle_seconds, frames, plan->rate, 1);
-    uint64_t short_periods =
-        grid_periods_in(SHORT_TRIAL_SECONDS, frames, plan->rate, SHORT_TRIAL_MIN_PERIODS);
-    longest = longest > idle ? longest : idle;
-    longest = longest > short_periods ? longest : short_periods;
-    ClockDriver driver{};
-    if (!clock_driver_open(&driver, threads, result->processors, frames, plan->rate, longest,
-                           run->host->wait_for_stop)) {
-        result->failure = "not enough memory for the figures of a trial";
-        return;
+    ClockDriver clock{};
+    ServerDriver server{};
+    Drive drive{nullptr, nullptr};
+    if (plan->server != nullptr) {
+        config->threads = 1; // the server's thread, not one of ours
+        drive.server = &server;
+        if (!server_driver_open(&server, plan->server, frames, plan->rate,
+                                run->host->wait_for_stop)) {
+            result->failure = "not enough memory for the figures of a trial";
+            return;
+        }
+    } else {
+        uint64_t longest = grid_periods_in(plan->confirm_seconds, frames, plan->rate, 1);
+        uint64_t idle = grid_periods_in(plan->idle_seconds, frames, plan->rate, 1);
+        uint64_t short_periods =
+            grid_periods_in(SHORT_TRIAL_SECONDS, frames, plan->rate, SHORT_TRIAL_MIN_PERIODS);
+        longest = longest > idle ? longest : idle;
+        longest = longest > short_periods ? longest : short_periods;
+        drive.clock = &clock;
+        if (!clock_driver_open(&clock, threads, result->processors, frames, plan->rate, longest,
+                               run->host->wait_for_stop)) {
+            result->failure = "not enough memory for the figures of a trial";
+            return;
+        }
     }
-    if (run_idle(run, &driver, config) && config->sustainable) {
+    if (run_idle(run, &drive, config) && config->sustainable) {
         for (uint32_t test = 0; test < RT_TESTS && result->stop_signal == 0; ++test) {
-            if (plan->tests[test]) {
-                run_test(run, &driver, static_cast<RtTestKind>(test), config);
+            if (plan->tests[test] && !server.failed) {
+                run_test(run, &drive, static_cast<RtTestKind>(test), config);
             }
         }
     }
-    if (driver.threads_failed) {
+    if (drive.server != nullptr) {
+        if (server.failed) {
+            std::snprintf(result->failure_text, sizeof result->failure_text, "%s", server.failure);
+            result->failure = result->failure_text;
+        }
+        server_driver_close(&server);
+        return;
+    }
+    if (clock.threads_failed) {
         result->failure = "a measuring thread could not be started";
     }
-    clock_driver_close(&driver);
+    clock_driver_close(&clock);
 }
 } // namespace
 

@@ -1,11 +1,14 @@
 // A whole real-time run: for each core count and buffer size, the idle
 // system first, then the capacity search of each test, with every figure the
-// reports need.
+// reports need. The periods run on our own clock, or, when the plan names an
+// audio-server client, inside that server's cycle: then at its buffer size
+// and rate only, on its one thread.
 #pragma once
 
 #include "engine/realtime/capacity_search.h"
 #include "engine/realtime/clock_driver.h"
 #include "engine/realtime/histogram.h"
+#include "engine/realtime/server_driver.h"
 #include "engine/realtime/stream_set.h"
 #include "platform/platform_realtime.h"
 
@@ -26,6 +29,8 @@ struct RtPlan {
     double confirm_seconds;
     double idle_seconds;
     double allowed_miss_fraction;
+    AudioServerClient* server; // nullptr: our own clock
+    const char* server_output; // the port our output is connected to; nullptr: none
 };
 
 // Search trials: a quarter of a second, at least 8 periods.
@@ -41,6 +46,7 @@ struct RtFigures {
     uint64_t missed;
     Histogram processing;
     Histogram lateness;
+    ServerFigures server; // inside an audio server only
 };
 
 enum RtTestState : int32_t {
@@ -49,6 +55,7 @@ enum RtTestState : int32_t {
     RT_NOT_CONFIRMED = 2, // the search ran out of trials before a confirm held
     RT_INTERRUPTED = 3,   // stopped by a signal
     RT_NO_MEMORY = 4,     // the streams could not be allocated
+    RT_FAILED = 5,        // the audio server went away or changed its buffer size
 };
 
 struct RtTestResult {
@@ -83,8 +90,9 @@ struct RtRunResult {
     uint32_t physical_cores;
     uint32_t processors[MAX_RT_THREADS];
     std::vector<RtConfigResult> configs;
-    int stop_signal;     // 0 when the run was not stopped
-    const char* failure; // nullptr, or why the run could not go on
+    int stop_signal;                      // 0 when the run was not stopped
+    const char* failure;                  // nullptr, or why the run could not go on
+    char failure_text[AUDIO_SERVER_TEXT]; // what `failure` points to when it is not fixed
 };
 
 struct RtHost {

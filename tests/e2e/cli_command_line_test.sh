@@ -37,6 +37,10 @@ expect_usage_error realtime --allowed-misses 1.5
 expect_usage_error realtime --confirm 0.1
 expect_usage_error realtime --seconds 2
 expect_usage_error --repeat 2 realtime
+expect_usage_error realtime --server pulse
+expect_usage_error realtime --connect system:playback_1
+expect_usage_error realtime --server jack --cores 1
+expect_usage_error realtime --server jack --buffers 64,128
 
 "$cli" --help | grep -q -- '--seconds' || fail "--help does not describe --seconds"
 "$cli" realtime --help | grep -q -- '--buffers' || fail "realtime --help does not describe --buffers"

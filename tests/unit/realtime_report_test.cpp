@@ -27,7 +27,8 @@ struct Sample {
     std::unique_ptr<RtRunResult> result = std::make_unique<RtRunResult>();
     Sample() {
         describe_machine(&machine);
-        plan = RtPlan{48000, 2, {64, 1024}, {false, true, false}, 1, {1}, 10.0, 5.0, 0.0};
+        plan = RtPlan{48000, 2,       {64, 1024}, {false, true, false}, 1, {1}, 10.0, 5.0,
+                      0.0,   nullptr, nullptr};
         for (uint32_t frames : {64u, 1024u}) {
             result->configs.emplace_back();
             RtConfigResult* config = &result->configs.back();
@@ -105,4 +106,25 @@ TEST(RealtimeReport, SvgHasTwoPanelsPerRunEachWithItsDeadline) {
     EXPECT_EQ(count("class=\"overflow\""), 1u);
     EXPECT_GE(count("class=\"bar\""), 6u);
     EXPECT_NE(svg.find("ZEM-2, 900 streams"), std::string::npos);
+}
+
+TEST(RealtimeReport, InsideAServerItsFiguresStandBesideOurs) {
+    Sample sample;
+    Json own = realtime_json(&sample.machine, &sample.plan, sample.result.get());
+    EXPECT_EQ(own["plan"]["clock"], "own");
+    EXPECT_TRUE(own["runs"][1]["tests"]["zem2"]["confirm"]["server"].is_null());
+
+    int stand_in = 0; // the reports only ask whether there is a client
+    sample.plan.server = reinterpret_cast<AudioServerClient*>(&stand_in);
+    sample.result->configs[1].tests[RT_ZEM2].confirm.server =
+        ServerFigures{true, 2, 40.0, 60.0, 45.0, 70.0, false, 0};
+    Json in = realtime_json(&sample.machine, &sample.plan, sample.result.get());
+    EXPECT_EQ(in["plan"]["clock"], "jack");
+    EXPECT_EQ(in["runs"][1]["processors"], Json::array());
+    const Json& server = in["runs"][1]["tests"]["zem2"]["confirm"]["server"];
+    EXPECT_EQ(keys_of(server), (std::set<std::string>{"our_load_percent", "load_percent", "xruns",
+                                                      "missed_by_stated_end"}));
+    EXPECT_EQ(server["load_percent"]["max"], 60.0);
+    EXPECT_EQ(server["our_load_percent"]["mean"], 45.0);
+    EXPECT_TRUE(server["missed_by_stated_end"].is_null()); // the server stated no end
 }
