@@ -12,6 +12,7 @@
 //                               returns at once when there is none.
 //   platform_thread_start       runs entry(nullptr) on a new thread with
 //                               default attributes; nullptr on failure.
+//   platform_thread_start_with  the same, running entry(parameter).
 //   platform_thread_wait        returns once that thread has ended.
 //   platform_thread_close       releases the handle (after a wait).
 //   platform_alloc/free         the standard allocator, behind a test seam.
@@ -28,6 +29,7 @@ int64_t platform_counter_now();
 void platform_yield();
 
 PlatformThread* platform_thread_start(WorkerEntry entry);
+PlatformThread* platform_thread_start_with(WorkerEntry entry, void* parameter);
 void platform_thread_wait(PlatformThread* thread);
 void platform_thread_close(PlatformThread* thread);
 

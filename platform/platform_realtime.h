@@ -26,8 +26,7 @@
 //                          hyper-thread siblings), at most `max`; their count.
 //   rt_pin_thread          the calling thread to that logical processor.
 //   rt_thread_cpu_ns       processor time the calling thread has used.
-//   rt_thread_start        runs entry(parameter) on a new thread; nullptr on
-//                          failure. rt_thread_join waits for it and frees it.
+//   (Threads come from platform_engine.h: platform_thread_start_with.)
 //   rt_machine_facts       what the reports say of the machine.
 #pragma once
 
@@ -56,11 +55,6 @@ void rt_flush_denormals(RtStep* step);
 uint32_t rt_physical_cores(uint32_t* processors, uint32_t max, RtStep* step);
 void rt_pin_thread(uint32_t processor, RtStep* step);
 int64_t rt_thread_cpu_ns();
-
-struct RtThread;
-using RtThreadEntry = void (*)(void* parameter);
-RtThread* rt_thread_start(RtThreadEntry entry, void* parameter);
-void rt_thread_join(RtThread* thread);
 
 struct MachineFacts {
     char processor[128];

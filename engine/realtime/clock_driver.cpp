@@ -26,7 +26,7 @@ void timer_sleep(void* context, int64_t when_ns) {
     rt_sleep_until(static_cast<RtTimer*>(context), when_ns);
 }
 
-void measuring_thread(void* parameter) {
+uint32_t measuring_thread(void* parameter) {
     auto* run = static_cast<ThreadRun*>(parameter);
     ClockDriver* driver = run->driver;
     ThreadSteps* steps = &driver->steps[run->index];
@@ -52,6 +52,7 @@ void measuring_thread(void* parameter) {
     rt_timer_close(timer);
     rt_drop_priority();
     run->finished->fetch_add(1, std::memory_order_release);
+    return 0;
 }
 
 // Waits until `counter` reaches `target`, or a stop request comes (then
@@ -154,7 +155,7 @@ bool clock_driver_trial(void* context, const TrialRequest* request, TrialOutcome
     std::atomic<int32_t> finished{0};
     std::atomic<int64_t> origin{0};
     ThreadRun runs[MAX_RT_THREADS];
-    RtThread* handles[MAX_RT_THREADS] = {};
+    PlatformThread* handles[MAX_RT_THREADS] = {};
     uint64_t periods =
         request->periods < driver->max_periods ? request->periods : driver->max_periods;
 
@@ -181,7 +182,7 @@ bool clock_driver_trial(void* context, const TrialRequest* request, TrialOutcome
         driver->cpu_ns[t] = 0;
     }
     for (uint32_t t = 0; t < driver->threads; ++t) {
-        handles[t] = rt_thread_start(measuring_thread, &runs[t]);
+        handles[t] = platform_thread_start_with(measuring_thread, &runs[t]);
         if (handles[t] == nullptr) {
             driver->threads_failed = true;
             halt.store(HALT_STOP);
@@ -198,7 +199,8 @@ bool clock_driver_trial(void* context, const TrialRequest* request, TrialOutcome
         wait_for_threads(driver, &finished, target, &halt, WAIT_STEP_MS);
     }
     for (uint32_t t = 0; t < started; ++t) {
-        rt_thread_join(handles[t]);
+        platform_thread_wait(handles[t]);
+        platform_thread_close(handles[t]);
     }
     gather(driver, started, outcome);
     if (driver->threads_failed) {

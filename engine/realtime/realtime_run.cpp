@@ -1,6 +1,7 @@
 #include "engine/realtime/realtime_run.h"
 
 #include "engine/realtime/period_grid.h"
+#include "platform/platform_engine.h"
 
 #include <cmath>
 #include <cstdarg>
@@ -151,7 +152,7 @@ struct KernelTiming {
     double ns_per_sample;
 };
 
-void kernel_timing_thread(void* parameter) {
+uint32_t kernel_timing_thread(void* parameter) {
     auto* timing = static_cast<KernelTiming*>(parameter);
     RtStep step{};
     rt_pin_thread(timing->processor, &step);
@@ -171,6 +172,7 @@ void kernel_timing_thread(void* parameter) {
     }
     rt_timer_close(timer);
     rt_drop_priority();
+    return 0;
 }
 
 double time_kernel(RunContext* run, RtTestKind test, uint32_t frames) {
@@ -178,11 +180,12 @@ double time_kernel(RunContext* run, RtTestKind test, uint32_t frames) {
     double* run_best = &run->best_kernel_ns[test];
     for (uint32_t attempt = 0; attempt < KERNEL_ATTEMPTS; ++attempt) {
         KernelTiming timing{test, frames, &run->mix, run->result->processors[0], 0.0};
-        RtThread* thread = rt_thread_start(kernel_timing_thread, &timing);
+        PlatformThread* thread = platform_thread_start_with(kernel_timing_thread, &timing);
         if (thread == nullptr) {
             break;
         }
-        rt_thread_join(thread);
+        platform_thread_wait(thread);
+        platform_thread_close(thread);
         if (timing.ns_per_sample > 0.0 && (best == 0.0 || timing.ns_per_sample < best)) {
             best = timing.ns_per_sample;
         }

@@ -10,6 +10,7 @@
 struct PlatformThread {
     pthread_t id;
     WorkerEntry entry;
+    void* parameter;
 };
 
 namespace {
@@ -17,7 +18,7 @@ constexpr int64_t NANOSECONDS_PER_SECOND = 1000000000;
 
 void* thread_trampoline(void* parameter) {
     auto* thread = static_cast<PlatformThread*>(parameter);
-    thread->entry(nullptr);
+    thread->entry(thread->parameter);
     return nullptr;
 }
 } // namespace
@@ -43,6 +44,10 @@ void platform_yield() {
 }
 
 PlatformThread* platform_thread_start(WorkerEntry entry) {
+    return platform_thread_start_with(entry, nullptr);
+}
+
+PlatformThread* platform_thread_start_with(WorkerEntry entry, void* parameter) {
     if (thread_seam_take_failure()) {
         return nullptr;
     }
@@ -51,6 +56,7 @@ PlatformThread* platform_thread_start(WorkerEntry entry) {
         return nullptr;
     }
     thread->entry = entry;
+    thread->parameter = parameter;
     if (pthread_create(&thread->id, nullptr, thread_trampoline, thread) != 0) {
         delete thread;
         return nullptr;

@@ -27,12 +27,6 @@ struct RtTimer {
     int unused;
 };
 
-struct RtThread {
-    pthread_t id;
-    RtThreadEntry entry;
-    void* parameter;
-};
-
 namespace {
 constexpr int64_t NS_PER_SECOND = 1000000000;
 
@@ -43,12 +37,6 @@ __attribute__((format(printf, 3, 4))) void note(RtStep* step, int32_t done, cons
     va_start(args, format);
     std::vsnprintf(step->note, sizeof step->note, format, args);
     va_end(args);
-}
-
-void* thread_trampoline(void* parameter) {
-    auto* thread = static_cast<RtThread*>(parameter);
-    thread->entry(thread->parameter);
-    return nullptr;
 }
 
 // First line of a file, without its newline; false when unreadable.
@@ -227,27 +215,6 @@ int64_t rt_thread_cpu_ns() {
     timespec used{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
     return static_cast<int64_t>(used.tv_sec) * NS_PER_SECOND + used.tv_nsec;
-}
-
-RtThread* rt_thread_start(RtThreadEntry entry, void* parameter) {
-    auto* thread = new (std::nothrow) RtThread{};
-    if (thread == nullptr) {
-        return nullptr;
-    }
-    thread->entry = entry;
-    thread->parameter = parameter;
-    if (pthread_create(&thread->id, nullptr, thread_trampoline, thread) != 0) {
-        delete thread;
-        return nullptr;
-    }
-    return thread;
-}
-
-void rt_thread_join(RtThread* thread) {
-    if (thread != nullptr) {
-        pthread_join(thread->id, nullptr);
-        delete thread;
-    }
 }
 
 void rt_machine_facts(MachineFacts* facts) {

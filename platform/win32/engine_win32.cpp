@@ -16,13 +16,14 @@ namespace {
 // entry, so that it never depends on the PlatformThread its starter keeps.
 struct ThreadStart {
     WorkerEntry entry;
+    void* parameter;
 };
 
 DWORD WINAPI thread_trampoline(LPVOID parameter) {
     auto* start = static_cast<ThreadStart*>(parameter);
-    WorkerEntry entry = start->entry;
+    ThreadStart copy = *start;
     delete start;
-    return static_cast<DWORD>(entry(nullptr));
+    return static_cast<DWORD>(copy.entry(copy.parameter));
 }
 } // namespace
 
@@ -47,11 +48,15 @@ void platform_yield() {
 }
 
 PlatformThread* platform_thread_start(WorkerEntry entry) {
+    return platform_thread_start_with(entry, nullptr);
+}
+
+PlatformThread* platform_thread_start_with(WorkerEntry entry, void* parameter) {
     if (thread_seam_take_failure()) {
         return nullptr;
     }
     auto* thread = new (std::nothrow) PlatformThread{};
-    auto* start = new (std::nothrow) ThreadStart{entry};
+    auto* start = new (std::nothrow) ThreadStart{entry, parameter};
     if (thread == nullptr || start == nullptr) {
         delete thread;
         delete start;

@@ -26,12 +26,6 @@ struct RtTimer {
     bool high_resolution;
 };
 
-struct RtThread {
-    HANDLE handle;
-    RtThreadEntry entry;
-    void* parameter;
-};
-
 namespace {
 constexpr int64_t NS_PER_SECOND = 1000000000;
 // With the 1 ms system timer, Sleep wakes up to about a millisecond late:
@@ -47,12 +41,6 @@ __attribute__((format(gnu_printf, 3, 4))) void note(RtStep* step, int32_t done, 
     va_start(args, format);
     std::vsnprintf(step->note, sizeof step->note, format, args);
     va_end(args);
-}
-
-DWORD WINAPI thread_trampoline(LPVOID parameter) {
-    auto* thread = static_cast<RtThread*>(parameter);
-    thread->entry(thread->parameter);
-    return 0;
 }
 
 uint32_t cores_from_windows(uint32_t* processors, uint32_t max) {
@@ -247,27 +235,6 @@ int64_t rt_thread_cpu_ns() {
         return static_cast<int64_t>((uint64_t{time.dwHighDateTime} << 32) | time.dwLowDateTime);
     };
     return (ticks(kernel) + ticks(user)) * 100;
-}
-
-RtThread* rt_thread_start(RtThreadEntry entry, void* parameter) {
-    auto* thread = new (std::nothrow) RtThread{nullptr, entry, parameter};
-    if (thread == nullptr) {
-        return nullptr;
-    }
-    thread->handle = CreateThread(nullptr, 0, thread_trampoline, thread, 0, nullptr);
-    if (thread->handle == nullptr) {
-        delete thread;
-        return nullptr;
-    }
-    return thread;
-}
-
-void rt_thread_join(RtThread* thread) {
-    if (thread != nullptr) {
-        WaitForSingleObject(thread->handle, INFINITE);
-        CloseHandle(thread->handle);
-        delete thread;
-    }
 }
 
 void rt_machine_facts(MachineFacts* facts) {
