@@ -63,4 +63,5 @@ echo "--- valgrind memcheck: test_zem_cli --seconds 0.2"
 cmake --preset memcheck >/dev/null
 cmake --build --preset memcheck --target test_zem_cli
 valgrind --error-exitcode=99 --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=all \
+    --suppressions=.ci/memcheck.supp \
     --track-fds=no build/memcheck/cli/test_zem_cli --seconds 0.2
