@@ -52,12 +52,17 @@ struct AudioServerFormat {
 // One period, as the work sees it. Times are on the monotonic clock
 // (CLOCK_MONOTONIC, rt_now_ns's). The cycle's start is the server's own
 // stamp of it, read through jack_frames_since_cycle_start (to within one
-// frame); the cycle ends one period (frames / rate) later, and that end is
-// the deadline. jack_get_cycle_times' end is given beside it only: jackd
-// states there a delay-locked loop's estimate, which on a server that wakes
-// late wanders milliseconds away from the real cycle.
+// frame): jackd stamps its driver's wake-up, PipeWire its clock's planned
+// time. The cycle's end, the deadline, is the next cycle's start: the work
+// learns it in the next period (frame_time tells whether cycles came in
+// between); deadline_ns, one period after the start, is the end as planned
+// at the cycle's start, which a driver that woke late has already pushed
+// back. jack_get_cycle_times' end is given beside them only: jackd states
+// there a delay-locked loop's estimate, which on a server that wakes late
+// wanders milliseconds away from the real cycle.
 struct AudioServerCycle {
     uint32_t frames;
+    uint32_t frame_time; // the server's frame count at the cycle's start (jack_last_frame_time)
     int64_t start_ns;
     int64_t deadline_ns;
     int64_t woke_ns;       // our callback's entry

@@ -97,7 +97,6 @@ int64_t drive_harness_ns(const Drive* drive, uint64_t periods) {
     uint64_t spans = periods;
     if (drive->server != nullptr) {
         cpu = drive->server->cpu_ns; // from the first period's start to the last one's end
-        spans = periods > 1 ? periods - 1 : 0;
     } else {
         for (uint32_t t = 0; t < drive->clock->threads; ++t) {
             cpu += drive->clock->cpu_ns[t];

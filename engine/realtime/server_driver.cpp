@@ -16,8 +16,43 @@ int64_t clock_now(void* /*context*/) {
     return rt_now_ns();
 }
 
+// The end of the cycle `last` was worked in: the start of the cycle after
+// it, read in `next` (less a period for each cycle the server ran without
+// us in between). A server that keeps no frame count leaves the end
+// planned at the cycle's start.
+int64_t cycle_end(const ServerDriver* driver, const AudioServerCycle* last,
+                  const AudioServerCycle* next) {
+    const uint32_t advanced = next->frame_time - last->frame_time; // wraps as the count does
+    if (advanced == 0 || advanced % driver->frames != 0) {
+        return last->deadline_ns;
+    }
+    const int64_t skipped = advanced / driver->frames - 1;
+    return next->start_ns - skipped * grid_period_ns(driver->frames, driver->rate);
+}
+
+// Accounts the period worked in the last cycle, now that `next` tells
+// where that cycle ended.
+void close_period(ServerDriver* driver, const AudioServerCycle* next) {
+    const AudioServerCycle* last = &driver->last;
+    PeriodStats* stats = driver->stats;
+    const bool missed =
+        period_account(stats, stats->periods, last->start_ns, cycle_end(driver, last, next),
+                       last->woke_ns, driver->last_done);
+    driver->processing_sum_ns += driver->last_done - last->woke_ns;
+    driver->load_sum += last->server_load;
+    driver->load_max = last->server_load > driver->load_max ? last->server_load : driver->load_max;
+    if (last->stated_end_ns != 0) {
+        driver->stated_periods += 1;
+        driver->stated_missed += driver->last_done > last->stated_end_ns ? 1 : 0;
+    }
+    if (stats->periods >= driver->periods || (missed && stats->missed > driver->miss_budget)) {
+        driver->cpu_last_ns = rt_thread_cpu_ns();
+        driver->finished.store(true, std::memory_order_release);
+    }
+}
+
 // Runs on the server's thread, once a period while the trial's work is
-// installed.
+// installed: closes the last cycle's period, then works in this one.
 void server_period(void* context, const AudioServerCycle* cycle) {
     auto* driver = static_cast<ServerDriver*>(context);
     if (driver->finished.load(std::memory_order_relaxed)) {
@@ -29,28 +64,20 @@ void server_period(void* context, const AudioServerCycle* cycle) {
         driver->finished.store(true, std::memory_order_release);
         return;
     }
-    PeriodStats* stats = driver->stats;
-    const uint64_t index = stats->periods;
-    if (index == 0) {
+    if (driver->worked) {
+        close_period(driver, cycle);
+        if (driver->finished.load(std::memory_order_relaxed)) {
+            return;
+        }
+    } else {
         rt_flush_denormals(&driver->steps.denormals);
         driver->cpu_first_ns = rt_thread_cpu_ns();
     }
     const RtClock clock{clock_now, nullptr, nullptr};
-    const int64_t done = period_work(&driver->job, &clock, cycle->start_ns, cycle->woke_ns, stats);
-    const bool missed =
-        period_account(stats, index, cycle->start_ns, cycle->deadline_ns, cycle->woke_ns, done);
-    driver->processing_sum_ns += done - cycle->woke_ns;
-    driver->load_sum += cycle->server_load;
-    driver->load_max =
-        cycle->server_load > driver->load_max ? cycle->server_load : driver->load_max;
-    if (cycle->stated_end_ns != 0) {
-        driver->stated_periods += 1;
-        driver->stated_missed += done > cycle->stated_end_ns ? 1 : 0;
-    }
-    if (stats->periods >= driver->periods || (missed && stats->missed > driver->miss_budget)) {
-        driver->cpu_last_ns = rt_thread_cpu_ns();
-        driver->finished.store(true, std::memory_order_release);
-    }
+    driver->last_done =
+        period_work(&driver->job, &clock, cycle->start_ns, cycle->woke_ns, driver->stats);
+    driver->last = *cycle;
+    driver->worked = true;
 }
 
 __attribute__((format(printf, 2, 3))) void fail(ServerDriver* driver, const char* format, ...) {
@@ -144,7 +171,7 @@ void gather(ServerDriver* driver, int64_t period_ns, uint32_t xruns, TrialOutcom
     }
     server->stated_end_known = driver->stated_periods == stats->periods && stats->periods > 0;
     server->stated_missed = driver->stated_missed;
-    driver->cpu_ns = stats->periods > 1 ? driver->cpu_last_ns - driver->cpu_first_ns : 0;
+    driver->cpu_ns = driver->cpu_last_ns > 0 ? driver->cpu_last_ns - driver->cpu_first_ns : 0;
 }
 } // namespace
 
@@ -188,6 +215,7 @@ bool server_driver_trial(void* context, const TrialRequest* request, TrialOutcom
     driver->stated_missed = 0;
     driver->cpu_first_ns = 0;
     driver->cpu_last_ns = 0;
+    driver->worked = false;
     driver->finished.store(false);
 
     AudioServerState before{};

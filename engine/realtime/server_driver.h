@@ -7,7 +7,9 @@
 //
 // Each period's work is the same as on our own clock (period_loop.h, part
 // a): its start is the server's stamp of the cycle's start, its deadline the
-// cycle's end one period later. The server's own load figure and xruns are
+// cycle's end, which is the next cycle's start as the server stamps it, so
+// a period is accounted in the callback after it (a trial of n periods
+// takes n + 1 callbacks). The server's own load figure and xruns are
 // kept beside our figures (ServerFigures), never in their place.
 #pragma once
 
@@ -38,14 +40,18 @@ struct ServerDriver {
     uint64_t stated_periods; // periods for which the server stated its cycle's end
     uint64_t stated_missed;
     int64_t cpu_first_ns; // the server thread's processor time at the first period
-    int64_t cpu_last_ns;  // and after the last one's work
+    int64_t cpu_last_ns;  // and at the last one's end
+    bool worked;          // a period was worked in `last` and awaits its cycle's end
+    AudioServerCycle last;
+    int64_t last_done; // when that period's work ended
 
     // Left by the last trial:
     int stop_signal;                 // the signal that stopped it, 0 when none
     bool failed;                     // the server went away or changed its buffer size
     char failure[AUDIO_SERVER_TEXT]; // what happened, one line
     ThreadSteps steps;               // the server's thread as the trial found it
-    int64_t cpu_ns;                  // the server thread's processor time over the periods
+    int64_t cpu_ns;                  // the server thread's processor time over the periods, 0
+                                     // unknown
 };
 
 // For a client opened at `frames` and `rate`; false when memory is short.

@@ -82,6 +82,7 @@ void run_work(AudioServerClient* client, jack_nframes_t frames) {
     const jack_time_t entry_us = jack_get_time();
     const uint64_t rate = client->format.sample_rate;
     cycle.frames = frames;
+    cycle.frame_time = jack_last_frame_time(client->jack);
     cycle.start_ns = cycle.woke_ns - frames_ns(jack_frames_since_cycle_start(client->jack), rate);
     cycle.deadline_ns = cycle.start_ns + frames_ns(frames, rate);
     jack_nframes_t stated_frames = 0;
