@@ -12,18 +12,19 @@ uint32_t int_filter_worker(void* parameter);
 uint32_t float_filter_worker(void* parameter);
 uint32_t mix_worker(void* parameter);
 
-// Ring set-up shared by the filter tests: positions at the ring starts,
-// state 0, the given coefficients.
+// Ring set-up shared by the filter workers and the real-time streams:
+// positions at the ring starts, state 0, the given coefficients, rings of
+// `samples` samples.
 template <typename Sample>
 void setup_filter(CircularFilter<Sample>* filter, Sample* input, Sample* output, Sample feedback,
-                  Sample gain) {
+                  Sample gain, uint32_t samples = TABLE_SAMPLES) {
     filter->state = Sample{};
     filter->feedback = feedback;
     filter->gain = gain;
     filter->in_start = filter->in_pos = input;
-    filter->in_end = input + TABLE_SAMPLES;
+    filter->in_end = input + samples;
     filter->out_start = filter->out_pos = output;
-    filter->out_end = output + TABLE_SAMPLES;
+    filter->out_end = output + samples;
 }
 
 // The mix test's buffers and its position on the bus.

@@ -32,14 +32,8 @@ bool prepare_filters(StreamSet* set, CircularFilter<Sample>** filters, void (*fi
         uint32_t offset = (s * STREAM_OFFSET_STEP) % (TABLE_SAMPLES - frames);
         std::memcpy(input, table + offset, frames * sizeof(Sample));
         std::memset(static_cast<void*>(output), 0, frames * sizeof(Sample));
-        CircularFilter<Sample>* filter = &(*filters)[s];
-        *filter = CircularFilter<Sample>{};
-        filter->feedback = feedback;
-        filter->gain = gain;
-        filter->in_start = filter->in_pos = input;
-        filter->in_end = input + frames;
-        filter->out_start = filter->out_pos = output;
-        filter->out_end = output + frames;
+        (*filters)[s] = CircularFilter<Sample>{};
+        setup_filter(&(*filters)[s], input, output, feedback, gain, frames);
     }
     platform_free(table);
     return true;

@@ -4,6 +4,8 @@
 // the machine.
 #include "platform/platform_realtime.h"
 
+#include "platform/common/step_note.h"
+
 #include <hwloc.h>
 
 #include <cerrno>
@@ -29,15 +31,6 @@ struct RtTimer {
 
 namespace {
 constexpr int64_t NS_PER_SECOND = 1000000000;
-
-__attribute__((format(printf, 3, 4))) void note(RtStep* step, int32_t done, const char* format,
-                                                ...) {
-    step->done = done;
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(step->note, sizeof step->note, format, args);
-    va_end(args);
-}
 
 // First line of a file, without its newline; false when unreadable.
 bool read_line(const char* path, char* text, size_t size) {
@@ -112,7 +105,7 @@ int64_t rt_now_ns() {
 }
 
 RtTimer* rt_timer_open(RtStep* step) {
-    note(step, 1, "clock_nanosleep to an absolute time on CLOCK_MONOTONIC");
+    rt_note(step, 1, "clock_nanosleep to an absolute time on CLOCK_MONOTONIC");
     static RtTimer timer{};
     return &timer;
 }
@@ -130,20 +123,20 @@ void rt_timer_close(RtTimer* /*timer*/) {}
 void rt_lock_memory(RtStep* step) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     // Locking would pin the sanitizer's terabytes of shadow mappings.
-    note(step, 0, "memory not locked: a sanitizer build; allow with: an ordinary build");
+    rt_note(step, 0, "memory not locked: a sanitizer build; allow with: an ordinary build");
     return;
 #endif
     if (mlockall(MCL_CURRENT | MCL_FUTURE) == 0) {
-        note(step, 1, "memory locked (mlockall, current and future pages)");
+        rt_note(step, 1, "memory locked (mlockall, current and future pages)");
         return;
     }
     int error = errno;
     rlimit limit{};
     getrlimit(RLIMIT_MEMLOCK, &limit);
-    note(step, 0,
-         "memory not locked: mlockall refused (%s, memlock limit %llu KiB); allow with: root, "
-         "or a memlock limit of unlimited (ulimit -l unlimited, /etc/security/limits.d)",
-         std::strerror(error), static_cast<unsigned long long>(limit.rlim_cur / 1024));
+    rt_note(step, 0,
+            "memory not locked: mlockall refused (%s, memlock limit %llu KiB); allow with: root, "
+            "or a memlock limit of unlimited (ulimit -l unlimited, /etc/security/limits.d)",
+            std::strerror(error), static_cast<unsigned long long>(limit.rlim_cur / 1024));
 }
 
 void rt_raise_priority(RtStep* step) {
@@ -151,15 +144,16 @@ void rt_raise_priority(RtStep* step) {
     parameter.sched_priority = RT_PRIORITY;
     int error = pthread_setschedparam(pthread_self(), SCHED_FIFO, &parameter);
     if (error == 0) {
-        note(step, 1, "SCHED_FIFO priority %d", RT_PRIORITY);
+        rt_note(step, 1, "SCHED_FIFO priority %d", RT_PRIORITY);
         return;
     }
     rlimit limit{};
     getrlimit(RLIMIT_RTPRIO, &limit);
-    note(step, 0,
-         "normal scheduling: SCHED_FIFO refused (%s, rtprio limit %llu); allow with: root, or an "
-         "rtprio limit of at least %d (ulimit -r, /etc/security/limits.d, the audio group)",
-         std::strerror(error), static_cast<unsigned long long>(limit.rlim_cur), RT_PRIORITY);
+    rt_note(
+        step, 0,
+        "normal scheduling: SCHED_FIFO refused (%s, rtprio limit %llu); allow with: root, or an "
+        "rtprio limit of at least %d (ulimit -r, /etc/security/limits.d, the audio group)",
+        std::strerror(error), static_cast<unsigned long long>(limit.rlim_cur), RT_PRIORITY);
 }
 
 void rt_drop_priority() {
@@ -169,30 +163,30 @@ void rt_drop_priority() {
 
 void rt_min_timer_slack(RtStep* step) {
     if (prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0) {
-        note(step, 1, "timer slack 1 ns");
+        rt_note(step, 1, "timer slack 1 ns");
     } else {
-        note(step, 0, "timer slack left at its default: PR_SET_TIMERSLACK refused (%s)",
-             std::strerror(errno));
+        rt_note(step, 0, "timer slack left at its default: PR_SET_TIMERSLACK refused (%s)",
+                std::strerror(errno));
     }
 }
 
 void rt_flush_denormals(RtStep* step) {
 #if defined(__x86_64__) || defined(__i386__)
     _mm_setcsr(_mm_getcsr() | 0x8040); // flush to zero (bit 15), denormals are zero (bit 6)
-    note(step, 1, "denormals flushed to zero (FTZ and DAZ)");
+    rt_note(step, 1, "denormals flushed to zero (FTZ and DAZ)");
 #else
-    note(step, 0, "denormals not flushed: no known control register on this processor");
+    rt_note(step, 0, "denormals not flushed: no known control register on this processor");
 #endif
 }
 
 uint32_t rt_physical_cores(uint32_t* processors, uint32_t max, RtStep* step) {
     uint32_t found = hwloc_cores(processors, max);
     if (found > 0) {
-        note(step, 1, "%u physical cores (hwloc)", found);
+        rt_note(step, 1, "%u physical cores (hwloc)", found);
         return found;
     }
     processors[0] = 0;
-    note(step, 0, "physical cores unknown (hwloc found none): one core, processor 0");
+    rt_note(step, 0, "physical cores unknown (hwloc found none): one core, processor 0");
     return 1;
 }
 
@@ -202,12 +196,12 @@ void rt_pin_thread(uint32_t processor, RtStep* step) {
     CPU_SET(processor, &set);
     int error = pthread_setaffinity_np(pthread_self(), sizeof set, &set);
     if (error == 0) {
-        note(step, 1, "pinned to processor %u", processor);
+        rt_note(step, 1, "pinned to processor %u", processor);
     } else {
-        note(step, 0,
-             "not pinned to processor %u: %s; allow with: a processor this process may use "
-             "(taskset, the cgroup's cpuset)",
-             processor, std::strerror(error));
+        rt_note(step, 0,
+                "not pinned to processor %u: %s; allow with: a processor this process may use "
+                "(taskset, the cgroup's cpuset)",
+                processor, std::strerror(error));
     }
 }
 

@@ -5,6 +5,8 @@
 // and ntdll say of the machine.
 #include "platform/platform_realtime.h"
 
+#include "platform/common/step_note.h"
+
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
@@ -33,15 +35,6 @@ constexpr int64_t NS_PER_SECOND = 1000000000;
 constexpr int64_t SPIN_NS = 1500000;
 
 thread_local HANDLE mmcss_task = nullptr;
-
-__attribute__((format(gnu_printf, 3, 4))) void note(RtStep* step, int32_t done, const char* format,
-                                                    ...) {
-    step->done = done;
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(step->note, sizeof step->note, format, args);
-    va_end(args);
-}
 
 uint32_t cores_from_windows(uint32_t* processors, uint32_t max) {
     DWORD length = 0;
@@ -113,23 +106,23 @@ int64_t rt_now_ns() {
 RtTimer* rt_timer_open(RtStep* step) {
     auto* timer = new (std::nothrow) RtTimer{};
     if (timer == nullptr) {
-        note(step, 0, "no timer: out of memory");
+        rt_note(step, 0, "no timer: out of memory");
         return nullptr;
     }
     timer->timer = CreateWaitableTimerExW(nullptr, nullptr, CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
                                           TIMER_ALL_ACCESS);
     if (timer->timer != nullptr) {
         timer->high_resolution = true;
-        note(step, 1, "high-resolution waitable timer");
+        rt_note(step, 1, "high-resolution waitable timer");
         return timer;
     }
     DWORD error = GetLastError();
     timeBeginPeriod(1);
-    note(step, 0,
-         "high-resolution waitable timer refused (error %lu): timeBeginPeriod(1), Sleep and the "
-         "last %.1f ms spun on the performance counter; allow with: Windows 10 version 1803 or "
-         "later",
-         error, static_cast<double>(SPIN_NS) / 1e6);
+    rt_note(step, 0,
+            "high-resolution waitable timer refused (error %lu): timeBeginPeriod(1), Sleep and the "
+            "last %.1f ms spun on the performance counter; allow with: Windows 10 version 1803 or "
+            "later",
+            error, static_cast<double>(SPIN_NS) / 1e6);
     return timer;
 }
 
@@ -162,24 +155,24 @@ void rt_timer_close(RtTimer* timer) {
 }
 
 void rt_lock_memory(RtStep* step) {
-    note(step, 0,
-         "memory not locked: Windows has no lock of the whole process (VirtualLock takes single "
-         "regions within the working-set quota); every buffer is written before timing");
+    rt_note(step, 0,
+            "memory not locked: Windows has no lock of the whole process (VirtualLock takes single "
+            "regions within the working-set quota); every buffer is written before timing");
 }
 
 void rt_raise_priority(RtStep* step) {
     DWORD task_index = 0;
     mmcss_task = AvSetMmThreadCharacteristicsW(L"Pro Audio", &task_index);
     if (mmcss_task != nullptr) {
-        note(step, 1, "MMCSS \"Pro Audio\"");
+        rt_note(step, 1, "MMCSS \"Pro Audio\"");
         return;
     }
     DWORD error = GetLastError();
     bool raised = SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL) != 0;
-    note(step, 0,
-         "MMCSS \"Pro Audio\" refused (error %lu)%s; allow with: the Multimedia Class Scheduler "
-         "service running",
-         error, raised ? ", time-critical thread priority instead" : "");
+    rt_note(step, 0,
+            "MMCSS \"Pro Audio\" refused (error %lu)%s; allow with: the Multimedia Class Scheduler "
+            "service running",
+            error, raised ? ", time-critical thread priority instead" : "");
 }
 
 void rt_drop_priority() {
@@ -190,36 +183,36 @@ void rt_drop_priority() {
 }
 
 void rt_min_timer_slack(RtStep* step) {
-    note(step, 1, "no timer slack on Windows: nothing to set");
+    rt_note(step, 1, "no timer slack on Windows: nothing to set");
 }
 
 void rt_flush_denormals(RtStep* step) {
     _mm_setcsr(_mm_getcsr() | 0x8040); // flush to zero (bit 15), denormals are zero (bit 6)
-    note(step, 1, "denormals flushed to zero (FTZ and DAZ)");
+    rt_note(step, 1, "denormals flushed to zero (FTZ and DAZ)");
 }
 
 uint32_t rt_physical_cores(uint32_t* processors, uint32_t max, RtStep* step) {
     uint32_t found = cores_from_windows(processors, max);
     if (found > 0) {
-        note(step, 1, "%u physical cores (GetLogicalProcessorInformationEx)", found);
+        rt_note(step, 1, "%u physical cores (GetLogicalProcessorInformationEx)", found);
         return found;
     }
     processors[0] = 0;
-    note(step, 0,
-         "physical cores unknown (GetLogicalProcessorInformationEx failed): one core, "
-         "processor 0");
+    rt_note(step, 0,
+            "physical cores unknown (GetLogicalProcessorInformationEx failed): one core, "
+            "processor 0");
     return 1;
 }
 
 void rt_pin_thread(uint32_t processor, RtStep* step) {
     if (processor < sizeof(DWORD_PTR) * 8 &&
         SetThreadAffinityMask(GetCurrentThread(), DWORD_PTR{1} << processor) != 0) {
-        note(step, 1, "pinned to processor %u", processor);
+        rt_note(step, 1, "pinned to processor %u", processor);
     } else {
-        note(step, 0,
-             "not pinned to processor %u: SetThreadAffinityMask failed (error %lu); allow with: "
-             "a processor in this process's affinity mask",
-             processor, GetLastError());
+        rt_note(step, 0,
+                "not pinned to processor %u: SetThreadAffinityMask failed (error %lu); allow with: "
+                "a processor in this process's affinity mask",
+                processor, GetLastError());
     }
 }
 
