@@ -46,27 +46,29 @@ expect_usage_error realtime --server jack --buffers 64,128
 "$cli" realtime --help | grep -q -- '--buffers' || fail "realtime --help does not describe --buffers"
 "$cli" --version | grep -Eq '^test_zem_cli [0-9]+\.[0-9]+' || fail "--version"
 
-# SIGTERM during ZEM-2: ZEM-1's figures are printed, the rest null, status 143.
+# stopped_run SIGNAL AFTER STATUS ARGS...: runs the benchmark with ARGS into
+# $out, sends SIGNAL after AFTER seconds and expects exit status STATUS.
 out=$WORK/out
-"$cli" --seconds 0.5 --json >"$out" 2>/dev/null &
-pid=$!
-sleep 0.8
-kill -TERM "$pid"
-wait "$pid"
-status=$?
-[ "$status" -eq 143 ] || fail "SIGTERM: exit status $status, not 143"
+stopped_run() {
+    local signal=$1 after=$2 expected=$3 pid status
+    shift 3
+    "$cli" "$@" >"$out" 2>/dev/null &
+    pid=$!
+    sleep "$after"
+    kill "-$signal" "$pid"
+    wait "$pid"
+    status=$?
+    [ "$status" -eq "$expected" ] || fail "SIG$signal: exit status $status, not $expected"
+}
+
+# SIGTERM during ZEM-2: ZEM-1's figures are printed, the rest null, status 143.
+stopped_run TERM 0.8 143 --seconds 0.5 --json
 grep -Eq '"zem1":\{"cycles_44100":[0-9]+' "$out" || fail "SIGTERM: ZEM-1 missing: $(cat "$out")"
 grep -q '^{"machine":{"processor":' "$out" || fail "SIGTERM: the machine does not come first"
 grep -q '"zemm":{"tracks_44100":null' "$out" || fail "SIGTERM: ZEM-M not null: $(cat "$out")"
 
 # SIGINT during the first test of a text run: status 130, tables printed.
-"$cli" --seconds 5 >"$out" 2>/dev/null &
-pid=$!
-sleep 0.3
-kill -INT "$pid"
-wait "$pid"
-status=$?
-[ "$status" -eq 130 ] || fail "SIGINT: exit status $status, not 130"
+stopped_run INT 0.3 130 --seconds 5
 grep -q 'ZEM-1 measure' "$out" || fail "SIGINT: no tables"
 head -n 1 "$out" | grep -qx 'Machine' || fail "SIGINT: the machine does not come first"
 finish "cli command line"
