@@ -171,23 +171,21 @@ void add_realtime(CLI::App* app, CliOptions* options, RealtimeValues* values) {
 }
 
 void fill_plan(const RealtimeValues* values, RtPlan* plan) {
-    plan->buffer_count = 0;
-    for (uint32_t buffer : values->buffers) {
-        if (plan->buffer_count < MAX_BUFFERS) {
-            plan->buffers[plan->buffer_count++] = buffer;
+    plan->buffers = values->buffers;
+    plan->tests.clear();
+    for (uint32_t t = 0; t < RT_TESTS; ++t) {
+        for (const std::string& name : values->tests) {
+            if (test_of_name(name) == t) {
+                plan->tests.push_back(static_cast<RtTestKind>(t));
+                break;
+            }
         }
     }
-    for (bool& test : plan->tests) {
-        test = false;
-    }
-    for (const std::string& name : values->tests) {
-        plan->tests[test_of_name(name)] = true;
-    }
-    plan->core_choice_count = 0;
+    plan->core_choices.clear();
     for (const std::string& text : values->cores) {
         uint32_t choice = 0;
-        if (core_choice_of(text, &choice) && plan->core_choice_count < MAX_CORE_CHOICES) {
-            plan->core_choices[plan->core_choice_count++] = choice;
+        if (core_choice_of(text, &choice)) {
+            plan->core_choices.push_back(choice);
         }
     }
 }

@@ -1,5 +1,8 @@
 #include "cli/realtime_command.h"
 
+#include "cli/output.h"
+#include "engine/realtime/clock_driver.h"
+#include "engine/realtime/server_driver.h"
 #include "platform/platform_audio_server.h"
 #include "platform/platform_console.h"
 #include "report/realtime_report.h"
@@ -12,22 +15,13 @@ void show_progress(void* /*context*/, const char* text) {
     std::fprintf(stderr, "\r%s\033[K", text);
 }
 
-bool write_file(const char* path, const std::string& text) {
-    FILE* file = std::fopen(path, "wb");
-    if (file == nullptr) {
-        return false;
-    }
-    bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
-    return std::fclose(file) == 0 && written;
-}
-
 // A core count beyond the physical cores is bad input.
 bool cores_available(const RtPlan* plan, uint32_t* physical) {
     uint32_t processors[MAX_RT_THREADS];
     RtStep step{};
     *physical = rt_physical_cores(processors, MAX_RT_THREADS, &step);
-    for (uint32_t c = 0; c < plan->core_choice_count; ++c) {
-        if (plan->core_choices[c] != ALL_CORES && plan->core_choices[c] > *physical) {
+    for (uint32_t choice : plan->core_choices) {
+        if (choice != ALL_CORES && choice > *physical) {
             return false;
         }
     }
@@ -49,13 +43,14 @@ int open_server(const CliOptions* options, RtPlan* plan, AudioServerClient** cli
         std::fprintf(stderr, "test_zem_cli: %s\n", error.text);
         return 1;
     }
+    const char* name = audio_server_name(*client);
     if ((options->expect_frames != 0 && options->expect_frames != format.buffer_frames) ||
         (options->expect_rate != 0 && options->expect_rate != format.sample_rate)) {
         std::fprintf(stderr,
-                     "test_zem_cli: the JACK server runs %u frames at %u Hz, not the --buffers "
+                     "test_zem_cli: the %s server runs %u frames at %u Hz, not the --buffers "
                      "or --rate asked: change the server's (jack_bufsize, or PIPEWIRE_QUANTUM "
                      "under pw-jack) or leave them out\n",
-                     format.buffer_frames, format.sample_rate);
+                     name, format.buffer_frames, format.sample_rate);
         return 1;
     }
     if (!options->connect.empty() &&
@@ -64,13 +59,42 @@ int open_server(const CliOptions* options, RtPlan* plan, AudioServerClient** cli
         return 1;
     }
     plan->rate = format.sample_rate;
-    plan->buffer_count = 1;
-    plan->buffers[0] = format.buffer_frames;
-    plan->core_choice_count = 1;
-    plan->core_choices[0] = 1;
-    plan->server = *client;
-    plan->server_output = options->connect.empty() ? nullptr : options->connect.c_str();
+    plan->buffers = {format.buffer_frames};
+    plan->core_choices = {1};
+    plan->clock = RT_CLOCK_SERVER;
+    plan->server_name = name;
+    plan->server_output = options->connect;
     return 0;
+}
+
+// Runs the plan on the driver it names and prints the reports.
+int measure(const CliOptions* options, const RtPlan* plan, PeriodDriver* driver, OutputFile* svg) {
+    MachineReport machine{};
+    describe_machine(&machine);
+    const bool progress = console_stderr_is_terminal();
+    RtHost host{console_wait_for_stop, progress ? show_progress : nullptr, nullptr};
+    auto result = std::make_unique<RtRunResult>();
+    realtime_run(plan, driver, &host, result.get());
+    if (progress) {
+        std::fputs("\r\033[K", stderr);
+    }
+    if (options->json) {
+        std::string text =
+            realtime_json(&machine, plan, result.get())
+                .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+        std::fprintf(stdout, "%s\n", text.c_str());
+    } else {
+        print_realtime_text(stdout, &machine, plan, result.get());
+    }
+    int status = stdout_finish() ? 0 : 1;
+    if (!result->failure.empty()) {
+        std::fprintf(stderr, "test_zem_cli: %s\n", result->failure.c_str());
+        status = 1;
+    }
+    if (!output_finish(svg, realtime_svg(&machine, plan, result.get()))) {
+        status = 1;
+    }
+    return result->stop_signal != 0 ? 128 + result->stop_signal : status;
 }
 } // namespace
 
@@ -84,42 +108,26 @@ int run_realtime_command(const CliOptions* options) {
                      physical);
         return 2;
     }
+    OutputFile svg{};
+    if (!output_open(&svg, options->svg_path)) {
+        return 2;
+    }
+    PeriodDriver driver{};
+    if (options->server.empty()) {
+        ClockDriver clock{};
+        clock_driver_init(&driver, &clock, console_wait_for_stop);
+        return measure(options, &plan, &driver, &svg);
+    }
     AudioServerClient* client = nullptr;
-    if (!options->server.empty()) {
-        int refused = open_server(options, &plan, &client);
-        if (refused != 0) {
-            audio_server_close(client);
-            return refused;
-        }
+    int refused = open_server(options, &plan, &client);
+    if (refused != 0) {
+        output_abandon(&svg);
+        audio_server_close(client);
+        return refused;
     }
-    MachineReport machine{};
-    describe_machine(&machine);
-    const bool progress = console_stderr_is_terminal();
-    RtHost host{console_wait_for_stop, progress ? show_progress : nullptr, nullptr};
-    auto result = std::make_unique<RtRunResult>();
-    realtime_run(&plan, &host, result.get());
-    if (progress) {
-        std::fputs("\r\033[K", stderr);
-    }
-    if (options->json) {
-        std::string text =
-            realtime_json(&machine, &plan, result.get())
-                .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-        std::fprintf(stdout, "%s\n", text.c_str());
-    } else {
-        print_realtime_text(stdout, &machine, &plan, result.get());
-    }
-    std::fflush(stdout);
-    int status = 0;
-    if (result->failure != nullptr) {
-        std::fprintf(stderr, "test_zem_cli: %s\n", result->failure);
-        status = 1;
-    }
-    if (!options->svg_path.empty() &&
-        !write_file(options->svg_path.c_str(), realtime_svg(&machine, &plan, result.get()))) {
-        std::fprintf(stderr, "test_zem_cli: could not write %s\n", options->svg_path.c_str());
-        status = 1;
-    }
+    auto server = std::make_unique<ServerDriver>();
+    server_driver_init(&driver, server.get(), client, console_wait_for_stop);
+    int status = measure(options, &plan, &driver, &svg);
     audio_server_close(client);
-    return result->stop_signal != 0 ? 128 + result->stop_signal : status;
+    return status;
 }

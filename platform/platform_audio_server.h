@@ -16,6 +16,8 @@
 //                            one-line reason in `error` when no server
 //                            runs, the connection is refused or anything
 //                            else fails.
+//   audio_server_name        the kind of server the client speaks to, for
+//                            reports ("JACK"); never nullptr.
 //   audio_server_connect_output  connects the output port to `destination`.
 //   audio_server_start_work  from the next period on, calls `work` once a
 //                            period on the server's thread, until
@@ -88,6 +90,7 @@ struct AudioServerState {
 bool audio_server_available(AudioServerError* why);
 AudioServerClient* audio_server_open(const char* name, AudioServerFormat* format,
                                      AudioServerError* error);
+const char* audio_server_name(const AudioServerClient* client);
 bool audio_server_connect_output(AudioServerClient* client, const char* destination,
                                  AudioServerError* error);
 bool audio_server_start_work(AudioServerClient* client, AudioServerWork work, void* context);

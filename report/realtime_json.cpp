@@ -1,5 +1,7 @@
 #include "report/realtime_report.h"
 
+#include <cctype>
+
 using Json = nlohmann::ordered_json;
 
 namespace {
@@ -45,10 +47,8 @@ Json figures_json(const RtFigures* figures) {
 Json test_json(const RtTestResult* test, uint32_t threads) {
     bool done = test->state == RT_DONE;
     Json per_core = Json::array();
-    if (done) {
-        for (uint32_t t = 0; t < threads; ++t) {
-            per_core.push_back(thread_share(test->sustained, threads, t));
-        }
+    for (uint32_t t = 0; t < threads && done; ++t) {
+        per_core.push_back(test->per_core[t]);
     }
     return Json{{"state", test_state_text(test->state)},
                 {"streams", done ? Json(test->sustained) : Json(nullptr)},
@@ -66,7 +66,7 @@ Json test_json(const RtTestResult* test, uint32_t threads) {
 
 Json config_json(const RtPlan* plan, const RtConfigResult* config) {
     Json processors = Json::array(); // none of ours inside a server: its thread runs them
-    for (uint32_t t = 0; t < config->threads && plan->server == nullptr; ++t) {
+    for (uint32_t t = 0; t < config->threads && plan->clock == RT_CLOCK_OWN; ++t) {
         processors.push_back(config->processors[t]);
     }
     Json idle = figures_json(&config->idle);
@@ -76,10 +76,8 @@ Json config_json(const RtPlan* plan, const RtConfigResult* config) {
                                                 : Json(nullptr);
     }
     Json tests = Json::object();
-    for (uint32_t t = 0; t < RT_TESTS; ++t) {
-        if (plan->tests[t]) {
-            tests[RT_TEST_JSON_NAMES[t]] = test_json(&config->tests[t], config->threads);
-        }
+    for (RtTestKind test : plan->tests) {
+        tests[RT_TEST_JSON_NAMES[test]] = test_json(&config->tests[test], config->threads);
     }
     const char* verdict = !config->idle_done    ? "stopped"
                           : config->sustainable ? "sustainable"
@@ -95,20 +93,20 @@ Json config_json(const RtPlan* plan, const RtConfigResult* config) {
 } // namespace
 
 Json realtime_json(const MachineReport* machine, const RtPlan* plan, const RtRunResult* result) {
-    Json buffers = Json::array();
-    for (uint32_t b = 0; b < plan->buffer_count; ++b) {
-        buffers.push_back(plan->buffers[b]);
-    }
     Json tests = Json::array();
-    for (uint32_t t = 0; t < RT_TESTS; ++t) {
-        if (plan->tests[t]) {
-            tests.push_back(RT_TEST_JSON_NAMES[t]);
-        }
+    for (RtTestKind test : plan->tests) {
+        tests.push_back(RT_TEST_JSON_NAMES[test]);
     }
     Json cores = Json::array();
-    for (uint32_t c = 0; c < plan->core_choice_count; ++c) {
-        uint32_t choice = plan->core_choices[c];
+    for (uint32_t choice : plan->core_choices) {
         cores.push_back(choice == ALL_CORES ? Json("all") : Json(choice));
+    }
+    std::string clock = "own";
+    if (plan->clock == RT_CLOCK_SERVER) {
+        clock.clear();
+        for (char c : plan->server_name) {
+            clock += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
     }
     Json setup{{"memory_lock", step_json(&result->memory_lock)},
                {"cores", step_json(&result->cores)}};
@@ -129,16 +127,16 @@ Json realtime_json(const MachineReport* machine, const RtPlan* plan, const RtRun
         {"mode", "realtime"},
         {"plan",
          {{"rate", plan->rate},
-          {"buffers", buffers},
+          {"buffers", plan->buffers},
           {"tests", tests},
           {"cores", cores},
           {"confirm_seconds", plan->confirm_seconds},
           {"idle_seconds", plan->idle_seconds},
           {"allowed_miss_fraction", plan->allowed_miss_fraction},
-          {"clock", plan->server != nullptr ? "jack" : "own"},
-          {"output", plan->server_output != nullptr ? Json(plan->server_output) : Json(nullptr)}}},
+          {"clock", clock},
+          {"output", !plan->server_output.empty() ? Json(plan->server_output) : Json(nullptr)}}},
         {"setup", setup},
         {"runs", runs},
-        {"failure", result->failure != nullptr ? Json(result->failure) : Json(nullptr)},
+        {"failure", !result->failure.empty() ? Json(result->failure) : Json(nullptr)},
         {"signal", result->stop_signal != 0 ? Json(result->stop_signal) : Json(nullptr)}};
 }

@@ -108,7 +108,7 @@ void add_row(std::string* svg, int row, const char* heading, const RtFigures* fi
     const ServerFigures* server = &figures->server;
     if (server->measured) {
         add(svg,
-            "<text class=\"server\" x=\"%d\" y=\"%d\">In the JACK server's cycle: our load "
+            "<text class=\"server\" x=\"%d\" y=\"%d\">In the server's cycle: our load "
             "%.1f %% mean, %.1f %% worst; the server's own load %.1f %% mean, %.1f %% worst, "
             "%llu xruns</text>\n",
             LEFT, y + 31, server->our_load_mean, server->our_load_max, server->load_mean,

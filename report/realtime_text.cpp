@@ -44,25 +44,24 @@ void print_setup(FILE* out, const RtPlan* plan, const RtRunResult* result) {
         print_step(out, "pinning:", &steps->pin);
     }
     std::fprintf(out, "Plan: %u Hz; buffers", plan->rate);
-    for (uint32_t b = 0; b < plan->buffer_count; ++b) {
-        std::fprintf(out, " %u", plan->buffers[b]);
+    for (uint32_t frames : plan->buffers) {
+        std::fprintf(out, " %u", frames);
     }
     std::fprintf(out, "; tests");
-    for (uint32_t t = 0; t < RT_TESTS; ++t) {
-        if (plan->tests[t]) {
-            std::fprintf(out, " %s", RT_TEST_NAMES[t]);
-        }
+    for (RtTestKind test : plan->tests) {
+        std::fprintf(out, " %s", RT_TEST_NAMES[test]);
     }
     std::fprintf(out, "; confirm %g s, idle %g s, misses allowed %g %%\n", plan->confirm_seconds,
                  plan->idle_seconds, plan->allowed_miss_fraction * 100.0);
-    if (plan->server != nullptr) {
+    if (plan->clock == RT_CLOCK_SERVER) {
         std::fprintf(out,
-                     "Clock: the JACK server's process cycle, at its buffer size and rate; our "
+                     "Clock: the %s server's process cycle, at its buffer size and rate; our "
                      "output port %s%s.\n"
                      "One core: the server's one thread runs every stream (one callback cannot "
                      "spread them over cores).\n",
-                     plan->server_output != nullptr ? "connected to " : "connected to nothing",
-                     plan->server_output != nullptr ? plan->server_output : "");
+                     plan->server_name.c_str(),
+                     !plan->server_output.empty() ? "connected to " : "connected to nothing",
+                     plan->server_output.c_str());
     }
     std::fprintf(out, "\n");
 }
@@ -79,8 +78,8 @@ void format_cell(const RtTestResult* test, char* text, size_t size) {
 }
 
 void print_processors(FILE* out, const RtPlan* plan, const RtConfigResult* config) {
-    if (plan->server != nullptr) {
-        std::fprintf(out, "1 core: the JACK server's thread\n");
+    if (plan->clock == RT_CLOCK_SERVER) {
+        std::fprintf(out, "1 core: the %s server's thread\n", plan->server_name.c_str());
         return;
     }
     std::fprintf(out, "%u core%s (processor%s", config->threads, config->threads == 1 ? "" : "s",
@@ -91,11 +90,27 @@ void print_processors(FILE* out, const RtPlan* plan, const RtConfigResult* confi
     std::fprintf(out, ")%s\n", config->threads == 1 ? "" : ", the streams split evenly");
 }
 
+// One core's share, or the range of them when the split is uneven.
+void share_text(const uint32_t* shares, uint32_t threads, char* text, size_t size) {
+    uint32_t low = shares[0];
+    uint32_t high = shares[0];
+    for (uint32_t t = 1; t < threads; ++t) {
+        low = shares[t] < low ? shares[t] : low;
+        high = shares[t] > high ? shares[t] : high;
+    }
+    if (low == high) {
+        std::snprintf(text, size, "%u", low);
+    } else {
+        std::snprintf(text, size, "%u-%u", low, high);
+    }
+}
+
 void print_table(FILE* out, const RtPlan* plan, const RtRunResult* result) {
     std::fprintf(out,
                  "Streams sustained at %u Hz with no missed period%s (in brackets: with headroom,\n"
-                 "the worst processing time at most 80 %% of the period)\n",
-                 plan->rate, plan->allowed_miss_fraction > 0.0 ? " beyond those allowed" : "");
+                 "the worst processing time at most %d %% of the period)\n",
+                 plan->rate, plan->allowed_miss_fraction > 0.0 ? " beyond those allowed" : "",
+                 static_cast<int>(HEADROOM_PERCENT));
     uint32_t threads = 0;
     for (const RtConfigResult& config : result->configs) {
         if (config.threads != threads) {
@@ -103,10 +118,8 @@ void print_table(FILE* out, const RtPlan* plan, const RtRunResult* result) {
             std::fprintf(out, "\n");
             print_processors(out, plan, &config);
             std::fprintf(out, "  %6s  %9s", "Buffer", "Latency");
-            for (uint32_t t = 0; t < RT_TESTS; ++t) {
-                if (plan->tests[t]) {
-                    std::fprintf(out, "   %-16s", RT_TEST_NAMES[t]);
-                }
+            for (RtTestKind test : plan->tests) {
+                std::fprintf(out, "   %-16s", RT_TEST_NAMES[test]);
             }
             std::fprintf(out, "\n");
         }
@@ -123,27 +136,25 @@ void print_table(FILE* out, const RtPlan* plan, const RtRunResult* result) {
                          ms(config.idle.lateness.max));
             continue;
         }
-        for (uint32_t t = 0; t < RT_TESTS; ++t) {
-            if (plan->tests[t]) {
-                char cell[48];
-                format_cell(&config.tests[t], cell, sizeof cell);
-                std::fprintf(out, "   %-16s", cell);
-            }
+        for (RtTestKind test : plan->tests) {
+            char cell[48];
+            format_cell(&config.tests[test], cell, sizeof cell);
+            std::fprintf(out, "   %-16s", cell);
         }
         std::fprintf(out, "\n");
         if (config.threads > 1) {
             std::fprintf(out, "  %17s", "per core");
-            for (uint32_t t = 0; t < RT_TESTS; ++t) {
-                if (plan->tests[t]) {
-                    const RtTestResult* test = &config.tests[t];
-                    char cell[48] = "-";
-                    if (test->state == RT_DONE) {
-                        std::snprintf(cell, sizeof cell, "%u (%u)",
-                                      test->sustained / config.threads,
-                                      test->headroom / config.threads);
-                    }
-                    std::fprintf(out, "   %-16s", cell);
+            for (RtTestKind kind : plan->tests) {
+                const RtTestResult* test = &config.tests[kind];
+                char cell[48] = "-";
+                if (test->state == RT_DONE) {
+                    char streams[20];
+                    char headroom[20];
+                    share_text(test->per_core, config.threads, streams, sizeof streams);
+                    share_text(test->headroom_per_core, config.threads, headroom, sizeof headroom);
+                    std::snprintf(cell, sizeof cell, "%s (%s)", streams, headroom);
                 }
+                std::fprintf(out, "   %-16s", cell);
             }
             std::fprintf(out, "\n");
         }
@@ -184,7 +195,7 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
         std::fprintf(out, "\n  Buffer %u at %u Hz, period %.3f ms, %u core%s%s\n", config.frames,
                      plan->rate, ms(config.period_ns), config.threads,
                      config.threads == 1 ? "" : "s",
-                     plan->server != nullptr ? ", in the JACK server's cycle" : "");
+                     plan->clock == RT_CLOCK_SERVER ? ", in the server's cycle" : "");
         std::fprintf(out, "    %-6s %8s  %-16s %-31s   %s\n", "", "streams", "periods missed",
                      "processing", "wake-up lateness");
         if (config.idle.periods > 0) {
@@ -231,8 +242,8 @@ void print_realtime_text(FILE* out, const MachineReport* machine, const RtPlan* 
                          const RtRunResult* result) {
     print_machine_text(out, machine);
     print_setup(out, plan, result);
-    if (result->failure != nullptr) {
-        std::fprintf(out, "The run could not go on: %s\n\n", result->failure);
+    if (!result->failure.empty()) {
+        std::fprintf(out, "The run could not go on: %s\n\n", result->failure.c_str());
     }
     print_table(out, plan, result);
     print_details(out, plan, result);

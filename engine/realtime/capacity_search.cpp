@@ -6,7 +6,6 @@ namespace {
 // Percent of the count at each headroom checkpoint.
 constexpr uint32_t CHECKPOINT_PERCENT[MAX_CHECKPOINTS] = {25, 40, 50, 60, 65, 70, 75, 80,
                                                           85, 90, 93, 95, 97, 98, 99, 100};
-constexpr int64_t HEADROOM_PERCENT = 80;
 
 uint32_t resolution(uint32_t count) {
     uint32_t step = count / 200;

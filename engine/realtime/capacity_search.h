@@ -16,13 +16,17 @@
 //
 // Headroom: the confirm trial reads the clock after several smaller counts
 // of streams (checkpoints) in each period; the headroom is the largest of
-// them whose worst processing time stayed at most 80 % of the period.
+// them whose worst processing time stayed at most HEADROOM_PERCENT of the
+// period.
 #pragma once
 
 #include "engine/realtime/histogram.h"
 #include "engine/realtime/period_loop.h"
 
 #include <cstdint>
+
+// The headroom's limit: the worst processing time, percent of the period.
+constexpr int64_t HEADROOM_PERCENT = 80;
 
 struct TrialRequest {
     uint32_t streams;

@@ -57,7 +57,7 @@ uint32_t measuring_thread(void* parameter) {
 
 // Waits until `counter` reaches `target`, or a stop request comes (then
 // raises halt).
-void wait_for_threads(ClockDriver* driver, std::atomic<int32_t>* counter, int32_t target,
+void wait_for_threads(PeriodDriver* driver, std::atomic<int32_t>* counter, int32_t target,
                       std::atomic<int32_t>* halt, int64_t step_ms) {
     while (counter->load(std::memory_order_acquire) < target) {
         int signal_number = driver->wait_for_stop(step_ms);
@@ -102,54 +102,50 @@ void gather(ClockDriver* driver, uint32_t started, TrialOutcome* outcome) {
     outcome->periods = longest;
     outcome->missed = missed;
 }
-} // namespace
 
-uint32_t thread_share(uint32_t total, uint32_t threads, uint32_t index) {
-    return total / threads + (index < total % threads ? 1 : 0);
+void clock_close(PeriodDriver* driver) {
+    auto* clock = static_cast<ClockDriver*>(driver->backend);
+    for (PeriodStats*& stats : clock->stats) {
+        if (stats != nullptr) {
+            platform_free(stats->miss_map);
+            platform_free(stats);
+            stats = nullptr;
+        }
+    }
 }
 
-bool clock_driver_open(ClockDriver* driver, uint32_t threads, const uint32_t* processors,
-                       uint32_t frames, uint32_t rate, uint64_t max_periods, StopWait wait) {
-    *driver = ClockDriver{};
-    driver->threads = threads < MAX_RT_THREADS ? threads : MAX_RT_THREADS;
-    driver->frames = frames;
-    driver->rate = rate;
-    driver->max_periods = max_periods;
-    driver->wait_for_stop = wait;
+bool clock_open(PeriodDriver* driver, const DriverSetup* setup) {
+    auto* clock = static_cast<ClockDriver*>(driver->backend);
+    *clock = ClockDriver{};
+    driver->threads = setup->threads < MAX_RT_THREADS ? setup->threads : MAX_RT_THREADS;
+    clock->frames = setup->frames;
+    clock->rate = setup->rate;
+    clock->max_periods = setup->max_periods;
     bool complete = true;
     for (uint32_t t = 0; t < driver->threads; ++t) {
-        driver->processors[t] = processors[t];
-        driver->stats[t] = static_cast<PeriodStats*>(platform_alloc(sizeof(PeriodStats)));
-        auto words = static_cast<size_t>((max_periods + 63) / 64);
+        clock->processors[t] = setup->processors[t];
+        clock->stats[t] = static_cast<PeriodStats*>(platform_alloc(sizeof(PeriodStats)));
+        auto words = static_cast<size_t>((setup->max_periods + 63) / 64);
         auto* map = static_cast<uint64_t*>(platform_alloc(words * sizeof(uint64_t)));
-        if (driver->stats[t] == nullptr || map == nullptr) {
+        if (clock->stats[t] == nullptr || map == nullptr) {
             platform_free(map);
             complete = false;
             continue;
         }
-        *driver->stats[t] = PeriodStats{};
-        driver->stats[t]->miss_map = map;
-        driver->stats[t]->miss_map_periods = max_periods;
-        period_stats_reset(driver->stats[t]);
+        *clock->stats[t] = PeriodStats{};
+        clock->stats[t]->miss_map = map;
+        clock->stats[t]->miss_map_periods = setup->max_periods;
+        period_stats_reset(clock->stats[t]);
     }
     if (!complete) {
-        clock_driver_close(driver);
+        clock_close(driver);
+        driver_fail(driver, "not enough memory for the figures of a trial");
     }
     return complete;
 }
 
-void clock_driver_close(ClockDriver* driver) {
-    for (uint32_t t = 0; t < driver->threads; ++t) {
-        if (driver->stats[t] != nullptr) {
-            platform_free(driver->stats[t]->miss_map);
-            platform_free(driver->stats[t]);
-            driver->stats[t] = nullptr;
-        }
-    }
-}
-
-bool clock_driver_trial(void* context, const TrialRequest* request, TrialOutcome* outcome) {
-    auto* driver = static_cast<ClockDriver*>(context);
+bool clock_trial(PeriodDriver* driver, const TrialRequest* request, TrialOutcome* outcome) {
+    auto* clock = static_cast<ClockDriver*>(driver->backend);
     std::atomic<int32_t> halt{HALT_NONE};
     std::atomic<int32_t> ready{0};
     std::atomic<int32_t> finished{0};
@@ -157,15 +153,13 @@ bool clock_driver_trial(void* context, const TrialRequest* request, TrialOutcome
     ThreadRun runs[MAX_RT_THREADS];
     PlatformThread* handles[MAX_RT_THREADS] = {};
     uint64_t periods =
-        request->periods < driver->max_periods ? request->periods : driver->max_periods;
+        request->periods < clock->max_periods ? request->periods : clock->max_periods;
 
-    driver->stop_signal = 0;
-    driver->threads_failed = false;
     uint32_t started = 0;
     for (uint32_t t = 0; t < driver->threads; ++t) {
         ThreadRun* run = &runs[t];
         *run = ThreadRun{};
-        run->driver = driver;
+        run->driver = clock;
         run->index = t;
         run->job.set = driver->sets[t];
         run->job.streams = thread_share(request->streams, driver->threads, t);
@@ -173,25 +167,25 @@ bool clock_driver_trial(void* context, const TrialRequest* request, TrialOutcome
             run->job.checkpoints[c] = thread_share(request->checkpoints[c], driver->threads, t);
         }
         run->job.checkpoint_count = driver->sets[t] != nullptr ? request->checkpoint_count : 0;
-        run->plan = LoopPlan{PeriodGrid{0, driver->frames, driver->rate}, periods,
+        run->plan = LoopPlan{PeriodGrid{0, clock->frames, clock->rate}, periods,
                              request->miss_budget, &halt};
         run->ready = &ready;
         run->finished = &finished;
         run->origin = &origin;
-        period_stats_reset(driver->stats[t]);
-        driver->cpu_ns[t] = 0;
+        period_stats_reset(clock->stats[t]);
+        clock->cpu_ns[t] = 0;
     }
     for (uint32_t t = 0; t < driver->threads; ++t) {
         handles[t] = platform_thread_start_with(measuring_thread, &runs[t]);
         if (handles[t] == nullptr) {
-            driver->threads_failed = true;
+            driver_fail(driver, "a measuring thread could not be started");
             halt.store(HALT_STOP);
             break;
         }
         started += 1;
     }
     auto target = static_cast<int32_t>(started);
-    if (!driver->threads_failed) {
+    if (!driver->failure.failed) {
         wait_for_threads(driver, &ready, target, &halt, 1);
         if (halt.load() == HALT_NONE) {
             origin.store(rt_now_ns() + LEAD_IN_NS, std::memory_order_release);
@@ -202,9 +196,25 @@ bool clock_driver_trial(void* context, const TrialRequest* request, TrialOutcome
         platform_thread_wait(handles[t]);
         platform_thread_close(handles[t]);
     }
-    gather(driver, started, outcome);
-    if (driver->threads_failed) {
+    gather(clock, started, outcome);
+    driver->steps = clock->steps[0];
+    for (uint32_t t = 0; t < started; ++t) {
+        driver->cpu_ns += clock->cpu_ns[t];
+    }
+    if (driver->failure.failed) {
         outcome->periods = 0;
     }
-    return driver->stop_signal == 0;
+    return driver->stop_signal == 0 && !driver->failure.failed;
+}
+
+const PeriodDriverOps CLOCK_OPS = {clock_open, clock_close, clock_trial};
+} // namespace
+
+void clock_driver_init(PeriodDriver* driver, ClockDriver* backend, StopWait wait) {
+    *driver = PeriodDriver{};
+    driver->ops = &CLOCK_OPS;
+    driver->backend = backend;
+    driver->kind = RT_CLOCK_OWN;
+    driver->wait_for_stop = wait;
+    *backend = ClockDriver{};
 }

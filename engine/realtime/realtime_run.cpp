@@ -59,63 +59,21 @@ void keep_figures(RtFigures* figures, uint32_t streams, const TrialOutcome* outc
     figures->server = outcome->server;
 }
 
-// What runs the periods of a configuration: our clock's threads, or the
-// audio server's cycle. Exactly one of the two is set.
-struct Drive {
-    ClockDriver* clock;
-    ServerDriver* server;
-};
-
-uint32_t drive_threads(const Drive* drive) {
-    return drive->clock != nullptr ? drive->clock->threads : 1;
+// Processor time per period and thread of the trial that ran `periods`;
+// -1 when the system does not count it.
+int64_t harness_ns(const PeriodDriver* driver, uint64_t periods) {
+    uint64_t spans = periods * driver->threads;
+    return spans > 0 && driver->cpu_ns > 0 ? driver->cpu_ns / static_cast<int64_t>(spans) : -1;
 }
 
-// The streams of each thread: sets[t], or none (nullptr: the idle system).
-void drive_streams(Drive* drive, StreamSet* sets) {
-    if (drive->server != nullptr) {
-        drive->server->set = sets;
-        return;
-    }
-    for (uint32_t t = 0; t < drive->clock->threads; ++t) {
-        drive->clock->sets[t] = sets != nullptr ? &sets[t] : nullptr;
-    }
-}
-
-bool drive_trial(Drive* drive, const TrialRequest* request, TrialOutcome* outcome) {
-    return drive->server != nullptr ? server_driver_trial(drive->server, request, outcome)
-                                    : clock_driver_trial(drive->clock, request, outcome);
-}
-
-int drive_stop_signal(const Drive* drive) {
-    return drive->server != nullptr ? drive->server->stop_signal : drive->clock->stop_signal;
-}
-
-// Processor time per period of the loop that ran `periods` with no
-// streams; -1 when the system does not count it (0 means unknown).
-int64_t drive_harness_ns(const Drive* drive, uint64_t periods) {
-    int64_t cpu = 0;
-    uint64_t spans = periods;
-    if (drive->server != nullptr) {
-        cpu = drive->server->cpu_ns; // from the first period's start to the last one's end
-    } else {
-        for (uint32_t t = 0; t < drive->clock->threads; ++t) {
-            cpu += drive->clock->cpu_ns[t];
-        }
-        spans = periods * drive->clock->threads;
-    }
-    return spans > 0 && cpu > 0 ? cpu / static_cast<int64_t>(spans) : -1;
-}
-
-void keep_steps(RunContext* run, const Drive* drive) {
-    const ThreadSteps* steps =
-        drive->server != nullptr ? &drive->server->steps : &drive->clock->steps[0];
-    if (!run->result->thread_steps_known && steps->timer.note[0] != '\0') {
-        run->result->thread_steps = *steps;
+void keep_steps(RunContext* run, const PeriodDriver* driver) {
+    if (!run->result->thread_steps_known && driver->steps.timer.note[0] != '\0') {
+        run->result->thread_steps = driver->steps;
         run->result->thread_steps_known = true;
     }
 }
 
-bool run_idle(RunContext* run, Drive* drive, RtConfigResult* config) {
+bool run_idle(RunContext* run, PeriodDriver* driver, RtConfigResult* config) {
     const RtPlan* plan = run->plan;
     uint64_t periods = grid_periods_in(plan->idle_seconds, config->frames, plan->rate, 1);
     // The whole length even when it misses: its misses and lateness are the
@@ -124,17 +82,17 @@ bool run_idle(RunContext* run, Drive* drive, RtConfigResult* config) {
     TrialOutcome outcome{};
     progress(run, "buffer %u, %u core%s: idle system, %.0f s", config->frames, config->threads,
              config->threads == 1 ? "" : "s", plan->idle_seconds);
-    drive_streams(drive, nullptr);
-    bool finished = drive_trial(drive, &request, &outcome);
-    keep_steps(run, drive);
+    driver_set_streams(driver, nullptr);
+    bool finished = driver_trial(driver, &request, &outcome);
+    keep_steps(run, driver);
     keep_figures(&config->idle, 0, &outcome);
     // Some systems count thread time coarsely or not at all: 0 means unknown.
-    config->harness_cpu_ns_per_period = drive_harness_ns(drive, outcome.periods);
+    config->harness_cpu_ns_per_period = harness_ns(driver, outcome.periods);
     if (!finished) {
-        run->result->stop_signal = drive_stop_signal(drive);
+        run->result->stop_signal = driver->stop_signal;
         return false;
     }
-    config->idle_done = drive->clock == nullptr || !drive->clock->threads_failed;
+    config->idle_done = true;
     config->sustainable =
         config->idle_done && trial_held(&request, &outcome, plan->allowed_miss_fraction);
     return true;
@@ -238,7 +196,7 @@ bool prepare_test(RunContext* run, RtTestKind test, const RtConfigResult* config
 
 struct ProgressTrial {
     RunContext* run;
-    Drive* drive;
+    PeriodDriver* driver;
     const char* test_name;
     uint32_t frames;
     uint32_t trials;
@@ -247,16 +205,16 @@ struct ProgressTrial {
 bool trial_with_progress(void* context, const TrialRequest* request, TrialOutcome* outcome) {
     auto* trial = static_cast<ProgressTrial*>(context);
     trial->trials += 1;
-    const uint32_t threads = drive_threads(trial->drive);
+    const uint32_t threads = trial->driver->threads;
     progress(trial->run, "buffer %u, %u core%s: %s trial %u, %u streams%s", trial->frames, threads,
              threads == 1 ? "" : "s", trial->test_name, trial->trials, request->streams,
              request->checkpoint_count > 0 ? " (confirm)" : "");
-    bool finished = drive_trial(trial->drive, request, outcome);
-    keep_steps(trial->run, trial->drive);
+    bool finished = driver_trial(trial->driver, request, outcome);
+    keep_steps(trial->run, trial->driver);
     return finished;
 }
 
-void run_test(RunContext* run, Drive* drive, RtTestKind test, RtConfigResult* config) {
+void run_test(RunContext* run, PeriodDriver* driver, RtTestKind test, RtConfigResult* config) {
     RtTestResult* result = &config->tests[test];
     StreamSet sets[MAX_RT_THREADS] = {};
     progress(run, "buffer %u, %u core%s: %s, preparing the streams", config->frames,
@@ -265,7 +223,7 @@ void run_test(RunContext* run, Drive* drive, RtTestKind test, RtConfigResult* co
         result->state = RT_NO_MEMORY;
         return;
     }
-    drive_streams(drive, sets);
+    driver_set_streams(driver, sets);
     const RtPlan* plan = run->plan;
     SearchPlan search{};
     search.upper_bound = result->search_bound;
@@ -276,90 +234,79 @@ void run_test(RunContext* run, Drive* drive, RtTestKind test, RtConfigResult* co
     search.period_ns = config->period_ns;
     search.max_trials = MAX_SEARCH_TRIALS;
     search.max_confirms = MAX_CONFIRM_TRIALS;
-    ProgressTrial trial{run, drive, RT_TEST_NAMES[test], config->frames, 0};
+    ProgressTrial trial{run, driver, RT_TEST_NAMES[test], config->frames, 0};
     SearchResult found{};
     if (!stop_requested(run)) {
         search_capacity(trial_with_progress, &trial, &search, &found);
     } else {
         found.state = SEARCH_INTERRUPTED;
     }
-    drive_streams(drive, nullptr);
+    driver_set_streams(driver, nullptr);
     for (uint32_t t = 0; t < config->threads; ++t) {
         stream_set_free(&sets[t]);
     }
     result->trials = found.trials;
     result->sustained = found.sustained;
     result->headroom = found.headroom;
+    for (uint32_t t = 0; t < config->threads; ++t) {
+        result->per_core[t] = thread_share(found.sustained, config->threads, t);
+        result->headroom_per_core[t] = thread_share(found.headroom, config->threads, t);
+    }
     keep_figures(&result->confirm, found.confirm_streams, &found.confirm);
-    if (found.state == SEARCH_INTERRUPTED && drive->server != nullptr && drive->server->failed) {
+    if (found.state == SEARCH_INTERRUPTED && driver->failure.failed) {
         result->state = RT_FAILED;
     } else if (found.state == SEARCH_INTERRUPTED) {
         result->state = RT_INTERRUPTED;
-        if (drive_stop_signal(drive) != 0) {
-            run->result->stop_signal = drive_stop_signal(drive);
+        if (driver->stop_signal != 0) {
+            run->result->stop_signal = driver->stop_signal;
         }
     } else {
         result->state = found.state == SEARCH_CONFIRMED ? RT_DONE : RT_NOT_CONFIRMED;
     }
 }
 
-void run_config(RunContext* run, uint32_t threads, uint32_t frames) {
+void run_config(RunContext* run, PeriodDriver* driver, uint32_t threads, uint32_t frames) {
     const RtPlan* plan = run->plan;
     RtRunResult* result = run->result;
+    DriverSetup setup{};
+    setup.frames = frames;
+    setup.rate = plan->rate;
+    setup.threads = threads;
+    for (uint32_t t = 0; t < threads; ++t) {
+        setup.processors[t] = result->processors[t];
+    }
+    setup.max_periods = grid_periods_in(plan->confirm_seconds, frames, plan->rate, 1);
+    uint64_t idle = grid_periods_in(plan->idle_seconds, frames, plan->rate, 1);
+    uint64_t short_periods =
+        grid_periods_in(SHORT_TRIAL_SECONDS, frames, plan->rate, SHORT_TRIAL_MIN_PERIODS);
+    setup.max_periods = setup.max_periods > idle ? setup.max_periods : idle;
+    setup.max_periods = setup.max_periods > short_periods ? setup.max_periods : short_periods;
+    if (!driver_open(driver, &setup)) {
+        result->failure = driver->failure.text;
+        return;
+    }
     result->configs.emplace_back();
     RtConfigResult* config = &result->configs.back();
     *config = RtConfigResult{};
     config->frames = frames;
-    config->threads = threads;
+    config->threads = driver->threads;
     config->period_ns = grid_period_ns(frames, plan->rate);
     config->harness_cpu_ns_per_period = -1;
-    for (uint32_t t = 0; t < threads; ++t) {
+    for (uint32_t t = 0; t < config->threads && driver->kind == RT_CLOCK_OWN; ++t) {
         config->processors[t] = result->processors[t];
     }
-    ClockDriver clock{};
-    ServerDriver server{};
-    Drive drive{nullptr, nullptr};
-    if (plan->server != nullptr) {
-        config->threads = 1; // the server's thread, not one of ours
-        drive.server = &server;
-        if (!server_driver_open(&server, plan->server, frames, plan->rate,
-                                run->host->wait_for_stop)) {
-            result->failure = "not enough memory for the figures of a trial";
-            return;
-        }
-    } else {
-        uint64_t longest = grid_periods_in(plan->confirm_seconds, frames, plan->rate, 1);
-        uint64_t idle = grid_periods_in(plan->idle_seconds, frames, plan->rate, 1);
-        uint64_t short_periods =
-            grid_periods_in(SHORT_TRIAL_SECONDS, frames, plan->rate, SHORT_TRIAL_MIN_PERIODS);
-        longest = longest > idle ? longest : idle;
-        longest = longest > short_periods ? longest : short_periods;
-        drive.clock = &clock;
-        if (!clock_driver_open(&clock, threads, result->processors, frames, plan->rate, longest,
-                               run->host->wait_for_stop)) {
-            result->failure = "not enough memory for the figures of a trial";
-            return;
-        }
-    }
-    if (run_idle(run, &drive, config) && config->sustainable) {
-        for (uint32_t test = 0; test < RT_TESTS && result->stop_signal == 0; ++test) {
-            if (plan->tests[test] && !server.failed) {
-                run_test(run, &drive, static_cast<RtTestKind>(test), config);
+    if (run_idle(run, driver, config) && config->sustainable) {
+        for (RtTestKind test : plan->tests) {
+            if (result->stop_signal != 0 || driver->failure.failed) {
+                break;
             }
+            run_test(run, driver, test, config);
         }
     }
-    if (drive.server != nullptr) {
-        if (server.failed) {
-            std::snprintf(result->failure_text, sizeof result->failure_text, "%s", server.failure);
-            result->failure = result->failure_text;
-        }
-        server_driver_close(&server);
-        return;
+    if (driver->failure.failed) {
+        result->failure = driver->failure.text;
     }
-    if (clock.threads_failed) {
-        result->failure = "a measuring thread could not be started";
-    }
-    clock_driver_close(&clock);
+    driver_close(driver);
 }
 } // namespace
 
@@ -368,38 +315,49 @@ uint32_t threads_of_choice(uint32_t choice, uint32_t physical) {
     return threads < MAX_RT_THREADS ? threads : MAX_RT_THREADS;
 }
 
-void realtime_run(const RtPlan* plan, const RtHost* host, RtRunResult* result) {
+bool plan_has_test(const RtPlan* plan, RtTestKind test) {
+    for (RtTestKind planned : plan->tests) {
+        if (planned == test) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void realtime_run(const RtPlan* plan, PeriodDriver* driver, const RtHost* host,
+                  RtRunResult* result) {
     result->configs.clear();
     result->stop_signal = 0;
-    result->failure = nullptr;
+    result->failure.clear();
     result->thread_steps_known = false;
     rt_lock_memory(&result->memory_lock);
     result->physical_cores = rt_physical_cores(result->processors, MAX_RT_THREADS, &result->cores);
     RunContext run{plan, host, result, {}, false, {}};
-    if (plan->tests[RT_ZEMM]) {
+    if (plan_has_test(plan, RT_ZEMM)) {
         run.mix_ready = mix_data_prepare(&run.mix);
         if (!run.mix_ready) {
             result->failure = "not enough memory for the mix test's tracks";
             return;
         }
     }
-    uint32_t done_threads[MAX_CORE_CHOICES] = {};
-    uint32_t done_count = 0;
-    for (uint32_t c = 0; c < plan->core_choice_count; ++c) {
-        uint32_t threads = threads_of_choice(plan->core_choices[c], result->physical_cores);
+    std::vector<uint32_t> done_threads;
+    for (uint32_t choice : plan->core_choices) {
+        // A server's driver runs its one thread whatever is asked.
+        uint32_t threads =
+            driver->kind == RT_CLOCK_SERVER ? 1 : threads_of_choice(choice, result->physical_cores);
         bool repeated = false;
-        for (uint32_t d = 0; d < done_count; ++d) {
-            repeated = repeated || done_threads[d] == threads;
+        for (uint32_t done : done_threads) {
+            repeated = repeated || done == threads;
         }
         if (repeated) {
             continue; // "1" and "all" on a single-core machine
         }
-        done_threads[done_count++] = threads;
-        for (uint32_t b = 0; b < plan->buffer_count; ++b) {
-            if (stop_requested(&run) || result->failure != nullptr) {
+        done_threads.push_back(threads);
+        for (uint32_t frames : plan->buffers) {
+            if (stop_requested(&run) || !result->failure.empty()) {
                 break;
             }
-            run_config(&run, threads, plan->buffers[b]);
+            run_config(&run, driver, threads, frames);
         }
     }
     if (run.mix_ready) {

@@ -1,37 +1,19 @@
 // A whole real-time run: for each core count and buffer size, the idle
 // system first, then the capacity search of each test, with every figure the
-// reports need. The periods run on our own clock, or, when the plan names an
-// audio-server client, inside that server's cycle: then at its buffer size
-// and rate only, on its one thread.
+// reports need. What drives the periods is a PeriodDriver (our own clock or
+// an audio server's cycle); the run knows only that contract.
 #pragma once
 
 #include "engine/realtime/capacity_search.h"
-#include "engine/realtime/clock_driver.h"
 #include "engine/realtime/histogram.h"
-#include "engine/realtime/server_driver.h"
+#include "engine/realtime/period_driver.h"
+#include "engine/realtime/realtime_plan.h"
 #include "engine/realtime/stream_set.h"
 #include "platform/platform_realtime.h"
 
 #include <cstdint>
+#include <string>
 #include <vector>
-
-constexpr uint32_t MAX_BUFFERS = 16;
-constexpr uint32_t MAX_CORE_CHOICES = 8;
-constexpr uint32_t ALL_CORES = 0; // a core choice: one thread per physical core
-
-struct RtPlan {
-    uint32_t rate;
-    uint32_t buffer_count;
-    uint32_t buffers[MAX_BUFFERS];
-    bool tests[RT_TESTS];
-    uint32_t core_choice_count;
-    uint32_t core_choices[MAX_CORE_CHOICES]; // ALL_CORES or a number of cores
-    double confirm_seconds;
-    double idle_seconds;
-    double allowed_miss_fraction;
-    AudioServerClient* server; // nullptr: our own clock
-    const char* server_output; // the port our output is connected to; nullptr: none
-};
 
 // Search trials: a quarter of a second, at least 8 periods.
 constexpr double SHORT_TRIAL_SECONDS = 0.25;
@@ -55,7 +37,7 @@ enum RtTestState : int32_t {
     RT_NOT_CONFIRMED = 2, // the search ran out of trials before a confirm held
     RT_INTERRUPTED = 3,   // stopped by a signal
     RT_NO_MEMORY = 4,     // the streams could not be allocated
-    RT_FAILED = 5,        // the audio server went away or changed its buffer size
+    RT_FAILED = 5,        // the driver could not go on (the audio server went away...)
 };
 
 struct RtTestResult {
@@ -66,6 +48,8 @@ struct RtTestResult {
     bool memory_capped;
     uint32_t sustained;
     uint32_t headroom;
+    uint32_t per_core[MAX_RT_THREADS];          // sustained, as the threads split it
+    uint32_t headroom_per_core[MAX_RT_THREADS]; // headroom, likewise
     uint32_t trials;
     RtFigures confirm;
 };
@@ -90,9 +74,8 @@ struct RtRunResult {
     uint32_t physical_cores;
     uint32_t processors[MAX_RT_THREADS];
     std::vector<RtConfigResult> configs;
-    int stop_signal;                      // 0 when the run was not stopped
-    const char* failure;                  // nullptr, or why the run could not go on
-    char failure_text[AUDIO_SERVER_TEXT]; // what `failure` points to when it is not fixed
+    int stop_signal;     // 0 when the run was not stopped
+    std::string failure; // "", or why the run could not go on
 };
 
 struct RtHost {
@@ -104,6 +87,7 @@ struct RtHost {
 // Threads of a core choice on a machine with `physical` cores.
 uint32_t threads_of_choice(uint32_t choice, uint32_t physical);
 
-// Locks memory, finds the cores and runs the plan; on a stop signal returns
-// with what was measured and stop_signal set.
-void realtime_run(const RtPlan* plan, const RtHost* host, RtRunResult* result);
+// Locks memory, finds the cores and runs the plan on `driver`; on a stop
+// signal returns with what was measured and stop_signal set.
+void realtime_run(const RtPlan* plan, PeriodDriver* driver, const RtHost* host,
+                  RtRunResult* result);

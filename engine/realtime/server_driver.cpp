@@ -80,50 +80,44 @@ void server_period(void* context, const AudioServerCycle* cycle) {
     driver->worked = true;
 }
 
-__attribute__((format(printf, 2, 3))) void fail(ServerDriver* driver, const char* format, ...) {
-    driver->failed = true;
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(driver->failure, sizeof driver->failure, format, args);
-    va_end(args);
-}
-
 // Whether the server is still there, at our buffer size.
-bool server_fine(ServerDriver* driver, const AudioServerState* state) {
+bool server_fine(PeriodDriver* driver, const AudioServerState* state) {
+    const ServerDriver* server = static_cast<ServerDriver*>(driver->backend);
     if (state->shutdown) {
-        fail(driver, "the JACK server stopped during the run%s%s",
-             state->shutdown_reason[0] != '\0' ? ": " : "", state->shutdown_reason);
+        driver_fail(driver, "the %s server stopped during the run%s%s", server->name,
+                    state->shutdown_reason[0] != '\0' ? ": " : "", state->shutdown_reason);
     } else if (state->buffer_size_changed) {
-        fail(driver, "the JACK server changed its buffer size from %u to %u during the run",
-             driver->frames, state->new_buffer_frames);
+        driver_fail(driver, "the %s server changed its buffer size from %u to %u during the run",
+                    server->name, server->frames, state->new_buffer_frames);
     }
-    return !driver->failed;
+    return !driver->failure.failed;
 }
 
 // Waits for the trial's end, a stop request, or trouble with the server.
-void wait_for_trial(ServerDriver* driver, uint64_t periods_before) {
-    int64_t silent_limit_ms = 8 * static_cast<int64_t>(driver->frames) * 1000 / driver->rate;
+void wait_for_trial(PeriodDriver* driver, uint64_t periods_before) {
+    ServerDriver* server = static_cast<ServerDriver*>(driver->backend);
+    int64_t silent_limit_ms = 8 * static_cast<int64_t>(server->frames) * 1000 / server->rate;
     silent_limit_ms = silent_limit_ms > SILENCE_MS ? silent_limit_ms : SILENCE_MS;
     uint64_t seen = periods_before;
     int64_t silent_ms = 0;
-    while (!driver->finished.load(std::memory_order_acquire)) {
+    while (!server->finished.load(std::memory_order_acquire)) {
         int signal_number = driver->wait_for_stop(WAIT_STEP_MS);
         if (signal_number != 0) {
             driver->stop_signal = signal_number;
             return;
         }
         AudioServerState state{};
-        audio_server_state(driver->client, &state);
+        audio_server_state(server->client, &state);
         if (!server_fine(driver, &state)) {
             return;
         }
         silent_ms = state.periods != seen ? 0 : silent_ms + WAIT_STEP_MS;
         seen = state.periods;
         if (silent_ms >= silent_limit_ms) {
-            fail(driver,
-                 "the JACK server stopped running our process callback (no period for "
-                 "%.1f s)",
-                 static_cast<double>(silent_ms) / 1000.0);
+            driver_fail(driver,
+                        "the %s server stopped running our process callback (no period for "
+                        "%.1f s)",
+                        server->name, static_cast<double>(silent_ms) / 1000.0);
             return;
         }
     }
@@ -136,7 +130,7 @@ void note_steps(ServerDriver* driver, const AudioServerState* state) {
                   state->thread[0] != '\0' ? state->thread : "the server's thread: not known");
     steps->timer.done = 1;
     std::snprintf(steps->timer.note, sizeof steps->timer.note,
-                  "the JACK server's process cycle: its callback starts each period");
+                  "the %s server's process cycle: its callback starts each period", driver->name);
     std::snprintf(steps->slack.note, sizeof steps->slack.note,
                   "the server's thread's own timer slack");
     std::snprintf(steps->pin.note, sizeof steps->pin.note,
@@ -171,70 +165,86 @@ void gather(ServerDriver* driver, int64_t period_ns, uint32_t xruns, TrialOutcom
     }
     server->stated_end_known = driver->stated_periods == stats->periods && stats->periods > 0;
     server->stated_missed = driver->stated_missed;
-    driver->cpu_ns = driver->cpu_last_ns > 0 ? driver->cpu_last_ns - driver->cpu_first_ns : 0;
 }
-} // namespace
 
-bool server_driver_open(ServerDriver* driver, AudioServerClient* client, uint32_t frames,
-                        uint32_t rate, StopWait wait) {
-    driver->client = client;
-    driver->frames = frames;
-    driver->rate = rate;
-    driver->set = nullptr;
-    driver->wait_for_stop = wait;
-    driver->stats = static_cast<PeriodStats*>(platform_alloc(sizeof(PeriodStats)));
-    if (driver->stats == nullptr) {
+bool server_open(PeriodDriver* driver, const DriverSetup* setup) {
+    auto* server = static_cast<ServerDriver*>(driver->backend);
+    driver->threads = 1; // the server's thread, not one of ours
+    server->frames = setup->frames;
+    server->rate = setup->rate;
+    server->stats = static_cast<PeriodStats*>(platform_alloc(sizeof(PeriodStats)));
+    if (server->stats == nullptr) {
+        driver_fail(driver, "not enough memory for the figures of a trial");
         return false;
     }
-    *driver->stats = PeriodStats{};
+    *server->stats = PeriodStats{};
     return true;
 }
 
-void server_driver_close(ServerDriver* driver) {
-    platform_free(driver->stats);
-    driver->stats = nullptr;
+void server_close(PeriodDriver* driver) {
+    auto* server = static_cast<ServerDriver*>(driver->backend);
+    platform_free(server->stats);
+    server->stats = nullptr;
 }
 
-bool server_driver_trial(void* context, const TrialRequest* request, TrialOutcome* outcome) {
-    auto* driver = static_cast<ServerDriver*>(context);
-    driver->stop_signal = 0;
-    period_stats_reset(driver->stats);
-    driver->job = PeriodJob{};
-    driver->job.set = driver->set;
-    driver->job.streams = driver->set != nullptr ? request->streams : 0;
-    driver->job.checkpoint_count = driver->set != nullptr ? request->checkpoint_count : 0;
-    for (uint32_t c = 0; c < driver->job.checkpoint_count && c < MAX_CHECKPOINTS; ++c) {
-        driver->job.checkpoints[c] = request->checkpoints[c];
+bool server_trial(PeriodDriver* driver, const TrialRequest* request, TrialOutcome* outcome) {
+    auto* server = static_cast<ServerDriver*>(driver->backend);
+    StreamSet* set = driver->sets[0];
+    period_stats_reset(server->stats);
+    server->job = PeriodJob{};
+    server->job.set = set;
+    server->job.streams = set != nullptr ? request->streams : 0;
+    server->job.checkpoint_count = set != nullptr ? request->checkpoint_count : 0;
+    for (uint32_t c = 0; c < server->job.checkpoint_count && c < MAX_CHECKPOINTS; ++c) {
+        server->job.checkpoints[c] = request->checkpoints[c];
     }
-    driver->periods = request->periods;
-    driver->miss_budget = request->miss_budget;
-    driver->processing_sum_ns = 0;
-    driver->load_sum = 0.0;
-    driver->load_max = 0.0;
-    driver->stated_periods = 0;
-    driver->stated_missed = 0;
-    driver->cpu_first_ns = 0;
-    driver->cpu_last_ns = 0;
-    driver->worked = false;
-    driver->finished.store(false);
+    server->periods = request->periods;
+    server->miss_budget = request->miss_budget;
+    server->processing_sum_ns = 0;
+    server->load_sum = 0.0;
+    server->load_max = 0.0;
+    server->stated_periods = 0;
+    server->stated_missed = 0;
+    server->cpu_first_ns = 0;
+    server->cpu_last_ns = 0;
+    server->worked = false;
+    server->finished.store(false);
 
     AudioServerState before{};
-    audio_server_state(driver->client, &before);
+    audio_server_state(server->client, &before);
     if (server_fine(driver, &before)) {
-        if (audio_server_start_work(driver->client, server_period, driver)) {
+        if (audio_server_start_work(server->client, server_period, server)) {
             wait_for_trial(driver, before.periods);
-            audio_server_stop_work(driver->client);
+            audio_server_stop_work(server->client);
         } else {
-            fail(driver, "the JACK server took no work from us: it has gone away");
+            driver_fail(driver, "the %s server took no work from us: it has gone away",
+                        server->name);
         }
     }
     AudioServerState after{};
-    audio_server_state(driver->client, &after);
-    note_steps(driver, &after);
-    if (!driver->failed) {
+    audio_server_state(server->client, &after);
+    note_steps(server, &after);
+    driver->steps = server->steps;
+    if (!driver->failure.failed) {
         server_fine(driver, &after); // a change the last period saw first
     }
-    gather(driver, grid_period_ns(driver->frames, driver->rate),
+    gather(server, grid_period_ns(server->frames, server->rate),
            after.server_xruns - before.server_xruns, outcome);
-    return driver->stop_signal == 0 && !driver->failed;
+    driver->cpu_ns = server->cpu_last_ns > 0 ? server->cpu_last_ns - server->cpu_first_ns : 0;
+    return driver->stop_signal == 0 && !driver->failure.failed;
+}
+
+const PeriodDriverOps SERVER_OPS = {server_open, server_close, server_trial};
+} // namespace
+
+void server_driver_init(PeriodDriver* driver, ServerDriver* backend, AudioServerClient* client,
+                        StopWait wait) {
+    *driver = PeriodDriver{};
+    driver->ops = &SERVER_OPS;
+    driver->backend = backend;
+    driver->kind = RT_CLOCK_SERVER;
+    driver->wait_for_stop = wait;
+    backend->client = client;
+    std::snprintf(backend->name, sizeof backend->name, "%s", audio_server_name(client));
+    backend->stats = nullptr;
 }

@@ -13,8 +13,8 @@
 // kept beside our figures (ServerFigures), never in their place.
 #pragma once
 
-#include "engine/realtime/capacity_search.h"
-#include "engine/realtime/clock_driver.h"
+#include "engine/realtime/period_driver.h"
+#include "engine/realtime/period_loop.h"
 #include "platform/platform_audio_server.h"
 
 #include <atomic>
@@ -22,10 +22,9 @@
 
 struct ServerDriver {
     AudioServerClient* client;
+    char name[64]; // the server's, as the client names it
     uint32_t frames;
     uint32_t rate;
-    StreamSet* set; // nullptr: the idle system
-    StopWait wait_for_stop;
     PeriodStats* stats;
 
     // The running trial, shared with the server's thread: written before its
@@ -44,24 +43,11 @@ struct ServerDriver {
     bool worked;          // a period was worked in `last` and awaits its cycle's end
     AudioServerCycle last;
     int64_t last_done; // when that period's work ended
-
-    // Left by the last trial:
-    int stop_signal;                 // the signal that stopped it, 0 when none
-    bool failed;                     // the server went away or changed its buffer size
-    char failure[AUDIO_SERVER_TEXT]; // what happened, one line
-    ThreadSteps steps;               // the server's thread as the trial found it
-    int64_t cpu_ns;                  // the server thread's processor time over the periods, 0
-                                     // unknown
+    ThreadSteps steps; // the server's thread as the trial found it
 };
 
-// For a client opened at `frames` and `rate`; false when memory is short.
-bool server_driver_open(ServerDriver* driver, AudioServerClient* client, uint32_t frames,
-                        uint32_t rate, StopWait wait);
-void server_driver_close(ServerDriver* driver);
-
-// TrialFunction: runs request->streams streams of driver->set in the
-// server's callback until the periods are done, the miss budget is spent,
-// a stop request comes (stop_signal), or the server goes away, changes its
-// buffer size or stops calling (failed, with failure). False in the last
-// three cases; the outcome holds what ran.
-bool server_driver_trial(void* driver, const TrialRequest* request, TrialOutcome* outcome);
+// Makes `driver` run inside `client`'s cycle, on `backend`, which must
+// outlive it. The client must be open; a trial fails once the server goes
+// away, changes its buffer size or stops calling.
+void server_driver_init(PeriodDriver* driver, ServerDriver* backend, AudioServerClient* client,
+                        StopWait wait);

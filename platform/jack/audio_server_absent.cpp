@@ -23,6 +23,10 @@ AudioServerClient* audio_server_open(const char*, AudioServerFormat*, AudioServe
     return nullptr;
 }
 
+const char* audio_server_name(const AudioServerClient*) {
+    return "audio";
+}
+
 bool audio_server_connect_output(AudioServerClient*, const char*, AudioServerError*) {
     return false;
 }

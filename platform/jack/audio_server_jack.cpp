@@ -232,6 +232,11 @@ AudioServerClient* audio_server_open(const char* name, AudioServerFormat* format
     return client;
 }
 
+// PipeWire's JACK library speaks the same API: to us both are JACK servers.
+const char* audio_server_name(const AudioServerClient* /*client*/) {
+    return "JACK";
+}
+
 bool audio_server_connect_output(AudioServerClient* client, const char* destination,
                                  AudioServerError* error) {
     if (jack_connect(client->jack, jack_port_name(client->port.load()), destination) != 0) {

@@ -17,22 +17,24 @@ int stop_at_once(int64_t /*timeout_ms*/) {
 }
 
 struct Rig {
-    ClockDriver driver{};
+    ClockDriver clock{};
+    PeriodDriver driver{};
     StreamSet sets[MAX_RT_THREADS] = {};
     uint32_t threads = 0;
 
     explicit Rig(StopWait wait) {
-        uint32_t processors[MAX_RT_THREADS];
+        DriverSetup setup{64, 48000, 0, {}, 64};
         RtStep step{};
-        threads = rt_physical_cores(processors, 2, &step);
-        EXPECT_TRUE(clock_driver_open(&driver, threads, processors, 64, 48000, 64, wait));
+        threads = setup.threads = rt_physical_cores(setup.processors, 2, &step);
+        clock_driver_init(&driver, &clock, wait);
+        EXPECT_TRUE(driver_open(&driver, &setup));
         for (uint32_t t = 0; t < threads; ++t) {
             EXPECT_TRUE(stream_set_prepare(&sets[t], RT_ZEM2, 64, 8, nullptr));
-            driver.sets[t] = &sets[t];
         }
+        driver_set_streams(&driver, sets);
     }
     ~Rig() {
-        clock_driver_close(&driver);
+        driver_close(&driver);
         for (uint32_t t = 0; t < threads; ++t) {
             stream_set_free(&sets[t]);
         }
@@ -44,13 +46,13 @@ TEST(RealtimeDriver, RunsATrialOnEveryCoreAndGathersItsFigures) {
     Rig rig(never_stop);
     TrialRequest request{16, 40, UINT64_MAX, 2, {4, 8}};
     auto outcome = std::make_unique<TrialOutcome>();
-    ASSERT_TRUE(clock_driver_trial(&rig.driver, &request, outcome.get()));
+    ASSERT_TRUE(driver_trial(&rig.driver, &request, outcome.get()));
     EXPECT_EQ(outcome->periods, 40u);
     EXPECT_LE(outcome->missed, 40u);
     EXPECT_EQ(outcome->processing.count, 40u * rig.threads);
     EXPECT_EQ(outcome->lateness.count, 40u * rig.threads);
     EXPECT_GT(outcome->worst_checkpoint_ns[1], 0);
-    EXPECT_NE(rig.driver.steps[0].timer.note[0], '\0');
+    EXPECT_NE(rig.driver.steps.timer.note[0], '\0');
     EXPECT_EQ(rig.driver.stop_signal, 0);
 }
 
@@ -58,7 +60,7 @@ TEST(RealtimeDriver, AStopRequestEndsTheTrialWithEveryThreadJoined) {
     Rig rig(stop_at_once);
     TrialRequest request{16, 64, UINT64_MAX, 0, {}};
     auto outcome = std::make_unique<TrialOutcome>();
-    EXPECT_FALSE(clock_driver_trial(&rig.driver, &request, outcome.get()));
+    EXPECT_FALSE(driver_trial(&rig.driver, &request, outcome.get()));
     EXPECT_EQ(rig.driver.stop_signal, 2);
     EXPECT_LT(outcome->periods, 64u);
 }

@@ -27,8 +27,9 @@ struct Sample {
     std::unique_ptr<RtRunResult> result = std::make_unique<RtRunResult>();
     Sample() {
         describe_machine(&machine);
-        plan = RtPlan{48000, 2,       {64, 1024}, {false, true, false}, 1, {1}, 10.0, 5.0,
-                      0.0,   nullptr, nullptr};
+        plan.buffers = {64, 1024};
+        plan.tests = {RT_ZEM2};
+        plan.core_choices = {1};
         for (uint32_t frames : {64u, 1024u}) {
             result->configs.emplace_back();
             RtConfigResult* config = &result->configs.back();
@@ -45,7 +46,7 @@ struct Sample {
             config->harness_cpu_ns_per_period = 2000;
         }
         RtTestResult* test = &result->configs[1].tests[RT_ZEM2];
-        *test = RtTestResult{RT_DONE, 1.8, 11574, 11574, false, 900, 720, 12, {}};
+        *test = RtTestResult{RT_DONE, 1.8, 11574, 11574, false, 900, 720, {900}, {720}, 12, {}};
         test->confirm.streams = 900;
         test->confirm.periods = 469;
         histogram_add(&test->confirm.processing, 20000000);
@@ -114,8 +115,8 @@ TEST(RealtimeReport, InsideAServerItsFiguresStandBesideOurs) {
     EXPECT_EQ(own["plan"]["clock"], "own");
     EXPECT_TRUE(own["runs"][1]["tests"]["zem2"]["confirm"]["server"].is_null());
 
-    int stand_in = 0; // the reports only ask whether there is a client
-    sample.plan.server = reinterpret_cast<AudioServerClient*>(&stand_in);
+    sample.plan.clock = RT_CLOCK_SERVER;
+    sample.plan.server_name = "JACK";
     sample.result->configs[1].tests[RT_ZEM2].confirm.server =
         ServerFigures{true, 2, 40.0, 60.0, 45.0, 70.0, false, 0};
     Json in = realtime_json(&sample.machine, &sample.plan, sample.result.get());

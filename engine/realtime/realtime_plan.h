@@ -1,0 +1,42 @@
+// What a real-time run is to do, as a value resolved once from the command
+// line: nothing in it points anywhere else, so it can be copied and kept.
+#pragma once
+
+#include "engine/realtime/stream_set.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Limits of a plan; a command line that asks for more is refused, never cut.
+constexpr uint32_t MAX_BUFFERS = 16;
+constexpr uint32_t MIN_BUFFER = 16;
+constexpr uint32_t MAX_BUFFER = 8192;
+constexpr uint32_t MIN_RATE = 8000;
+constexpr uint32_t MAX_RATE = 384000;
+constexpr uint32_t MAX_CORE_CHOICES = 8;
+constexpr uint32_t MAX_RT_THREADS = 64;
+constexpr uint32_t ALL_CORES = 0; // a core choice: one thread per physical core
+
+// What drives the periods.
+enum RtClockKind : int32_t {
+    RT_CLOCK_OWN = 0,    // our own threads on the monotonic clock
+    RT_CLOCK_SERVER = 1, // an audio server's process cycle
+};
+
+struct RtPlan {
+    uint32_t rate = 48000;
+    std::vector<uint32_t> buffers;      // distinct, in the order given
+    std::vector<RtTestKind> tests;      // distinct, ascending
+    std::vector<uint32_t> core_choices; // ALL_CORES or a number of cores; distinct
+    double confirm_seconds = 10.0;
+    double idle_seconds = 5.0;
+    double allowed_miss_fraction = 0.0;
+    uint32_t fixed_streams = 0;   // 0: search the capacity; else run exactly this many
+    bool hold_idle_states = true; // keep the processor out of deep idle states
+    RtClockKind clock = RT_CLOCK_OWN;
+    std::string server_name;   // the audio server's, as its client names it
+    std::string server_output; // the port our output is connected to; "" none
+};
+
+bool plan_has_test(const RtPlan* plan, RtTestKind test);
