@@ -1,7 +1,7 @@
 // Reports of a real-time run: the text a musician reads at a glance (buffer
 // and latency down the side, streams per test across, then the details),
-// the JSON document (its schema is in the README), and the SVG picture of
-// every run's histograms.
+// the JSON document (its schema is in docs/json-reports.md), and the SVG
+// picture of every run's histograms.
 #pragma once
 
 #include "engine/realtime/realtime_run.h"

@@ -6,7 +6,8 @@
 # man-db (the last two for the manual pages); the source checks need
 # clang-format and shellcheck. The console runner is built with CLI11,
 # nlohmann/json and hwloc; its real-time test reads the JSON with jq;
-# rt-tests gives cyclictest, whose idle figures the README sets beside ours.
+# rt-tests gives cyclictest, whose idle figures docs/measurements.md sets
+# beside ours.
 # The real-time mode's JACK client builds on libjack-jackd2-dev; its tests
 # start jackd (jackd2, with jack_lsp and jack_bufsize) and PipeWire (its
 # daemon and pw-metadata, the modules, and pw-jack) with dummy drivers.

@@ -1,5 +1,5 @@
-// The real-time reports: the JSON document's keys and types as the README
-// documents them, and the SVG's structure.
+// The real-time reports: the JSON document's keys and types as
+// docs/json-reports.md documents them, and the SVG's structure.
 #include "report/realtime_report.h"
 
 #include <gtest/gtest.h>
