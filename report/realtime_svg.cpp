@@ -102,17 +102,17 @@ void add_panel(std::string* svg, int x, int y, const char* title, const Histogra
 }
 
 void add_row(std::string* svg, int row, const char* heading, const RtFigures* figures,
-             int64_t period_ns) {
+             int64_t period_ns, const char* server_name) {
     int y = TOP + row * ROW_HEIGHT;
     add(svg, "<text class=\"heading\" x=\"%d\" y=\"%d\">%s</text>\n", LEFT, y + 16, heading);
     const ServerFigures* server = &figures->server;
     if (server->measured) {
         add(svg,
-            "<text class=\"server\" x=\"%d\" y=\"%d\">In the server's cycle: our load "
+            "<text class=\"server\" x=\"%d\" y=\"%d\">In the %s server's cycle: our load "
             "%.1f %% mean, %.1f %% worst; the server's own load %.1f %% mean, %.1f %% worst, "
             "%llu xruns</text>\n",
-            LEFT, y + 31, server->our_load_mean, server->our_load_max, server->load_mean,
-            server->load_max, static_cast<unsigned long long>(server->xruns));
+            LEFT, y + 31, server_name, server->our_load_mean, server->our_load_max,
+            server->load_mean, server->load_max, static_cast<unsigned long long>(server->xruns));
     }
     add_panel(svg, LEFT, y + 44, "processing time", &figures->processing, period_ns);
     add_panel(svg, LEFT + PANEL_WIDTH + GAP, y + 44, "wake-up lateness", &figures->lateness,
@@ -159,7 +159,8 @@ std::string realtime_svg(const MachineReport* machine, const RtPlan* plan,
                           config.threads, cores,
                           static_cast<unsigned long long>(config.idle.missed),
                           static_cast<unsigned long long>(config.idle.periods));
-            add_row(&svg, row++, heading, &config.idle, config.period_ns);
+            add_row(&svg, row++, heading, &config.idle, config.period_ns,
+                    plan->server_name.c_str());
         }
         for (uint32_t t = 0; t < RT_TESTS; ++t) {
             const RtFigures* confirm = &config.tests[t].confirm;
@@ -173,7 +174,7 @@ std::string realtime_svg(const MachineReport* machine, const RtPlan* plan,
                           config.threads, cores, RT_TEST_NAMES[t], confirm->streams,
                           static_cast<unsigned long long>(confirm->missed),
                           static_cast<unsigned long long>(confirm->periods));
-            add_row(&svg, row++, heading, confirm, config.period_ns);
+            add_row(&svg, row++, heading, confirm, config.period_ns, plan->server_name.c_str());
         }
     }
     svg += "</svg>\n";
