@@ -26,6 +26,19 @@
 //                          hyper-thread siblings), at most `max`; their count.
 //   rt_pin_thread          the calling thread to that logical processor.
 //   rt_thread_cpu_ns       processor time the calling thread has used.
+//   rt_thread_counters     the calling thread's processor time, precise
+//                          enough to time one period, and its involuntary
+//                          context switches; -1 for what the system does
+//                          not count (Linux: one getrusage call, cheap
+//                          enough for every period).
+//   rt_stall_counters      what may have kept the calling thread from
+//                          running on `processor`: its run-queue delay and
+//                          the core's steal, interrupt and softirq time;
+//                          -1 for what cannot be read. Read only at the
+//                          edges of a missed period and of each trial.
+//   rt_throttle_share      the share of time the kernel lets real-time
+//                          threads run before it throttles them, 0 to 1; 1
+//                          when nothing is reserved, -1 when unknown.
 //   (Threads come from platform_engine.h: platform_thread_start_with.)
 //   rt_machine_facts       what the reports say of the machine.
 #pragma once
@@ -55,6 +68,21 @@ void rt_flush_denormals(RtStep* step);
 uint32_t rt_physical_cores(uint32_t* processors, uint32_t max, RtStep* step);
 void rt_pin_thread(uint32_t processor, RtStep* step);
 int64_t rt_thread_cpu_ns();
+
+struct RtThreadCounters {
+    int64_t cpu_ns;      // -1: not counted
+    int64_t involuntary; // -1: not counted
+};
+void rt_thread_counters(RtThreadCounters* counters);
+
+struct RtStallCounters {
+    int64_t run_delay_ns; // time runnable but waiting for the core
+    int64_t steal_ticks;  // the hypervisor's, in the system's clock ticks
+    int64_t irq_ticks;    // interrupts and softirqs, likewise
+};
+constexpr uint32_t RT_PROCESSOR_NOW = UINT32_MAX; // the processor the thread is on
+void rt_stall_counters(uint32_t processor, RtStallCounters* counters);
+double rt_throttle_share();
 
 struct MachineFacts {
     char processor[128];

@@ -8,6 +8,10 @@
 
 #include <cstdio>
 
+// Every JSON report carries it first; a reader takes every version up to
+// its own (reports without it are version 1).
+constexpr int REPORT_SCHEMA_VERSION = 2;
+
 struct MachineReport {
     MachineFacts facts;
     char program[64];  // "test_zem_cli 1.0.0.0"

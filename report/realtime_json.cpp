@@ -1,5 +1,7 @@
 #include "report/realtime_report.h"
 
+#include "report/miss_words.h"
+
 #include <cctype>
 
 using Json = nlohmann::ordered_json;
@@ -41,27 +43,33 @@ Json figures_json(const RtFigures* figures) {
                 {"missed", figures->missed},
                 {"processing_ns", percentiles_json(&figures->processing)},
                 {"lateness_ns", percentiles_json(&figures->lateness)},
+                {"misses", misses_json(&figures->misses)},
                 {"server", server_json(&figures->server)}};
 }
 
 Json test_json(const RtTestResult* test, uint32_t threads) {
     bool done = test->state == RT_DONE;
+    bool fixed = test->state == RT_FITS || test->state == RT_DOES_NOT_FIT;
     Json per_core = Json::array();
     for (uint32_t t = 0; t < threads && done; ++t) {
         per_core.push_back(test->per_core[t]);
     }
-    return Json{{"state", test_state_text(test->state)},
-                {"streams", done ? Json(test->sustained) : Json(nullptr)},
-                {"headroom", done ? Json(test->headroom) : Json(nullptr)},
-                {"per_core", per_core},
-                {"kernel_ns_per_sample", test->kernel_ns_per_sample > 0.0
-                                             ? Json(test->kernel_ns_per_sample)
-                                             : Json(nullptr)},
-                {"kernel_bound", test->kernel_bound},
-                {"search_bound", test->search_bound},
-                {"memory_capped", test->memory_capped},
-                {"trials", test->trials},
-                {"confirm", figures_json(&test->confirm)}};
+    return Json{
+        {"state", test_state_text(test->state)},
+        {"streams", done || fixed ? Json(test->sustained) : Json(nullptr)},
+        {"headroom", done ? Json(test->headroom) : Json(nullptr)},
+        {"per_core", per_core},
+        {"kernel_ns_per_sample",
+         test->kernel_ns_per_sample > 0.0 ? Json(test->kernel_ns_per_sample) : Json(nullptr)},
+        {"kernel_bound", test->kernel_bound},
+        {"search_bound", test->search_bound},
+        {"memory_capped", test->memory_capped},
+        {"trials", test->trials},
+        {"misses", misses_json(&test->misses)},
+        {"model", test->per_stream_ns > 0.0
+                      ? Json{{"fixed_ns", test->fixed_ns}, {"per_stream_ns", test->per_stream_ns}}
+                      : Json(nullptr)},
+        {"confirm", figures_json(&test->confirm)}};
 }
 
 Json config_json(const RtPlan* plan, const RtConfigResult* config) {
@@ -88,6 +96,11 @@ Json config_json(const RtPlan* plan, const RtConfigResult* config) {
                 {"processors", processors},
                 {"idle", idle},
                 {"verdict", verdict},
+                {"dropouts",
+                 {{"minutes", config->dropout_minutes},
+                  {"per_minute", config->dropouts_per_minute},
+                  {"misses", misses_json(&config->dropouts)}}},
+                {"summary", buffer_summary(plan, config)},
                 {"tests", tests}};
 }
 } // namespace
@@ -123,6 +136,7 @@ Json realtime_json(const MachineReport* machine, const RtPlan* plan, const RtRun
         runs.push_back(config_json(plan, &config));
     }
     return Json{
+        {"schema_version", REPORT_SCHEMA_VERSION},
         {"machine", machine_json(machine)},
         {"mode", "realtime"},
         {"plan",
@@ -133,6 +147,8 @@ Json realtime_json(const MachineReport* machine, const RtPlan* plan, const RtRun
           {"confirm_seconds", plan->confirm_seconds},
           {"idle_seconds", plan->idle_seconds},
           {"allowed_miss_fraction", plan->allowed_miss_fraction},
+          {"streams", plan->fixed_streams > 0 ? Json(plan->fixed_streams) : Json(nullptr)},
+          {"hold_idle_states", plan->hold_idle_states},
           {"clock", clock},
           {"output", !plan->server_output.empty() ? Json(plan->server_output) : Json(nullptr)}}},
         {"setup", setup},

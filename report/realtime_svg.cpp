@@ -1,5 +1,10 @@
 #include "report/realtime_report.h"
 
+#include "report/miss_words.h"
+
+#include <algorithm>
+#include <vector>
+
 #include <cmath>
 #include <cstdarg>
 
@@ -11,6 +16,11 @@ constexpr int ROW_HEIGHT = 200;
 constexpr int LEFT = 50;
 constexpr int GAP = 60;
 constexpr int TOP = 50;
+constexpr int CHART_HEIGHT = 240; // the capacity chart's plot
+constexpr int CHART_BLOCK = 440;  // with its title, axes and dropout notes
+const char* const CAUSE_COLOURS[MISS_CAUSES] = {"#d62728", "#ff7f0e", "#9467bd", "#8c564b",
+                                                "#7f7f7f"};
+const char* const TEST_COLOURS[RT_TESTS] = {"#1f77b4", "#2ca02c", "#e377c2"};
 
 __attribute__((format(printf, 2, 3))) void add(std::string* svg, const char* format, ...) {
     char text[512];
@@ -44,7 +54,7 @@ std::string escaped(const char* text) {
 // One histogram: bars on a linear time axis up to a little past the larger of
 // the period and the maximum, log count axis, the period's end dashed.
 void add_panel(std::string* svg, int x, int y, const char* title, const Histogram* histogram,
-               int64_t period_ns) {
+               int64_t period_ns, const RtFigures* figures, bool lateness) {
     int64_t span = period_ns + period_ns / 4;
     if (histogram->max + histogram->max / 50 > span) {
         span = histogram->max + histogram->max / 50;
@@ -98,12 +108,24 @@ void add_panel(std::string* svg, int x, int y, const char* title, const Histogra
             PANEL_WIDTH - 4, static_cast<unsigned long long>(histogram->overflow),
             static_cast<long long>(HISTOGRAM_LIMIT_NS / 1000000000));
     }
+    // Each missed period (the first of them) as a tick in its cause's colour.
+    for (uint32_t m = 0; m < figures->mark_count; ++m) {
+        const MissMark* mark = &figures->marks[m];
+        const int64_t value = lateness ? mark->lateness_ns : mark->processing_ns;
+        double mx = static_cast<double>(PANEL_WIDTH) *
+                    static_cast<double>(value < span ? value : span) / static_cast<double>(span);
+        add(svg,
+            "<line class=\"miss\" x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" "
+            "stroke=\"%s\"><title>missed: %s</title></line>\n",
+            mx, PLOT_HEIGHT + 1, mx, PLOT_HEIGHT + 7, CAUSE_COLOURS[mark->cause],
+            cause_words(mark->cause));
+    }
     *svg += "</g>\n";
 }
 
 void add_row(std::string* svg, int row, const char* heading, const RtFigures* figures,
              int64_t period_ns, const char* server_name) {
-    int y = TOP + row * ROW_HEIGHT;
+    int y = TOP + CHART_BLOCK + row * ROW_HEIGHT;
     add(svg, "<text class=\"heading\" x=\"%d\" y=\"%d\">%s</text>\n", LEFT, y + 16, heading);
     const ServerFigures* server = &figures->server;
     if (server->measured) {
@@ -114,9 +136,96 @@ void add_row(std::string* svg, int row, const char* heading, const RtFigures* fi
             LEFT, y + 31, server_name, server->our_load_mean, server->our_load_max,
             server->load_mean, server->load_max, static_cast<unsigned long long>(server->xruns));
     }
-    add_panel(svg, LEFT, y + 44, "processing time", &figures->processing, period_ns);
+    add_panel(svg, LEFT, y + 44, "processing time", &figures->processing, period_ns, figures,
+              false);
     add_panel(svg, LEFT + PANEL_WIDTH + GAP, y + 44, "wake-up lateness", &figures->lateness,
-              period_ns);
+              period_ns, figures, true);
+}
+// The figure first: streams against the buffer size, one line per test and
+// core count (dashed: all cores), the system's dropouts noted at each size.
+void add_capacity_chart(std::string* svg, const RtPlan* plan, const RtRunResult* result, int y) {
+    std::vector<uint32_t> sizes;
+    std::vector<uint32_t> thread_counts;
+    uint32_t most = 1;
+    for (const RtConfigResult& config : result->configs) {
+        if (std::find(sizes.begin(), sizes.end(), config.frames) == sizes.end()) {
+            sizes.push_back(config.frames);
+        }
+        if (std::find(thread_counts.begin(), thread_counts.end(), config.threads) ==
+            thread_counts.end()) {
+            thread_counts.push_back(config.threads);
+        }
+        for (const RtTestResult& test : config.tests) {
+            most = test.state == RT_DONE && test.sustained > most ? test.sustained : most;
+        }
+    }
+    std::sort(sizes.begin(), sizes.end());
+    const int width = 2 * PANEL_WIDTH + GAP;
+    auto x_of = [&](uint32_t frames) {
+        const auto at = std::find(sizes.begin(), sizes.end(), frames) - sizes.begin();
+        return sizes.size() < 2 ? width / 2.0
+                                : 30.0 + static_cast<double>(at) * (width - 60.0) /
+                                             static_cast<double>(sizes.size() - 1);
+    };
+    auto y_of = [&](uint32_t streams) {
+        return CHART_HEIGHT - CHART_HEIGHT * static_cast<double>(streams) / (most * 1.1);
+    };
+    add(svg, "<g class=\"capacity\" transform=\"translate(%d,%d)\">\n", LEFT, y);
+    add(svg,
+        "<text class=\"heading\" x=\"0\" y=\"-12\">Streams that fit, by buffer size at %u Hz "
+        "(solid: 1 core, dashed: all cores)</text>\n",
+        plan->rate);
+    add(svg, "<rect class=\"frame\" x=\"0\" y=\"0\" width=\"%d\" height=\"%d\"/>\n", width,
+        CHART_HEIGHT);
+    for (int tick = 0; tick <= 4; ++tick) {
+        const auto streams = static_cast<uint32_t>(most * 1.1 * tick / 4);
+        add(svg, "<text class=\"count\" x=\"-4\" y=\"%.1f\">%s</text>\n", y_of(streams) + 4,
+            thousands(streams).c_str());
+    }
+    for (uint32_t frames : sizes) {
+        add(svg, "<text class=\"time\" x=\"%.1f\" y=\"%d\">%u</text>\n", x_of(frames),
+            CHART_HEIGHT + 16, frames);
+    }
+    int legend = 0;
+    for (uint32_t threads : thread_counts) {
+        for (RtTestKind test : plan->tests) {
+            std::string points;
+            for (const RtConfigResult& config : result->configs) {
+                const RtTestResult* result_of = &config.tests[test];
+                if (config.threads != threads || result_of->state != RT_DONE) {
+                    continue;
+                }
+                char point[64];
+                std::snprintf(point, sizeof point, "%.1f,%.1f ", x_of(config.frames),
+                              y_of(result_of->sustained));
+                points += point;
+                add(svg,
+                    "<circle class=\"point\" cx=\"%.1f\" cy=\"%.1f\" r=\"3\" fill=\"%s\">"
+                    "<title>%s, %u core%s, %u samples: %s streams</title></circle>\n",
+                    x_of(config.frames), y_of(result_of->sustained), TEST_COLOURS[test],
+                    RT_TEST_NAMES[test], threads, threads == 1 ? "" : "s", config.frames,
+                    thousands(result_of->sustained).c_str());
+            }
+            add(svg,
+                "<polyline class=\"capacity-line\" fill=\"none\" stroke=\"%s\" "
+                "stroke-width=\"2\"%s points=\"%s\"/>\n",
+                TEST_COLOURS[test], threads > 1 ? " stroke-dasharray=\"6 4\"" : "", points.c_str());
+            add(svg,
+                "<text class=\"legend\" x=\"%d\" y=\"%d\" fill=\"%s\">%s, %u core%s%s</text>\n",
+                width + 8, 12 + 14 * legend++, TEST_COLOURS[test], RT_TEST_NAMES[test], threads,
+                threads == 1 ? "" : "s", threads > 1 ? " (dashed)" : "");
+        }
+    }
+    int line = 0;
+    for (const RtConfigResult& config : result->configs) {
+        add(svg, "<text class=\"dropouts\" x=\"0\" y=\"%d\">%s</text>\n",
+            CHART_HEIGHT + 36 + 13 * line++,
+            escaped(buffer_summary(plan, &config).c_str()).c_str());
+        if (line >= 6) {
+            break; // the text report has every verdict
+        }
+    }
+    svg->append("</g>\n");
 }
 } // namespace
 
@@ -130,11 +239,12 @@ std::string realtime_svg(const MachineReport* machine, const RtPlan* plan,
         }
     }
     std::string svg;
-    const int width = LEFT + 2 * PANEL_WIDTH + GAP + 40;
+    const int width = LEFT + 2 * PANEL_WIDTH + GAP + 160;
+    const int height = TOP + CHART_BLOCK + rows * ROW_HEIGHT;
     add(&svg,
         "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d "
         "%d\" font-family=\"sans-serif\" font-size=\"11\">\n",
-        width, TOP + rows * ROW_HEIGHT, width, TOP + rows * ROW_HEIGHT);
+        width, height, width, height);
     svg += "<style>.frame{fill:none;stroke:#888}.bar{fill:#3a6ea5}"
            ".deadline{stroke:#c00;stroke-dasharray:4 3}.deadline-label{fill:#c00}"
            ".count{text-anchor:end}.time{text-anchor:middle}.overflow{text-anchor:end;fill:#c00}"
@@ -143,10 +253,16 @@ std::string realtime_svg(const MachineReport* machine, const RtPlan* plan,
     add(&svg, "<text class=\"machine\" x=\"%d\" y=\"20\">%s, %s; %s; %s</text>\n", LEFT,
         escaped(machine->facts.processor).c_str(), escaped(machine->facts.kernel).c_str(),
         escaped(machine->program).c_str(), escaped(machine->date).c_str());
+    add_capacity_chart(&svg, plan, result, TOP + 20);
+    const int histograms = TOP + CHART_BLOCK;
     add(&svg,
-        "<text x=\"%d\" y=\"36\">Counts of periods on a log axis; the dashed line is the end of "
-        "the period.</text>\n",
-        LEFT);
+        "<text x=\"%d\" y=\"%d\">Below: counts of periods on a log axis; the dashed line is the "
+        "end of the period; ticks under a panel are missed periods, coloured by cause:</text>\n",
+        LEFT, histograms - 24);
+    for (uint32_t c = 0; c < MISS_CAUSES; ++c) {
+        add(&svg, "<text class=\"cause\" x=\"%u\" y=\"%d\" fill=\"%s\">%s</text>\n", LEFT + 100 * c,
+            histograms - 10, CAUSE_COLOURS[c], cause_words(static_cast<MissCause>(c)));
+    }
     int row = 0;
     for (const RtConfigResult& config : result->configs) {
         char heading[200];

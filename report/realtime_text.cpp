@@ -1,5 +1,7 @@
 #include "report/realtime_report.h"
 
+#include "report/miss_words.h"
+
 #include <cinttypes>
 
 const char* const NOT_SUSTAINABLE_TEXT = "not sustainable at this buffer on this system";
@@ -18,6 +20,10 @@ const char* test_state_text(RtTestState state) {
         return "no memory";
     case RT_FAILED:
         return "failed";
+    case RT_FITS:
+        return "fits";
+    case RT_DOES_NOT_FIT:
+        return "does not fit";
     }
     return "unknown";
 }
@@ -68,6 +74,10 @@ void print_setup(FILE* out, const RtPlan* plan, const RtRunResult* result) {
 
 // The cell of one test: "9512 (7610)", or why there is no figure.
 void format_cell(const RtTestResult* test, char* text, size_t size) {
+    if (test->state == RT_FITS || test->state == RT_DOES_NOT_FIT) {
+        std::snprintf(text, size, "%s", test_state_text(test->state));
+        return;
+    }
     if (test->state != RT_DONE) {
         std::snprintf(text, size, "%s",
                       test->state == RT_NOT_RUN ? "-" : test_state_text(test->state));
@@ -106,11 +116,20 @@ void share_text(const uint32_t* shares, uint32_t threads, char* text, size_t siz
 }
 
 void print_table(FILE* out, const RtPlan* plan, const RtRunResult* result) {
-    std::fprintf(out,
-                 "Streams sustained at %u Hz with no missed period%s (in brackets: with headroom,\n"
-                 "the worst processing time at most %d %% of the period)\n",
-                 plan->rate, plan->allowed_miss_fraction > 0.0 ? " beyond those allowed" : "",
-                 static_cast<int>(HEADROOM_PERCENT));
+    if (plan->fixed_streams > 0) {
+        std::fprintf(out,
+                     "Does a load of %u streams fit at %u Hz, with no missed period for its "
+                     "work%s?\n",
+                     plan->fixed_streams, plan->rate,
+                     plan->allowed_miss_fraction > 0.0 ? " beyond those allowed" : "");
+    } else {
+        std::fprintf(
+            out,
+            "Streams sustained at %u Hz with no missed period%s (in brackets: with headroom,\n"
+            "the worst processing time at most %d %% of the period)\n",
+            plan->rate, plan->allowed_miss_fraction > 0.0 ? " beyond those allowed" : "",
+            static_cast<int>(HEADROOM_PERCENT));
+    }
     uint32_t threads = 0;
     for (const RtConfigResult& config : result->configs) {
         if (config.threads != threads) {
@@ -142,7 +161,7 @@ void print_table(FILE* out, const RtPlan* plan, const RtRunResult* result) {
             std::fprintf(out, "   %-16s", cell);
         }
         std::fprintf(out, "\n");
-        if (config.threads > 1) {
+        if (config.threads > 1 && plan->fixed_streams == 0) {
             std::fprintf(out, "  %17s", "per core");
             for (RtTestKind kind : plan->tests) {
                 const RtTestResult* test = &config.tests[kind];
@@ -160,6 +179,24 @@ void print_table(FILE* out, const RtPlan* plan, const RtRunResult* result) {
         }
     }
     std::fprintf(out, "\n");
+}
+
+// One sentence per buffer size and core count: what fits, and the system's
+// own dropouts there, never folded into the figure.
+void print_verdicts(FILE* out, const RtPlan* plan, const RtRunResult* result) {
+    std::fprintf(out, "Verdicts\n");
+    for (const RtConfigResult& config : result->configs) {
+        std::fprintf(out, "  %s\n", buffer_summary(plan, &config).c_str());
+    }
+    std::fprintf(out, "\n");
+}
+
+void print_misses(FILE* out, const MissCounts* misses) {
+    if (miss_total(misses) > 0) {
+        std::fprintf(out, "    %-6s missed for: %s (%llu of them backed by the counters)\n", "",
+                     miss_breakdown(misses).c_str(),
+                     static_cast<unsigned long long>(misses->confirmed));
+    }
 }
 
 void print_figures_row(FILE* out, const char* name, const RtFigures* figures) {
@@ -186,6 +223,7 @@ void print_figures_row(FILE* out, const char* name, const RtFigures* figures) {
                      "", server->our_load_mean, server->our_load_max, server->load_mean,
                      server->load_max, server->xruns, stated);
     }
+    print_misses(out, &figures->misses);
 }
 
 void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
@@ -232,6 +270,16 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
                          "to %u%s in %u trials\n",
                          "", test->kernel_ns_per_sample, test->kernel_bound, test->search_bound,
                          test->memory_capped ? " (memory cap)" : "", test->trials);
+            if (test->per_stream_ns > 0.0) {
+                std::fprintf(out,
+                             "    %-6s processing time about %.1f us + %.2f ns a stream (the "
+                             "trials' medians)\n",
+                             "", test->fixed_ns / 1e3, test->per_stream_ns);
+            }
+            if (miss_total(&test->misses) > 0) {
+                std::fprintf(out, "    %-6s every trial's misses: %s\n", "",
+                             miss_breakdown(&test->misses).c_str());
+            }
         }
     }
     std::fprintf(out, "\n");
@@ -246,6 +294,7 @@ void print_realtime_text(FILE* out, const MachineReport* machine, const RtPlan* 
         std::fprintf(out, "The run could not go on: %s\n\n", result->failure.c_str());
     }
     print_table(out, plan, result);
+    print_verdicts(out, plan, result);
     print_details(out, plan, result);
     if (result->stop_signal != 0) {
         std::fprintf(out, "Stopped by signal %d: the figures above are what was measured.\n",

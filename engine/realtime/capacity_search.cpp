@@ -6,26 +6,39 @@ namespace {
 // Percent of the count at each headroom checkpoint.
 constexpr uint32_t CHECKPOINT_PERCENT[MAX_CHECKPOINTS] = {25, 40, 50, 60, 65, 70, 75, 80,
                                                           85, 90, 93, 95, 97, 98, 99, 100};
+// The share of the period the predicted tail is aimed at.
+constexpr double TARGET_SHARE = 0.97;
+// Steps either side of the prediction until the capacity is bracketed.
+constexpr double BRACKET_STEP = 0.03;
+constexpr uint32_t MAX_POINTS = 64;
 
 uint32_t resolution(uint32_t count) {
     uint32_t step = count / 200;
     return step < 1 ? 1 : step;
 }
 
-struct Bisection {
-    uint32_t low;  // largest count whose short trial held (0 always holds)
-    uint32_t high; // smallest count known not to hold
+// What the short trials have shown: the largest count that held, the
+// smallest that failed, and the processing times against the count.
+struct Knowledge {
+    uint32_t low;  // 0 always holds: the idle system
+    uint32_t high; // one above the bound: no more can fit
+    uint32_t point_count;
+    double counts[MAX_POINTS];
+    double medians[MAX_POINTS];
+    double tail_ratio; // worst p99.9 / p50 of the trials
 };
 
 bool run_trial(TrialFunction trial, void* context, TrialRequest* request, TrialOutcome* outcome,
                SearchResult* result) {
     result->trials += 1;
     *outcome = TrialOutcome{};
-    if (!trial(context, request, outcome)) {
+    bool finished = trial(context, request, outcome);
+    miss_counts_add(&result->misses, &outcome->misses);
+    result->periods += outcome->periods;
+    if (!finished) {
         result->state = SEARCH_INTERRUPTED;
-        return false;
     }
-    return true;
+    return finished;
 }
 
 // The largest checkpoint below `below` whose worst time (one of the
@@ -43,15 +56,119 @@ uint32_t checkpoint_within(const TrialRequest* request, const TrialOutcome* outc
     }
     return fitted;
 }
+
+void learn(Knowledge* known, uint32_t streams, const TrialOutcome* outcome) {
+    const int64_t median = histogram_percentile(&outcome->processing, P50);
+    const int64_t tail = histogram_percentile(&outcome->processing, P999);
+    if (streams == 0 || median <= 0 || outcome->periods < SHORT_TRIAL_POINTS) {
+        return;
+    }
+    double ratio = static_cast<double>(tail) / static_cast<double>(median);
+    ratio = ratio > 2.0 ? 2.0 : ratio;
+    known->tail_ratio = ratio > known->tail_ratio ? ratio : known->tail_ratio;
+    if (known->point_count < MAX_POINTS) {
+        known->counts[known->point_count] = streams;
+        known->medians[known->point_count] = static_cast<double>(median);
+        known->point_count += 1;
+    }
+}
+
+// Least squares over the points; through the origin while there is one.
+void fit(const Knowledge* known, SearchResult* result) {
+    double n = known->point_count;
+    double sx = 0.0;
+    double sy = 0.0;
+    double sxx = 0.0;
+    double sxy = 0.0;
+    for (uint32_t p = 0; p < known->point_count; ++p) {
+        sx += known->counts[p];
+        sy += known->medians[p];
+        sxx += known->counts[p] * known->counts[p];
+        sxy += known->counts[p] * known->medians[p];
+    }
+    result->fixed_ns = 0.0;
+    result->per_stream_ns = sxx > 0.0 ? sxy / sxx : 0.0;
+    const double spread = n * sxx - sx * sx;
+    if (known->point_count >= 2 && spread > 0.0) {
+        const double slope = (n * sxy - sx * sy) / spread;
+        const double intercept = (sy - slope * sx) / n;
+        if (slope > 0.0 && intercept >= 0.0) {
+            result->per_stream_ns = slope;
+            result->fixed_ns = intercept;
+        }
+    }
+}
+
+// The count whose tail the line puts at the target share of the period; 0
+// before anything was measured.
+uint32_t predict(const Knowledge* known, const SearchResult* result, int64_t period_ns) {
+    if (result->per_stream_ns <= 0.0) {
+        return 0;
+    }
+    const double ratio = known->tail_ratio > 1.0 ? known->tail_ratio : 1.0;
+    const double target = static_cast<double>(period_ns) * TARGET_SHARE / ratio;
+    const double count = (target - result->fixed_ns) / result->per_stream_ns;
+    return count < 1.0 ? 1 : count > 4e9 ? UINT32_MAX : static_cast<uint32_t>(count);
+}
+
+// The next short trial's count: the prediction while it lies inside what
+// is known, then steps out from the last result until one held and one
+// failed, then bisection.
+uint32_t next_count(const Knowledge* known, uint32_t predicted, uint32_t last, bool last_held) {
+    const uint32_t res = resolution(known->low);
+    if (predicted > known->low + res && predicted + res < known->high && predicted != last) {
+        return predicted;
+    }
+    if (last > 0) {
+        const auto step = static_cast<uint32_t>(std::ceil(last * BRACKET_STEP));
+        const uint32_t stepped = last_held ? last + step : (last > step ? last - step : 0);
+        if (stepped > known->low + res && stepped + res < known->high) {
+            return stepped;
+        }
+    }
+    return known->low + (known->high - known->low) / 2;
+}
+
+enum ShortVerdict { SHORT_HELD, SHORT_FAILED, SHORT_STALLED, SHORT_STOPPED };
+
+// One short trial at `streams`, repeated while only the system's stalls cut
+// it short.
+ShortVerdict short_trial(TrialFunction trial, void* context, const SearchPlan* plan,
+                         uint32_t streams, Knowledge* known, SearchResult* result) {
+    const uint64_t allowed = allowed_misses(plan->short_periods, plan->allowed_miss_fraction);
+    TrialRequest request{streams, plan->short_periods, allowed + SHORT_MISS_SLACK, 0, {}};
+    TrialOutcome outcome{};
+    for (uint32_t attempt = 0; attempt <= plan->max_repeats; ++attempt) {
+        if (result->trials >= plan->max_trials) {
+            return SHORT_STOPPED;
+        }
+        if (!run_trial(trial, context, &request, &outcome, result)) {
+            return SHORT_STOPPED;
+        }
+        if (work_misses(&outcome) > allowed) {
+            learn(known, streams, &outcome);
+            return SHORT_FAILED;
+        }
+        if (outcome.periods == request.periods) {
+            learn(known, streams, &outcome);
+            return SHORT_HELD;
+        }
+    }
+    return SHORT_STALLED; // its stalls are the system's
+}
 } // namespace
 
 uint64_t allowed_misses(uint64_t periods, double fraction) {
     return static_cast<uint64_t>(std::floor(static_cast<double>(periods) * fraction));
 }
 
+uint64_t work_misses(const TrialOutcome* outcome) {
+    return outcome->misses.by_cause[CAUSE_WORK];
+}
+
 bool trial_held(const TrialRequest* request, const TrialOutcome* outcome, double fraction) {
     return outcome->periods == request->periods &&
-           outcome->missed <= allowed_misses(request->periods, fraction);
+           work_misses(outcome) <= allowed_misses(request->periods, fraction);
 }
 
 uint32_t headroom_checkpoints(uint32_t streams, uint32_t checkpoints[MAX_CHECKPOINTS]) {
@@ -69,50 +186,53 @@ void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
                      SearchResult* result) {
     *result = SearchResult{};
     result->state = SEARCH_NOT_CONFIRMED;
-    Bisection range{0, plan->upper_bound + 1};
-    TrialOutcome outcome{};
-    while (range.high - range.low > resolution(range.low)) {
-        if (result->trials >= plan->max_trials) {
+    Knowledge known{};
+    known.low = 0;
+    known.high = plan->upper_bound + 1;
+    uint32_t last = 0;
+    bool last_held = true;
+    while (known.high - known.low > resolution(known.low)) {
+        uint32_t count = last == 0 ? known.low + (known.high - known.low) / 2
+                                   : next_count(&known, predict(&known, result, plan->period_ns),
+                                                last, last_held);
+        ShortVerdict verdict = short_trial(trial, context, plan, count, &known, result);
+        if (verdict == SHORT_STOPPED) {
             return;
         }
-        uint32_t middle = range.low + (range.high - range.low) / 2;
-        TrialRequest request{middle,
-                             plan->short_periods,
-                             allowed_misses(plan->short_periods, plan->allowed_miss_fraction),
-                             0,
-                             {}};
-        if (!run_trial(trial, context, &request, &outcome, result)) {
-            return;
-        }
-        if (trial_held(&request, &outcome, plan->allowed_miss_fraction)) {
-            range.low = middle;
+        last_held = verdict != SHORT_FAILED;
+        if (last_held) {
+            known.low = count;
         } else {
-            range.high = middle;
+            known.high = count;
         }
+        last = count;
+        fit(&known, result);
     }
-    uint32_t candidate = range.low;
+    uint32_t candidate = known.low;
     while (candidate > 0) {
         if (result->trials >= plan->max_trials || result->confirm_trials >= plan->max_confirms) {
             return;
         }
-        TrialRequest request{candidate,
-                             plan->confirm_periods,
-                             allowed_misses(plan->confirm_periods, plan->allowed_miss_fraction),
-                             0,
-                             {}};
+        const uint64_t allowed = allowed_misses(plan->confirm_periods, plan->allowed_miss_fraction);
+        TrialRequest request{candidate, plan->confirm_periods, allowed + CONFIRM_MISS_SLACK, 0, {}};
         request.checkpoint_count = headroom_checkpoints(candidate, request.checkpoints);
         result->confirm_trials += 1;
         result->confirm_streams = candidate;
         if (!run_trial(trial, context, &request, &result->confirm, result)) {
             return;
         }
-        if (trial_held(&request, &result->confirm, plan->allowed_miss_fraction)) {
+        const uint64_t stalls = miss_system_total(&result->confirm.misses);
+        if (trial_held(&request, &result->confirm, plan->allowed_miss_fraction) &&
+            stalls <= allowed_misses(result->confirm.periods, SYSTEM_MISS_LIMIT)) {
             result->state = SEARCH_CONFIRMED;
             result->sustained = candidate;
             result->headroom =
                 checkpoint_within(&request, &result->confirm, result->confirm.worst_checkpoint_ns,
                                   plan->period_ns, HEADROOM_PERCENT, candidate + 1);
             return;
+        }
+        if (work_misses(&result->confirm) <= allowed) {
+            continue; // the system's stalls drowned it: the same count again
         }
         // It failed: next, the most streams that the failed run itself
         // finished before the period's end in every period, and at least 5 %

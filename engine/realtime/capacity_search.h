@@ -3,13 +3,20 @@
 // clock loop (clock_driver.h) or another that runs the same period work
 // elsewhere.
 //
-// Search: bisection between 0 streams (the idle system, known to hold) and
-// one above the upper bound (taken from the kernel-alone cost: no more can
-// fit) with short trials that give up at the first miss beyond the allowed
-// fraction, down to a resolution of 1 stream or 0.5 % of the count. Then a
-// confirm trial at the count found, for the confirm length; when it fails,
-// the next confirm is at the most streams the failed run itself finished
-// before the period's end in every period, late wake-ups included (its
+// Only misses whose cause is the streams' work (miss_classify.h) count
+// against a count; the others are the system's own dropouts, kept apart.
+//
+// Search: the processing time grows close to a line with the streams
+// (a + b·k). Short trials measure it, and the count whose tail would reach
+// the period is tried next, then counts a few percent either side until
+// one holds and one fails, then bisection down to 1 stream or 0.5 % of the
+// count. A short trial cut short by misses that are not work is repeated
+// up to max_repeats times; after that its stalls are the system's, not the
+// processor's limit. Then a confirm trial at the count found, for the
+// confirm length; it holds when its work misses stay within the allowed
+// fraction and the system's own misses within SYSTEM_MISS_LIMIT (else it
+// runs again). When its work fails, the next confirm is at the most streams the
+// failed run itself finished before the period's end in every period (its
 // checkpoints, below), and at least 5 % below the failed count, until a
 // confirm holds. The count reported has always held for the confirm length;
 // a search that runs out of trials or confirms confirms nothing and says so.
@@ -21,6 +28,7 @@
 #pragma once
 
 #include "engine/realtime/histogram.h"
+#include "engine/realtime/miss_cause.h"
 #include "engine/realtime/period_loop.h"
 
 #include <cstdint>
@@ -49,9 +57,20 @@ struct ServerFigures {
     uint64_t stated_missed; // periods whose work ended after that stated end
 };
 
+// A missed period as the picture marks it.
+struct MissMark {
+    int64_t processing_ns;
+    int64_t lateness_ns;
+    MissCause cause;
+};
+constexpr uint32_t MAX_MISS_MARKS = 64;
+
 struct TrialOutcome {
-    uint64_t periods; // periods run (fewer than asked when it gave up or was stopped)
-    uint64_t missed;  // periods in which any thread's work ended after the deadline
+    uint64_t periods;  // periods run (fewer than asked when it gave up or was stopped)
+    uint64_t missed;   // periods in which any thread's work ended after the deadline
+    MissCounts misses; // `missed` by cause
+    uint32_t mark_count;
+    MissMark marks[MAX_MISS_MARKS]; // the first misses
     Histogram lateness;
     Histogram processing;
     int64_t worst_checkpoint_ns[MAX_CHECKPOINTS];     // processing, from the wake-up
@@ -71,6 +90,7 @@ struct SearchPlan {
     int64_t period_ns;
     uint32_t max_trials;   // short and confirm trials together
     uint32_t max_confirms; // confirm trials at most
+    uint32_t max_repeats;  // of a short trial that only the system's stalls cut short
 };
 
 enum SearchState : int32_t {
@@ -87,10 +107,29 @@ struct SearchResult {
     uint32_t confirm_trials;
     uint32_t confirm_streams; // the count `confirm` ran
     TrialOutcome confirm;     // the confirm trial that held (or the last one run)
+    MissCounts misses;        // of every trial, by cause
+    uint64_t periods;         // every trial's
+    double fixed_ns;          // processing time ≈ fixed_ns + per_stream_ns · streams;
+    double per_stream_ns;     // 0 and 0 until two trials measured it
 };
+
+// Short trials run on past this many misses, so that one stall of the
+// system does not cut them short before their work misses show.
+constexpr uint64_t SHORT_MISS_SLACK = 16;
+constexpr uint64_t CONFIRM_MISS_SLACK = 64;
+// A run in which the system itself missed more than this share of the
+// periods shows nothing of the processor: the idle run does not hold, and
+// a confirm is run again.
+constexpr double SYSTEM_MISS_LIMIT = 0.01;
+// A short trial teaches the line only with this many periods.
+constexpr uint64_t SHORT_TRIAL_POINTS = 8;
+
+// Missed periods of a trial that count against its count.
+uint64_t work_misses(const TrialOutcome* outcome);
 
 // Misses a trial of `periods` may have and still hold.
 uint64_t allowed_misses(uint64_t periods, double fraction);
+// The trial ran all its periods with no more work misses than allowed.
 bool trial_held(const TrialRequest* request, const TrialOutcome* outcome, double fraction);
 
 // Checkpoints of a confirm trial at `streams`: fractions of it from a quarter

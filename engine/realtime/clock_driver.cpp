@@ -1,5 +1,6 @@
 #include "engine/realtime/clock_driver.h"
 
+#include "engine/realtime/miss_classify.h"
 #include "platform/platform_engine.h"
 
 namespace {
@@ -44,7 +45,12 @@ uint32_t measuring_thread(void* parameter) {
     }
     if (origin != 0) {
         run->plan.grid.origin_ns = origin;
-        RtClock clock{timer_now, timer_sleep, timer};
+        RtClock clock{timer_now,
+                      timer_sleep,
+                      timer,
+                      real_thread_counters,
+                      real_stall_counters,
+                      &driver->processors[run->index]};
         int64_t cpu_start = rt_thread_cpu_ns();
         run_period_loop(&clock, &run->plan, &run->job, driver->stats[run->index]);
         driver->cpu_ns[run->index] = rt_thread_cpu_ns() - cpu_start;
@@ -87,7 +93,14 @@ void gather(ClockDriver* driver, uint32_t started, TrialOutcome* outcome) {
             }
         }
     }
-    // A period missed when any thread's work ended late in it.
+    // A period missed when any thread's work ended late in it, for the
+    // cause the first such thread found.
+    const int64_t period_ns = grid_period_ns(driver->frames, driver->rate);
+    const double share = rt_throttle_share();
+    uint32_t cursors[MAX_RT_THREADS] = {};
+    for (uint32_t t = 0; t < started; ++t) {
+        classify_stats(driver->stats[t], period_ns, share);
+    }
     uint64_t missed = 0;
     for (uint64_t w = 0; w < (longest + 63) / 64; ++w) {
         uint64_t word = 0;
@@ -95,6 +108,14 @@ void gather(ClockDriver* driver, uint32_t started, TrialOutcome* outcome) {
             word |= driver->stats[t]->miss_map[w];
         }
         for (; word != 0; word &= word - 1) {
+            const uint64_t index = w * 64 + static_cast<uint64_t>(__builtin_ctzll(word));
+            const MissRecord* record = nullptr;
+            for (uint32_t t = 0; t < started && record == nullptr; ++t) {
+                if ((driver->stats[t]->miss_map[w] >> (index % 64) & 1) != 0) {
+                    record = find_record(driver->stats[t], index, &cursors[t]);
+                }
+            }
+            mark_miss(outcome, record);
             missed += 1;
         }
     }
@@ -108,6 +129,7 @@ void clock_close(PeriodDriver* driver) {
     for (PeriodStats*& stats : clock->stats) {
         if (stats != nullptr) {
             platform_free(stats->miss_map);
+            platform_free(stats->records);
             platform_free(stats);
             stats = nullptr;
         }
@@ -124,17 +146,22 @@ bool clock_open(PeriodDriver* driver, const DriverSetup* setup) {
     bool complete = true;
     for (uint32_t t = 0; t < driver->threads; ++t) {
         clock->processors[t] = setup->processors[t];
-        clock->stats[t] = static_cast<PeriodStats*>(platform_alloc(sizeof(PeriodStats)));
-        auto words = static_cast<size_t>((setup->max_periods + 63) / 64);
-        auto* map = static_cast<uint64_t*>(platform_alloc(words * sizeof(uint64_t)));
-        if (clock->stats[t] == nullptr || map == nullptr) {
-            platform_free(map);
+        auto* stats = static_cast<PeriodStats*>(platform_alloc(sizeof(PeriodStats)));
+        if (stats == nullptr) {
             complete = false;
             continue;
         }
-        *clock->stats[t] = PeriodStats{};
-        clock->stats[t]->miss_map = map;
-        clock->stats[t]->miss_map_periods = setup->max_periods;
+        *stats = PeriodStats{};
+        clock->stats[t] = stats; // closed with whatever of it was allocated
+        auto words = static_cast<size_t>((setup->max_periods + 63) / 64);
+        stats->miss_map = static_cast<uint64_t*>(platform_alloc(words * sizeof(uint64_t)));
+        stats->records =
+            static_cast<MissRecord*>(platform_alloc(MAX_MISS_RECORDS * sizeof(MissRecord)));
+        if (stats->miss_map == nullptr || stats->records == nullptr) {
+            complete = false;
+            continue;
+        }
+        stats->miss_map_periods = setup->max_periods;
         period_stats_reset(clock->stats[t]);
     }
     if (!complete) {

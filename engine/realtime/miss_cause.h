@@ -28,6 +28,7 @@ extern const char* const PREEMPT_SOURCE_NAMES[PREEMPT_SOURCES];
 struct MissCounts {
     uint64_t by_cause[MISS_CAUSES];
     uint64_t preempted_by[PREEMPT_SOURCES]; // splits by_cause[CAUSE_PREEMPTED]
+    uint64_t confirmed; // misses whose cause the counters back, not only the timing
 };
 
 inline uint64_t miss_total(const MissCounts* counts) {
@@ -50,4 +51,5 @@ inline void miss_counts_add(MissCounts* into, const MissCounts* from) {
     for (uint32_t s = 0; s < PREEMPT_SOURCES; ++s) {
         into->preempted_by[s] += from->preempted_by[s];
     }
+    into->confirmed += from->confirmed;
 }

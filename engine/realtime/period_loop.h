@@ -16,19 +16,48 @@
 #pragma once
 
 #include "engine/realtime/histogram.h"
+#include "engine/realtime/miss_cause.h"
 #include "engine/realtime/period_grid.h"
 #include "engine/realtime/stream_set.h"
+#include "platform/platform_realtime.h"
 
 #include <atomic>
 #include <cstdint>
 
 // The clock periods are timed and slept on. The real one reads the
 // monotonic clock and sleeps until an absolute time; tests pass a fake.
+// The counters may be nullptr: nothing counted.
 struct RtClock {
     int64_t (*now_ns)(void* context);
     void (*sleep_until_ns)(void* context, int64_t when_ns);
     void* context;
+    void (*thread_counters)(void* context, RtThreadCounters* counters); // read every period
+    void (*stall_counters)(void* context, RtStallCounters* counters);   // at a miss's edges
+    void* counter_context; // what both counters are called with
 };
+
+// The real clock, and the counters of the calling thread on the processor
+// that counter_context points to (a uint32_t).
+int64_t real_now_ns(void* context);
+void real_thread_counters(void* context, RtThreadCounters* counters);
+void real_stall_counters(void* processor, RtStallCounters* counters);
+
+// What is kept of a missed period until the trial ends and it is classified
+// (miss_cause.h): its times and what the counters saw.
+struct MissRecord {
+    uint64_t index;
+    int64_t lateness_ns;   // wake-up minus the period's start
+    int64_t processing_ns; // the work's wall time
+    int64_t available_ns;  // from the wake-up to the deadline
+    int64_t cpu_ns;        // the thread's processor time over the period; -1 unknown
+    int64_t involuntary;   // involuntary context switches in it; -1 unknown
+    RtStallCounters stall; // since the last edge; -1 unknown
+    bool chained;          // it started late because the period before it overran
+    MissCause cause;
+    PreemptSource source;
+    bool confirmed; // counters, not only the timing, back the cause
+};
+constexpr uint32_t MAX_MISS_RECORDS = 1024;
 
 constexpr uint32_t MAX_CHECKPOINTS = 16;
 
@@ -52,6 +81,13 @@ struct PeriodStats {
     int64_t worst_checkpoint_end_ns[MAX_CHECKPOINTS]; // from the period's start
     uint64_t* miss_map;                               // optional: bit n set when period n missed
     uint64_t miss_map_periods;
+    MissRecord* records; // optional: the first MAX_MISS_RECORDS misses
+    uint32_t record_count;
+    // Carried from one period to the next:
+    RtThreadCounters last_counters; // at the last period's end
+    RtStallCounters last_stall;     // at the last edge
+    int64_t last_done_ns;
+    bool stall_known; // last_stall was read
 };
 
 // Empties the figures; keeps the miss map, cleared.
@@ -63,10 +99,23 @@ void period_stats_reset(PeriodStats* stats);
 int64_t period_work(const PeriodJob* job, const RtClock* clock, int64_t start_ns, int64_t woke_ns,
                     PeriodStats* stats);
 
+// One period's edges on the clock.
+struct PeriodTimes {
+    int64_t start_ns;
+    int64_t deadline_ns;
+    int64_t woke_ns;
+    int64_t done_ns;
+};
+
+// (a) Reads the counters at a trial's start, so that its first period has
+// an edge to count from.
+void period_begin(PeriodStats* stats, const RtClock* clock);
+
 // (a) Records period `index`: its lateness and processing time, and a miss
-// when the work ended after `deadline_ns`. Returns true on a miss.
-bool period_account(PeriodStats* stats, uint64_t index, int64_t start_ns, int64_t deadline_ns,
-                    int64_t woke_ns, int64_t done_ns);
+// when the work ended after the deadline, with what the counters saw
+// (`counters`: read at the work's end). Returns true on a miss.
+bool period_account(PeriodStats* stats, const RtClock* clock, uint64_t index,
+                    const PeriodTimes* times, const RtThreadCounters* counters);
 
 // What a driven run is to do.
 struct LoopPlan {

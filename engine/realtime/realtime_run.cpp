@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <memory>
 
 namespace {
 // Stream memory of one test at most (all threads together).
@@ -27,7 +28,23 @@ struct RunContext {
     MixData mix;
     bool mix_ready;
     double best_kernel_ns[RT_TESTS]; // 0 until measured
+    uint32_t steps;                  // of the whole plan
+    uint32_t step;                   // the one running, from 1
+    int64_t started_ns;
 };
+
+// About how long the rest of the plan takes: the steps so far, or before
+// the first ends, what a step is planned to take.
+int64_t seconds_left(const RunContext* run) {
+    const uint32_t done = run->step - 1;
+    const uint32_t left = run->steps - done;
+    if (done > 0) {
+        return (rt_now_ns() - run->started_ns) / 1000000000 * left / done;
+    }
+    const double tests = static_cast<double>(run->plan->tests.size());
+    const double per_config = run->plan->idle_seconds + tests * (run->plan->confirm_seconds + 3.0);
+    return static_cast<int64_t>(per_config / (1.0 + tests) * left);
+}
 
 __attribute__((format(printf, 2, 3))) void progress(const RunContext* run, const char* format,
                                                     ...) {
@@ -39,7 +56,16 @@ __attribute__((format(printf, 2, 3))) void progress(const RunContext* run, const
     va_start(args, format);
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
-    run->host->progress(run->host->progress_context, text);
+    char line[260];
+    const int64_t left = seconds_left(run);
+    if (left >= 60) {
+        std::snprintf(line, sizeof line, "step %u of %u, about %lld min left: %s", run->step,
+                      run->steps, static_cast<long long>((left + 30) / 60), text);
+    } else {
+        std::snprintf(line, sizeof line, "step %u of %u, under a minute left: %s", run->step,
+                      run->steps, text);
+    }
+    run->host->progress(run->host->progress_context, line);
 }
 
 bool stop_requested(RunContext* run) {
@@ -57,6 +83,27 @@ void keep_figures(RtFigures* figures, uint32_t streams, const TrialOutcome* outc
     figures->processing = outcome->processing;
     figures->lateness = outcome->lateness;
     figures->server = outcome->server;
+    figures->misses = outcome->misses;
+    figures->mark_count = outcome->mark_count;
+    for (uint32_t m = 0; m < outcome->mark_count; ++m) {
+        figures->marks[m] = outcome->marks[m];
+    }
+}
+
+// Every miss of a trial but the streams' work is the system's dropout.
+void count_dropouts(RtConfigResult* config, const MissCounts* misses, uint64_t periods) {
+    MissCounts stalls = *misses;
+    // The work's misses are all backed by the counters.
+    const uint64_t work = stalls.by_cause[CAUSE_WORK];
+    stalls.confirmed = stalls.confirmed >= work ? stalls.confirmed - work : 0;
+    stalls.by_cause[CAUSE_WORK] = 0;
+    miss_counts_add(&config->dropouts, &stalls);
+    config->dropout_minutes +=
+        static_cast<double>(periods) * static_cast<double>(config->period_ns) / 60e9;
+    config->dropouts_per_minute =
+        config->dropout_minutes > 0.0
+            ? static_cast<double>(miss_total(&config->dropouts)) / config->dropout_minutes
+            : 0.0;
 }
 
 // Processor time per period and thread of the trial that ran `periods`;
@@ -79,6 +126,7 @@ bool run_idle(RunContext* run, PeriodDriver* driver, RtConfigResult* config) {
     // The whole length even when it misses: its misses and lateness are the
     // idle floor the report gives.
     TrialRequest request{0, periods, UINT64_MAX, 0, {}};
+    run->step += 1;
     TrialOutcome outcome{};
     progress(run, "buffer %u, %u core%s: idle system, %.0f s", config->frames, config->threads,
              config->threads == 1 ? "" : "s", plan->idle_seconds);
@@ -93,8 +141,13 @@ bool run_idle(RunContext* run, PeriodDriver* driver, RtConfigResult* config) {
         return false;
     }
     config->idle_done = true;
+    // With no streams every miss is the system's.
+    count_dropouts(config, &outcome.misses, outcome.periods);
+    const double limit = plan->allowed_miss_fraction > SYSTEM_MISS_LIMIT
+                             ? plan->allowed_miss_fraction
+                             : SYSTEM_MISS_LIMIT;
     config->sustainable =
-        config->idle_done && trial_held(&request, &outcome, plan->allowed_miss_fraction);
+        outcome.periods == periods && outcome.missed <= allowed_misses(outcome.periods, limit);
     return true;
 }
 
@@ -168,6 +221,9 @@ bool prepare_test(RunContext* run, RtTestKind test, const RtConfigResult* config
     double per_thread = std::floor(1e9 / (run->plan->rate * result->kernel_ns_per_sample));
     result->kernel_bound = static_cast<uint32_t>(per_thread) * threads;
     uint64_t capacity = static_cast<uint64_t>(per_thread);
+    if (run->plan->fixed_streams > 0) {
+        capacity = thread_share(run->plan->fixed_streams, threads, 0); // the largest share
+    }
     uint64_t bytes = stream_bytes(test, config->frames) * threads;
     if (bytes > 0 && capacity * bytes > STREAM_MEMORY_CAP) {
         capacity = STREAM_MEMORY_CAP / bytes;
@@ -186,7 +242,7 @@ bool prepare_test(RunContext* run, RtTestKind test, const RtConfigResult* config
         for (uint32_t t = 0; t < threads; ++t) {
             stream_set_free(&sets[t]);
         }
-        if (capacity <= 1) {
+        if (capacity <= 1 || run->plan->fixed_streams > 0) {
             return false;
         }
         capacity /= 2;
@@ -214,9 +270,32 @@ bool trial_with_progress(void* context, const TrialRequest* request, TrialOutcom
     return finished;
 }
 
+// A fixed count for the confirm length, whatever it misses: does this load
+// fit at this buffer size?
+void run_fixed(TrialFunction trial, void* context, const SearchPlan* plan, uint32_t streams,
+               SearchResult* found) {
+    *found = SearchResult{};
+    TrialRequest request{streams, plan->confirm_periods, UINT64_MAX, 0, {}};
+    request.checkpoint_count = headroom_checkpoints(streams, request.checkpoints);
+    found->trials = 1;
+    found->confirm_trials = 1;
+    found->confirm_streams = streams;
+    if (!trial(context, &request, &found->confirm)) {
+        found->state = SEARCH_INTERRUPTED;
+    } else {
+        found->state = trial_held(&request, &found->confirm, plan->allowed_miss_fraction)
+                           ? SEARCH_CONFIRMED
+                           : SEARCH_NOT_CONFIRMED;
+    }
+    found->sustained = streams;
+    found->misses = found->confirm.misses;
+    found->periods = found->confirm.periods;
+}
+
 void run_test(RunContext* run, PeriodDriver* driver, RtTestKind test, RtConfigResult* config) {
     RtTestResult* result = &config->tests[test];
     StreamSet sets[MAX_RT_THREADS] = {};
+    run->step += 1;
     progress(run, "buffer %u, %u core%s: %s, preparing the streams", config->frames,
              config->threads, config->threads == 1 ? "" : "s", RT_TEST_NAMES[test]);
     if (!prepare_test(run, test, config, result, sets)) {
@@ -234,12 +313,16 @@ void run_test(RunContext* run, PeriodDriver* driver, RtTestKind test, RtConfigRe
     search.period_ns = config->period_ns;
     search.max_trials = MAX_SEARCH_TRIALS;
     search.max_confirms = MAX_CONFIRM_TRIALS;
+    search.max_repeats = MAX_SHORT_REPEATS;
     ProgressTrial trial{run, driver, RT_TEST_NAMES[test], config->frames, 0};
-    SearchResult found{};
-    if (!stop_requested(run)) {
-        search_capacity(trial_with_progress, &trial, &search, &found);
-    } else {
+    auto found_memory = std::make_unique<SearchResult>();
+    SearchResult& found = *found_memory;
+    if (stop_requested(run)) {
         found.state = SEARCH_INTERRUPTED;
+    } else if (plan->fixed_streams > 0) {
+        run_fixed(trial_with_progress, &trial, &search, plan->fixed_streams, &found);
+    } else {
+        search_capacity(trial_with_progress, &trial, &search, &found);
     }
     driver_set_streams(driver, nullptr);
     for (uint32_t t = 0; t < config->threads; ++t) {
@@ -253,7 +336,14 @@ void run_test(RunContext* run, PeriodDriver* driver, RtTestKind test, RtConfigRe
         result->headroom_per_core[t] = thread_share(found.headroom, config->threads, t);
     }
     keep_figures(&result->confirm, found.confirm_streams, &found.confirm);
-    if (found.state == SEARCH_INTERRUPTED && driver->failure.failed) {
+    result->misses = found.misses;
+    result->periods = found.periods;
+    result->fixed_ns = found.fixed_ns;
+    result->per_stream_ns = found.per_stream_ns;
+    count_dropouts(config, &found.misses, found.periods);
+    if (plan->fixed_streams > 0 && found.state != SEARCH_INTERRUPTED) {
+        result->state = found.state == SEARCH_CONFIRMED ? RT_FITS : RT_DOES_NOT_FIT;
+    } else if (found.state == SEARCH_INTERRUPTED && driver->failure.failed) {
         result->state = RT_FAILED;
     } else if (found.state == SEARCH_INTERRUPTED) {
         result->state = RT_INTERRUPTED;
@@ -310,6 +400,22 @@ void run_config(RunContext* run, PeriodDriver* driver, uint32_t threads, uint32_
 }
 } // namespace
 
+uint32_t plan_steps(const RtPlan* plan, uint32_t physical_cores) {
+    std::vector<uint32_t> counts;
+    for (uint32_t choice : plan->core_choices) {
+        uint32_t threads =
+            plan->clock == RT_CLOCK_SERVER ? 1 : threads_of_choice(choice, physical_cores);
+        bool seen = false;
+        for (uint32_t count : counts) {
+            seen = seen || count == threads;
+        }
+        if (!seen) {
+            counts.push_back(threads);
+        }
+    }
+    return static_cast<uint32_t>(counts.size() * plan->buffers.size() * (1 + plan->tests.size()));
+}
+
 uint32_t threads_of_choice(uint32_t choice, uint32_t physical) {
     uint32_t threads = choice == ALL_CORES || choice > physical ? physical : choice;
     return threads < MAX_RT_THREADS ? threads : MAX_RT_THREADS;
@@ -332,7 +438,9 @@ void realtime_run(const RtPlan* plan, PeriodDriver* driver, const RtHost* host,
     result->thread_steps_known = false;
     rt_lock_memory(&result->memory_lock);
     result->physical_cores = rt_physical_cores(result->processors, MAX_RT_THREADS, &result->cores);
-    RunContext run{plan, host, result, {}, false, {}};
+    RunContext run{
+        plan, host,       result, {}, false, {}, plan_steps(plan, result->physical_cores),
+        0,    rt_now_ns()};
     if (plan_has_test(plan, RT_ZEMM)) {
         run.mix_ready = mix_data_prepare(&run.mix);
         if (!run.mix_ready) {

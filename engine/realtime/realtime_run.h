@@ -29,7 +29,13 @@ struct RtFigures {
     Histogram processing;
     Histogram lateness;
     ServerFigures server; // inside an audio server only
+    MissCounts misses;    // `missed` by cause
+    uint32_t mark_count;
+    MissMark marks[MAX_MISS_MARKS];
 };
+
+// Tries of a short trial that only the system's stalls cut short.
+constexpr uint32_t MAX_SHORT_REPEATS = 2;
 
 enum RtTestState : int32_t {
     RT_NOT_RUN = 0,       // not asked for, or the idle system already missed
@@ -38,6 +44,8 @@ enum RtTestState : int32_t {
     RT_INTERRUPTED = 3,   // stopped by a signal
     RT_NO_MEMORY = 4,     // the streams could not be allocated
     RT_FAILED = 5,        // the driver could not go on (the audio server went away...)
+    RT_FITS = 6,          // a fixed count (--streams) ran with no work miss beyond those allowed
+    RT_DOES_NOT_FIT = 7,  // a fixed count missed periods for its work
 };
 
 struct RtTestResult {
@@ -51,7 +59,11 @@ struct RtTestResult {
     uint32_t per_core[MAX_RT_THREADS];          // sustained, as the threads split it
     uint32_t headroom_per_core[MAX_RT_THREADS]; // headroom, likewise
     uint32_t trials;
-    RtFigures confirm;
+    RtFigures confirm; // the confirm run that held, the last that did not, or the fixed count's
+    MissCounts misses; // of every trial, by cause
+    uint64_t periods;  // of every trial
+    double fixed_ns;   // processing time ≈ fixed_ns + per_stream_ns · streams (0: not fitted)
+    double per_stream_ns;
 };
 
 struct RtConfigResult {
@@ -64,6 +76,11 @@ struct RtConfigResult {
     RtFigures idle;
     int64_t harness_cpu_ns_per_period; // processor time per period of the idle loop, -1 unknown
     RtTestResult tests[RT_TESTS];
+    // The system's own dropouts: every miss but the streams' work, over
+    // every trial at this size and core count, the idle run's included.
+    MissCounts dropouts;
+    double dropout_minutes;
+    double dropouts_per_minute;
 };
 
 struct RtRunResult {
@@ -83,6 +100,10 @@ struct RtHost {
     void (*progress)(void* context, const char* text); // may be nullptr
     void* progress_context;
 };
+
+// The plan's steps (each buffer size and core count: the idle run, then
+// each test), for the progress line.
+uint32_t plan_steps(const RtPlan* plan, uint32_t physical_cores);
 
 // Threads of a core choice on a machine with `physical` cores.
 uint32_t threads_of_choice(uint32_t choice, uint32_t physical);

@@ -1,5 +1,6 @@
 #include "engine/realtime/server_driver.h"
 
+#include "engine/realtime/miss_classify.h"
 #include "engine/realtime/period_grid.h"
 #include "platform/platform_engine.h"
 
@@ -12,9 +13,11 @@ constexpr int64_t WAIT_STEP_MS = 10;
 // stopped running us.
 constexpr int64_t SILENCE_MS = 2000;
 
-int64_t clock_now(void* /*context*/) {
-    return rt_now_ns();
-}
+// The server's thread is not ours to pin: its counters are those of the
+// core it is on.
+uint32_t ANY_PROCESSOR = RT_PROCESSOR_NOW;
+const RtClock SERVER_CLOCK{real_now_ns,         nullptr,       nullptr, real_thread_counters,
+                           real_stall_counters, &ANY_PROCESSOR};
 
 // The end of the cycle `last` was worked in: the start of the cycle after
 // it, read in `next` (less a period for each cycle the server ran without
@@ -35,9 +38,10 @@ int64_t cycle_end(const ServerDriver* driver, const AudioServerCycle* last,
 void close_period(ServerDriver* driver, const AudioServerCycle* next) {
     const AudioServerCycle* last = &driver->last;
     PeriodStats* stats = driver->stats;
+    const PeriodTimes times{last->start_ns, cycle_end(driver, last, next), last->woke_ns,
+                            driver->last_done};
     const bool missed =
-        period_account(stats, stats->periods, last->start_ns, cycle_end(driver, last, next),
-                       last->woke_ns, driver->last_done);
+        period_account(stats, &SERVER_CLOCK, stats->periods, &times, &driver->last_counters);
     driver->processing_sum_ns += driver->last_done - last->woke_ns;
     driver->load_sum += last->server_load;
     driver->load_max = last->server_load > driver->load_max ? last->server_load : driver->load_max;
@@ -72,10 +76,11 @@ void server_period(void* context, const AudioServerCycle* cycle) {
     } else {
         rt_flush_denormals(&driver->steps.denormals);
         driver->cpu_first_ns = rt_thread_cpu_ns();
+        period_begin(driver->stats, &SERVER_CLOCK);
     }
-    const RtClock clock{clock_now, nullptr, nullptr};
     driver->last_done =
-        period_work(&driver->job, &clock, cycle->start_ns, cycle->woke_ns, driver->stats);
+        period_work(&driver->job, &SERVER_CLOCK, cycle->start_ns, cycle->woke_ns, driver->stats);
+    rt_thread_counters(&driver->last_counters);
     driver->last = *cycle;
     driver->worked = true;
 }
@@ -142,9 +147,16 @@ void note_steps(ServerDriver* driver, const AudioServerState* state) {
 }
 
 void gather(ServerDriver* driver, int64_t period_ns, uint32_t xruns, TrialOutcome* outcome) {
-    const PeriodStats* stats = driver->stats;
+    PeriodStats* stats = driver->stats;
     outcome->periods = stats->periods;
     outcome->missed = stats->missed;
+    classify_stats(stats, period_ns, rt_throttle_share());
+    for (uint32_t r = 0; r < stats->record_count; ++r) {
+        mark_miss(outcome, &stats->records[r]);
+    }
+    for (uint64_t m = stats->record_count; m < stats->missed; ++m) {
+        mark_miss(outcome, nullptr);
+    }
     outcome->lateness = stats->lateness;
     outcome->processing = stats->processing;
     for (uint32_t c = 0; c < MAX_CHECKPOINTS; ++c) {
@@ -167,24 +179,32 @@ void gather(ServerDriver* driver, int64_t period_ns, uint32_t xruns, TrialOutcom
     server->stated_missed = driver->stated_missed;
 }
 
+void server_close(PeriodDriver* driver) {
+    auto* server = static_cast<ServerDriver*>(driver->backend);
+    if (server->stats != nullptr) {
+        platform_free(server->stats->records);
+    }
+    platform_free(server->stats);
+    server->stats = nullptr;
+}
+
 bool server_open(PeriodDriver* driver, const DriverSetup* setup) {
     auto* server = static_cast<ServerDriver*>(driver->backend);
     driver->threads = 1; // the server's thread, not one of ours
     server->frames = setup->frames;
     server->rate = setup->rate;
     server->stats = static_cast<PeriodStats*>(platform_alloc(sizeof(PeriodStats)));
-    if (server->stats == nullptr) {
+    if (server->stats != nullptr) {
+        *server->stats = PeriodStats{};
+        server->stats->records =
+            static_cast<MissRecord*>(platform_alloc(MAX_MISS_RECORDS * sizeof(MissRecord)));
+    }
+    if (server->stats == nullptr || server->stats->records == nullptr) {
+        server_close(driver);
         driver_fail(driver, "not enough memory for the figures of a trial");
         return false;
     }
-    *server->stats = PeriodStats{};
     return true;
-}
-
-void server_close(PeriodDriver* driver) {
-    auto* server = static_cast<ServerDriver*>(driver->backend);
-    platform_free(server->stats);
-    server->stats = nullptr;
 }
 
 bool server_trial(PeriodDriver* driver, const TrialRequest* request, TrialOutcome* outcome) {

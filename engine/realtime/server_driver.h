@@ -42,8 +42,9 @@ struct ServerDriver {
     int64_t cpu_last_ns;  // and at the last one's end
     bool worked;          // a period was worked in `last` and awaits its cycle's end
     AudioServerCycle last;
-    int64_t last_done; // when that period's work ended
-    ThreadSteps steps; // the server's thread as the trial found it
+    int64_t last_done;              // when that period's work ended
+    RtThreadCounters last_counters; // and the thread's counters then
+    ThreadSteps steps;              // the server's thread as the trial found it
 };
 
 // Makes `driver` run inside `client`'s cycle, on `backend`, which must

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <pthread.h>
@@ -209,6 +210,64 @@ int64_t rt_thread_cpu_ns() {
     timespec used{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
     return static_cast<int64_t>(used.tv_sec) * NS_PER_SECOND + used.tv_nsec;
+}
+
+void rt_thread_counters(RtThreadCounters* counters) {
+    rusage usage{};
+    if (getrusage(RUSAGE_THREAD, &usage) != 0) {
+        *counters = RtThreadCounters{-1, -1};
+        return;
+    }
+    auto us = [](timeval time) {
+        return static_cast<int64_t>(time.tv_sec) * 1000000 + time.tv_usec;
+    };
+    counters->cpu_ns = (us(usage.ru_utime) + us(usage.ru_stime)) * 1000;
+    counters->involuntary = usage.ru_nivcsw;
+}
+
+void rt_stall_counters(uint32_t processor, RtStallCounters* counters) {
+    *counters = RtStallCounters{-1, -1, -1};
+    char text[256];
+    long long run_ns = 0;
+    long long delay_ns = 0;
+    if (read_line("/proc/thread-self/schedstat", text, sizeof text) &&
+        std::sscanf(text, "%lld %lld", &run_ns, &delay_ns) == 2) {
+        counters->run_delay_ns = delay_ns;
+    }
+    char key[32];
+    if (processor == RT_PROCESSOR_NOW) {
+        int now = sched_getcpu();
+        if (now < 0) {
+            return;
+        }
+        processor = static_cast<uint32_t>(now);
+    }
+    std::snprintf(key, sizeof key, "cpu%u ", processor);
+    if (!read_field("/proc/stat", key, ' ', text, sizeof text)) {
+        return;
+    }
+    // user nice system idle iowait irq softirq steal
+    long long fields[8] = {};
+    if (std::sscanf(text, "%lld %lld %lld %lld %lld %lld %lld %lld", &fields[0], &fields[1],
+                    &fields[2], &fields[3], &fields[4], &fields[5], &fields[6], &fields[7]) == 8) {
+        counters->irq_ticks = fields[5] + fields[6];
+        counters->steal_ticks = fields[7];
+    }
+}
+
+double rt_throttle_share() {
+    char runtime[64];
+    char period[64];
+    if (!read_line("/proc/sys/kernel/sched_rt_runtime_us", runtime, sizeof runtime) ||
+        !read_line("/proc/sys/kernel/sched_rt_period_us", period, sizeof period)) {
+        return -1.0;
+    }
+    double run = std::atof(runtime);
+    double whole = std::atof(period);
+    if (run < 0.0) {
+        return 1.0; // -1: no throttling
+    }
+    return whole > 0.0 ? run / whole : -1.0;
 }
 
 void rt_machine_facts(MachineFacts* facts) {

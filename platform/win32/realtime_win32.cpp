@@ -15,6 +15,7 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <intrin.h>
 #include <new>
 #include <vector>
 #include <xmmintrin.h>
@@ -214,6 +215,41 @@ void rt_pin_thread(uint32_t processor, RtStep* step) {
                 "a processor in this process's affinity mask",
                 processor, GetLastError());
     }
+}
+
+// The thread's cycles are precise where its times are not (they move in
+// scheduler ticks); cycles become nanoseconds at the rate the time-stamp
+// counter keeps against the performance counter, measured once.
+void rt_thread_counters(RtThreadCounters* counters) {
+    static const double cycles_per_ns = [] {
+        LARGE_INTEGER frequency{};
+        LARGE_INTEGER start{};
+        LARGE_INTEGER now{};
+        QueryPerformanceFrequency(&frequency);
+        QueryPerformanceCounter(&start);
+        const uint64_t first = __rdtsc();
+        do {
+            QueryPerformanceCounter(&now);
+        } while (now.QuadPart - start.QuadPart < frequency.QuadPart / 50);
+        const double ns = static_cast<double>(now.QuadPart - start.QuadPart) * 1e9 /
+                          static_cast<double>(frequency.QuadPart);
+        return static_cast<double>(__rdtsc() - first) / ns;
+    }();
+    ULONG64 cycles = 0;
+    counters->involuntary = -1;
+    counters->cpu_ns = -1;
+    // Wine answers 0: no processor time is counted there.
+    if (QueryThreadCycleTime(GetCurrentThread(), &cycles) && cycles != 0 && cycles_per_ns > 0.0) {
+        counters->cpu_ns = static_cast<int64_t>(static_cast<double>(cycles) / cycles_per_ns);
+    }
+}
+
+void rt_stall_counters(uint32_t /*processor*/, RtStallCounters* counters) {
+    *counters = RtStallCounters{-1, -1, -1};
+}
+
+double rt_throttle_share() {
+    return 1.0; // Windows keeps no real-time reservation of this kind
 }
 
 int64_t rt_thread_cpu_ns() {

@@ -46,7 +46,13 @@ struct Sample {
             config->harness_cpu_ns_per_period = 2000;
         }
         RtTestResult* test = &result->configs[1].tests[RT_ZEM2];
-        *test = RtTestResult{RT_DONE, 1.8, 11574, 11574, false, 900, 720, {900}, {720}, 12, {}};
+        *test = RtTestResult{};
+        test->state = RT_DONE;
+        test->kernel_ns_per_sample = 1.8;
+        test->kernel_bound = test->search_bound = 11574;
+        test->sustained = test->per_core[0] = 900;
+        test->headroom = test->headroom_per_core[0] = 720;
+        test->trials = 12;
         test->confirm.streams = 900;
         test->confirm.periods = 469;
         histogram_add(&test->confirm.processing, 20000000);
@@ -58,17 +64,18 @@ struct Sample {
 TEST(RealtimeReport, JsonFollowsTheDocumentedSchema) {
     Sample sample;
     Json doc = realtime_json(&sample.machine, &sample.plan, sample.result.get());
-    EXPECT_EQ(doc.begin().key(), "machine"); // every report starts with the machine
-    EXPECT_EQ(keys_of(doc), (std::set<std::string>{"machine", "mode", "plan", "setup", "runs",
-                                                   "failure", "signal"}));
+    EXPECT_EQ(doc.begin().key(), "schema_version"); // every report starts with it
+    EXPECT_EQ(keys_of(doc), (std::set<std::string>{"schema_version", "machine", "mode", "plan",
+                                                   "setup", "runs", "failure", "signal"}));
     EXPECT_EQ(keys_of(doc["machine"]),
               (std::set<std::string>{"processor", "physical_cores", "logical_cores", "os", "kernel",
                                      "governor", "program", "compiler", "bits", "date"}));
     EXPECT_EQ(doc["plan"]["tests"], Json::array({"zem2"}));
     EXPECT_EQ(doc["plan"]["cores"], Json::array({1}));
     const Json& missed = doc["runs"][0];
-    EXPECT_EQ(keys_of(missed), (std::set<std::string>{"buffer", "period_ns", "cores", "processors",
-                                                      "idle", "verdict", "tests"}));
+    EXPECT_EQ(keys_of(missed),
+              (std::set<std::string>{"buffer", "period_ns", "cores", "processors", "idle",
+                                     "verdict", "dropouts", "summary", "tests"}));
     EXPECT_EQ(missed["verdict"], NOT_SUSTAINABLE_TEXT);
     EXPECT_EQ(missed["idle"]["missed"], 3);
     EXPECT_EQ(missed["idle"]["lateness_ns"]["max"], 7000000);
@@ -78,7 +85,7 @@ TEST(RealtimeReport, JsonFollowsTheDocumentedSchema) {
     EXPECT_EQ(keys_of(held),
               (std::set<std::string>{"state", "streams", "headroom", "per_core",
                                      "kernel_ns_per_sample", "kernel_bound", "search_bound",
-                                     "memory_capped", "trials", "confirm"}));
+                                     "memory_capped", "trials", "misses", "model", "confirm"}));
     EXPECT_EQ(held["streams"], 900);
     EXPECT_EQ(held["per_core"], Json::array({900}));
     EXPECT_EQ(keys_of(held["confirm"]["processing_ns"]),
@@ -100,9 +107,10 @@ TEST(RealtimeReport, SvgHasTwoPanelsPerRunEachWithItsDeadline) {
         return n;
     };
     // Rows: the two idle runs and ZEM-2's confirm run.
-    EXPECT_EQ(count("class=\"heading\""), 3u);
+    EXPECT_EQ(count("class=\"heading\""), 4u); // the capacity chart's, then the rows'
     EXPECT_EQ(count("<g class=\"panel\""), 6u);
-    EXPECT_EQ(count("</g>"), 6u);
+    EXPECT_EQ(count("</g>"), 7u);
+    EXPECT_EQ(count("<polyline class=\"capacity-line\""), 1u);
     EXPECT_EQ(count("class=\"deadline\""), 6u);
     EXPECT_EQ(count("class=\"overflow\""), 1u);
     EXPECT_GE(count("class=\"bar\""), 6u);

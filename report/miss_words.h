@@ -1,0 +1,30 @@
+// How the reports name missed periods' causes and the system's dropouts,
+// shared by the text, the JSON and the picture.
+#pragma once
+
+#include "engine/realtime/miss_cause.h"
+#include "engine/realtime/realtime_run.h"
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+
+// "late wake-up", "preempted"...; a preemption by its source where known.
+const char* cause_words(MissCause cause);
+const char* source_words(PreemptSource source);
+
+// "2 hypervisor, 1 late wake-up": the largest first; "" when none.
+std::string miss_breakdown(const MissCounts* counts);
+
+// "the system itself dropped 3 periods a minute here (2 hypervisor, 1 late
+// wake-up)", or that it dropped none in the minutes measured.
+std::string dropout_sentence(const RtConfigResult* config);
+
+// The verdict on one buffer size and core count: "256 samples, 1 core:
+// ZEM-2 9,200 streams fit; the system itself dropped ...".
+std::string buffer_summary(const RtPlan* plan, const RtConfigResult* config);
+
+// "8,200"
+std::string thousands(uint64_t value);
+
+nlohmann::ordered_json misses_json(const MissCounts* counts);
