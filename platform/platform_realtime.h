@@ -26,6 +26,11 @@
 //                          hyper-thread siblings), at most `max`; their count.
 //   rt_pin_thread          the calling thread to that logical processor.
 //   rt_thread_cpu_ns       processor time the calling thread has used.
+//   rt_hold_idle_states    the whole machine: out of deep idle states (whose
+//                          wake-up takes up to hundreds of microseconds)
+//                          until rt_release_idle_states. Linux: a latency
+//                          request of 0 on /dev/cpu_dma_latency, held while
+//                          its descriptor stays open.
 //   (Threads come from platform_engine.h: platform_thread_start_with.)
 //   rt_machine_facts       what the reports say of the machine.
 #pragma once
@@ -55,6 +60,8 @@ void rt_flush_denormals(RtStep* step);
 uint32_t rt_physical_cores(uint32_t* processors, uint32_t max, RtStep* step);
 void rt_pin_thread(uint32_t processor, RtStep* step);
 int64_t rt_thread_cpu_ns();
+void rt_hold_idle_states(RtStep* step);
+void rt_release_idle_states();
 
 struct MachineFacts {
     char processor[128];
