@@ -39,6 +39,11 @@
 //   rt_throttle_share      the share of time the kernel lets real-time
 //                          threads run before it throttles them, 0 to 1; 1
 //                          when nothing is reserved, -1 when unknown.
+//   rt_hold_idle_states    the whole machine: out of deep idle states (whose
+//                          wake-up takes up to hundreds of microseconds)
+//                          until rt_release_idle_states. Linux: a latency
+//                          request of 0 on /dev/cpu_dma_latency, held while
+//                          its descriptor stays open.
 //   (Threads come from platform_engine.h: platform_thread_start_with.)
 //   rt_machine_facts       what the reports say of the machine.
 #pragma once
@@ -68,6 +73,8 @@ void rt_flush_denormals(RtStep* step);
 uint32_t rt_physical_cores(uint32_t* processors, uint32_t max, RtStep* step);
 void rt_pin_thread(uint32_t processor, RtStep* step);
 int64_t rt_thread_cpu_ns();
+void rt_hold_idle_states(RtStep* step);
+void rt_release_idle_states();
 
 struct RtThreadCounters {
     int64_t cpu_ns;      // -1: not counted

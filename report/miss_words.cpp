@@ -1,5 +1,7 @@
 #include "report/miss_words.h"
 
+#include "report/readiness_report.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <utility>
@@ -54,14 +56,6 @@ std::string dropout_sentence(const RtConfigResult* config) {
                   rate < 10.0 ? 1 : 0, rate, rate == 1.0 ? "" : "s",
                   miss_breakdown(&config->dropouts).c_str());
     return text;
-}
-
-std::string thousands(uint64_t value) {
-    std::string digits = std::to_string(value);
-    for (auto at = static_cast<int64_t>(digits.size()) - 3; at > 0; at -= 3) {
-        digits.insert(static_cast<size_t>(at), ",");
-    }
-    return digits;
 }
 
 nlohmann::ordered_json misses_json(const MissCounts* counts) {

@@ -24,7 +24,4 @@ std::string dropout_sentence(const RtConfigResult* config);
 // ZEM-2 9,200 streams fit; the system itself dropped ...".
 std::string buffer_summary(const RtPlan* plan, const RtConfigResult* config);
 
-// "8,200"
-std::string thousands(uint64_t value);
-
 nlohmann::ordered_json misses_json(const MissCounts* counts);

@@ -1,6 +1,7 @@
 #include "report/realtime_report.h"
 
 #include "report/miss_words.h"
+#include "report/readiness_report.h"
 
 #include <cinttypes>
 

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <new>
 #include <pthread.h>
 #include <sched.h>
@@ -32,6 +33,9 @@ struct RtTimer {
 
 namespace {
 constexpr int64_t NS_PER_SECOND = 1000000000;
+
+// The latency request lasts while this stays open.
+int idle_hold_descriptor = -1;
 
 // First line of a file, without its newline; false when unreadable.
 bool read_line(const char* path, char* text, size_t size) {
@@ -268,6 +272,36 @@ double rt_throttle_share() {
         return 1.0; // -1: no throttling
     }
     return whole > 0.0 ? run / whole : -1.0;
+}
+
+void rt_hold_idle_states(RtStep* step) {
+    if (idle_hold_descriptor >= 0) {
+        rt_note(step, 1, "deep idle states held off (/dev/cpu_dma_latency at 0 us)");
+        return;
+    }
+    int descriptor = open("/dev/cpu_dma_latency", O_WRONLY | O_CLOEXEC);
+    int32_t latency_us = 0;
+    if (descriptor >= 0 && write(descriptor, &latency_us, sizeof latency_us) ==
+                               static_cast<ssize_t>(sizeof latency_us)) {
+        idle_hold_descriptor = descriptor;
+        rt_note(step, 1, "deep idle states held off (/dev/cpu_dma_latency at 0 us)");
+        return;
+    }
+    int error = errno;
+    if (descriptor >= 0) {
+        close(descriptor);
+    }
+    rt_note(step, 0,
+            "deep idle states allowed: /dev/cpu_dma_latency refused (%s); allow with: root, or "
+            "write access to /dev/cpu_dma_latency (a udev rule giving it to the audio group)",
+            std::strerror(error));
+}
+
+void rt_release_idle_states() {
+    if (idle_hold_descriptor >= 0) {
+        close(idle_hold_descriptor);
+        idle_hold_descriptor = -1;
+    }
 }
 
 void rt_machine_facts(MachineFacts* facts) {

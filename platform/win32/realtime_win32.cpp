@@ -266,6 +266,14 @@ int64_t rt_thread_cpu_ns() {
     return (ticks(kernel) + ticks(user)) * 100;
 }
 
+void rt_hold_idle_states(RtStep* step) {
+    rt_note(step, 0,
+            "deep idle states allowed: Windows has no such hold for a program; the power plan "
+            "\"High performance\" keeps the processor out of them");
+}
+
+void rt_release_idle_states() {}
+
 void rt_machine_facts(MachineFacts* facts) {
     *facts = MachineFacts{};
     DWORD size = sizeof facts->processor;

@@ -1,0 +1,9 @@
+// The readiness facts both backends read the same way: the CPUID hypervisor
+// leaves.
+#pragma once
+
+#include "platform/platform_readiness.h"
+
+// The hypervisor bit of leaf 1 and the vendor of leaf 0x40000000 (x86 only;
+// elsewhere both unknown, saying so).
+void read_cpuid_hypervisor(Fact* present, Fact* vendor);

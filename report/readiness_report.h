@@ -1,0 +1,41 @@
+// The readiness items as text and JSON, and the one sentence on a buffer
+// size that says how many streams fit and what caused its dropouts, naming
+// the readiness item that explains them.
+#pragma once
+
+#include "engine/realtime/miss_cause.h"
+#include "engine/realtime/readiness.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+struct VerdictTest {
+    std::string name; // "ZEM-1"
+    bool confirmed;   // false: its capacity was not confirmed
+    uint32_t streams;
+};
+
+struct BufferVerdictInput {
+    uint32_t frames;
+    bool idle_sustainable; // the system alone held every period
+    std::vector<VerdictTest> tests;
+    double dropouts_per_minute; // the system's own misses (every cause but work)
+    MissCounts misses;
+    double minutes; // measured at this buffer size
+};
+
+// e.g. "128 samples: ZEM-1 5,100, ZEM-2 4,000 streams fit; dropouts about 1 a
+// minute, mostly from the hypervisor (this is a virtual machine: expect
+// better on real hardware)".
+std::string buffer_verdict(const BufferVerdictInput* input, const ReadinessReport* readiness);
+
+const char* readiness_state_name(ReadinessState state); // "ok", "warn", "unknown"
+void print_readiness_text(FILE* out, const ReadinessReport* report);
+// The items only; the caller places root_note.
+nlohmann::ordered_json readiness_json(const ReadinessReport* report);
+
+std::string thousands(uint64_t value); // 5100 -> "5,100"
