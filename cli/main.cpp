@@ -2,9 +2,9 @@
 // desktop program's schedule and prints the panel's tables, or JSON.
 #include "cli/options.h"
 #include "cli/realtime_command.h"
-#include "cli/report.h"
 #include "engine/measure_state.h"
 #include "platform/platform_console.h"
+#include "report/throughput_report.h"
 #include "resources/version.h"
 
 #include <cstdio>
@@ -70,18 +70,6 @@ int run_once(const CliOptions* options, bool progress, RunRecord* run) {
     *run = take_run_record(&measure_state, whole);
     return signal_number;
 }
-
-void print_text(const std::vector<RunRecord>& runs, uint32_t planned) {
-    for (size_t r = 0; r < runs.size(); ++r) {
-        if (planned > 1) {
-            std::printf("Run %zu of %u\n\n", r + 1, planned);
-        }
-        print_run_tables(stdout, &runs[r]);
-    }
-    if (planned > 1 && !runs.empty()) {
-        print_summary(stdout, runs);
-    }
-}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -127,7 +115,7 @@ int main(int argc, char** argv) {
         }
     }
     if (!options.json) {
-        print_text(runs, options.repeat);
+        print_throughput_text(stdout, runs, options.repeat);
     }
     std::fflush(stdout);
     return signal_number == 0 ? 0 : 128 + signal_number;

@@ -64,7 +64,8 @@ stopped_run() {
 # SIGTERM during ZEM-2: ZEM-1's figures are printed, the rest null, status 143.
 stopped_run TERM 0.8 143 --seconds 0.5 --json
 grep -Eq '"zem1":\{"cycles_44100":[0-9]+' "$out" || fail "SIGTERM: ZEM-1 missing: $(cat "$out")"
-grep -q '^{"machine":{"processor":' "$out" || fail "SIGTERM: the machine does not come first"
+grep -q '^{"schema_version":2,"mode":"throughput","machine":{"processor":' "$out" ||
+    fail "SIGTERM: the version, the mode and the machine do not come first"
 grep -q '"zemm":{"tracks_44100":null' "$out" || fail "SIGTERM: ZEM-M not null: $(cat "$out")"
 
 # SIGINT during the first test of a text run: status 130, tables printed.
