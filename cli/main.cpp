@@ -1,6 +1,7 @@
 // test_zem_cli: the benchmark without a window. Runs the three tests with the
 // desktop program's schedule and prints the panel's tables, or JSON.
 #include "cli/options.h"
+#include "cli/output.h"
 #include "cli/realtime_command.h"
 #include "engine/measure_state.h"
 #include "platform/platform_console.h"
@@ -81,11 +82,11 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(options.help_text.c_str(), stdout);
-        return 0;
+        return stdout_finish() ? 0 : 1;
     }
     if (options.version) {
         std::printf("test_zem_cli %s\n", ZEM_VERSION_TEXT);
-        return 0;
+        return stdout_finish() ? 0 : 1;
     }
 
     // Blocked before any thread starts, so that every thread inherits it and
@@ -112,11 +113,15 @@ int main(int argc, char** argv) {
         runs.push_back(run);
         if (options.json) {
             print_run_json(stdout, &run, &machine);
+            // Each line goes out as its run ends; once one cannot, no more runs.
+            if (!stdout_finish()) {
+                return 1;
+            }
         }
     }
     if (!options.json) {
         print_throughput_text(stdout, runs, options.repeat);
     }
-    std::fflush(stdout);
-    return signal_number == 0 ? 0 : 128 + signal_number;
+    int status = stdout_finish() ? 0 : 1;
+    return signal_number == 0 ? status : 128 + signal_number;
 }

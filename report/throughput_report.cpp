@@ -101,7 +101,6 @@ void print_run_json(FILE* out, const RunRecord* run, const MachineReport* machin
     std::string line = run_json(run, machine)
                            .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
     std::fprintf(out, "%s\n", line.c_str());
-    std::fflush(out);
 }
 
 void print_summary(FILE* out, const std::vector<RunRecord>& runs) {

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The console runner's answers to bad input, --help and --version, and a
-# stop signal in the middle of a run.
+# The console runner's answers to bad input, --help and --version, output
+# that cannot be written, and a stop signal in the middle of a run.
 cli=$1
 # shellcheck source=../lib.sh
 source "$(dirname "$0")/../lib.sh"
@@ -41,6 +41,28 @@ expect_usage_error realtime --server pulse
 expect_usage_error realtime --connect system:playback_1
 expect_usage_error realtime --server jack --cores 1
 expect_usage_error realtime --server jack --buffers 64,128
+
+# fails STATUS STDOUT ARGS...: the runner, its output sent to STDOUT, exits
+# with STATUS and one line on stderr, left in $err. The timeout only guards
+# against a hang.
+fails() {
+    local expected=$1 output=$2 status
+    shift 2
+    err=$(timeout 60 "$cli" "$@" 2>&1 >"$output")
+    status=$?
+    [ "$status" -eq "$expected" ] || fail "$* exited $status, not $expected"
+    [ "$(printf '%s\n' "$err" | wc -l)" -eq 1 ] || fail "$*: not one line: $err"
+}
+
+# Output that cannot be written is an error, not a success.
+expect_write_error() {
+    fails 1 /dev/full "$@"
+    case "$err" in *"could not write the standard output"*) ;; *) fail "$* > /dev/full: $err" ;; esac
+}
+expect_write_error --seconds 0.1 --json
+expect_write_error --version
+# The picture's file is opened before anything is measured.
+fails 2 /dev/null realtime --svg /nonexistent/x.svg --buffers 4096 --confirm 0.5 --idle 0.5
 
 "$cli" --help | grep -q -- '--seconds' || fail "--help does not describe --seconds"
 "$cli" realtime --help | grep -q -- '--buffers' || fail "realtime --help does not describe --buffers"
