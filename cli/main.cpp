@@ -1,5 +1,8 @@
 // test_zem_cli: the benchmark without a window. Runs the three tests with the
-// desktop program's schedule and prints the panel's tables, or JSON.
+// desktop program's schedule and prints the panel's tables, or JSON; the
+// subcommands have commands of their own.
+#include "cli/check_command.h"
+#include "cli/compare_command.h"
 #include "cli/options.h"
 #include "cli/output.h"
 #include "cli/realtime_command.h"
@@ -88,11 +91,17 @@ int main(int argc, char** argv) {
         std::printf("test_zem_cli %s\n", ZEM_VERSION_TEXT);
         return stdout_finish() ? 0 : 1;
     }
+    if (options.command == CLI_CHECK) {
+        return run_check_command(options.json);
+    }
+    if (options.command == CLI_COMPARE) {
+        return run_compare_command(options.compare_files, options.json, options.svg_path);
+    }
 
     // Blocked before any thread starts, so that every thread inherits it and
     // the stop signals are only ever collected by console_wait_for_stop.
     console_block_stop_signals();
-    if (options.realtime) {
+    if (options.command == CLI_REALTIME) {
         return run_realtime_command(&options);
     }
     if (!read_counter_frequency()) {
