@@ -1,10 +1,14 @@
 // test_zem_cli: the benchmark without a window. Runs the three tests with the
-// desktop program's schedule and prints the panel's tables, or JSON.
+// desktop program's schedule and prints the panel's tables, or JSON; the
+// subcommands have commands of their own.
+#include "cli/check_command.h"
+#include "cli/compare_command.h"
 #include "cli/options.h"
+#include "cli/output.h"
 #include "cli/realtime_command.h"
-#include "cli/report.h"
 #include "engine/measure_state.h"
 #include "platform/platform_console.h"
+#include "report/throughput_report.h"
 #include "resources/version.h"
 
 #include <cstdio>
@@ -70,18 +74,6 @@ int run_once(const CliOptions* options, bool progress, RunRecord* run) {
     *run = take_run_record(&measure_state, whole);
     return signal_number;
 }
-
-void print_text(const std::vector<RunRecord>& runs, uint32_t planned) {
-    for (size_t r = 0; r < runs.size(); ++r) {
-        if (planned > 1) {
-            std::printf("Run %zu of %u\n\n", r + 1, planned);
-        }
-        print_run_tables(stdout, &runs[r]);
-    }
-    if (planned > 1 && !runs.empty()) {
-        print_summary(stdout, runs);
-    }
-}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -93,17 +85,23 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(options.help_text.c_str(), stdout);
-        return 0;
+        return stdout_finish() ? 0 : 1;
     }
     if (options.version) {
         std::printf("test_zem_cli %s\n", ZEM_VERSION_TEXT);
-        return 0;
+        return stdout_finish() ? 0 : 1;
+    }
+    if (options.command == CLI_CHECK) {
+        return run_check_command(options.json);
+    }
+    if (options.command == CLI_COMPARE) {
+        return run_compare_command(options.compare_files, options.json, options.svg_path);
     }
 
     // Blocked before any thread starts, so that every thread inherits it and
     // the stop signals are only ever collected by console_wait_for_stop.
     console_block_stop_signals();
-    if (options.realtime) {
+    if (options.command == CLI_REALTIME) {
         return run_realtime_command(&options);
     }
     if (!read_counter_frequency()) {
@@ -124,11 +122,15 @@ int main(int argc, char** argv) {
         runs.push_back(run);
         if (options.json) {
             print_run_json(stdout, &run, &machine);
+            // Each line goes out as its run ends; once one cannot, no more runs.
+            if (!stdout_finish()) {
+                return 1;
+            }
         }
     }
     if (!options.json) {
-        print_text(runs, options.repeat);
+        print_throughput_text(stdout, runs, options.repeat);
     }
-    std::fflush(stdout);
-    return signal_number == 0 ? 0 : 128 + signal_number;
+    int status = stdout_finish() ? 0 : 1;
+    return signal_number == 0 ? status : 128 + signal_number;
 }

@@ -2,11 +2,12 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <vector>
+#include <limits>
 
 namespace {
 const char* const DESCRIPTION =
@@ -16,7 +17,9 @@ const char* const DESCRIPTION =
     "  ZEM-M  64-track float mix, tracks mixed in real time and Mfloat/s\n"
     "Without a subcommand: the throughput run of the three tests.\n"
     "With 'realtime': how many streams each test sustains at a buffer size with\n"
-    "no missed period, on one core and on all (see 'test_zem_cli realtime --help').";
+    "no missed period, on one core and on all (see 'test_zem_cli realtime --help').\n"
+    "With 'check': whether this system is set up for real-time audio.\n"
+    "With 'compare': two or more reports written with --json, side by side.";
 
 const char* const REALTIME_DESCRIPTION =
     "Real-time capacity: for each buffer size and core count, the idle system\n"
@@ -25,32 +28,88 @@ const char* const REALTIME_DESCRIPTION =
     "With --server jack the periods are those of a running JACK server (or of\n"
     "PipeWire, under pw-jack): its buffer size and rate, on its one thread.";
 
-bool parse_seconds(const std::string& text, int64_t* filter_ms) {
-    if (text.empty() || std::strspn(text.c_str(), "0123456789.") != text.size()) {
+const char* const CHECK_DESCRIPTION =
+    "Whether this system is set up for real-time audio: each setting that\n"
+    "matters, its value and what to change.";
+
+const char* const COMPARE_DESCRIPTION = "Two or more reports written with --json, side by side.";
+
+// The default plan's lists. With the plan's confirm length a whole default
+// run (5 buffer sizes, 1 core and all cores, three tests) takes about ten
+// minutes.
+const std::vector<uint32_t> DEFAULT_BUFFERS{64, 128, 256, 512, 1024};
+const std::vector<uint32_t> DEFAULT_CORES{1, ALL_CORES};
+constexpr double MIN_RUN_SECONDS = 0.5; // --confirm and --idle
+constexpr uint64_t NO_LIMIT = std::numeric_limits<uint64_t>::max();
+
+// Numbers on the command line are decimal, as people write them: CLI11's own
+// conversion would read "0100" as octal, "0x40" as hexadecimal and "1e3" or
+// "nan" as numbers of seconds.
+bool whole_of(const std::string& text, uint64_t* value) {
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
         return false;
     }
-    char* end = nullptr;
     errno = 0;
-    double seconds = std::strtod(text.c_str(), &end);
-    if (errno != 0 || *end != '\0' || !std::isfinite(seconds) || seconds <= 0.0 ||
-        seconds > MAX_SECONDS) {
+    *value = std::strtoull(text.c_str(), nullptr, 10);
+    return errno == 0;
+}
+
+bool decimal_of(const std::string& text, double* value) {
+    auto points = std::count(text.begin(), text.end(), '.');
+    if (points > 1 || text.size() == static_cast<size_t>(points) ||
+        text.find_first_not_of("0123456789.") != std::string::npos) {
         return false;
     }
-    int64_t ms = static_cast<int64_t>(std::llround(seconds * 1000.0));
-    *filter_ms = ms < 1 ? 1 : ms;
+    *value = std::strtod(text.c_str(), nullptr);
     return true;
 }
 
-bool parse_repeat(const std::string& text, uint32_t* repeat) {
-    if (text.empty() || std::strspn(text.c_str(), "0123456789") != text.size() || text.size() > 4) {
-        return false;
-    }
-    unsigned long value = std::strtoul(text.c_str(), nullptr, 10);
-    if (value < 1 || value > MAX_REPEAT) {
-        return false;
-    }
-    *repeat = static_cast<uint32_t>(value);
-    return true;
+std::string decimal_text(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+std::string refused(const std::string& rule, const std::string& text) {
+    return "takes " + rule + ", not '" + text + "'";
+}
+
+// A whole number from low to high, handed on to CLI11 in plain decimal.
+CLI::Validator whole(uint64_t low, uint64_t high) {
+    std::string low_text = std::to_string(low);
+    std::string high_text = std::to_string(high);
+    std::string rule = high == NO_LIMIT ? "a whole number of at least " + low_text
+                                        : "a whole number from " + low_text + " to " + high_text;
+    std::string shown =
+        high == NO_LIMIT ? ">= " + low_text : "[" + low_text + " - " + high_text + "]";
+    return CLI::Validator(
+        [low, high, rule](std::string& text) {
+            uint64_t value = 0;
+            if (!whole_of(text, &value) || value < low || value > high) {
+                return refused(rule, text);
+            }
+            text = std::to_string(value);
+            return std::string();
+        },
+        shown);
+}
+
+// A decimal number from low (excluded when `above_low`) to high.
+CLI::Validator decimal(double low, double high, bool above_low, const std::string& what) {
+    std::string rule = what +
+                       (above_low ? " more than " + decimal_text(low) + " and at most "
+                                  : " from " + decimal_text(low) + " to ") +
+                       decimal_text(high);
+    std::string shown =
+        (above_low ? "(" : "[") + decimal_text(low) + " - " + decimal_text(high) + "]";
+    return CLI::Validator(
+        [low, high, above_low, rule](std::string& text) {
+            double value = 0.0;
+            bool fits = decimal_of(text, &value) && value <= high &&
+                        (above_low ? value > low : value >= low);
+            return fits ? std::string() : refused(rule, text);
+        },
+        shown);
 }
 
 // "ZEM-1", "zem1", "zem-m"... to a test; RT_TESTS when none.
@@ -69,158 +128,231 @@ uint32_t test_of_name(const std::string& name) {
     return RT_TESTS;
 }
 
-// "all" or a number of cores from 1 to MAX_RT_THREADS; false otherwise.
-bool core_choice_of(const std::string& text, uint32_t* choice) {
-    if (text == "all") {
-        *choice = ALL_CORES;
-        return true;
+std::string listed(const std::vector<std::string>& names, const char* separator) {
+    std::string text;
+    for (const std::string& name : names) {
+        text += (text.empty() ? "" : separator) + name;
     }
-    if (text.empty() || text.size() > 3 || std::strspn(text.c_str(), "0123456789") != text.size()) {
-        return false;
-    }
-    unsigned long value = std::strtoul(text.c_str(), nullptr, 10);
-    *choice = static_cast<uint32_t>(value);
-    return value >= 1 && value <= MAX_RT_THREADS;
+    return text;
 }
 
-struct RealtimeValues {
-    std::vector<uint32_t> buffers{64, 128, 256, 512, 1024};
-    std::vector<std::string> tests{"ZEM-1", "ZEM-2", "ZEM-M"};
-    std::vector<std::string> cores{"1", "all"};
-    CLI::Option* buffers_option;
-    CLI::Option* rate_option;
-    CLI::Option* cores_option;
-    CLI::Option* connect_option;
+std::vector<std::string> test_names(const std::vector<RtTestKind>& tests) {
+    std::vector<std::string> names;
+    for (RtTestKind test : tests) {
+        names.emplace_back(RT_TEST_NAMES[test]);
+    }
+    return names;
+}
+
+std::vector<std::string> core_names(const std::vector<uint32_t>& choices) {
+    std::vector<std::string> names;
+    for (uint32_t choice : choices) {
+        names.push_back(choice == ALL_CORES ? "all" : std::to_string(choice));
+    }
+    return names;
+}
+
+CLI::Validator test_choice() {
+    std::vector<RtTestKind> all{RT_ZEM1, RT_ZEM2, RT_ZEMM};
+    std::string rule = std::string(RT_TEST_NAMES[RT_ZEM1]) + ", " + RT_TEST_NAMES[RT_ZEM2] +
+                       " or " + RT_TEST_NAMES[RT_ZEMM];
+    return CLI::Validator(
+        [rule](std::string& text) {
+            uint32_t test = test_of_name(text);
+            if (test == RT_TESTS) {
+                return refused(rule, text);
+            }
+            text = std::to_string(test);
+            return std::string();
+        },
+        "{" + listed(test_names(all), ",") + "}");
+}
+
+// "all" (ALL_CORES) or a number of cores.
+CLI::Validator core_choice() {
+    CLI::Validator count = whole(1, MAX_RT_THREADS);
+    std::string rule = "all or a whole number from 1 to " + std::to_string(MAX_RT_THREADS);
+    return CLI::Validator(
+        [count, rule](std::string& text) {
+            if (CLI::detail::to_lower(text) == "all") {
+                text = std::to_string(ALL_CORES);
+                return std::string();
+            }
+            return count(text).empty() ? std::string() : refused(rule, text);
+        },
+        "all|" + count.get_description());
+}
+
+// Options whose values are read after the parse.
+struct Bound {
+    double seconds = static_cast<double>(DEFAULT_FILTER_MS) / 1000.0;
+    uint64_t streams = 0;
+    CLI::Option* buffers;
+    CLI::Option* rate;
+    CLI::Option* streams_option;
+    CLI::Option* server;
 };
 
-void add_realtime(CLI::App* app, CliOptions* options, RealtimeValues* values) {
+CLI::App* add_realtime(CLI::App* app, CliOptions* options, Bound* bound) {
     CLI::App* realtime = app->add_subcommand("realtime", REALTIME_DESCRIPTION);
-    values->buffers_option =
-        realtime
-            ->add_option("--buffers", values->buffers,
-                         "buffer sizes, samples per period, 16 to 8192, separated by commas "
-                         "(default 64,128,256,512,1024); with --server, one: the size the "
-                         "server must be running")
-            ->delimiter(',')
-            ->check(CLI::Range(16, 8192).description(""))
-            ->type_name("B");
-    values->rate_option =
-        realtime
-            ->add_option("--rate", options->plan.rate,
-                         "sample rate in Hz, 8000 to 384000 (default 48000); with --server, the "
-                         "rate the server must be running")
-            ->check(CLI::Range(8000, 384000).description(""))
-            ->type_name("HZ");
+    RtPlan* plan = &options->plan;
+    bound->buffers = realtime
+                         ->add_option("--buffers", plan->buffers,
+                                      "buffer sizes, samples per period, separated by commas; "
+                                      "with --server, one: the size the server must be running")
+                         ->delimiter(',')
+                         ->transform(whole(MIN_BUFFER, MAX_BUFFER))
+                         ->capture_default_str()
+                         ->type_name("B");
+    bound->rate = realtime
+                      ->add_option("--rate", plan->rate,
+                                   "sample rate in Hz; with --server, the rate the server must "
+                                   "be running")
+                      ->transform(whole(MIN_RATE, MAX_RATE))
+                      ->capture_default_str()
+                      ->type_name("HZ");
+    bound->server = realtime
+                        ->add_option("--server", options->server,
+                                     "run the periods in a JACK client's process callback, at "
+                                     "the running server's buffer size and rate, on one core "
+                                     "(Linux)")
+                        ->transform(CLI::IsMember({"jack"}, CLI::ignore_case))
+                        ->type_name("SERVER");
     realtime
-        ->add_option("--server", options->server,
-                     "jack: run the periods in a JACK client's process callback, at the "
-                     "running server's buffer size and rate, on one core (Linux)")
-        ->check(CLI::IsMember({"jack"}).description(""))
-        ->type_name("SERVER");
-    values->connect_option =
-        realtime
-            ->add_option("--connect", options->connect,
-                         "with --server: connect our output port (silence) to this port; "
-                         "unconnected otherwise")
-            ->type_name("PORT");
-    realtime
-        ->add_option("--tests", values->tests,
-                     "tests to search: ZEM-1, ZEM-2, ZEM-M (default all three)")
+        ->add_option("--connect", options->connect,
+                     "connect our output port (silence) to this port; unconnected otherwise")
+        ->needs(bound->server)
+        ->type_name("PORT");
+    realtime->add_option("--tests", plan->tests, "tests to search, separated by commas")
         ->delimiter(',')
-        ->check(CLI::Validator(
-            [](std::string& name) {
-                return test_of_name(name) < RT_TESTS ? std::string()
-                                                     : "no test named '" + name + "'";
-            },
-            ""))
+        ->transform(test_choice())
+        ->default_str("[" + listed(test_names(plan->tests), ",") + "]")
         ->type_name("T");
-    values->cores_option =
+    realtime
+        ->add_option("--cores", plan->core_choices,
+                     "core counts, separated by commas: all is one thread per physical core")
+        ->delimiter(',')
+        ->transform(core_choice())
+        ->default_str("[" + listed(core_names(plan->core_choices), ",") + "]")
+        ->excludes(bound->server)
+        ->type_name("C");
+    bound->streams_option =
         realtime
-            ->add_option("--cores", values->cores,
-                         "core counts: 1, all (one thread per physical core) or N (default 1,all)")
-            ->delimiter(',')
-            ->check(CLI::Validator(
-                [](std::string& text) {
-                    uint32_t choice = 0;
-                    return core_choice_of(text, &choice)
-                               ? std::string()
-                               : "'" + text + "' is not 'all' nor 1 to 64";
-                },
-                ""))
-            ->type_name("C");
+            ->add_option("--streams", bound->streams,
+                         "run exactly K streams of each test, no search for the most")
+            ->transform(whole(1, NO_LIMIT))
+            ->type_name("K");
     realtime
-        ->add_option("--confirm", options->plan.confirm_seconds,
-                     "length of each confirm run in seconds, 0.5 to 3600 (default 10)")
-        ->check(CLI::Range(0.5, 3600.0).description(""))
+        ->add_option("--confirm", plan->confirm_seconds, "length of each confirm run in seconds")
+        ->check(decimal(MIN_RUN_SECONDS, MAX_SECONDS, false, "a number of seconds"))
+        ->capture_default_str()
+        ->type_name("S");
+    realtime->add_option("--idle", plan->idle_seconds, "length of the idle system's run in seconds")
+        ->check(decimal(MIN_RUN_SECONDS, MAX_SECONDS, false, "a number of seconds"))
+        ->capture_default_str()
         ->type_name("S");
     realtime
-        ->add_option("--idle", options->plan.idle_seconds,
-                     "length of the idle system's run in seconds, 0.5 to 3600 (default 5)")
-        ->check(CLI::Range(0.5, 3600.0).description(""))
-        ->type_name("S");
-    realtime
-        ->add_option("--allowed-misses", options->plan.allowed_miss_fraction,
-                     "missed periods allowed, a fraction of the periods, 0 to 1 (default 0)")
-        ->check(CLI::Range(0.0, 1.0).description(""))
+        ->add_option("--allowed-misses", plan->allowed_miss_fraction,
+                     "missed periods allowed, a fraction of the periods")
+        ->check(decimal(0.0, 1.0, false, "a fraction"))
+        ->capture_default_str()
         ->type_name("F");
+    realtime->add_flag_callback(
+        "--allow-idle-states", [plan] { plan->hold_idle_states = false; },
+        "let the processor enter its deep idle states (held out of them otherwise)");
     realtime->add_flag("--json", options->json, "one JSON document instead of the tables");
     realtime
         ->add_option("--svg", options->svg_path,
                      "also write the histograms of every run to this SVG file")
         ->type_name("FILE");
+    return realtime;
 }
 
-void fill_plan(const RealtimeValues* values, RtPlan* plan) {
-    plan->buffers = values->buffers;
-    plan->tests.clear();
-    for (uint32_t t = 0; t < RT_TESTS; ++t) {
-        for (const std::string& name : values->tests) {
-            if (test_of_name(name) == t) {
-                plan->tests.push_back(static_cast<RtTestKind>(t));
-                break;
+// A list names each value once and holds at most `most`: a plan is refused,
+// never cut.
+bool list_fits(const char* option, const std::vector<std::string>& names, uint32_t most,
+               const char* what, std::string* problem) {
+    for (auto name = names.begin(); name != names.end(); ++name) {
+        if (std::find(names.begin(), name, *name) != name) {
+            *problem = std::string(option) + " names " + *name + " twice";
+            return false;
+        }
+    }
+    if (names.size() > most) {
+        *problem = std::string(option) + " takes at most " + std::to_string(most) + " " + what +
+                   ", not " + std::to_string(names.size());
+        return false;
+    }
+    return true;
+}
+
+// A fixed count must fit the streams' memory at every buffer size it runs
+// at (inside a server without --buffers, the size is known only there); the
+// problem names the tightest fit.
+bool streams_fit(uint64_t streams, const RtPlan* plan, const std::vector<uint32_t>& frames,
+                 std::string* problem) {
+    uint64_t most = NO_LIMIT;
+    std::string where;
+    for (RtTestKind test : plan->tests) {
+        for (uint32_t size : frames) {
+            if (streams_within_memory(test, size) < most) {
+                most = streams_within_memory(test, size);
+                where = std::string(RT_TEST_NAMES[test]) + " at " + std::to_string(size);
             }
         }
     }
-    plan->core_choices.clear();
-    for (const std::string& text : values->cores) {
-        uint32_t choice = 0;
-        if (core_choice_of(text, &choice)) {
-            plan->core_choices.push_back(choice);
-        }
-    }
-}
-
-// Inside a server the buffer size, the rate and the thread are the
-// server's: --buffers and --rate may only name what it must be running.
-bool server_options_fit(const RealtimeValues* values, CliOptions* options, std::string* problem) {
-    if (options->server.empty()) {
-        if (values->connect_option->count() > 0) {
-            *problem = "--connect is for --server jack";
-            return false;
-        }
-        return true;
-    }
-    if (values->cores_option->count() > 0) {
-        *problem = "--cores is for our own clock: inside the server the streams run on its one "
-                   "thread";
+    if (streams > most) {
+        *problem = "--streams " + std::to_string(streams) + " is more than memory allows for " +
+                   where + " samples (at most " + std::to_string(most) + ")";
         return false;
     }
-    if (values->buffers_option->count() > 0) {
-        if (values->buffers.size() != 1) {
+    return true;
+}
+
+// The realtime plan's rules across options.
+bool realtime_fits(const Bound* bound, CliOptions* options, std::string* problem) {
+    RtPlan* plan = &options->plan;
+    std::vector<std::string> buffers;
+    for (uint32_t size : plan->buffers) {
+        buffers.push_back(std::to_string(size));
+    }
+    if (!list_fits("--buffers", buffers, MAX_BUFFERS, "sizes", problem) ||
+        !list_fits("--tests", test_names(plan->tests), RT_TESTS, "tests", problem) ||
+        !list_fits("--cores", core_names(plan->core_choices), MAX_CORE_CHOICES, "core counts",
+                   problem)) {
+        return false;
+    }
+    std::sort(plan->tests.begin(), plan->tests.end());
+    std::vector<uint32_t> frames = plan->buffers;
+    if (!options->server.empty()) {
+        // Inside a server the buffer size and the rate are the server's:
+        // --buffers and --rate only name what it must be running.
+        if (bound->buffers->count() > 0 && plan->buffers.size() != 1) {
             *problem = "with --server jack the buffer size is the server's: give at most one "
                        "--buffers, the size it must be running";
             return false;
         }
-        options->expect_frames = values->buffers[0];
+        options->expect_frames = bound->buffers->count() > 0 ? plan->buffers[0] : 0;
+        options->expect_rate = bound->rate->count() > 0 ? plan->rate : 0;
+        frames = bound->buffers->count() > 0 ? plan->buffers : std::vector<uint32_t>{};
     }
-    options->expect_rate = values->rate_option->count() > 0 ? options->plan.rate : 0;
+    if (bound->streams_option->count() > 0) {
+        if (!streams_fit(bound->streams, plan, frames, problem)) {
+            return false;
+        }
+        plan->fixed_streams = static_cast<uint32_t>(bound->streams);
+    }
     return true;
 }
 
-std::string one_line(std::string text) {
-    for (char& c : text) {
-        c = c == '\n' ? ' ' : c;
+// CLI11 writes a refused value as "--rate: takes ..."; ours read as one
+// sentence without the colon.
+std::string one_line(std::string text, bool refused_value) {
+    size_t colon = text.find(": ");
+    if (refused_value && text.rfind("--", 0) == 0 && colon != std::string::npos) {
+        text.erase(colon, 1);
     }
+    std::replace(text.begin(), text.end(), '\n', ' ');
     return text;
 }
 } // namespace
@@ -228,64 +360,69 @@ std::string one_line(std::string text) {
 bool parse_cli_options(int argc, const char* const* argv, CliOptions* options,
                        std::string* problem) {
     *options = CliOptions{};
-    options->filter_ms = DEFAULT_FILTER_MS;
-    options->repeat = 1;
-    options->plan.rate = DEFAULT_RATE;
-    options->plan.confirm_seconds = DEFAULT_CONFIRM_SECONDS;
-    options->plan.idle_seconds = DEFAULT_IDLE_SECONDS;
-    options->plan.allowed_miss_fraction = 0.0;
+    options->plan.buffers = DEFAULT_BUFFERS;
+    options->plan.tests = {RT_ZEM1, RT_ZEM2, RT_ZEMM};
+    options->plan.core_choices = DEFAULT_CORES;
 
     CLI::App app{DESCRIPTION, "test_zem_cli"};
     app.set_help_flag("-h,--help", "this text");
-    std::string seconds;
-    std::string repeat;
-    CLI::Option* seconds_option =
-        app.add_option("--seconds", seconds,
-                       "ZEM-1 and ZEM-2 run S seconds each, ZEM-M 2*S (0 < S <= 3600, decimal; "
-                       "default 20)")
-            ->check(CLI::Validator(
-                [options](std::string& text) {
-                    return parse_seconds(text, &options->filter_ms)
-                               ? std::string()
-                               : "takes a decimal number of seconds, more than 0 and at most "
-                                 "3600, not '" +
-                                     text + "'";
-                },
-                ""))
+    app.require_subcommand(0, 1);
+    Bound bound{};
+    CLI::Option* seconds =
+        app.add_option("--seconds", bound.seconds,
+                       "ZEM-1 and ZEM-2 run S seconds each, ZEM-M 2*S (a decimal number)")
+            ->check(decimal(0.0, MAX_SECONDS, true, "a number of seconds"))
+            ->capture_default_str()
             ->type_name("S");
-    CLI::Option* repeat_option =
-        app.add_option("--repeat", repeat,
-                       "N whole runs, then minimum, median and maximum (1..1000)")
-            ->check(CLI::Validator(
-                [options](std::string& text) {
-                    return parse_repeat(text, &options->repeat)
-                               ? std::string()
-                               : "takes a whole number from 1 to 1000, not '" + text + "'";
-                },
-                ""))
-            ->type_name("N");
+    CLI::Option* repeat = app.add_option("--repeat", options->repeat,
+                                         "N whole runs, then minimum, median and maximum")
+                              ->transform(whole(1, MAX_REPEAT))
+                              ->capture_default_str()
+                              ->type_name("N");
     app.add_flag("--json", options->json, "one JSON object per run, each on a line of its own");
     app.add_flag("--version", options->version, "the program's version");
-    RealtimeValues values;
-    add_realtime(&app, options, &values);
+    CLI::App* realtime = add_realtime(&app, options, &bound);
+    CLI::App* check = app.add_subcommand("check", CHECK_DESCRIPTION);
+    check->add_flag("--json", options->json, "one JSON document instead of the text");
+    CLI::App* compare = app.add_subcommand("compare", COMPARE_DESCRIPTION);
+    compare->add_option("reports", options->compare_files, "the reports, two or more")
+        ->type_name("FILE");
+    compare->add_flag("--json", options->json, "one JSON document instead of the tables");
+    compare->add_option("--svg", options->svg_path, "also draw the comparison in this SVG file")
+        ->type_name("FILE");
+    // The throughput run's options are refused after a subcommand, not
+    // taken for one of its arguments.
+    for (CLI::App* subcommand : {realtime, check, compare}) {
+        subcommand->fallthrough()->excludes(seconds)->excludes(repeat);
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp&) {
         options->help = true;
         options->help_text = app.help();
         return true;
+    } catch (const CLI::ValidationError& error) {
+        *problem = one_line(error.what(), true);
+        return false;
     } catch (const CLI::ParseError& error) {
-        *problem = one_line(error.what());
+        *problem = one_line(error.what(), false);
         return false;
     }
-    options->realtime = app.got_subcommand("realtime");
-    if (options->realtime && (seconds_option->count() > 0 || repeat_option->count() > 0)) {
-        *problem = "--seconds and --repeat are for the throughput run, not for realtime";
-        return false;
+    options->filter_ms = std::max<int64_t>(1, std::llround(bound.seconds * 1000.0));
+    if (app.got_subcommand(realtime)) {
+        options->command = CLI_REALTIME;
+        return realtime_fits(&bound, options, problem);
     }
-    if (!server_options_fit(&values, options, problem)) {
-        return false;
+    if (app.got_subcommand(check)) {
+        options->command = CLI_CHECK;
     }
-    fill_plan(&values, &options->plan);
+    if (app.got_subcommand(compare)) {
+        options->command = CLI_COMPARE;
+        if (options->compare_files.size() < 2) {
+            *problem = "compare takes at least two reports, not " +
+                       std::to_string(options->compare_files.size());
+            return false;
+        }
+    }
     return true;
 }

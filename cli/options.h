@@ -1,6 +1,6 @@
 // Command line of the console runner: the throughput run (the three tests
-// on the desktop program's schedule) and the `realtime` subcommand, parsed
-// with CLI11.
+// on the desktop program's schedule) and the `realtime`, `check` and
+// `compare` subcommands, parsed with CLI11.
 #pragma once
 
 #include "engine/realtime/realtime_run.h"
@@ -8,33 +8,30 @@
 
 #include <cstdint>
 #include <string>
-
-struct CliOptions {
-    int64_t filter_ms; // ZEM-1 and ZEM-2 each; ZEM-M runs twice as long
-    uint32_t repeat;
-    bool json;
-    bool help;
-    bool version;
-    bool realtime; // the realtime subcommand was given
-    RtPlan plan;   // its plan
-    std::string svg_path;
-    std::string server;     // "jack": inside the audio server's cycle; "": our own clock
-    std::string connect;    // the port to connect our output to, with --server
-    uint32_t expect_frames; // --buffers given with --server: the size to find there; 0 none
-    uint32_t expect_rate;   // --rate given with --server: the rate to find there; 0 none
-    std::string help_text;  // what --help prints (the subcommand's when given after it)
-};
+#include <vector>
 
 constexpr int64_t DEFAULT_FILTER_MS = SLOT_UNIT_MS;
 constexpr double MAX_SECONDS = 3600.0;
 constexpr uint32_t MAX_REPEAT = 1000;
 
-// The real-time mode's defaults. The confirm length keeps a whole default
-// run (5 buffer sizes, 1 core and all cores, three tests) within about ten
-// minutes.
-constexpr double DEFAULT_CONFIRM_SECONDS = 10.0;
-constexpr double DEFAULT_IDLE_SECONDS = 5.0;
-constexpr uint32_t DEFAULT_RATE = 48000;
+enum CliCommand : int32_t { CLI_THROUGHPUT, CLI_REALTIME, CLI_CHECK, CLI_COMPARE };
+
+struct CliOptions {
+    CliCommand command = CLI_THROUGHPUT;
+    int64_t filter_ms = DEFAULT_FILTER_MS; // ZEM-1 and ZEM-2 each; ZEM-M runs twice as long
+    uint32_t repeat = 1;
+    bool json = false;
+    bool help = false;
+    bool version = false;
+    RtPlan plan; // realtime's plan
+    std::string svg_path;
+    std::string server;         // "jack": inside the audio server's cycle; "": our own clock
+    std::string connect;        // the port to connect our output to, with --server
+    uint32_t expect_frames = 0; // --buffers given with --server: the size to find there; 0 none
+    uint32_t expect_rate = 0;   // --rate given with --server: the rate to find there; 0 none
+    std::vector<std::string> compare_files;
+    std::string help_text; // what --help prints (the subcommand's when given after it)
+};
 
 // Parses argv into `options`. On bad input returns false with a one-line
 // description of the problem in `problem`.

@@ -17,6 +17,8 @@ constexpr uint32_t MAX_RATE = 384000;
 constexpr uint32_t MAX_CORE_CHOICES = 8;
 constexpr uint32_t MAX_RT_THREADS = 64;
 constexpr uint32_t ALL_CORES = 0; // a core choice: one thread per physical core
+// Stream memory of one test at most (all threads together).
+constexpr uint64_t STREAM_MEMORY_CAP = sizeof(void*) == 8 ? uint64_t{1} << 30 : uint64_t{1} << 28;
 
 // What drives the periods.
 enum RtClockKind : int32_t {
@@ -40,3 +42,6 @@ struct RtPlan {
 };
 
 bool plan_has_test(const RtPlan* plan, RtTestKind test);
+// The most streams of `test` at `frames` samples per period that fit in
+// STREAM_MEMORY_CAP.
+uint64_t streams_within_memory(RtTestKind test, uint32_t frames);

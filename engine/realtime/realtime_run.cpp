@@ -9,8 +9,6 @@
 #include <memory>
 
 namespace {
-// Stream memory of one test at most (all threads together).
-constexpr uint64_t STREAM_MEMORY_CAP = sizeof(void*) == 8 ? uint64_t{1} << 30 : uint64_t{1} << 28;
 // The kernel alone: bursts of rounds spread over some 150 ms, so that one
 // stall of the machine cannot spoil them all; the best round counts. A
 // figure far above the best this run has seen for the test is taken again.

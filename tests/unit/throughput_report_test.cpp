@@ -1,6 +1,6 @@
-// What the console runner prints: the panel's tables, JSON lines with null
-// for figures a run did not store, and the summary over several runs.
-#include "cli/report.h"
+// The throughput run's report: the panel's tables, JSON lines with null for
+// figures a run did not store, and the summary over several runs.
+#include "report/throughput_report.h"
 
 #include <gtest/gtest.h>
 
@@ -37,16 +37,25 @@ RunRecord sample_run() {
 }
 } // namespace
 
-TEST(CliReport, JsonLineHasEveryFieldInOrder) {
+TEST(ThroughputReport, JsonLineHasEveryFieldInOrder) {
     RunRecord run = sample_run();
-    EXPECT_EQ(json_line(&run),
-              "{\"zem1\":{\"cycles_44100\":58,\"cycles_48000\":53,\"blocks\":1000,\"elapsed_ms\":"
-              "20000},\"zem2\":{\"cycles_44100\":52,\"cycles_48000\":48,\"blocks\":900,"
-              "\"elapsed_ms\":20001},\"zemm\":{\"tracks_44100\":5,\"tracks_48000\":4,"
-              "\"mfloats_per_s\":2288,\"blocks\":300,\"elapsed_ms\":40000}}\n");
+    EXPECT_EQ(
+        json_line(&run),
+        "{\"schema_version\":2,\"mode\":\"throughput\",\"zem1\":{\"cycles_44100\":58,"
+        "\"cycles_48000\":53,\"blocks\":1000,\"elapsed_ms\":20000},\"zem2\":{\"cycles_44100\":52,"
+        "\"cycles_48000\":48,\"blocks\":900,\"elapsed_ms\":20001},\"zemm\":{\"tracks_44100\":5,"
+        "\"tracks_48000\":4,\"mfloats_per_s\":2288,\"blocks\":300,\"elapsed_ms\":40000}}\n");
+    MachineReport machine{};
+    nlohmann::ordered_json object = run_json(&run, &machine);
+    std::vector<std::string> keys;
+    for (const auto& item : object.items()) {
+        keys.push_back(item.key());
+    }
+    EXPECT_EQ(keys, (std::vector<std::string>{"schema_version", "mode", "machine", "zem1", "zem2",
+                                              "zemm"}));
 }
 
-TEST(CliReport, FiguresNotStoredAreNull) {
+TEST(ThroughputReport, FiguresNotStoredAreNull) {
     RunRecord run = sample_run();
     run.traces[1] = {5, -1, 0}; // no elapsed time could be formed
     run.traces[2] = {0, -1, 0}; // never ran (stopped before it)
@@ -60,7 +69,7 @@ TEST(CliReport, FiguresNotStoredAreNull) {
               std::string::npos);
 }
 
-TEST(CliReport, TablesUseThePanelWordsAndLeaveUnfinishedRowsEmpty) {
+TEST(ThroughputReport, TablesUseThePanelWordsAndLeaveUnfinishedRowsEmpty) {
     RunRecord run = sample_run();
     run.whole_slot[2] = false;
     std::string text = printed(print_run_tables, &run);
@@ -74,7 +83,7 @@ TEST(CliReport, TablesUseThePanelWordsAndLeaveUnfinishedRowsEmpty) {
     EXPECT_NE(text.find("Transfer Rate   | \n"), std::string::npos);
 }
 
-TEST(CliReport, SummaryGivesMinimumMedianMaximumOfStoredFigures) {
+TEST(ThroughputReport, SummaryGivesMinimumMedianMaximumOfStoredFigures) {
     std::vector<RunRecord> runs(4, sample_run());
     runs[1].int_result.cycles_44100 = 61;
     runs[2].int_result.cycles_44100 = 40;

@@ -1,10 +1,13 @@
-#include "cli/report.h"
+#include "report/throughput_report.h"
 
 #include "report/result_tables.h"
 
 #include <algorithm>
 
 namespace {
+// Version 1 had neither the version nor the mode; its objects began with the
+// machine.
+constexpr int JSON_SCHEMA_VERSION = 2;
 const char* const JSON_NAMES[SCHEDULED_TESTS] = {"zem1", "zem2", "zemm"};
 const char* const FIGURE_NAMES[SCHEDULED_TESTS][3] = {
     {"cycles_44100", "cycles_48000", nullptr},
@@ -73,6 +76,8 @@ nlohmann::ordered_json run_json(const RunRecord* run, const MachineReport* machi
     ResultBlock blocks[RESULT_BLOCKS];
     describe_results(&run->int_result, &run->float_result, &run->mix_result, blocks);
     Json object = Json::object();
+    object["schema_version"] = JSON_SCHEMA_VERSION;
+    object["mode"] = "throughput";
     if (machine != nullptr) {
         object["machine"] = machine_json(machine);
     }
@@ -96,7 +101,6 @@ void print_run_json(FILE* out, const RunRecord* run, const MachineReport* machin
     std::string line = run_json(run, machine)
                            .dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
     std::fprintf(out, "%s\n", line.c_str());
-    std::fflush(out);
 }
 
 void print_summary(FILE* out, const std::vector<RunRecord>& runs) {
@@ -127,5 +131,17 @@ void print_summary(FILE* out, const std::vector<RunRecord>& runs) {
         }
         print_block(out, &blocks[b], right);
         std::fputc('\n', out);
+    }
+}
+
+void print_throughput_text(FILE* out, const std::vector<RunRecord>& runs, uint32_t planned) {
+    for (size_t r = 0; r < runs.size(); ++r) {
+        if (planned > 1) {
+            std::fprintf(out, "Run %zu of %u\n\n", r + 1, planned);
+        }
+        print_run_tables(out, &runs[r]);
+    }
+    if (planned > 1 && !runs.empty()) {
+        print_summary(out, runs);
     }
 }
