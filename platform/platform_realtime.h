@@ -84,8 +84,8 @@ void rt_thread_counters(RtThreadCounters* counters);
 
 struct RtStallCounters {
     int64_t run_delay_ns; // time runnable but waiting for the core
-    int64_t steal_ticks;  // the hypervisor's, in the system's clock ticks
-    int64_t irq_ticks;    // interrupts and softirqs, likewise
+    int64_t steal_ns;     // the hypervisor's, counted in clock ticks (10 ms as a rule)
+    int64_t irq_ns;       // interrupts' and softirqs', likewise
 };
 constexpr uint32_t RT_PROCESSOR_NOW = UINT32_MAX; // the processor the thread is on
 void rt_stall_counters(uint32_t processor, RtStallCounters* counters);
@@ -98,5 +98,6 @@ struct MachineFacts {
     char os[128];      // e.g. "Debian GNU/Linux 12 (bookworm)", "Windows 10.0 (Wine 8.0)"
     char kernel[128];  // e.g. "Linux 6.1.0-18-amd64"
     char governor[64]; // frequency governor, "" where not readable
+    char host[64];     // the machine's name, "" where not known
 };
 void rt_machine_facts(MachineFacts* facts);

@@ -37,7 +37,7 @@ void describe_machine(MachineReport* report) {
 
 void print_machine_text(FILE* out, const MachineReport* report) {
     const MachineFacts* facts = &report->facts;
-    std::fprintf(out, "Machine\n");
+    std::fprintf(out, "Machine%s%s\n", facts->host[0] != '\0' ? " " : "", facts->host);
     std::fprintf(out, "  Processor:  %s (%u physical cores, %u logical)\n", facts->processor,
                  facts->physical_cores, facts->logical_cores);
     std::fprintf(out, "  System:     %s, %s\n", facts->os, facts->kernel);
@@ -51,6 +51,7 @@ void print_machine_text(FILE* out, const MachineReport* report) {
 nlohmann::ordered_json machine_json(const MachineReport* report) {
     const MachineFacts* facts = &report->facts;
     nlohmann::ordered_json machine;
+    machine["host"] = facts->host;
     machine["processor"] = facts->processor;
     machine["physical_cores"] = facts->physical_cores;
     machine["logical_cores"] = facts->logical_cores;

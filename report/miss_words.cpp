@@ -1,6 +1,7 @@
 #include "report/miss_words.h"
 
 #include "report/readiness_report.h"
+#include "report/realtime_report.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -43,21 +44,6 @@ std::string miss_breakdown(const MissCounts* counts) {
     return text;
 }
 
-std::string dropout_sentence(const RtConfigResult* config) {
-    const uint64_t total = miss_total(&config->dropouts);
-    char text[200];
-    if (total == 0) {
-        std::snprintf(text, sizeof text, "the system itself dropped no period in %.1f minutes",
-                      config->dropout_minutes);
-        return text;
-    }
-    const double rate = config->dropouts_per_minute;
-    std::snprintf(text, sizeof text, "the system itself dropped %.*f period%s a minute here (%s)",
-                  rate < 10.0 ? 1 : 0, rate, rate == 1.0 ? "" : "s",
-                  miss_breakdown(&config->dropouts).c_str());
-    return text;
-}
-
 nlohmann::ordered_json misses_json(const MissCounts* counts) {
     nlohmann::ordered_json misses;
     for (uint32_t c = 0; c < MISS_CAUSES; ++c) {
@@ -72,32 +58,29 @@ nlohmann::ordered_json misses_json(const MissCounts* counts) {
     return misses;
 }
 
-std::string buffer_summary(const RtPlan* plan, const RtConfigResult* config) {
-    std::string fits;
+std::string buffer_summary(const RtPlan* plan, const RtConfigResult* config,
+                           const ReadinessReport* readiness) {
+    if (!config->idle_done) {
+        return std::to_string(config->frames) + " samples: stopped during the idle run";
+    }
+    BufferVerdictInput input{};
+    input.frames = config->frames;
+    input.threads = config->threads;
+    input.idle_sustainable = config->sustainable;
+    input.dropouts_per_minute = config->dropouts_per_minute;
+    input.misses = config->dropouts;
+    input.minutes = config->dropout_minutes;
     for (RtTestKind kind : plan->tests) {
         const RtTestResult* test = &config->tests[kind];
-        std::string figure = test->state == RT_DONE           ? thousands(test->sustained)
-                             : test->state == RT_FITS         ? "fits"
-                             : test->state == RT_DOES_NOT_FIT ? "does not fit"
-                                                              : "";
-        if (!figure.empty()) {
-            fits += (fits.empty() ? "" : ", ") + std::string(RT_TEST_NAMES[kind]) + " " + figure;
+        if (test->state == RT_NOT_RUN) {
+            continue;
         }
+        VerdictTest verdict{RT_TEST_NAMES[kind], test->state == RT_DONE || test->state == RT_FITS,
+                            test->sustained};
+        verdict.refused = test_state_text(test->state);
+        input.tests.push_back(verdict);
     }
-    std::string what;
-    if (!config->idle_done) {
-        what = "stopped";
-    } else if (!config->sustainable) {
-        what = "not sustainable at this buffer on this system";
-    } else if (fits.empty()) {
-        what = "no test finished";
-    } else if (plan->fixed_streams > 0) {
-        what = thousands(plan->fixed_streams) + " streams: " + fits;
-    } else {
-        what = fits + " streams fit";
-    }
-    char head[64];
-    std::snprintf(head, sizeof head, "%u samples, %u core%s: ", config->frames, config->threads,
-                  config->threads == 1 ? "" : "s");
-    return head + what + "; " + dropout_sentence(config);
+    std::string text = buffer_verdict(&input, readiness);
+    const std::string causes = miss_breakdown(&config->dropouts);
+    return causes.empty() ? text : text + " [" + causes + "]";
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "engine/realtime/miss_cause.h"
+#include "engine/realtime/readiness.h"
 #include "engine/realtime/realtime_run.h"
 
 #include <nlohmann/json.hpp>
@@ -16,12 +17,10 @@ const char* source_words(PreemptSource source);
 // "2 hypervisor, 1 late wake-up": the largest first; "" when none.
 std::string miss_breakdown(const MissCounts* counts);
 
-// "the system itself dropped 3 periods a minute here (2 hypervisor, 1 late
-// wake-up)", or that it dropped none in the minutes measured.
-std::string dropout_sentence(const RtConfigResult* config);
-
 // The verdict on one buffer size and core count: "256 samples, 1 core:
-// ZEM-2 9,200 streams fit; the system itself dropped ...".
-std::string buffer_summary(const RtPlan* plan, const RtConfigResult* config);
+// ZEM-2 9,200 streams fit; dropouts about 3 a minute, mostly from the
+// hypervisor (...) [2 hypervisor, 1 late wake-up]".
+std::string buffer_summary(const RtPlan* plan, const RtConfigResult* config,
+                           const ReadinessReport* readiness);
 
 nlohmann::ordered_json misses_json(const MissCounts* counts);

@@ -118,7 +118,12 @@ std::string thousands(uint64_t value) {
 }
 
 std::string buffer_verdict(const BufferVerdictInput* input, const ReadinessReport* readiness) {
-    std::string verdict = thousands(input->frames) + " samples: ";
+    std::string verdict = std::to_string(input->frames) + " samples";
+    if (input->threads > 0) {
+        verdict +=
+            ", " + std::to_string(input->threads) + (input->threads == 1 ? " core" : " cores");
+    }
+    verdict += ": ";
     if (!input->idle_sustainable) {
         verdict += "no streams fit, as the system alone missed periods";
     } else {
@@ -127,11 +132,11 @@ std::string buffer_verdict(const BufferVerdictInput* input, const ReadinessRepor
         for (const VerdictTest& test : input->tests) {
             std::string& list = test.confirmed ? fit : unconfirmed;
             list += (list.empty() ? "" : ", ") + test.name +
-                    (test.confirmed ? " " + thousands(test.streams) : "");
+                    (test.confirmed ? " " + thousands(test.streams) : " " + test.refused);
         }
         verdict += fit.empty() ? "" : fit + " streams fit";
         verdict += fit.empty() || unconfirmed.empty() ? "" : ", ";
-        verdict += unconfirmed.empty() ? "" : unconfirmed + " not confirmed";
+        verdict += unconfirmed;
         verdict += fit.empty() && unconfirmed.empty() ? "no test run" : "";
     }
     return verdict + "; " + dropouts(input, readiness);

@@ -17,6 +17,7 @@ struct VerdictTest {
     std::string name; // "ZEM-1"
     bool confirmed;   // false: its capacity was not confirmed
     uint32_t streams;
+    std::string refused = "not confirmed"; // what to say when not confirmed
 };
 
 struct BufferVerdictInput {
@@ -25,7 +26,8 @@ struct BufferVerdictInput {
     std::vector<VerdictTest> tests;
     double dropouts_per_minute; // the system's own misses (every cause but work)
     MissCounts misses;
-    double minutes; // measured at this buffer size
+    double minutes;       // measured at this buffer size
+    uint32_t threads = 0; // named after the size when not 0
 };
 
 // e.g. "128 samples: ZEM-1 5,100, ZEM-2 4,000 streams fit; dropouts about 1 a

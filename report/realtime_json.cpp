@@ -1,6 +1,7 @@
 #include "report/realtime_report.h"
 
 #include "report/miss_words.h"
+#include "report/readiness_report.h"
 
 #include <cctype>
 
@@ -72,7 +73,8 @@ Json test_json(const RtTestResult* test, uint32_t threads) {
         {"confirm", figures_json(&test->confirm)}};
 }
 
-Json config_json(const RtPlan* plan, const RtConfigResult* config) {
+Json config_json(const RtPlan* plan, const RtConfigResult* config,
+                 const ReadinessReport* readiness) {
     Json processors = Json::array(); // none of ours inside a server: its thread runs them
     for (uint32_t t = 0; t < config->threads && plan->clock == RT_CLOCK_OWN; ++t) {
         processors.push_back(config->processors[t]);
@@ -100,7 +102,7 @@ Json config_json(const RtPlan* plan, const RtConfigResult* config) {
                  {{"minutes", config->dropout_minutes},
                   {"per_minute", config->dropouts_per_minute},
                   {"misses", misses_json(&config->dropouts)}}},
-                {"summary", buffer_summary(plan, config)},
+                {"summary", buffer_summary(plan, config, readiness)},
                 {"tests", tests}};
 }
 } // namespace
@@ -122,7 +124,8 @@ Json realtime_json(const MachineReport* machine, const RtPlan* plan, const RtRun
         }
     }
     Json setup{{"memory_lock", step_json(&result->memory_lock)},
-               {"cores", step_json(&result->cores)}};
+               {"cores", step_json(&result->cores)},
+               {"idle_states", step_json(&result->idle_states)}};
     if (result->thread_steps_known) {
         const ThreadSteps* steps = &result->thread_steps;
         setup["priority"] = step_json(&steps->priority);
@@ -133,7 +136,7 @@ Json realtime_json(const MachineReport* machine, const RtPlan* plan, const RtRun
     }
     Json runs = Json::array();
     for (const RtConfigResult& config : result->configs) {
-        runs.push_back(config_json(plan, &config));
+        runs.push_back(config_json(plan, &config, &result->readiness));
     }
     return Json{
         {"schema_version", REPORT_SCHEMA_VERSION},
@@ -152,6 +155,9 @@ Json realtime_json(const MachineReport* machine, const RtPlan* plan, const RtRun
           {"clock", clock},
           {"output", !plan->server_output.empty() ? Json(plan->server_output) : Json(nullptr)}}},
         {"setup", setup},
+        {"readiness", readiness_json(&result->readiness)},
+        {"root_note",
+         result->readiness.root_note.empty() ? Json(nullptr) : Json(result->readiness.root_note)},
         {"runs", runs},
         {"failure", !result->failure.empty() ? Json(result->failure) : Json(nullptr)},
         {"signal", result->stop_signal != 0 ? Json(result->stop_signal) : Json(nullptr)}};

@@ -221,7 +221,7 @@ void add_capacity_chart(std::string* svg, const RtPlan* plan, const RtRunResult*
     for (const RtConfigResult& config : result->configs) {
         add(svg, "<text class=\"dropouts\" x=\"0\" y=\"%d\">%s</text>\n",
             CHART_HEIGHT + 36 + 13 * line++,
-            escaped(buffer_summary(plan, &config).c_str()).c_str());
+            escaped(buffer_summary(plan, &config, &result->readiness).c_str()).c_str());
         if (line >= 6) {
             break; // the text report has every verdict
         }

@@ -42,6 +42,7 @@ void print_setup(FILE* out, const RtPlan* plan, const RtRunResult* result) {
     std::fprintf(out, "Real-time set-up\n");
     print_step(out, "memory:", &result->memory_lock);
     print_step(out, "cores:", &result->cores);
+    print_step(out, "idle:", &result->idle_states);
     if (result->thread_steps_known) {
         const ThreadSteps* steps = &result->thread_steps;
         print_step(out, "priority:", &steps->priority);
@@ -187,7 +188,7 @@ void print_table(FILE* out, const RtPlan* plan, const RtRunResult* result) {
 void print_verdicts(FILE* out, const RtPlan* plan, const RtRunResult* result) {
     std::fprintf(out, "Verdicts\n");
     for (const RtConfigResult& config : result->configs) {
-        std::fprintf(out, "  %s\n", buffer_summary(plan, &config).c_str());
+        std::fprintf(out, "  %s\n", buffer_summary(plan, &config, &result->readiness).c_str());
     }
     std::fprintf(out, "\n");
 }
@@ -296,6 +297,7 @@ void print_realtime_text(FILE* out, const MachineReport* machine, const RtPlan* 
     }
     print_table(out, plan, result);
     print_verdicts(out, plan, result);
+    print_readiness_text(out, &result->readiness);
     print_details(out, plan, result);
     if (result->stop_signal != 0) {
         std::fprintf(out, "Stopped by signal %d: the figures above are what was measured.\n",

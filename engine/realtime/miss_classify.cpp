@@ -17,14 +17,14 @@ void classify_off_core(MissRecord* record, const MissContext* context, int64_t o
     const bool switched = grew(record->involuntary) || grew(stall->run_delay_ns);
     const double load =
         static_cast<double>(context->typical_ns) / static_cast<double>(context->period_ns);
-    if (grew(stall->steal_ticks)) {
+    if (grew(stall->steal_ns)) {
         set(record, CAUSE_PREEMPTED, SOURCE_HYPERVISOR, true);
     } else if (switched && off_ns >= THROTTLE_GAP_NS && context->throttle_share > 0.0 &&
                context->throttle_share < 1.0 && load >= context->throttle_share * 0.9) {
         set(record, CAUSE_THROTTLED, SOURCE_UNSAID, false);
     } else if (switched) {
         set(record, CAUSE_PREEMPTED, SOURCE_THREAD, true);
-    } else if (grew(stall->irq_ticks)) {
+    } else if (grew(stall->irq_ns)) {
         set(record, CAUSE_PREEMPTED, SOURCE_INTERRUPTS, true);
     } else {
         // Neither a switch nor counted interrupt time: interrupts or the
@@ -33,17 +33,31 @@ void classify_off_core(MissRecord* record, const MissContext* context, int64_t o
     }
 }
 
+void classify_on_core(MissRecord* record, const MissContext* context);
+
 void classify_one(MissRecord* record, const MissRecord* previous, const MissContext* context) {
     if (record->chained && previous != nullptr && previous->index + 1 == record->index) {
         set(record, previous->cause, previous->source, previous->confirmed);
         return;
     }
-    if (record->available_ns < context->typical_ns || record->available_ns <= 0) {
+    // What the period would have left after a usual wake-up.
+    const int64_t usual_room = context->period_ns - context->usual_late_ns;
+    const int64_t own_ns = record->cpu_ns >= 0 ? record->cpu_ns : record->processing_ns;
+    if (record->lateness_ns > context->usual_late_ns && record->processing_ns <= usual_room) {
         set(record, CAUSE_LATE_WAKEUP, SOURCE_UNSAID, true);
         return;
     }
     if (record->cpu_ns < 0) {
         set(record, CAUSE_UNKNOWN, SOURCE_UNSAID, false);
+        return;
+    }
+    if (own_ns > usual_room && record->processing_ns - own_ns <= OFF_CORE_MIN_NS) {
+        // The thread's own time alone overran, with nothing off the core.
+        classify_on_core(record, context);
+        return;
+    }
+    if (own_ns > usual_room) {
+        set(record, CAUSE_WORK, SOURCE_UNSAID, true); // it would not have fitted anyway
         return;
     }
     const int64_t off_ns = record->processing_ns - record->cpu_ns;
@@ -53,17 +67,19 @@ void classify_one(MissRecord* record, const MissRecord* previous, const MissCont
         classify_off_core(record, context, off_ns);
         return;
     }
-    // On the core throughout: work, unless something the guest counts as
-    // our time paused it.
+    classify_on_core(record, context);
+}
+
+// On the core throughout: work, unless something the guest counts as our
+// time paused it.
+void classify_on_core(MissRecord* record, const MissContext* context) {
     int64_t tail_limit = context->tail_ns + context->tail_ns * 15 / 100;
     const int64_t typical_limit = context->typical_ns + context->typical_ns / 4;
     tail_limit = (tail_limit > typical_limit ? tail_limit : typical_limit) + OFF_CORE_MIN_NS;
-    if (grew(record->stall.steal_ticks)) {
-        set(record, CAUSE_PREEMPTED, SOURCE_HYPERVISOR, true);
-    } else if (grew(record->involuntary)) {
-        set(record, CAUSE_PREEMPTED, SOURCE_HYPERVISOR, false);
-    } else if (record->processing_ns > tail_limit) {
-        set(record, CAUSE_PREEMPTED, SOURCE_HYPERVISOR, false);
+    // Steal alone proves nothing here: it is counted in 10 ms ticks since
+    // the last edge, and work within its usual range can overrun beside it.
+    if (record->processing_ns > tail_limit || grew(record->involuntary)) {
+        set(record, CAUSE_PREEMPTED, SOURCE_HYPERVISOR, grew(record->stall.steal_ns));
     } else {
         set(record, CAUSE_WORK, SOURCE_UNSAID, true);
     }
@@ -86,16 +102,18 @@ void count_misses(const MissRecord* records, uint32_t count, MissCounts* counts)
     }
 }
 
-MissContext miss_context(const Histogram* processing, int64_t period_ns, double throttle_share) {
+MissContext miss_context(const Histogram* processing, const Histogram* lateness, int64_t period_ns,
+                         double throttle_share) {
     return MissContext{histogram_percentile(processing, P50), histogram_percentile(processing, P99),
-                       period_ns, throttle_share};
+                       histogram_percentile(lateness, P50), period_ns, throttle_share};
 }
 
 void classify_stats(PeriodStats* stats, int64_t period_ns, double throttle_share) {
     if (stats->records == nullptr) {
         return;
     }
-    MissContext context = miss_context(&stats->processing, period_ns, throttle_share);
+    MissContext context =
+        miss_context(&stats->processing, &stats->lateness, period_ns, throttle_share);
     classify_misses(stats->records, stats->record_count, &context);
 }
 

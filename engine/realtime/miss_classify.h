@@ -4,7 +4,10 @@
 //
 //   chained      it started late because the period before it overran:
 //                that period's cause.
-//   late_wakeup  it woke with less time left than a typical period's work.
+//   work         the work would not have fitted even after a usual wake-up
+//                with the whole of the core: the streams did not fit.
+//   late_wakeup  it woke later than usual, and its work would have fitted
+//                after a usual wake-up.
 //   preempted    its wall time exceeds its processor time (the thread was
 //                off the core): the hypervisor when steal grew, another
 //                thread after an involuntary switch or run-queue delay,
@@ -13,8 +16,8 @@
 //                Also a period charged as processor time that an
 //                involuntary switch split, or that ran far past the
 //                trial's tail: a hypervisor pause the guest counts as ours.
-//   work         the thread ran the whole time and took no longer than the
-//                trial's own tail allows: the streams did not fit.
+//                Otherwise it ran the whole time and took no longer than
+//                the trial's own tail allows: work.
 //   unknown      processor time is not counted (as under Wine).
 #pragma once
 
@@ -25,8 +28,9 @@
 #include <cstdint>
 
 struct MissContext {
-    int64_t typical_ns; // the trial's median processing time
-    int64_t tail_ns;    // its 99th percentile
+    int64_t typical_ns;    // the trial's median processing time
+    int64_t tail_ns;       // its 99th percentile
+    int64_t usual_late_ns; // its median wake-up lateness
     int64_t period_ns;
     double throttle_share; // of real-time threads, 0 to 1; 1 none, -1 unknown
 };
@@ -47,5 +51,6 @@ const MissRecord* find_record(const PeriodStats* stats, uint64_t index, uint32_t
 // Counts one missed period of the trial under its record's cause (unknown
 // without a record) and marks it for the picture.
 void mark_miss(TrialOutcome* outcome, const MissRecord* record);
-// Context of a trial from its processing histogram.
-MissContext miss_context(const Histogram* processing, int64_t period_ns, double throttle_share);
+// Context of a trial from its histograms.
+MissContext miss_context(const Histogram* processing, const Histogram* lateness, int64_t period_ns,
+                         double throttle_share);

@@ -65,10 +65,9 @@ void record_miss(PeriodStats* stats, const RtClock* clock, uint64_t index, const
         const RtStallCounters* last = &stats->last_stall;
         record->stall.run_delay_ns =
             stats->stall_known ? difference(stall.run_delay_ns, last->run_delay_ns) : -1;
-        record->stall.steal_ticks =
-            stats->stall_known ? difference(stall.steal_ticks, last->steal_ticks) : -1;
-        record->stall.irq_ticks =
-            stats->stall_known ? difference(stall.irq_ticks, last->irq_ticks) : -1;
+        record->stall.steal_ns =
+            stats->stall_known ? difference(stall.steal_ns, last->steal_ns) : -1;
+        record->stall.irq_ns = stats->stall_known ? difference(stall.irq_ns, last->irq_ns) : -1;
         record->chained = stats->last_done_ns > times->start_ns;
         record->cause = CAUSE_UNKNOWN;
     }

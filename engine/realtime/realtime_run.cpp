@@ -3,6 +3,7 @@
 #include "engine/realtime/period_grid.h"
 #include "platform/platform_engine.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
@@ -18,6 +19,8 @@ constexpr int64_t KERNEL_ROUND_NS = 2000000;
 constexpr int64_t KERNEL_BURST_GAP_NS = 25000000;
 constexpr uint32_t KERNEL_ATTEMPTS = 3;
 constexpr double KERNEL_SUSPECT_RATIO = 1.5;
+// Long enough to see a sibling's load and the steal, short enough to wait for.
+constexpr uint32_t READINESS_INTERVAL_MS = 250;
 
 struct RunContext {
     const RtPlan* plan;
@@ -118,6 +121,31 @@ void keep_steps(RunContext* run, const PeriodDriver* driver) {
     }
 }
 
+// Once, at the smallest buffer size on one thread of our own clock: the
+// idle floor again with the idle states let go, then held again.
+void measure_idle_effect(RunContext* run, PeriodDriver* driver, RtConfigResult* config,
+                         const TrialRequest* request, const TrialOutcome* held) {
+    RtRunResult* result = run->result;
+    const RtPlan* plan = run->plan;
+    const uint32_t smallest = *std::min_element(plan->buffers.begin(), plan->buffers.end());
+    if (result->idle_effect.measured || result->idle_states.done == 0 ||
+        driver->kind != RT_CLOCK_OWN || config->threads != 1 || config->frames != smallest) {
+        return;
+    }
+    progress(run, "buffer %u, 1 core: idle system again, deep idle states allowed", config->frames);
+    auto free = std::make_unique<TrialOutcome>();
+    rt_release_idle_states();
+    bool finished = driver_trial(driver, request, free.get());
+    RtStep again{};
+    rt_hold_idle_states(&again);
+    if (finished) {
+        result->idle_effect.measured = true;
+        result->idle_effect.frames = config->frames;
+        keep_figures(&result->idle_effect.held, 0, held);
+        keep_figures(&result->idle_effect.free, 0, free.get());
+    }
+}
+
 bool run_idle(RunContext* run, PeriodDriver* driver, RtConfigResult* config) {
     const RtPlan* plan = run->plan;
     uint64_t periods = grid_periods_in(plan->idle_seconds, config->frames, plan->rate, 1);
@@ -139,6 +167,7 @@ bool run_idle(RunContext* run, PeriodDriver* driver, RtConfigResult* config) {
         return false;
     }
     config->idle_done = true;
+    measure_idle_effect(run, driver, config, &request, &outcome);
     // With no streams every miss is the system's.
     count_dropouts(config, &outcome.misses, outcome.periods);
     const double limit = plan->allowed_miss_fraction > SYSTEM_MISS_LIMIT
@@ -398,6 +427,59 @@ void run_config(RunContext* run, PeriodDriver* driver, uint32_t threads, uint32_
 }
 } // namespace
 
+namespace {
+// The hypervisor's steal on the run's cores so far, -1 when not counted.
+int64_t steal_on(const RtRunResult* result) {
+    int64_t steal = 0;
+    for (uint32_t p = 0; p < result->physical_cores && p < MAX_RT_THREADS; ++p) {
+        RtStallCounters counters{};
+        rt_stall_counters(result->processors[p], &counters);
+        if (counters.steal_ns < 0) {
+            return -1;
+        }
+        steal += counters.steal_ns;
+    }
+    return steal;
+}
+
+std::string idle_floor_text(const RtFigures* figures) {
+    char text[120];
+    std::snprintf(text, sizeof text, "%llu of %llu periods missed, worst wake-up %.3f ms late",
+                  static_cast<unsigned long long>(figures->missed),
+                  static_cast<unsigned long long>(figures->periods),
+                  static_cast<double>(figures->lateness.max) / 1e6);
+    return text;
+}
+
+// The readiness items with what this run was granted and saw, and the
+// effect it measured beside the item it backs.
+void assess(RtRunResult* result, const ReadinessFacts* facts, int64_t steal_before,
+            int64_t elapsed_ns) {
+    ReadinessRun seen;
+    for (uint32_t p = 0; p < result->physical_cores && p < MAX_RT_THREADS; ++p) {
+        seen.processors.push_back(result->processors[p]);
+    }
+    seen.sched_fifo = result->thread_steps_known ? result->thread_steps.priority.done : -1;
+    seen.mlockall = result->memory_lock.done;
+    seen.idle_hold = result->idle_states.done;
+    const int64_t steal_after = steal_on(result);
+    seen.steal_ns = steal_before >= 0 && steal_after >= 0 ? steal_after - steal_before : -1;
+    seen.elapsed_ns = elapsed_ns;
+    result->readiness = ReadinessReport{};
+    readiness_assess(facts, &seen, &result->readiness);
+    if (!result->idle_effect.measured) {
+        return;
+    }
+    for (ReadinessItem& item : result->readiness.items) {
+        if (item.name == "cpu_dma_latency") {
+            item.effect = "idle floor at " + std::to_string(result->idle_effect.frames) +
+                          " samples: held, " + idle_floor_text(&result->idle_effect.held) +
+                          "; let go, " + idle_floor_text(&result->idle_effect.free);
+        }
+    }
+}
+} // namespace
+
 uint32_t plan_steps(const RtPlan* plan, uint32_t physical_cores) {
     std::vector<uint32_t> counts;
     for (uint32_t choice : plan->core_choices) {
@@ -434,8 +516,22 @@ void realtime_run(const RtPlan* plan, PeriodDriver* driver, const RtHost* host,
     result->stop_signal = 0;
     result->failure.clear();
     result->thread_steps_known = false;
+    result->idle_effect = IdleStateEffect{};
+    // Read before anything is locked or held, as the check would find it.
+    auto facts = std::make_unique<ReadinessFacts>();
+    readiness_process_facts(facts.get());
+    readiness_system_facts("/", READINESS_INTERVAL_MS, facts.get());
     rt_lock_memory(&result->memory_lock);
     result->physical_cores = rt_physical_cores(result->processors, MAX_RT_THREADS, &result->cores);
+    if (plan->hold_idle_states && plan->clock == RT_CLOCK_OWN) {
+        rt_hold_idle_states(&result->idle_states);
+    } else {
+        std::snprintf(result->idle_states.note, sizeof result->idle_states.note,
+                      "deep idle states left alone (%s)",
+                      plan->hold_idle_states ? "the server's thread is not ours"
+                                             : "--allow-idle-states");
+    }
+    const int64_t steal_before = steal_on(result);
     RunContext run{
         plan, host,       result, {}, false, {}, plan_steps(plan, result->physical_cores),
         0,    rt_now_ns()};
@@ -469,4 +565,8 @@ void realtime_run(const RtPlan* plan, PeriodDriver* driver, const RtHost* host,
     if (run.mix_ready) {
         mix_data_free(&run.mix);
     }
+    if (result->idle_states.done != 0) {
+        rt_release_idle_states();
+    }
+    assess(result, facts.get(), steal_before, rt_now_ns() - run.started_ns);
 }

@@ -7,6 +7,7 @@
 #include "engine/realtime/capacity_search.h"
 #include "engine/realtime/histogram.h"
 #include "engine/realtime/period_driver.h"
+#include "engine/realtime/readiness.h"
 #include "engine/realtime/realtime_plan.h"
 #include "engine/realtime/stream_set.h"
 #include "platform/platform_realtime.h"
@@ -83,16 +84,28 @@ struct RtConfigResult {
     double dropouts_per_minute;
 };
 
+// The idle floor at one buffer size with the processor held out of its deep
+// idle states and without, for the readiness item it backs.
+struct IdleStateEffect {
+    bool measured;
+    uint32_t frames;
+    RtFigures held;
+    RtFigures free;
+};
+
 struct RtRunResult {
     RtStep memory_lock;
     RtStep cores;
+    RtStep idle_states;
     ThreadSteps thread_steps; // of the first measuring thread of the first trial
     bool thread_steps_known;
     uint32_t physical_cores;
     uint32_t processors[MAX_RT_THREADS];
     std::vector<RtConfigResult> configs;
-    int stop_signal;     // 0 when the run was not stopped
-    std::string failure; // "", or why the run could not go on
+    int stop_signal;           // 0 when the run was not stopped
+    std::string failure;       // "", or why the run could not go on
+    ReadinessReport readiness; // the system's items, with what the run was granted and saw
+    IdleStateEffect idle_effect;
 };
 
 struct RtHost {

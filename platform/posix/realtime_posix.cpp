@@ -254,8 +254,10 @@ void rt_stall_counters(uint32_t processor, RtStallCounters* counters) {
     long long fields[8] = {};
     if (std::sscanf(text, "%lld %lld %lld %lld %lld %lld %lld %lld", &fields[0], &fields[1],
                     &fields[2], &fields[3], &fields[4], &fields[5], &fields[6], &fields[7]) == 8) {
-        counters->irq_ticks = fields[5] + fields[6];
-        counters->steal_ticks = fields[7];
+        const long tick = sysconf(_SC_CLK_TCK);
+        const int64_t tick_ns = tick > 0 ? 1000000000 / tick : 10000000;
+        counters->irq_ns = (fields[5] + fields[6]) * tick_ns;
+        counters->steal_ns = fields[7] * tick_ns;
     }
 }
 
@@ -324,4 +326,7 @@ void rt_machine_facts(MachineFacts* facts) {
     }
     read_line("/sys/devices/system/cpu/cpu0/cpufreq/scaling_governor", facts->governor,
               sizeof facts->governor);
+    if (gethostname(facts->host, sizeof facts->host - 1) != 0) {
+        facts->host[0] = '\0';
+    }
 }

@@ -288,4 +288,8 @@ void rt_machine_facts(MachineFacts* facts) {
     uint32_t processors[64];
     facts->physical_cores = cores_from_windows(processors, 64);
     windows_version(facts);
+    DWORD host_size = sizeof facts->host;
+    if (!GetComputerNameA(facts->host, &host_size)) {
+        facts->host[0] = '\0';
+    }
 }

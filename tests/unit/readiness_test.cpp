@@ -225,7 +225,7 @@ TEST(Readiness, VerdictNamesTheLargestCauseAndTheItemBehindIt) {
                                0.0,  {},   12.0};
     input.misses.by_cause[CAUSE_WORK] = 40;
     EXPECT_EQ(buffer_verdict(&input, &readiness),
-              "1,024 samples: ZEM-1 1,234,567 streams fit, ZEM-M not confirmed; no dropouts in 12 "
+              "1024 samples: ZEM-1 1,234,567 streams fit, ZEM-M not confirmed; no dropouts in 12 "
               "minutes");
 }
 

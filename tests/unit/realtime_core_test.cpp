@@ -169,7 +169,7 @@ int64_t script_now(void* context) {
         clock->now += step->wall * MS;
         clock->counters.cpu_ns += step->cpu * MS;
         clock->counters.involuntary += step->switches;
-        clock->stall.steal_ticks += step->steal;
+        clock->stall.steal_ns += step->steal;
     }
     return clock->now;
 }

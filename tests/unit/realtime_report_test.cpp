@@ -65,11 +65,12 @@ TEST(RealtimeReport, JsonFollowsTheDocumentedSchema) {
     Sample sample;
     Json doc = realtime_json(&sample.machine, &sample.plan, sample.result.get());
     EXPECT_EQ(doc.begin().key(), "schema_version"); // every report starts with it
-    EXPECT_EQ(keys_of(doc), (std::set<std::string>{"schema_version", "machine", "mode", "plan",
-                                                   "setup", "runs", "failure", "signal"}));
+    EXPECT_EQ(keys_of(doc),
+              (std::set<std::string>{"schema_version", "machine", "mode", "plan", "setup",
+                                     "readiness", "root_note", "runs", "failure", "signal"}));
     EXPECT_EQ(keys_of(doc["machine"]),
-              (std::set<std::string>{"processor", "physical_cores", "logical_cores", "os", "kernel",
-                                     "governor", "program", "compiler", "bits", "date"}));
+              (std::set<std::string>{"host", "processor", "physical_cores", "logical_cores", "os",
+                                     "kernel", "governor", "program", "compiler", "bits", "date"}));
     EXPECT_EQ(doc["plan"]["tests"], Json::array({"zem2"}));
     EXPECT_EQ(doc["plan"]["cores"], Json::array({1}));
     const Json& missed = doc["runs"][0];
