@@ -37,7 +37,10 @@ void describe_machine(MachineReport* report) {
 
 void print_machine_text(FILE* out, const MachineReport* report) {
     const MachineFacts* facts = &report->facts;
-    std::fprintf(out, "Machine%s%s\n", facts->host[0] != '\0' ? " " : "", facts->host);
+    std::fprintf(out, "Machine\n");
+    if (facts->host[0] != '\0') {
+        std::fprintf(out, "  Host:       %s\n", facts->host);
+    }
     std::fprintf(out, "  Processor:  %s (%u physical cores, %u logical)\n", facts->processor,
                  facts->physical_cores, facts->logical_cores);
     std::fprintf(out, "  System:     %s, %s\n", facts->os, facts->kernel);
@@ -51,7 +54,6 @@ void print_machine_text(FILE* out, const MachineReport* report) {
 nlohmann::ordered_json machine_json(const MachineReport* report) {
     const MachineFacts* facts = &report->facts;
     nlohmann::ordered_json machine;
-    machine["host"] = facts->host;
     machine["processor"] = facts->processor;
     machine["physical_cores"] = facts->physical_cores;
     machine["logical_cores"] = facts->logical_cores;
@@ -63,5 +65,6 @@ nlohmann::ordered_json machine_json(const MachineReport* report) {
     machine["compiler"] = report->compiler;
     machine["bits"] = report->bits;
     machine["date"] = report->date;
+    machine["host"] = facts->host;
     return machine;
 }
