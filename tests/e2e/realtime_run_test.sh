@@ -31,12 +31,24 @@ jq -e "
            .tests.zem2 | .state == \"done\" and .streams <= .kernel_bound
              and .kernel_bound > 0 and .streams <= .search_bound and .headroom <= .streams
              and (.per_core | add) == .streams
-             and (if .streams > 0 then .confirm.streams == .streams and .confirm.missed == 0
+             and (if .streams > 0 then .confirm.streams == .streams and .confirm.misses.work == 0
                     and .confirm.periods >= 24 and (.confirm.processing_ns | $ordered)
                   else .confirm == null end)
          else .verdict == \"not sustainable at this buffer on this system\"
            and .idle.missed > 0 and .tests.zem2.state == \"not run\" and .tests.zem2.streams == null
-         end))" "$work/run.json" >/dev/null || fail "report: $(cat "$work/run.json")"
+         end)
+    and ([.idle, .tests.zem2.confirm | select(. != null) | (.misses
+           | .work + .late_wakeup + .preempted + .throttled + .unknown) == .missed] | all)
+    and (.dropouts | .per_minute >= 0 and .minutes > 0) and (.summary | startswith(\"4096 samples\")))
+  and (.readiness | length > 0 and all(.state == \"ok\" or .state == \"warn\" or .state == \"unknown\"))
+  " "$work/run.json" >/dev/null || fail "report: $(cat "$work/run.json")"
+
+# A fixed load: does it fit? No search, the count asked for, a yes or a no.
+"${runner[@]}" "$cli" realtime --buffers 4096 --tests ZEM-M --cores 1 --streams 100 --confirm 1 \
+    --idle 0.5 --json >"$work/fixed.json" 2>"$work/fixed.err" || fail "--streams: $(cat "$work/fixed.err")"
+jq -e '.plan.streams == 100 and (.runs[0] | .verdict != "sustainable"
+  or (.tests.zemm | (.state == "fits" or .state == "does not fit") and .streams == 100 and .trials == 1))' \
+    "$work/fixed.json" >/dev/null || fail "--streams: $(cat "$work/fixed.json")"
 
 rows=$(jq '[.runs[] | .idle, (.tests[] | .confirm) | select(. != null)] | length' "$work/run.json")
 panels=$(grep -c '<g class="panel"' "$work/run.svg")
