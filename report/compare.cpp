@@ -160,8 +160,11 @@ void read_runs(Reader* reader, const Json& doc, ReportRecord* report) {
             if (!reader->problem.empty()) {
                 return;
             }
-            RtCell cell{!streams.is_null(), streams.is_null() ? 0 : streams.get<int64_t>(),
-                        state.get<std::string>(), !per_minute.is_null(),
+            // A capacity only when searched and confirmed: a fixed load's
+            // count (--streams) says nothing of what fits.
+            const bool capacity = !streams.is_null() && state.get<std::string>() == "done";
+            RtCell cell{capacity, capacity ? streams.get<int64_t>() : 0, state.get<std::string>(),
+                        !per_minute.is_null(),
                         per_minute.is_null() ? 0.0 : per_minute.get<double>()};
             // Two runs of one size and core count ("--cores 1,all" on one
             // core): the first counts.

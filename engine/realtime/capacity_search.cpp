@@ -163,7 +163,7 @@ uint64_t allowed_misses(uint64_t periods, double fraction) {
 }
 
 uint64_t work_misses(const TrialOutcome* outcome) {
-    return outcome->misses.by_cause[CAUSE_WORK];
+    return miss_against_streams(&outcome->misses);
 }
 
 bool trial_held(const TrialRequest* request, const TrialOutcome* outcome, double fraction) {

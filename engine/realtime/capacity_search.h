@@ -3,8 +3,9 @@
 // clock loop (clock_driver.h) or another that runs the same period work
 // elsewhere.
 //
-// Only misses whose cause is the streams' work (miss_classify.h) count
-// against a count; the others are the system's own dropouts, kept apart.
+// Only misses whose cause is the streams' work (miss_classify.h), or that
+// no counter could place, count against a count; the others are the
+// system's own dropouts, kept apart.
 //
 // Search: the processing time grows close to a line with the streams
 // (a + b·k). Short trials measure it, and the count whose tail would reach
@@ -124,7 +125,8 @@ constexpr double SYSTEM_MISS_LIMIT = 0.01;
 // A short trial teaches the line only with this many periods.
 constexpr uint64_t SHORT_TRIAL_POINTS = 8;
 
-// Missed periods of a trial that count against its count.
+// Missed periods of a trial that count against its count: work, and those
+// of unknown cause.
 uint64_t work_misses(const TrialOutcome* outcome);
 
 // Misses a trial of `periods` may have and still hold.

@@ -39,9 +39,15 @@ inline uint64_t miss_total(const MissCounts* counts) {
     return total;
 }
 
-// Misses that are the system's own stalls, not the streams' work.
+// Misses that count against a count of streams: its work's, and those no
+// counter could place (they are never passed off as the system's).
+inline uint64_t miss_against_streams(const MissCounts* counts) {
+    return counts->by_cause[CAUSE_WORK] + counts->by_cause[CAUSE_UNKNOWN];
+}
+
+// Misses that are the system's own stalls.
 inline uint64_t miss_system_total(const MissCounts* counts) {
-    return miss_total(counts) - counts->by_cause[CAUSE_WORK];
+    return miss_total(counts) - miss_against_streams(counts);
 }
 
 inline void miss_counts_add(MissCounts* into, const MissCounts* from) {

@@ -91,13 +91,15 @@ void keep_figures(RtFigures* figures, uint32_t streams, const TrialOutcome* outc
     }
 }
 
-// Every miss of a trial but the streams' work is the system's dropout.
-void count_dropouts(RtConfigResult* config, const MissCounts* misses, uint64_t periods) {
+// The system's dropouts among a trial's misses: with streams, every cause
+// but their work and the unplaced; with none (`idle`), every miss.
+void count_dropouts(RtConfigResult* config, const MissCounts* misses, uint64_t periods, bool idle) {
     MissCounts stalls = *misses;
-    // The work's misses are all backed by the counters.
+    // The work's misses are all backed by the counters; unknown ones never.
     const uint64_t work = stalls.by_cause[CAUSE_WORK];
     stalls.confirmed = stalls.confirmed >= work ? stalls.confirmed - work : 0;
     stalls.by_cause[CAUSE_WORK] = 0;
+    stalls.by_cause[CAUSE_UNKNOWN] = idle ? stalls.by_cause[CAUSE_UNKNOWN] : 0;
     miss_counts_add(&config->dropouts, &stalls);
     config->dropout_minutes +=
         static_cast<double>(periods) * static_cast<double>(config->period_ns) / 60e9;
@@ -169,7 +171,7 @@ bool run_idle(RunContext* run, PeriodDriver* driver, RtConfigResult* config) {
     config->idle_done = true;
     measure_idle_effect(run, driver, config, &request, &outcome);
     // With no streams every miss is the system's.
-    count_dropouts(config, &outcome.misses, outcome.periods);
+    count_dropouts(config, &outcome.misses, outcome.periods, true);
     const double limit = plan->allowed_miss_fraction > SYSTEM_MISS_LIMIT
                              ? plan->allowed_miss_fraction
                              : SYSTEM_MISS_LIMIT;
@@ -252,6 +254,9 @@ bool prepare_test(RunContext* run, RtTestKind test, const RtConfigResult* config
         capacity = thread_share(run->plan->fixed_streams, threads, 0); // the largest share
     }
     uint64_t bytes = stream_bytes(test, config->frames) * threads;
+    if (run->plan->fixed_streams > 0 && bytes > 0 && capacity * bytes > STREAM_MEMORY_CAP) {
+        return false; // never fewer streams than asked for
+    }
     if (bytes > 0 && capacity * bytes > STREAM_MEMORY_CAP) {
         capacity = STREAM_MEMORY_CAP / bytes;
         result->memory_capped = true;
@@ -367,7 +372,7 @@ void run_test(RunContext* run, PeriodDriver* driver, RtTestKind test, RtConfigRe
     result->periods = found.periods;
     result->fixed_ns = found.fixed_ns;
     result->per_stream_ns = found.per_stream_ns;
-    count_dropouts(config, &found.misses, found.periods);
+    count_dropouts(config, &found.misses, found.periods, false);
     if (plan->fixed_streams > 0 && found.state != SEARCH_INTERRUPTED) {
         result->state = found.state == SEARCH_CONFIRMED ? RT_FITS : RT_DOES_NOT_FIT;
     } else if (found.state == SEARCH_INTERRUPTED && driver->failure.failed) {
