@@ -57,7 +57,7 @@ struct MissRecord {
     PreemptSource source;
     bool confirmed; // counters, not only the timing, back the cause
 };
-constexpr uint32_t MAX_MISS_RECORDS = 1024;
+constexpr uint32_t MAX_MISS_RECORDS = 4096;
 
 constexpr uint32_t MAX_CHECKPOINTS = 16;
 
