@@ -3,7 +3,8 @@
 #   build/asan      AddressSanitizer + UndefinedBehaviorSanitizer, every test
 #                   but those of the desktop program on a display
 #   build/tsan      ThreadSanitizer, the tests that run the real workers on
-#                   real threads, and the real-time mode inside jackd and
+#                   real threads, the server driver against its scripted
+#                   server's thread, and the real-time mode inside jackd and
 #                   PipeWire
 #   build/memcheck  valgrind memcheck on a short console run: no error, no leak
 # Each is a preset of CMakePresets.json.
@@ -47,12 +48,13 @@ ctest --preset asan
 echo "--- ThreadSanitizer: the tests that run real threads"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan --target engine_tests stress_tests desktop_tests realtime_tests \
-    test_zem_cli
+    server_driver_tests test_zem_cli
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 run_tsan build/tsan/tests/engine_tests --gtest_filter='Workers.*:PlatformThread.*'
 run_tsan build/tsan/tests/stress_tests
 run_tsan build/tsan/tests/desktop_tests
 run_tsan build/tsan/tests/realtime_tests --gtest_filter='RealtimeDriver.*'
+run_tsan build/tsan/tests/server_driver_tests
 for server in jackd pipewire; do # 77: the server cannot start here, and the test said so
     status=0
     run_tsan tests/e2e/server_run_test.sh build/tsan/cli/test_zem_cli "$server" || status=$?

@@ -10,6 +10,10 @@ constexpr uint32_t CHECKPOINT_PERCENT[MAX_CHECKPOINTS] = {25, 40, 50, 60, 65, 70
 constexpr double TARGET_SHARE = 0.97;
 // Steps either side of the prediction until the capacity is bracketed.
 constexpr double BRACKET_STEP = 0.03;
+// A confirm whose work failed is followed by one this much lower, or, when
+// more than 1 % of its periods failed, the larger step.
+constexpr double CONFIRM_STEP = 0.03;
+constexpr double CONFIRM_STEP_FAR = 0.10;
 constexpr uint32_t MAX_POINTS = 64;
 
 uint32_t resolution(uint32_t count) {
@@ -234,14 +238,13 @@ void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
         if (work_misses(&result->confirm) <= allowed) {
             continue; // the system's stalls drowned it: the same count again
         }
-        // It failed: next, the most streams that the failed run itself
-        // finished before the period's end in every period, and at least 5 %
-        // fewer (the next run may meet a worse period).
-        uint32_t fitted =
-            checkpoint_within(&request, &result->confirm, result->confirm.worst_checkpoint_end_ns,
-                              plan->period_ns, 100, candidate);
-        uint32_t stepped = candidate - (candidate / 20 > 1 ? candidate / 20 : 1);
-        candidate = fitted > 0 && fitted < stepped ? fitted : stepped;
+        // Its work failed: a little fewer, more when it failed often. Not
+        // the most streams it finished in every period: one stall of the
+        // system would drag that far down.
+        const bool often = work_misses(&result->confirm) * 100 > result->confirm.periods;
+        const auto step =
+            static_cast<uint32_t>(std::ceil(candidate * (often ? CONFIRM_STEP_FAR : CONFIRM_STEP)));
+        candidate = candidate > step ? candidate - step : 0;
     }
     // Nothing above the idle system held even a short trial: 0 streams,
     // which the idle run confirmed.

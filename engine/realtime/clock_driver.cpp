@@ -88,9 +88,6 @@ void gather(ClockDriver* driver, uint32_t started, TrialOutcome* outcome) {
             if (stats->worst_checkpoint_ns[c] > outcome->worst_checkpoint_ns[c]) {
                 outcome->worst_checkpoint_ns[c] = stats->worst_checkpoint_ns[c];
             }
-            if (stats->worst_checkpoint_end_ns[c] > outcome->worst_checkpoint_end_ns[c]) {
-                outcome->worst_checkpoint_end_ns[c] = stats->worst_checkpoint_end_ns[c];
-            }
         }
     }
     // A period missed when any thread's work ended late in it, for the

@@ -7,7 +7,6 @@ void period_stats_reset(PeriodStats* stats) {
     stats->missed = 0;
     for (uint32_t c = 0; c < MAX_CHECKPOINTS; ++c) {
         stats->worst_checkpoint_ns[c] = 0;
-        stats->worst_checkpoint_end_ns[c] = 0;
     }
     for (uint64_t w = 0; w < (stats->miss_map_periods + 63) / 64; ++w) {
         stats->miss_map[w] = 0;
@@ -76,7 +75,7 @@ void record_miss(PeriodStats* stats, const RtClock* clock, uint64_t index, const
 }
 } // namespace
 
-int64_t period_work(const PeriodJob* job, const RtClock* clock, int64_t start_ns, int64_t woke_ns,
+int64_t period_work(const PeriodJob* job, const RtClock* clock, int64_t woke_ns,
                     PeriodStats* stats) {
     if (job->set == nullptr) {
         return clock->now_ns(clock->context);
@@ -89,9 +88,6 @@ int64_t period_work(const PeriodJob* job, const RtClock* clock, int64_t start_ns
         int64_t now = clock->now_ns(clock->context);
         if (now - woke_ns > stats->worst_checkpoint_ns[c]) {
             stats->worst_checkpoint_ns[c] = now - woke_ns;
-        }
-        if (now - start_ns > stats->worst_checkpoint_end_ns[c]) {
-            stats->worst_checkpoint_end_ns[c] = now - start_ns;
         }
     }
     stream_set_run(job->set, done, job->streams);
@@ -126,7 +122,7 @@ uint64_t run_period_loop(const RtClock* clock, const LoopPlan* plan, const Perio
         int64_t deadline = grid_period_start(&plan->grid, period + 1);
         clock->sleep_until_ns(clock->context, start);
         PeriodTimes times{start, deadline, clock->now_ns(clock->context), 0};
-        times.done_ns = period_work(job, clock, start, times.woke_ns, stats);
+        times.done_ns = period_work(job, clock, times.woke_ns, stats);
         RtThreadCounters counters{-1, -1};
         if (clock->thread_counters != nullptr) {
             clock->thread_counters(clock->counter_context, &counters);

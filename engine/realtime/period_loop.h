@@ -77,9 +77,8 @@ struct PeriodStats {
     Histogram processing; // end of the work minus the wake-up time
     uint64_t periods;
     uint64_t missed;
-    int64_t worst_checkpoint_ns[MAX_CHECKPOINTS];     // from the wake-up
-    int64_t worst_checkpoint_end_ns[MAX_CHECKPOINTS]; // from the period's start
-    uint64_t* miss_map;                               // optional: bit n set when period n missed
+    int64_t worst_checkpoint_ns[MAX_CHECKPOINTS]; // from the wake-up
+    uint64_t* miss_map;                           // optional: bit n set when period n missed
     uint64_t miss_map_periods;
     MissRecord* records; // optional: the first MAX_MISS_RECORDS misses
     uint32_t record_count;
@@ -93,10 +92,10 @@ struct PeriodStats {
 // Empties the figures; keeps the miss map, cleared.
 void period_stats_reset(PeriodStats* stats);
 
-// (a) Processes the job's streams once, in the period that started at
-// `start_ns` and woke at `woke_ns`; records the checkpoints' times into
-// stats; returns the clock read after the work.
-int64_t period_work(const PeriodJob* job, const RtClock* clock, int64_t start_ns, int64_t woke_ns,
+// (a) Processes the job's streams once, in a period that woke at
+// `woke_ns`; records the checkpoints' times into stats; returns the clock
+// read after the work.
+int64_t period_work(const PeriodJob* job, const RtClock* clock, int64_t woke_ns,
                     PeriodStats* stats);
 
 // One period's edges on the clock.

@@ -43,7 +43,8 @@ struct ServerDriver {
     bool worked;          // a period was worked in `last` and awaits its cycle's end
     AudioServerCycle last;
     int64_t last_done;              // when that period's work ended
-    RtThreadCounters last_counters; // and the thread's counters then
+    RtThreadCounters last_entry;    // the thread's counters as that work began
+    RtThreadCounters last_counters; // and as it ended
     ThreadSteps steps;              // the server's thread as the trial found it
 };
 

@@ -305,7 +305,6 @@ bool fake_trial(void* context, const TrialRequest* request, TrialOutcome* outcom
     }
     for (uint32_t c = 0; c < request->checkpoint_count; ++c) {
         outcome->worst_checkpoint_ns[c] = int64_t{request->checkpoints[c]} * MS / fake->threshold;
-        outcome->worst_checkpoint_end_ns[c] = outcome->worst_checkpoint_ns[c];
     }
     return true;
 }
