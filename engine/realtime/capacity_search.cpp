@@ -1,5 +1,6 @@
 #include "engine/realtime/capacity_search.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -12,7 +13,7 @@ constexpr double TARGET_SHARE = 0.97;
 constexpr double BRACKET_STEP = 0.03;
 // A confirm whose work failed is followed by one this much lower, or, when
 // more than 1 % of its periods failed, the larger step.
-constexpr double CONFIRM_STEP = 0.03;
+constexpr double CONFIRM_STEP = 0.02;
 constexpr double CONFIRM_STEP_FAR = 0.10;
 constexpr uint32_t MAX_POINTS = 64;
 
@@ -29,7 +30,9 @@ struct Knowledge {
     uint32_t point_count;
     double counts[MAX_POINTS];
     double medians[MAX_POINTS];
-    double tail_ratio; // worst p99.9 / p50 of the trials
+    uint32_t ratio_count;
+    double ratios[MAX_POINTS]; // each trial's p99 / p50
+    uint32_t run;              // steps in one direction so far
 };
 
 bool run_trial(TrialFunction trial, void* context, TrialRequest* request, TrialOutcome* outcome,
@@ -63,13 +66,14 @@ uint32_t checkpoint_within(const TrialRequest* request, const TrialOutcome* outc
 
 void learn(Knowledge* known, uint32_t streams, const TrialOutcome* outcome) {
     const int64_t median = histogram_percentile(&outcome->processing, P50);
-    const int64_t tail = histogram_percentile(&outcome->processing, P999);
+    const int64_t tail = histogram_percentile(&outcome->processing, P99);
     if (streams == 0 || median <= 0 || outcome->periods < SHORT_TRIAL_POINTS) {
         return;
     }
-    double ratio = static_cast<double>(tail) / static_cast<double>(median);
-    ratio = ratio > 2.0 ? 2.0 : ratio;
-    known->tail_ratio = ratio > known->tail_ratio ? ratio : known->tail_ratio;
+    if (known->ratio_count < MAX_POINTS) {
+        known->ratios[known->ratio_count++] =
+            static_cast<double>(tail) / static_cast<double>(median);
+    }
     if (known->point_count < MAX_POINTS) {
         known->counts[known->point_count] = streams;
         known->medians[known->point_count] = static_cast<double>(median);
@@ -109,22 +113,32 @@ uint32_t predict(const Knowledge* known, const SearchResult* result, int64_t per
     if (result->per_stream_ns <= 0.0) {
         return 0;
     }
-    const double ratio = known->tail_ratio > 1.0 ? known->tail_ratio : 1.0;
+    // The median trial's tail: one stall in one trial must not pull every
+    // prediction down.
+    double sorted[MAX_POINTS];
+    std::copy(known->ratios, known->ratios + known->ratio_count, sorted);
+    std::sort(sorted, sorted + known->ratio_count);
+    const double middle = known->ratio_count > 0 ? sorted[known->ratio_count / 2] : 1.0;
+    const double ratio = middle < 1.0 ? 1.0 : middle > 2.0 ? 2.0 : middle;
     const double target = static_cast<double>(period_ns) * TARGET_SHARE / ratio;
     const double count = (target - result->fixed_ns) / result->per_stream_ns;
     return count < 1.0 ? 1 : count > 4e9 ? UINT32_MAX : static_cast<uint32_t>(count);
 }
 
 // The next short trial's count: the prediction while it lies inside what
-// is known, then steps out from the last result until one held and one
-// failed, then bisection.
-uint32_t next_count(const Knowledge* known, uint32_t predicted, uint32_t last, bool last_held) {
+// is known, then steps out from the last result, doubling while they go
+// one way, until one held and one failed, then bisection.
+uint32_t next_count(Knowledge* known, uint32_t predicted, uint32_t last, bool last_held) {
     const uint32_t res = resolution(known->low);
     if (predicted > known->low + res && predicted + res < known->high && predicted != last) {
+        known->run = 0;
         return predicted;
     }
     if (last > 0) {
-        const auto step = static_cast<uint32_t>(std::ceil(last * BRACKET_STEP));
+        const double share =
+            BRACKET_STEP * static_cast<double>(1u << (known->run < 4 ? known->run : 4));
+        known->run += 1;
+        const auto step = static_cast<uint32_t>(std::ceil(last * share));
         const uint32_t stepped = last_held ? last + step : (last > step ? last - step : 0);
         if (stepped > known->low + res && stepped + res < known->high) {
             return stepped;
@@ -203,7 +217,9 @@ void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
         if (verdict == SHORT_STOPPED) {
             return;
         }
-        last_held = verdict != SHORT_FAILED;
+        const bool held = verdict != SHORT_FAILED;
+        known.run = held == last_held ? known.run : 0; // the steps turned: start small again
+        last_held = held;
         if (last_held) {
             known.low = count;
         } else {

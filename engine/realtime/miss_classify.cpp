@@ -102,18 +102,16 @@ void count_misses(const MissRecord* records, uint32_t count, MissCounts* counts)
     }
 }
 
-MissContext miss_context(const Histogram* processing, const Histogram* lateness, int64_t period_ns,
-                         double throttle_share) {
-    return MissContext{histogram_percentile(processing, P50), histogram_percentile(processing, P99),
-                       histogram_percentile(lateness, P50), period_ns, throttle_share};
+MissContext miss_context(const PeriodStats* stats, int64_t period_ns, double throttle_share) {
+    return MissContext{histogram_percentile(&stats->processing, P50), stats->worst_met_ns,
+                       histogram_percentile(&stats->lateness, P50), period_ns, throttle_share};
 }
 
 void classify_stats(PeriodStats* stats, int64_t period_ns, double throttle_share) {
     if (stats->records == nullptr) {
         return;
     }
-    MissContext context =
-        miss_context(&stats->processing, &stats->lateness, period_ns, throttle_share);
+    MissContext context = miss_context(stats, period_ns, throttle_share);
     classify_misses(stats->records, stats->record_count, &context);
 }
 

@@ -15,7 +15,8 @@
 //                the trial's load reached the kernel's real-time share.
 //                Also a period charged as processor time that an
 //                involuntary switch split, or that ran far past the
-//                trial's tail: a hypervisor pause the guest counts as ours.
+//                longest work of the periods that met their deadline: a
+//                hypervisor pause the guest counts as ours.
 //                Otherwise it ran the whole time and took no longer than
 //                the trial's own tail allows: work.
 //   unknown      processor time is not counted (as under Wine).
@@ -29,7 +30,7 @@
 
 struct MissContext {
     int64_t typical_ns;    // the trial's median processing time
-    int64_t tail_ns;       // its 99th percentile
+    int64_t tail_ns;       // the longest work of a period that met its deadline
     int64_t usual_late_ns; // its median wake-up lateness
     int64_t period_ns;
     double throttle_share; // of real-time threads, 0 to 1; 1 none, -1 unknown
@@ -51,6 +52,5 @@ const MissRecord* find_record(const PeriodStats* stats, uint64_t index, uint32_t
 // Counts one missed period of the trial under its record's cause (unknown
 // without a record) and marks it for the picture.
 void mark_miss(TrialOutcome* outcome, const MissRecord* record);
-// Context of a trial from its histograms.
-MissContext miss_context(const Histogram* processing, const Histogram* lateness, int64_t period_ns,
-                         double throttle_share);
+// Context of a trial from a thread's figures.
+MissContext miss_context(const PeriodStats* stats, int64_t period_ns, double throttle_share);

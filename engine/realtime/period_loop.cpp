@@ -5,6 +5,7 @@ void period_stats_reset(PeriodStats* stats) {
     histogram_clear(&stats->processing);
     stats->periods = 0;
     stats->missed = 0;
+    stats->worst_met_ns = 0;
     for (uint32_t c = 0; c < MAX_CHECKPOINTS; ++c) {
         stats->worst_checkpoint_ns[c] = 0;
     }
@@ -107,6 +108,8 @@ bool period_account(PeriodStats* stats, const RtClock* clock, uint64_t index,
             stats->miss_map[index / 64] |= uint64_t{1} << (index % 64);
         }
         record_miss(stats, clock, index, times, counters);
+    } else if (times->done_ns - times->woke_ns > stats->worst_met_ns) {
+        stats->worst_met_ns = times->done_ns - times->woke_ns;
     }
     stats->last_counters = *counters;
     stats->last_done_ns = times->done_ns;

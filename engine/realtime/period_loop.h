@@ -77,6 +77,7 @@ struct PeriodStats {
     Histogram processing; // end of the work minus the wake-up time
     uint64_t periods;
     uint64_t missed;
+    int64_t worst_met_ns; // the longest work of a period that met its deadline
     int64_t worst_checkpoint_ns[MAX_CHECKPOINTS]; // from the wake-up
     uint64_t* miss_map;                           // optional: bit n set when period n missed
     uint64_t miss_map_periods;
