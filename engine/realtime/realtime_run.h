@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-// Search trials: a quarter of a second, at least 8 periods.
+// Search trials: a quarter of a second, at least 16 periods.
 constexpr double SHORT_TRIAL_SECONDS = 0.25;
-constexpr uint64_t SHORT_TRIAL_MIN_PERIODS = 8;
+constexpr uint64_t SHORT_TRIAL_MIN_PERIODS = 16;
 constexpr uint32_t MAX_SEARCH_TRIALS = 60;
 constexpr uint32_t MAX_CONFIRM_TRIALS = 8;
 
