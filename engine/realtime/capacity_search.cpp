@@ -11,10 +11,10 @@ constexpr uint32_t CHECKPOINT_PERCENT[MAX_CHECKPOINTS] = {25, 40, 50, 60, 65, 70
 constexpr double TARGET_SHARE = 0.97;
 // Steps either side of the prediction until the capacity is bracketed.
 constexpr double BRACKET_STEP = 0.03;
-// A confirm whose work failed is followed by one this much lower, or, when
-// more than 1 % of its periods failed, the larger step.
+// A confirm whose work failed is followed by one at least this much lower,
+// and at most down to this share of it.
 constexpr double CONFIRM_STEP = 0.02;
-constexpr double CONFIRM_STEP_FAR = 0.10;
+constexpr double CONFIRM_FLOOR = 0.7;
 constexpr uint32_t MAX_POINTS = 64;
 
 uint32_t resolution(uint32_t count) {
@@ -237,6 +237,7 @@ void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
         fit(&known, result);
     }
     uint32_t candidate = known.low;
+    uint32_t drowned_at = 0; // the count whose confirm the system's stalls drowned
     while (candidate > 0) {
         if (result->trials >= plan->max_trials || result->confirm_trials >= plan->max_confirms) {
             return;
@@ -259,16 +260,24 @@ void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
                                   plan->period_ns, HEADROOM_PERCENT, candidate + 1);
             return;
         }
-        if (work_misses(&result->confirm) <= allowed) {
-            continue; // the system's stalls drowned it: the same count again
+        if (work_misses(&result->confirm) <= allowed && drowned_at != candidate) {
+            drowned_at = candidate;
+            continue; // the system's stalls drowned it: the same count once more
         }
-        // Its work failed: a little fewer, more when it failed often. Not
-        // the most streams it finished in every period: one stall of the
-        // system would drag that far down.
-        const bool often = work_misses(&result->confirm) * 100 > result->confirm.periods;
-        const auto step =
-            static_cast<uint32_t>(std::ceil(candidate * (often ? CONFIRM_STEP_FAR : CONFIRM_STEP)));
-        candidate = candidate > step ? candidate - step : 0;
+        // Its work failed, or stalls drowned it twice: at this load the
+        // system stalls too (throttling follows the load), so fewer.
+        // Fewer by as much as its own 99th percentile overran the target
+        // (the work grows with the streams), at least CONFIRM_STEP. Not the
+        // most streams it finished in every period: one stall of the system
+        // would drag that far down.
+        const double tail =
+            static_cast<double>(histogram_percentile(&result->confirm.processing, P99));
+        double scale = tail > 0.0 ? static_cast<double>(plan->period_ns) * TARGET_SHARE / tail
+                                  : 1.0 - CONFIRM_STEP;
+        scale = scale > 1.0 - CONFIRM_STEP ? 1.0 - CONFIRM_STEP
+                : scale < CONFIRM_FLOOR    ? CONFIRM_FLOOR
+                                           : scale;
+        candidate = static_cast<uint32_t>(std::floor(candidate * scale));
     }
     // Nothing above the idle system held even a short trial: 0 streams,
     // which the idle run confirmed.

@@ -11,15 +11,22 @@
 // (a + b·k). Short trials measure it, and the count whose tail (the median
 // trial's p99 / p50) would reach the period is tried next, then steps of
 // 3 % either side, doubling while they go one way, until one count holds
-// and one fails, then bisection down to 1 stream or 0.5 % of the count. A short trial cut short by
-// misses that are not work is repeated up to max_repeats times; after that its stalls are the
-// system's, not the processor's limit. Then a confirm trial at the count found, for the confirm
-// length; it holds when its work misses stay within the allowed fraction and the system's own
-// misses within SYSTEM_MISS_LIMIT (else it runs again). When its work fails, the next confirm is 2
-// % lower (10 % when more than 1 % of its periods failed; not at the most streams the failed run
-// finished in every period: one stall of the system would drag that down), until a confirm holds.
-// The count reported has always held for the confirm length; a search that runs out of trials or
-// confirms confirms nothing and says so.
+// and one fails, then bisection down to 1 stream or 0.5 % of the count.
+// A short trial cut short by misses that are not work is repeated up to
+// max_repeats times; after that its stalls are the system's, not the
+// processor's limit. One that failed by a single work miss has one second
+// try, within the same repeats.
+//
+// Then a confirm trial at the count found, for the confirm length; it
+// holds when its work misses stay within the allowed fraction and the
+// system's own misses within SYSTEM_MISS_LIMIT (else it runs again, once:
+// drowned twice, the load itself stalls the system). When its work fails,
+// the next confirm is lower by as much as the failed run's
+// 99th percentile overran 97 % of the period (at least 2 %, at most 30 %;
+// not at the most streams it finished in every period: one stall of the
+// system would drag that down), until a confirm holds. The count reported
+// has always held for the confirm length; a search that runs out of trials
+// or confirms confirms nothing and says so.
 //
 // Headroom: the confirm trial reads the clock after several smaller counts
 // of streams (checkpoints) in each period; the headroom is the largest of
