@@ -11,10 +11,8 @@ constexpr uint32_t CHECKPOINT_PERCENT[MAX_CHECKPOINTS] = {25, 40, 50, 60, 65, 70
 constexpr double TARGET_SHARE = 0.97;
 // Steps either side of the prediction until the capacity is bracketed.
 constexpr double BRACKET_STEP = 0.03;
-// A confirm whose work failed is followed by one at least this much lower,
-// and at most down to this share of it.
+// A confirm whose work failed is followed by one this much lower.
 constexpr double CONFIRM_STEP = 0.02;
-constexpr double CONFIRM_FLOOR = 0.7;
 constexpr uint32_t MAX_POINTS = 64;
 
 uint32_t resolution(uint32_t count) {
@@ -266,18 +264,11 @@ void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
         }
         // Its work failed, or stalls drowned it twice: at this load the
         // system stalls too (throttling follows the load), so fewer.
-        // Fewer by as much as its own 99th percentile overran the target
-        // (the work grows with the streams), at least CONFIRM_STEP. Not the
-        // most streams it finished in every period: one stall of the system
-        // would drag that far down.
-        const double tail =
-            static_cast<double>(histogram_percentile(&result->confirm.processing, P99));
-        double scale = tail > 0.0 ? static_cast<double>(plan->period_ns) * TARGET_SHARE / tail
-                                  : 1.0 - CONFIRM_STEP;
-        scale = scale > 1.0 - CONFIRM_STEP ? 1.0 - CONFIRM_STEP
-                : scale < CONFIRM_FLOOR    ? CONFIRM_FLOOR
-                                           : scale;
-        candidate = static_cast<uint32_t>(std::floor(candidate * scale));
+        // A little fewer. Neither its tail nor the most streams it finished
+        // in every period: both are the failing periods' own, and one
+        // stall of the system would drag them far down.
+        const auto step = static_cast<uint32_t>(std::ceil(candidate * CONFIRM_STEP));
+        candidate = candidate > step ? candidate - step : 0;
     }
     // Nothing above the idle system held even a short trial: 0 streams,
     // which the idle run confirmed.

@@ -21,12 +21,11 @@
 // holds when its work misses stay within the allowed fraction and the
 // system's own misses within SYSTEM_MISS_LIMIT (else it runs again, once:
 // drowned twice, the load itself stalls the system). When its work fails,
-// the next confirm is lower by as much as the failed run's
-// 99th percentile overran 97 % of the period (at least 2 %, at most 30 %;
-// not at the most streams it finished in every period: one stall of the
-// system would drag that down), until a confirm holds. The count reported
-// has always held for the confirm length; a search that runs out of trials
-// or confirms confirms nothing and says so.
+// the next confirm is 2 % lower (neither at the most streams it finished
+// in every period nor scaled by its tail: those are the failing periods'
+// own, and one stall of the system drags them far down), until a confirm
+// holds. The count reported has always held for the confirm length; a
+// search that runs out of trials or confirms confirms nothing and says so.
 //
 // Headroom: the confirm trial reads the clock after several smaller counts
 // of streams (checkpoints) in each period; the headroom is the largest of
