@@ -73,9 +73,15 @@ void classify_one(MissRecord* record, const MissRecord* previous, const MissCont
 // On the core throughout: work, unless something the guest counts as our
 // time paused it.
 void classify_on_core(MissRecord* record, const MissContext* context) {
-    int64_t tail_limit = context->tail_ns + context->tail_ns * 15 / 100;
-    const int64_t typical_limit = context->typical_ns + context->typical_ns / 4;
-    tail_limit = (tail_limit > typical_limit ? tail_limit : typical_limit) + OFF_CORE_MIN_NS;
+    // The work's own spread goes on smoothly past the longest period that
+    // met its deadline; a pause stands apart from it. Once a trial is
+    // overloaded, its met periods are the exception: the median decides.
+    int64_t tail_limit = context->tail_ns + context->tail_ns / 20;
+    const int64_t typical_limit = context->overloaded
+                                      ? context->typical_ns + context->typical_ns / 4
+                                      : context->typical_ns + context->typical_ns / 10;
+    tail_limit = (context->overloaded || typical_limit > tail_limit ? typical_limit : tail_limit) +
+                 OFF_CORE_MIN_NS;
     // Steal alone proves nothing here: it is counted in 10 ms ticks since
     // the last edge, and work within its usual range can overrun beside it.
     if (record->processing_ns > tail_limit || grew(record->involuntary)) {
@@ -103,8 +109,12 @@ void count_misses(const MissRecord* records, uint32_t count, MissCounts* counts)
 }
 
 MissContext miss_context(const PeriodStats* stats, int64_t period_ns, double throttle_share) {
-    return MissContext{histogram_percentile(&stats->processing, P50), stats->worst_met_ns,
-                       histogram_percentile(&stats->lateness, P50), period_ns, throttle_share};
+    return MissContext{histogram_percentile(&stats->processing, P50),
+                       stats->worst_met_ns,
+                       histogram_percentile(&stats->lateness, P50),
+                       period_ns,
+                       throttle_share,
+                       stats->missed * OVERLOAD_SHARE > stats->periods};
 }
 
 void classify_stats(PeriodStats* stats, int64_t period_ns, double throttle_share) {

@@ -14,9 +14,11 @@
 //                interrupts when their time grew; throttled instead when
 //                the trial's load reached the kernel's real-time share.
 //                Also a period charged as processor time that an
-//                involuntary switch split, or that ran far past the
-//                longest work of the periods that met their deadline: a
-//                hypervisor pause the guest counts as ours.
+//                involuntary switch split, or that ran past 1.05 times the
+//                longest work of the periods that met their deadline (1.1
+//                times the median at least; 1.25 times the median once a
+//                tenth of the trial missed): a hypervisor pause the guest
+//                counts as ours.
 //                Otherwise it ran the whole time and took no longer than
 //                the trial's own tail allows: work.
 //   unknown      processor time is not counted (as under Wine).
@@ -34,7 +36,9 @@ struct MissContext {
     int64_t usual_late_ns; // its median wake-up lateness
     int64_t period_ns;
     double throttle_share; // of real-time threads, 0 to 1; 1 none, -1 unknown
+    bool overloaded;       // more than 1 in OVERLOAD_SHARE of its periods missed
 };
+constexpr uint64_t OVERLOAD_SHARE = 10;
 
 // A missed period's cause with time off the core beyond this is preempted.
 constexpr int64_t OFF_CORE_MIN_NS = 50000;
