@@ -458,7 +458,7 @@ std::string idle_floor_text(const RtFigures* figures) {
 
 // The readiness items with what this run was granted and saw, and the
 // effect it measured beside the item it backs.
-void assess(RtRunResult* result, const ReadinessFacts* facts, int64_t steal_before,
+void assess(RtRunResult* result, const ReadinessFacts* facts, bool hold_asked, int64_t steal_before,
             int64_t elapsed_ns) {
     ReadinessRun seen;
     for (uint32_t p = 0; p < result->physical_cores && p < MAX_RT_THREADS; ++p) {
@@ -466,7 +466,7 @@ void assess(RtRunResult* result, const ReadinessFacts* facts, int64_t steal_befo
     }
     seen.sched_fifo = result->thread_steps_known ? result->thread_steps.priority.done : -1;
     seen.mlockall = result->memory_lock.done;
-    seen.idle_hold = result->idle_states.done;
+    seen.idle_hold = hold_asked ? result->idle_states.done : -1; // not refused: not asked
     const int64_t steal_after = steal_on(result);
     seen.steal_ns = steal_before >= 0 && steal_after >= 0 ? steal_after - steal_before : -1;
     seen.elapsed_ns = elapsed_ns;
@@ -573,5 +573,6 @@ void realtime_run(const RtPlan* plan, PeriodDriver* driver, const RtHost* host,
     if (result->idle_states.done != 0) {
         rt_release_idle_states();
     }
-    assess(result, facts.get(), steal_before, rt_now_ns() - run.started_ns);
+    assess(result, facts.get(), plan->hold_idle_states && plan->clock == RT_CLOCK_OWN, steal_before,
+           rt_now_ns() - run.started_ns);
 }
