@@ -506,15 +506,6 @@ uint32_t threads_of_choice(uint32_t choice, uint32_t physical) {
     return threads < MAX_RT_THREADS ? threads : MAX_RT_THREADS;
 }
 
-bool plan_has_test(const RtPlan* plan, RtTestKind test) {
-    for (RtTestKind planned : plan->tests) {
-        if (planned == test) {
-            return true;
-        }
-    }
-    return false;
-}
-
 void realtime_run(const RtPlan* plan, PeriodDriver* driver, const RtHost* host,
                   RtRunResult* result) {
     result->configs.clear();
