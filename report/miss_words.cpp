@@ -82,5 +82,19 @@ std::string buffer_summary(const RtPlan* plan, const RtConfigResult* config,
     }
     std::string text = buffer_verdict(&input, readiness);
     const std::string causes = miss_breakdown(&config->dropouts);
-    return causes.empty() ? text : text + " [" + causes + "]";
+    if (!causes.empty()) {
+        text += " [" + causes + "]";
+    }
+    for (RtTestKind kind : plan->tests) {
+        const RtTestResult* test = &config->tests[kind];
+        if (test->state != RT_NOT_RUN && test->speed_spread >= SPEED_SPREAD_NOTE) {
+            char note[200];
+            std::snprintf(note, sizeof note,
+                          "; %s's speed varied %.2fx between its trials (another guest on "
+                          "the host, or the processor's frequency): its figure moves with it",
+                          RT_TEST_NAMES[kind], test->speed_spread);
+            text += note;
+        }
+    }
+    return text;
 }

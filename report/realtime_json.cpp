@@ -68,7 +68,10 @@ Json test_json(const RtTestResult* test, uint32_t threads) {
         {"trials", test->trials},
         {"misses", misses_json(&test->misses)},
         {"model", test->per_stream_ns > 0.0
-                      ? Json{{"fixed_ns", test->fixed_ns}, {"per_stream_ns", test->per_stream_ns}}
+                      ? Json{{"fixed_ns", test->fixed_ns},
+                             {"per_stream_ns", test->per_stream_ns},
+                             {"speed_spread",
+                              test->speed_spread > 0.0 ? Json(test->speed_spread) : Json(nullptr)}}
                       : Json(nullptr)},
         {"confirm", figures_json(&test->confirm)}};
 }

@@ -278,6 +278,11 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
                              "trials' medians)\n",
                              "", test->fixed_ns / 1e3, test->per_stream_ns);
             }
+            if (test->speed_spread > 0.0) {
+                std::fprintf(out,
+                             "    %-6s the slowest trial took %.2fx the fastest's time a stream\n",
+                             "", test->speed_spread);
+            }
             if (miss_total(&test->misses) > 0) {
                 std::fprintf(out, "    %-6s every trial's misses: %s\n", "",
                              miss_breakdown(&test->misses).c_str());

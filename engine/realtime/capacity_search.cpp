@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 
 namespace {
 // Percent of the count at each headroom checkpoint.
@@ -31,15 +32,24 @@ struct Knowledge {
     uint32_t ratio_count;
     double ratios[MAX_POINTS]; // each trial's p99 / p50
     uint32_t run;              // steps in one direction so far
+    uint32_t speed_count;      // every trial's streams and median, confirms too
+    double speed_streams[MAX_POINTS];
+    double speed_medians[MAX_POINTS];
 };
 
 bool run_trial(TrialFunction trial, void* context, TrialRequest* request, TrialOutcome* outcome,
-               SearchResult* result) {
+               Knowledge* known, SearchResult* result) {
     result->trials += 1;
     *outcome = TrialOutcome{};
     bool finished = trial(context, request, outcome);
     miss_counts_add(&result->misses, &outcome->misses);
     result->periods += outcome->periods;
+    const int64_t median = histogram_percentile(&outcome->processing, P50);
+    if (outcome->periods >= SHORT_TRIAL_POINTS && median > 0 && known->speed_count < MAX_POINTS) {
+        known->speed_streams[known->speed_count] = request->streams;
+        known->speed_medians[known->speed_count] = static_cast<double>(median);
+        known->speed_count += 1;
+    }
     if (!finished) {
         result->state = SEARCH_INTERRUPTED;
     }
@@ -123,6 +133,19 @@ uint32_t predict(const Knowledge* known, const SearchResult* result, int64_t per
     return count < 1.0 ? 1 : count > 4e9 ? UINT32_MAX : static_cast<uint32_t>(count);
 }
 
+// The trial's streams ran this much slower than the line says, or more:
+// the machine was slower for a while (a neighbour on the host, the
+// frequency), not the count.
+constexpr double SLOWED_RATIO = 1.15;
+
+bool ran_slower(const Knowledge* known, const SearchResult* result, uint32_t streams,
+                const TrialOutcome* outcome) {
+    const int64_t median = histogram_percentile(&outcome->processing, P50);
+    const double modelled = result->fixed_ns + result->per_stream_ns * streams;
+    return known->point_count >= 2 && modelled > 0.0 &&
+           static_cast<double>(median) > SLOWED_RATIO * modelled;
+}
+
 // The next short trial's count: the prediction while it lies inside what
 // is known, then steps out from the last result, doubling while they go
 // one way, until one held and one failed, then bisection.
@@ -159,7 +182,7 @@ ShortVerdict short_trial(TrialFunction trial, void* context, const SearchPlan* p
         if (result->trials >= plan->max_trials) {
             return SHORT_STOPPED;
         }
-        if (!run_trial(trial, context, &request, &outcome, result)) {
+        if (!run_trial(trial, context, &request, &outcome, known, result)) {
             return SHORT_STOPPED;
         }
         // One work miss too many is the tail's luck as often as the limit:
@@ -167,6 +190,10 @@ ShortVerdict short_trial(TrialFunction trial, void* context, const SearchPlan* p
         if (work_misses(&outcome) == allowed + 1 && !marginal) {
             marginal = true;
             learn(known, streams, &outcome);
+            continue;
+        }
+        if (work_misses(&outcome) > allowed && attempt < plan->max_repeats &&
+            ran_slower(known, result, streams, &outcome)) {
             continue;
         }
         if (work_misses(&outcome) > allowed) {
@@ -180,6 +207,31 @@ ShortVerdict short_trial(TrialFunction trial, void* context, const SearchPlan* p
     }
     return SHORT_STALLED; // its stalls are the system's
 }
+
+// The count to confirm after one whose work failed. Its median says how
+// fast the streams run now, which may be slower than the short trials saw
+// (a neighbour on the host takes the caches or the core's other thread):
+// the line scaled to that median is aimed at the target again, with the
+// search's tail. A miss or two at the tail only steps down CONFIRM_STEP.
+// Never its tail, nor the most streams it finished in every period: those
+// are the failing periods' own, and one stall drags them far down.
+uint32_t after_failed_confirm(const Knowledge* known, const SearchResult* result, int64_t period_ns,
+                              uint32_t candidate) {
+    const auto step = static_cast<uint32_t>(std::ceil(candidate * CONFIRM_STEP));
+    uint32_t next = candidate > step ? candidate - step : 0;
+    const int64_t median = histogram_percentile(&result->confirm.processing, P50);
+    const uint32_t predicted = predict(known, result, period_ns);
+    if (median > 0 && predicted > 0 && result->confirm.periods >= SHORT_TRIAL_POINTS) {
+        const double modelled = result->fixed_ns + result->per_stream_ns * candidate;
+        const double slower = static_cast<double>(median) / modelled;
+        const auto rescaled = static_cast<uint32_t>(static_cast<double>(predicted) / slower);
+        const uint32_t floor_count = candidate / 2;
+        if (rescaled < next) {
+            next = rescaled > floor_count ? rescaled : floor_count;
+        }
+    }
+    return next;
+}
 } // namespace
 
 uint64_t allowed_misses(uint64_t periods, double fraction) {
@@ -187,7 +239,7 @@ uint64_t allowed_misses(uint64_t periods, double fraction) {
 }
 
 uint64_t work_misses(const TrialOutcome* outcome) {
-    return miss_against_streams(&outcome->misses);
+    return miss_against_streams(&outcome->misses) + outcome->misses.by_cause[CAUSE_THROTTLED];
 }
 
 bool trial_held(const TrialRequest* request, const TrialOutcome* outcome, double fraction) {
@@ -206,13 +258,26 @@ uint32_t headroom_checkpoints(uint32_t streams, uint32_t checkpoints[MAX_CHECKPO
     return count;
 }
 
-void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
-                     SearchResult* result) {
-    *result = SearchResult{};
-    result->state = SEARCH_NOT_CONFIRMED;
-    Knowledge known{};
-    known.low = 0;
-    known.high = plan->upper_bound + 1;
+namespace {
+// Slowest over fastest time a stream among the trials of at least half the
+// count found (fewer streams leave the fixed part too large a share).
+double speed_spread(const Knowledge* known, const SearchResult* result, uint32_t count) {
+    double fastest = 0.0;
+    double slowest = 0.0;
+    for (uint32_t p = 0; p < known->speed_count; ++p) {
+        if (known->speed_streams[p] * 2.0 < count || known->speed_medians[p] <= result->fixed_ns) {
+            continue;
+        }
+        const double each = (known->speed_medians[p] - result->fixed_ns) / known->speed_streams[p];
+        fastest = fastest == 0.0 || each < fastest ? each : fastest;
+        slowest = each > slowest ? each : slowest;
+    }
+    return fastest > 0.0 ? slowest / fastest : 0.0;
+}
+
+void search(TrialFunction trial, void* context, const SearchPlan* plan, SearchResult* result,
+            Knowledge* knowledge) {
+    Knowledge& known = *knowledge;
     uint32_t last = 0;
     bool last_held = true;
     while (known.high - known.low > resolution(known.low)) {
@@ -234,8 +299,11 @@ void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
         last = count;
         fit(&known, result);
     }
-    uint32_t candidate = known.low;
-    uint32_t drowned_at = 0; // the count whose confirm the system's stalls drowned
+    // Short trials are too short to show the tail: the first confirm is at
+    // the count the line aims at the target, when that is lower.
+    const uint32_t aimed = predict(&known, result, plan->period_ns);
+    uint32_t candidate = aimed > known.low / 2 && aimed < known.low ? aimed : known.low;
+    uint32_t cut_short_at = 0; // the count whose confirm the system's stalls cut short
     while (candidate > 0) {
         if (result->trials >= plan->max_trials || result->confirm_trials >= plan->max_confirms) {
             return;
@@ -245,12 +313,10 @@ void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
         request.checkpoint_count = headroom_checkpoints(candidate, request.checkpoints);
         result->confirm_trials += 1;
         result->confirm_streams = candidate;
-        if (!run_trial(trial, context, &request, &result->confirm, result)) {
+        if (!run_trial(trial, context, &request, &result->confirm, &known, result)) {
             return;
         }
-        const uint64_t stalls = miss_system_total(&result->confirm.misses);
-        if (trial_held(&request, &result->confirm, plan->allowed_miss_fraction) &&
-            stalls <= allowed_misses(result->confirm.periods, SYSTEM_MISS_LIMIT)) {
+        if (trial_held(&request, &result->confirm, plan->allowed_miss_fraction)) {
             result->state = SEARCH_CONFIRMED;
             result->sustained = candidate;
             result->headroom =
@@ -258,21 +324,28 @@ void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
                                   plan->period_ns, HEADROOM_PERCENT, candidate + 1);
             return;
         }
-        if (work_misses(&result->confirm) <= allowed && drowned_at != candidate) {
-            drowned_at = candidate;
-            continue; // the system's stalls drowned it: the same count once more
+        if (work_misses(&result->confirm) <= allowed && cut_short_at != candidate) {
+            cut_short_at = candidate;
+            continue; // the system's stalls cut it short: the same count once more
         }
-        // Its work failed, or stalls drowned it twice: at this load the
-        // system stalls too (throttling follows the load), so fewer.
-        // A little fewer. Neither its tail nor the most streams it finished
-        // in every period: both are the failing periods' own, and one
-        // stall of the system would drag them far down.
-        const auto step = static_cast<uint32_t>(std::ceil(candidate * CONFIRM_STEP));
-        candidate = candidate > step ? candidate - step : 0;
+        candidate = after_failed_confirm(&known, result, plan->period_ns, candidate);
     }
     // Nothing above the idle system held even a short trial: 0 streams,
     // which the idle run confirmed.
     result->state = SEARCH_CONFIRMED;
     result->confirm_streams = 0;
     result->confirm = TrialOutcome{};
+}
+} // namespace
+
+void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
+                     SearchResult* result) {
+    *result = SearchResult{};
+    result->state = SEARCH_NOT_CONFIRMED;
+    auto known = std::make_unique<Knowledge>();
+    known->low = 0;
+    known->high = plan->upper_bound + 1;
+    search(trial, context, plan, result, known.get());
+    const uint32_t count = result->sustained > 0 ? result->sustained : result->confirm_streams;
+    result->speed_spread = speed_spread(known.get(), result, count > 0 ? count : known->low);
 }

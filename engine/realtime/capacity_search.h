@@ -3,9 +3,12 @@
 // clock loop (clock_driver.h) or another that runs the same period work
 // elsewhere.
 //
-// Only misses whose cause is the streams' work (miss_classify.h), or that
-// no counter could place, count against a count; the others are the
-// system's own dropouts, kept apart.
+// Only misses whose cause is the streams' work (miss_classify.h), that no
+// counter could place, or that the kernel's throttling caused count against
+// a count; the others are the system's own dropouts, kept apart. Throttling
+// is named only once our own load nears the kernel's real-time share, so at
+// a count it throttles the load does not fit on this system, whatever the
+// processor could do without the share.
 //
 // Search: the processing time grows close to a line with the streams
 // (a + b·k). Short trials measure it, and the count whose tail (the median
@@ -15,15 +18,18 @@
 // A short trial cut short by misses that are not work is repeated up to
 // max_repeats times; after that its stalls are the system's, not the
 // processor's limit. One that failed by a single work miss has one second
-// try, within the same repeats.
+// try, within the same repeats, and so has one whose median ran 15 % over
+// the line (the machine was slower for a while, not the count).
 //
-// Then a confirm trial at the count found, for the confirm length; it
-// holds when its work misses stay within the allowed fraction and the
-// system's own misses within SYSTEM_MISS_LIMIT (else it runs again, once:
-// drowned twice, the load itself stalls the system). When its work fails,
-// the next confirm is 2 % lower (neither at the most streams it finished
-// in every period nor scaled by its tail: those are the failing periods'
-// own, and one stall of the system drags them far down), until a confirm
+// Then a confirm trial at the count found, or at the count the line aims
+// at the target when that is lower (short trials are too short to show
+// the tail), for the confirm length; it
+// holds when it ran every period and its work misses stay within the
+// allowed fraction, whatever the system itself dropped meanwhile (those
+// are the dropout rate's). One that the system's stalls cut short runs
+// again, once. When its work fails, the next confirm is aimed by its own
+// median (after_failed_confirm in the source): at least 2 % lower, more
+// when the streams ran slower than the short trials had shown, until one
 // holds. The count reported has always held for the confirm length; a
 // search that runs out of trials or confirms confirms nothing and says so.
 //
@@ -116,21 +122,29 @@ struct SearchResult {
     uint64_t periods;         // every trial's
     double fixed_ns;          // processing time ≈ fixed_ns + per_stream_ns · streams;
     double per_stream_ns;     // 0 and 0 until two trials measured it
+    // The slowest trial's time a stream over the fastest's, among those of
+    // at least half the count (0: fewer than one measured). Far above 1,
+    // the machine changed speed during the search (a neighbour on the
+    // host, the frequency) and the count moves with it.
+    double speed_spread;
 };
+
+// A spread above this is worth a word in the reports.
+constexpr double SPEED_SPREAD_NOTE = 1.15;
 
 // Short trials run on past this many misses, so that one stall of the
 // system does not cut them short before their work misses show.
 constexpr uint64_t SHORT_MISS_SLACK = 16;
 constexpr uint64_t CONFIRM_MISS_SLACK = 64;
-// A run in which the system itself missed more than this share of the
-// periods shows nothing of the processor: the idle run does not hold, and
-// a confirm is run again.
+// An idle run in which the system itself missed more than this share of
+// the periods shows nothing of the processor: the buffer size is not
+// sustainable.
 constexpr double SYSTEM_MISS_LIMIT = 0.01;
 // A short trial teaches the line only with this many periods.
 constexpr uint64_t SHORT_TRIAL_POINTS = 8;
 
-// Missed periods of a trial that count against its count: work, and those
-// of unknown cause.
+// Missed periods of a trial that count against its count: work, those of
+// unknown cause, and throttling.
 uint64_t work_misses(const TrialOutcome* outcome);
 
 // Misses a trial of `periods` may have and still hold.

@@ -372,6 +372,7 @@ void run_test(RunContext* run, PeriodDriver* driver, RtTestKind test, RtConfigRe
     result->periods = found.periods;
     result->fixed_ns = found.fixed_ns;
     result->per_stream_ns = found.per_stream_ns;
+    result->speed_spread = found.speed_spread;
     count_dropouts(config, &found.misses, found.periods, false);
     if (plan->fixed_streams > 0 && found.state != SEARCH_INTERRUPTED) {
         result->state = found.state == SEARCH_CONFIRMED ? RT_FITS : RT_DOES_NOT_FIT;

@@ -65,6 +65,7 @@ struct RtTestResult {
     uint64_t periods;  // of every trial
     double fixed_ns;   // processing time ≈ fixed_ns + per_stream_ns · streams (0: not fitted)
     double per_stream_ns;
+    double speed_spread; // the trials' slowest time a stream over their fastest (capacity_search.h)
 };
 
 struct RtConfigResult {

@@ -53,6 +53,8 @@ struct Sample {
         test->sustained = test->per_core[0] = 900;
         test->headroom = test->headroom_per_core[0] = 720;
         test->trials = 12;
+        test->per_stream_ns = 2000.0;
+        test->speed_spread = 1.3; // the host slowed it down for a while
         test->confirm.streams = 900;
         test->confirm.periods = 469;
         histogram_add(&test->confirm.processing, 20000000);
@@ -88,6 +90,9 @@ TEST(RealtimeReport, JsonFollowsTheDocumentedSchema) {
                                      "kernel_ns_per_sample", "kernel_bound", "search_bound",
                                      "memory_capped", "trials", "misses", "model", "confirm"}));
     EXPECT_EQ(held["streams"], 900);
+    EXPECT_EQ(held["model"]["speed_spread"], 1.3);
+    EXPECT_NE(doc["runs"][1]["summary"].get<std::string>().find("ZEM-2's speed varied 1.30x"),
+              std::string::npos);
     EXPECT_EQ(held["per_core"], Json::array({900}));
     EXPECT_EQ(keys_of(held["confirm"]["processing_ns"]),
               (std::set<std::string>{"p50", "p99", "p999", "max"}));
