@@ -87,12 +87,13 @@ std::string buffer_summary(const RtPlan* plan, const RtConfigResult* config,
     }
     for (RtTestKind kind : plan->tests) {
         const RtTestResult* test = &config->tests[kind];
-        if (test->state != RT_NOT_RUN && test->speed_spread >= SPEED_SPREAD_NOTE) {
+        const double change = test_speed_change(test);
+        if (test->state != RT_NOT_RUN && change >= SPEED_SPREAD_NOTE) {
             char note[200];
             std::snprintf(note, sizeof note,
-                          "; %s's speed varied %.2fx between its trials (another guest on "
+                          "; %s's speed varied %.2fx during its search (another guest on "
                           "the host, or the processor's frequency): its figure moves with it",
-                          RT_TEST_NAMES[kind], test->speed_spread);
+                          RT_TEST_NAMES[kind], change);
             text += note;
         }
     }

@@ -62,6 +62,8 @@ Json test_json(const RtTestResult* test, uint32_t threads) {
         {"per_core", per_core},
         {"kernel_ns_per_sample",
          test->kernel_ns_per_sample > 0.0 ? Json(test->kernel_ns_per_sample) : Json(nullptr)},
+        {"kernel_ns_per_sample_after",
+         test->kernel_ns_after > 0.0 ? Json(test->kernel_ns_after) : Json(nullptr)},
         {"kernel_bound", test->kernel_bound},
         {"search_bound", test->search_bound},
         {"memory_capped", test->memory_capped},

@@ -283,6 +283,10 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
                              "    %-6s the slowest trial took %.2fx the fastest's time a stream\n",
                              "", test->speed_spread);
             }
+            if (test->kernel_ns_after > 0.0) {
+                std::fprintf(out, "    %-6s kernel alone after the search %.3f ns a sample\n", "",
+                             test->kernel_ns_after);
+            }
             if (miss_total(&test->misses) > 0) {
                 std::fprintf(out, "    %-6s every trial's misses: %s\n", "",
                              miss_breakdown(&test->misses).c_str());

@@ -31,6 +31,7 @@ struct Knowledge {
     double medians[MAX_POINTS];
     uint32_t ratio_count;
     double ratios[MAX_POINTS]; // each trial's p99 / p50
+    double wakes[MAX_POINTS];  // and its median wake-up lateness
     uint32_t run;              // steps in one direction so far
     uint32_t speed_count;      // every trial's streams and median, confirms too
     double speed_streams[MAX_POINTS];
@@ -79,6 +80,8 @@ void learn(Knowledge* known, uint32_t streams, const TrialOutcome* outcome) {
         return;
     }
     if (known->ratio_count < MAX_POINTS) {
+        known->wakes[known->ratio_count] =
+            static_cast<double>(histogram_percentile(&outcome->lateness, P50));
         known->ratios[known->ratio_count++] =
             static_cast<double>(tail) / static_cast<double>(median);
     }
@@ -115,20 +118,27 @@ void fit(const Knowledge* known, SearchResult* result) {
     }
 }
 
+double median_of(const double* values, uint32_t count, double none) {
+    double sorted[MAX_POINTS];
+    std::copy(values, values + count, sorted);
+    std::sort(sorted, sorted + count);
+    return count > 0 ? sorted[count / 2] : none;
+}
+
 // The count whose tail the line puts at the target share of the period; 0
 // before anything was measured.
 uint32_t predict(const Knowledge* known, const SearchResult* result, int64_t period_ns) {
     if (result->per_stream_ns <= 0.0) {
         return 0;
     }
-    // The median trial's tail: one stall in one trial must not pull every
-    // prediction down.
-    double sorted[MAX_POINTS];
-    std::copy(known->ratios, known->ratios + known->ratio_count, sorted);
-    std::sort(sorted, sorted + known->ratio_count);
-    const double middle = known->ratio_count > 0 ? sorted[known->ratio_count / 2] : 1.0;
+    // The median trial's tail and wake-up: one stall in one trial must not
+    // pull every prediction down. A period misses when its wake-up and its
+    // work together pass its end, so the usual wake-up comes off first
+    // (a few percent of the shortest periods, nothing of the longest).
+    const double middle = median_of(known->ratios, known->ratio_count, 1.0);
     const double ratio = middle < 1.0 ? 1.0 : middle > 2.0 ? 2.0 : middle;
-    const double target = static_cast<double>(period_ns) * TARGET_SHARE / ratio;
+    const double wake = median_of(known->wakes, known->ratio_count, 0.0);
+    const double target = (static_cast<double>(period_ns) * TARGET_SHARE - wake) / ratio;
     const double count = (target - result->fixed_ns) / result->per_stream_ns;
     return count < 1.0 ? 1 : count > 4e9 ? UINT32_MAX : static_cast<uint32_t>(count);
 }

@@ -31,7 +31,7 @@ struct RtPlan {
     std::vector<uint32_t> buffers;      // distinct, in the order given
     std::vector<RtTestKind> tests;      // distinct, ascending
     std::vector<uint32_t> core_choices; // ALL_CORES or a number of cores; distinct
-    double confirm_seconds = 4.0;
+    double confirm_seconds = 3.0;
     double idle_seconds = 2.0;
     double allowed_miss_fraction = 0.0;
     uint32_t fixed_streams = 0;   // 0: search the capacity; else run exactly this many

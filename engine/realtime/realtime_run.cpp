@@ -360,6 +360,11 @@ void run_test(RunContext* run, PeriodDriver* driver, RtTestKind test, RtConfigRe
     for (uint32_t t = 0; t < config->threads; ++t) {
         stream_set_free(&sets[t]);
     }
+    // The kernel alone once more: a machine that slowed down or sped up
+    // during the search (a neighbour on the host) shows here.
+    if (found.state != SEARCH_INTERRUPTED) {
+        result->kernel_ns_after = time_kernel(run, test, config->frames);
+    }
     result->trials = found.trials;
     result->sustained = found.sustained;
     result->headroom = found.headroom;
@@ -567,4 +572,15 @@ void realtime_run(const RtPlan* plan, PeriodDriver* driver, const RtHost* host,
     }
     assess(result, facts.get(), plan->hold_idle_states && plan->clock == RT_CLOCK_OWN, steal_before,
            rt_now_ns() - run.started_ns);
+}
+
+double test_speed_change(const RtTestResult* test) {
+    double change = test->speed_spread;
+    const double before = test->kernel_ns_per_sample;
+    const double after = test->kernel_ns_after;
+    if (before > 0.0 && after > 0.0) {
+        const double kernel = after > before ? after / before : before / after;
+        change = kernel > change ? kernel : change;
+    }
+    return change;
 }

@@ -52,6 +52,7 @@ enum RtTestState : int32_t {
 struct RtTestResult {
     RtTestState state;
     double kernel_ns_per_sample; // the kernel alone, one stream in the cache
+    double kernel_ns_after;      // the same, timed again after the search (0: not timed)
     uint32_t kernel_bound;       // all threads: threads / (rate * kernel_ns_per_sample)
     uint32_t search_bound;       // the search's ceiling: kernel_bound, or less for memory
     bool memory_capped;
@@ -67,6 +68,11 @@ struct RtTestResult {
     double per_stream_ns;
     double speed_spread; // the trials' slowest time a stream over their fastest (capacity_search.h)
 };
+
+// How far the machine's speed moved during a test's search: the larger of
+// its trials' spread and the kernel alone after the search against before
+// (1: steady; 0: not measured). From SPEED_SPREAD_NOTE the figure moves with it.
+double test_speed_change(const RtTestResult* test);
 
 struct RtConfigResult {
     uint32_t frames;
