@@ -34,9 +34,22 @@ void classify_off_core(MissRecord* record, const MissContext* context, int64_t o
 }
 
 void classify_on_core(MissRecord* record, const MissContext* context);
+int64_t on_core_tail_limit(const MissContext* context);
+
+// A late start that the overrun before it left behind takes that overrun's
+// cause, unless the period's own work stood apart: a pause far past the
+// trial's tail, or long off the core, is a cause of its own.
+bool own_stall_in_chain(const MissRecord* record, const MissContext* context) {
+    const int64_t off_ns = record->cpu_ns >= 0 ? record->processing_ns - record->cpu_ns : 0;
+    const int64_t off_limit =
+        record->processing_ns / 10 > OFF_CORE_MIN_NS ? record->processing_ns / 10 : OFF_CORE_MIN_NS;
+    return record->cpu_ns >= 0 &&
+           (record->processing_ns > on_core_tail_limit(context) || off_ns > off_limit);
+}
 
 void classify_one(MissRecord* record, const MissRecord* previous, const MissContext* context) {
-    if (record->chained && previous != nullptr && previous->index + 1 == record->index) {
+    if (record->chained && previous != nullptr && previous->index + 1 == record->index &&
+        !own_stall_in_chain(record, context)) {
         set(record, previous->cause, previous->source, previous->confirmed);
         return;
     }
@@ -72,19 +85,22 @@ void classify_one(MissRecord* record, const MissRecord* previous, const MissCont
 
 // On the core throughout: work, unless something the guest counts as our
 // time paused it.
-void classify_on_core(MissRecord* record, const MissContext* context) {
-    // The work's own spread goes on smoothly past the longest period that
-    // met its deadline; a pause stands apart from it. Once a trial is
-    // overloaded, its met periods are the exception: the median decides.
-    int64_t tail_limit = context->tail_ns + context->tail_ns / 20;
+// The work's own spread goes on smoothly past the longest period that met
+// its deadline; a pause stands apart from it. Once a trial is overloaded,
+// its met periods are the exception: the median decides.
+int64_t on_core_tail_limit(const MissContext* context) {
+    const int64_t tail_limit = context->tail_ns + context->tail_ns / 20;
     const int64_t typical_limit = context->overloaded
                                       ? context->typical_ns + context->typical_ns / 4
                                       : context->typical_ns + context->typical_ns / 10;
-    tail_limit = (context->overloaded || typical_limit > tail_limit ? typical_limit : tail_limit) +
-                 OFF_CORE_MIN_NS;
+    return (context->overloaded || typical_limit > tail_limit ? typical_limit : tail_limit) +
+           OFF_CORE_MIN_NS;
+}
+
+void classify_on_core(MissRecord* record, const MissContext* context) {
     // Steal alone proves nothing here: it is counted in 10 ms ticks since
     // the last edge, and work within its usual range can overrun beside it.
-    if (record->processing_ns > tail_limit || grew(record->involuntary)) {
+    if (record->processing_ns > on_core_tail_limit(context) || grew(record->involuntary)) {
         set(record, CAUSE_PREEMPTED, SOURCE_HYPERVISOR, grew(record->stall.steal_ns));
     } else {
         set(record, CAUSE_WORK, SOURCE_UNSAID, true);

@@ -191,7 +191,8 @@ void script_stall(void* context, RtStallCounters* counters) {
 }
 
 // Runs the script with no miss budget and classifies what missed.
-std::vector<MissCause> classify_script(ScriptClock* clock, std::vector<PreemptSource>* sources) {
+std::vector<MissCause> classify_script(ScriptClock* clock, std::vector<PreemptSource>* sources,
+                                       std::vector<uint64_t>* indices = nullptr) {
     clock->now = 1000 * MS;
     clock->counters = RtThreadCounters{0, 0};
     clock->stall = RtStallCounters{0, 0, 0};
@@ -209,6 +210,9 @@ std::vector<MissCause> classify_script(ScriptClock* clock, std::vector<PreemptSo
     for (uint32_t r = 0; r < stats->record_count; ++r) {
         causes.push_back(records[r].cause);
         sources->push_back(records[r].source);
+        if (indices != nullptr) {
+            indices->push_back(records[r].index);
+        }
     }
     return causes;
 }
@@ -238,11 +242,15 @@ TEST(MissCauses, EachMissedPeriodGetsTheCauseItsTimesAndCountersShow) {
         const int64_t wall = p % 50 == 7 ? 101 : 96 + p % 3;
         heavy->script[p] = Scripted{0, wall, wall, 0, 0};
     }
+    // Inside one such chain, a pause of its own: the chain from there on is the pause's.
+    heavy->script[208] = Scripted{0, 160, 160, 0, 0};
     sources.clear();
-    std::vector<MissCause> causes = classify_script(heavy.get(), &sources);
+    std::vector<uint64_t> indices;
+    std::vector<MissCause> causes = classify_script(heavy.get(), &sources, &indices);
     ASSERT_GE(causes.size(), 8u);
-    for (MissCause cause : causes) {
-        EXPECT_EQ(cause, CAUSE_WORK);
+    for (size_t m = 0; m < causes.size(); ++m) {
+        const bool paused_chain = indices[m] >= 208 && indices[m] < 250;
+        EXPECT_EQ(causes[m], paused_chain ? CAUSE_PREEMPTED : CAUSE_WORK) << indices[m];
     }
 }
 
