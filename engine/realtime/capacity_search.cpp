@@ -118,6 +118,11 @@ void fit(const Knowledge* known, SearchResult* result) {
     }
 }
 
+// The line's processing time for `streams`.
+double modelled_ns(const SearchResult* result, uint32_t streams) {
+    return result->fixed_ns + result->per_stream_ns * streams;
+}
+
 double median_of(const double* values, uint32_t count, double none) {
     double sorted[MAX_POINTS];
     std::copy(values, values + count, sorted);
@@ -151,7 +156,7 @@ constexpr double SLOWED_RATIO = 1.15;
 bool ran_slower(const Knowledge* known, const SearchResult* result, uint32_t streams,
                 const TrialOutcome* outcome) {
     const int64_t median = histogram_percentile(&outcome->processing, P50);
-    const double modelled = result->fixed_ns + result->per_stream_ns * streams;
+    const double modelled = modelled_ns(result, streams);
     return known->point_count >= 2 && modelled > 0.0 &&
            static_cast<double>(median) > SLOWED_RATIO * modelled;
 }
@@ -232,8 +237,7 @@ uint32_t after_failed_confirm(const Knowledge* known, const SearchResult* result
     const int64_t median = histogram_percentile(&result->confirm.processing, P50);
     const uint32_t predicted = predict(known, result, period_ns);
     if (median > 0 && predicted > 0 && result->confirm.periods >= SHORT_TRIAL_POINTS) {
-        const double modelled = result->fixed_ns + result->per_stream_ns * candidate;
-        const double slower = static_cast<double>(median) / modelled;
+        const double slower = static_cast<double>(median) / modelled_ns(result, candidate);
         const auto rescaled = static_cast<uint32_t>(static_cast<double>(predicted) / slower);
         const uint32_t floor_count = candidate / 2;
         if (rescaled < next) {
@@ -242,33 +246,7 @@ uint32_t after_failed_confirm(const Knowledge* known, const SearchResult* result
     }
     return next;
 }
-} // namespace
 
-uint64_t allowed_misses(uint64_t periods, double fraction) {
-    return static_cast<uint64_t>(std::floor(static_cast<double>(periods) * fraction));
-}
-
-uint64_t work_misses(const TrialOutcome* outcome) {
-    return miss_against_streams(&outcome->misses) + outcome->misses.by_cause[CAUSE_THROTTLED];
-}
-
-bool trial_held(const TrialRequest* request, const TrialOutcome* outcome, double fraction) {
-    return outcome->periods == request->periods &&
-           work_misses(outcome) <= allowed_misses(request->periods, fraction);
-}
-
-uint32_t headroom_checkpoints(uint32_t streams, uint32_t checkpoints[MAX_CHECKPOINTS]) {
-    uint32_t count = 0;
-    for (uint32_t percent : CHECKPOINT_PERCENT) {
-        auto at = static_cast<uint32_t>(uint64_t{streams} * percent / 100);
-        if (at > 0 && (count == 0 || at > checkpoints[count - 1])) {
-            checkpoints[count++] = at;
-        }
-    }
-    return count;
-}
-
-namespace {
 // Slowest over fastest time a stream among the trials of at least half the
 // count found (fewer streams leave the fixed part too large a share).
 double speed_spread(const Knowledge* known, const SearchResult* result, uint32_t count) {
@@ -347,6 +325,30 @@ void search(TrialFunction trial, void* context, const SearchPlan* plan, SearchRe
     result->confirm = TrialOutcome{};
 }
 } // namespace
+
+uint64_t allowed_misses(uint64_t periods, double fraction) {
+    return static_cast<uint64_t>(std::floor(static_cast<double>(periods) * fraction));
+}
+
+uint64_t work_misses(const TrialOutcome* outcome) {
+    return miss_against_streams(&outcome->misses) + outcome->misses.by_cause[CAUSE_THROTTLED];
+}
+
+bool trial_held(const TrialRequest* request, const TrialOutcome* outcome, double fraction) {
+    return outcome->periods == request->periods &&
+           work_misses(outcome) <= allowed_misses(request->periods, fraction);
+}
+
+uint32_t headroom_checkpoints(uint32_t streams, uint32_t checkpoints[MAX_CHECKPOINTS]) {
+    uint32_t count = 0;
+    for (uint32_t percent : CHECKPOINT_PERCENT) {
+        auto at = static_cast<uint32_t>(uint64_t{streams} * percent / 100);
+        if (at > 0 && (count == 0 || at > checkpoints[count - 1])) {
+            checkpoints[count++] = at;
+        }
+    }
+    return count;
+}
 
 void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
                      SearchResult* result) {
