@@ -18,9 +18,8 @@ const int64_t PERIOD_256_NS = grid_period_ns(256, 48000);
 struct Rig {
     std::unique_ptr<PeriodStats> stats = std::make_unique<PeriodStats>();
     std::vector<MissRecord> records = std::vector<MissRecord>(MAX_MISS_RECORDS);
-    uint32_t processor = 0;
-    RtClock clock{real_now_ns,         nullptr,   nullptr, real_thread_counters,
-                  real_stall_counters, &processor};
+    RtClock clock{real_now_ns, nullptr, nullptr, real_thread_counters, nullptr};
+    MissJudge judge{PERIOD_256_NS, 0, PERIOD_256_NS / 2, PERIOD_256_NS, false};
     Rig() {
         stats->records = records.data();
         period_stats_reset(stats.get());
@@ -46,7 +45,7 @@ void BM_PeriodBookkeeping(benchmark::State& state) {
         rt_thread_counters(&counters);
         const PeriodTimes times{now, now + PERIOD_256_NS, now, now};
         benchmark::DoNotOptimize(
-            period_account(rig.stats.get(), &rig.clock, index++, &times, &counters));
+            period_account(rig.stats.get(), &rig.judge, index++, &times, &counters));
     }
     share_of_period(state);
 }
@@ -70,7 +69,7 @@ void BM_IdlePeriodHarness(benchmark::State& state) {
     for (auto _ : state) {
         // A period that has just begun: the sleep returns at once, the
         // deadline is a whole period away.
-        LoopPlan plan{PeriodGrid{rt_now_ns() - 1000, 256, 48000}, 1, UINT64_MAX, &halt};
+        LoopPlan plan{PeriodGrid{rt_now_ns() - 1000, 256, 48000}, 1, UINT64_MAX, rig.judge, &halt};
         benchmark::DoNotOptimize(run_period_loop(&rig.clock, &plan, &idle, rig.stats.get()));
     }
     rt_timer_close(timer);

@@ -26,16 +26,21 @@
 //                          hyper-thread siblings), at most `max`; their count.
 //   rt_pin_thread          the calling thread to that logical processor.
 //   rt_thread_cpu_ns       processor time the calling thread has used.
-//   rt_thread_counters     the calling thread's processor time, precise
-//                          enough to time one period, and its involuntary
-//                          context switches; -1 for what the system does
-//                          not count (Linux: one getrusage call, cheap
-//                          enough for every period).
-//   rt_stall_counters      what may have kept the calling thread from
-//                          running on `processor`: its run-queue delay and
-//                          the core's steal, interrupt and softirq time;
-//                          -1 for what cannot be read. Read only at the
-//                          edges of a missed period and of each trial.
+//   rt_thread_counters     the calling thread's processor time, exact to
+//                          the moment (Linux: CLOCK_THREAD_CPUTIME_ID;
+//                          getrusage's is brought up to date only at ticks
+//                          and sleeps), and its involuntary context
+//                          switches; -1 for what the system does not count.
+//                          Two system calls, no file and no allocation:
+//                          read every period on the real-time thread.
+//   rt_thread_id           the calling thread's id for rt_stall_counters;
+//                          -1 where there is none.
+//   rt_stall_counters      what may have kept thread `thread_id` (-1: none)
+//                          from running on `processor`: its run-queue delay
+//                          and the core's steal, interrupt and softirq
+//                          time; -1 for what cannot be read. Opens files:
+//                          read by an observer thread, never by a thread
+//                          that keeps periods.
 //   rt_throttle_share      the share of time the kernel lets real-time
 //                          threads run before it throttles them, 0 to 1; 1
 //                          when nothing is reserved, -1 when unknown.
@@ -87,8 +92,9 @@ struct RtStallCounters {
     int64_t steal_ns;     // the hypervisor's, counted in clock ticks (10 ms as a rule)
     int64_t irq_ns;       // interrupts' and softirqs', likewise
 };
-constexpr uint32_t RT_PROCESSOR_NOW = UINT32_MAX; // the processor the thread is on
-void rt_stall_counters(uint32_t processor, RtStallCounters* counters);
+constexpr uint32_t RT_PROCESSOR_ANY = UINT32_MAX; // not known: the whole machine's counters
+int64_t rt_thread_id();
+void rt_stall_counters(uint32_t processor, int64_t thread_id, RtStallCounters* counters);
 double rt_throttle_share();
 
 struct MachineFacts {

@@ -8,12 +8,40 @@ namespace {
 // Percent of the count at each headroom checkpoint.
 constexpr uint32_t CHECKPOINT_PERCENT[MAX_CHECKPOINTS] = {25, 40, 50, 60, 65, 70, 75, 80,
                                                           85, 90, 93, 95, 97, 98, 99, 100};
-// The share of the period the predicted tail is aimed at.
-constexpr double TARGET_SHARE = 0.97;
-// Steps either side of the prediction until the capacity is bracketed.
-constexpr double BRACKET_STEP = 0.03;
-// A confirm whose work failed is followed by one this much lower.
-constexpr double CONFIRM_STEP = 0.02;
+// Short trials end once the model's aim moves by less than this between
+// two of them and the pool can show its tail (TAIL_MIN_POINTS over
+// TAIL_SHARE periods), or after MAX_SHORT_TRIALS: a quarter of a second
+// each (16 periods at least), they teach b and the spread.
+constexpr double SETTLED_SHARE = 0.02;
+constexpr uint32_t MAX_SHORT_TRIALS = 16;
+// Before any period was measured the tail is taken at this: the worst of
+// a few seconds of a ZEM test here lies 5 to 20 % over its median.
+constexpr double PRIOR_TAIL = 1.2;
+// The pooled spread is read empirically up to its last 30 %; beyond it an
+// exponential fitted to that part's excess carries the tail out to the
+// confirm's odds. A wider part than the usual tenth gives three times the
+// periods to fit, so the tail is known about a third better from the
+// same seconds; on a lighter tail than the exponential it errs high,
+// towards fewer streams. Fewer than TAIL_MIN_POINTS periods in it (a pool
+// of under 67) leave the prior.
+constexpr double TAIL_SHARE = 0.3;
+constexpr double TAIL_MIN_POINTS = 20.0;
+// A period this far past the tail the model expects at its count (5 %
+// past the confirm's own) is a pause of the machine or a slower spell, not
+// the work: for an exponential tail of the 0.5 to 3 % widths seen here it
+// is at least five times rarer than the tail itself, and a pause of this
+// host is 1 ms and more.
+constexpr double PAUSE_MARGIN = 1.05;
+// The count's resolution is this many standard errors of the tail: one
+// search in some 4,000 reports more than it knows (none of 5,000
+// simulated machines did).
+constexpr double RES_SIGMAS = 3.5;
+// Pauses of the host here come a few times a minute, under 1 % of the
+// periods even at 64 samples: a trial with this share of its periods far
+// past the tail ran partly at another speed.
+constexpr double SLOW_SHARE = 0.05;
+// A trial's spread tells its median only with this many periods.
+constexpr uint64_t SPREAD_MIN_PERIODS = 8;
 constexpr uint32_t MAX_POINTS = 64;
 
 uint32_t resolution(uint32_t count) {
@@ -21,106 +49,21 @@ uint32_t resolution(uint32_t count) {
     return step < 1 ? 1 : step;
 }
 
-// What the short trials have shown: the largest count that held, the
-// smallest that failed, and the processing times against the count.
+// What the trials have shown.
 struct Knowledge {
-    uint32_t low;  // 0 always holds: the idle system
-    uint32_t high; // one above the bound: no more can fit
-    uint32_t point_count;
+    double per_stream_ns;  // b
+    int64_t usual_late_ns; // the median of the trials' median wake-ups
+    SpreadHistogram pool;  // X: every trial's periods over their own median
+    uint32_t point_count;  // each trial's streams a thread and median work
     double counts[MAX_POINTS];
     double medians[MAX_POINTS];
-    uint32_t ratio_count;
-    double ratios[MAX_POINTS]; // each trial's p99 / p50
-    double wakes[MAX_POINTS];  // and its median wake-up lateness
-    uint32_t run;              // steps in one direction so far
-    uint32_t speed_count;      // every trial's streams and median, confirms too
-    double speed_streams[MAX_POINTS];
-    double speed_medians[MAX_POINTS];
+    uint32_t late_count;
+    double lates[MAX_POINTS];
+    double within_swing; // the largest speed change seen inside one trial (1: none)
 };
 
-bool run_trial(TrialFunction trial, void* context, TrialRequest* request, TrialOutcome* outcome,
-               Knowledge* known, SearchResult* result) {
-    result->trials += 1;
-    *outcome = TrialOutcome{};
-    bool finished = trial(context, request, outcome);
-    miss_counts_add(&result->misses, &outcome->misses);
-    result->periods += outcome->periods;
-    const int64_t median = histogram_percentile(&outcome->processing, P50);
-    if (outcome->periods >= SHORT_TRIAL_POINTS && median > 0 && known->speed_count < MAX_POINTS) {
-        known->speed_streams[known->speed_count] = request->streams;
-        known->speed_medians[known->speed_count] = static_cast<double>(median);
-        known->speed_count += 1;
-    }
-    if (!finished) {
-        result->state = SEARCH_INTERRUPTED;
-    }
-    return finished;
-}
-
-// The largest checkpoint below `below` whose worst time (one of the
-// outcome's two arrays) stayed within `percent` of the period; 0 when none
-// did.
-uint32_t checkpoint_within(const TrialRequest* request, const TrialOutcome* outcome,
-                           const int64_t worst[MAX_CHECKPOINTS], int64_t period_ns, int64_t percent,
-                           uint32_t below) {
-    uint32_t fitted = 0;
-    for (uint32_t c = 0; c < request->checkpoint_count; ++c) {
-        if (request->checkpoints[c] < below && outcome->periods > 0 &&
-            worst[c] * 100 <= period_ns * percent) {
-            fitted = request->checkpoints[c];
-        }
-    }
-    return fitted;
-}
-
-void learn(Knowledge* known, uint32_t streams, const TrialOutcome* outcome) {
-    const int64_t median = histogram_percentile(&outcome->processing, P50);
-    const int64_t tail = histogram_percentile(&outcome->processing, P99);
-    if (streams == 0 || median <= 0 || outcome->periods < SHORT_TRIAL_POINTS) {
-        return;
-    }
-    if (known->ratio_count < MAX_POINTS) {
-        known->wakes[known->ratio_count] =
-            static_cast<double>(histogram_percentile(&outcome->lateness, P50));
-        known->ratios[known->ratio_count++] =
-            static_cast<double>(tail) / static_cast<double>(median);
-    }
-    if (known->point_count < MAX_POINTS) {
-        known->counts[known->point_count] = streams;
-        known->medians[known->point_count] = static_cast<double>(median);
-        known->point_count += 1;
-    }
-}
-
-// Least squares over the points; through the origin while there is one.
-void fit(const Knowledge* known, SearchResult* result) {
-    double n = known->point_count;
-    double sx = 0.0;
-    double sy = 0.0;
-    double sxx = 0.0;
-    double sxy = 0.0;
-    for (uint32_t p = 0; p < known->point_count; ++p) {
-        sx += known->counts[p];
-        sy += known->medians[p];
-        sxx += known->counts[p] * known->counts[p];
-        sxy += known->counts[p] * known->medians[p];
-    }
-    result->fixed_ns = 0.0;
-    result->per_stream_ns = sxx > 0.0 ? sxy / sxx : 0.0;
-    const double spread = n * sxx - sx * sx;
-    if (known->point_count >= 2 && spread > 0.0) {
-        const double slope = (n * sxy - sx * sy) / spread;
-        const double intercept = (sy - slope * sx) / n;
-        if (slope > 0.0 && intercept >= 0.0) {
-            result->per_stream_ns = slope;
-            result->fixed_ns = intercept;
-        }
-    }
-}
-
-// The line's processing time for `streams`.
-double modelled_ns(const SearchResult* result, uint32_t streams) {
-    return result->fixed_ns + result->per_stream_ns * streams;
+uint32_t per_thread(uint32_t streams, uint32_t threads) {
+    return threads > 1 ? (streams + threads - 1) / threads : streams;
 }
 
 double median_of(const double* values, uint32_t count, double none) {
@@ -130,199 +73,298 @@ double median_of(const double* values, uint32_t count, double none) {
     return count > 0 ? sorted[count / 2] : none;
 }
 
-// The count whose tail the line puts at the target share of the period; 0
-// before anything was measured.
-uint32_t predict(const Knowledge* known, const SearchResult* result, int64_t period_ns) {
-    if (result->per_stream_ns <= 0.0) {
+// The expected work of the busiest thread at `streams`.
+double expected_ns(const Knowledge* known, const SearchPlan* plan, uint32_t streams) {
+    return plan->fixed_ns + known->per_stream_ns * per_thread(streams, plan->threads);
+}
+
+// The share of periods a confirm may see over its tail: with up to m
+// misses allowed in N periods of T threads, a miss chance p a period and
+// thread with P(Poisson(N·T·p) <= m) = CONFIRM_ODDS.
+double tail_share(const SearchPlan* plan) {
+    const auto allowed =
+        static_cast<double>(allowed_misses(plan->confirm_periods, plan->allowed_miss_fraction));
+    const double draws = static_cast<double>(plan->confirm_periods) *
+                         static_cast<double>(plan->threads > 0 ? plan->threads : 1);
+    double low = 0.0;
+    double high = allowed + 50.0;
+    for (int step = 0; step < 60; ++step) {
+        const double mean = (low + high) / 2.0;
+        double term = std::exp(-mean);
+        double held = term;
+        for (double m = 1.0; m <= allowed; m += 1.0) {
+            term *= mean / m;
+            held += term;
+        }
+        (held > CONFIRM_ODDS ? low : high) = mean;
+    }
+    return draws > 0.0 ? low / draws : 1.0;
+}
+
+// X at 1 - share, and its standard error: the pool's own where it holds
+// enough periods beyond, else the exponential fitted to its last
+// TAIL_SHARE carried out. The error is the fitted excess's (its mean is
+// known to one over the root of the periods beyond) times the distance
+// it is carried.
+struct Tail {
+    double ratio;
+    double error;
+};
+
+Tail tail_quantile(const SpreadHistogram* pool, double share) {
+    const auto count = static_cast<double>(pool->count);
+    if (count * TAIL_SHARE < TAIL_MIN_POINTS) {
+        return Tail{PRIOR_TAIL, 0.0};
+    }
+    if (count * share >= TAIL_MIN_POINTS || share >= TAIL_SHARE) {
+        return Tail{spread_quantile(pool, 1.0 - share), 0.0};
+    }
+    const double threshold = spread_quantile(pool, 1.0 - TAIL_SHARE);
+    double excess = 0.0;
+    double beyond = 0.0;
+    for (uint32_t b = 0; b < SPREAD_BINS; ++b) {
+        const double value = (b + 0.5) / SPREAD_STEPS;
+        if (value > threshold && pool->bins[b] > 0) {
+            excess += pool->bins[b] * (value - threshold);
+            beyond += pool->bins[b];
+        }
+    }
+    excess += static_cast<double>(pool->above) * (SPREAD_TOP - threshold);
+    beyond += static_cast<double>(pool->above);
+    const double mean_excess = beyond > 0.0 ? excess / beyond : 0.0;
+    const double carried = std::log(TAIL_SHARE / share);
+    const double error = beyond > 0.0 ? mean_excess * carried / std::sqrt(beyond) : 0.0;
+    return Tail{threshold + mean_excess * carried, error};
+}
+
+double tail_at(const Knowledge* known, const SearchPlan* plan) {
+    return tail_quantile(&known->pool, tail_share(plan)).ratio;
+}
+
+// The count the model gives a probability of CONFIRM_ODDS to hold a whole
+// confirm: the busiest thread's expected work times the tail fills what a
+// usual wake-up leaves of the period. 0 when not even one stream does.
+uint32_t aim(const Knowledge* known, const SearchPlan* plan) {
+    const double room = static_cast<double>(plan->period_ns - known->usual_late_ns);
+    const double each = (room / tail_at(known, plan) - plan->fixed_ns) / known->per_stream_ns;
+    if (!(each >= 1.0) || known->per_stream_ns <= 0.0) {
         return 0;
     }
-    // The median trial's tail and wake-up: one stall in one trial must not
-    // pull every prediction down. A period misses when its wake-up and its
-    // work together pass its end, so the usual wake-up comes off first
-    // (a few percent of the shortest periods, nothing of the longest).
-    const double middle = median_of(known->ratios, known->ratio_count, 1.0);
-    const double ratio = middle < 1.0 ? 1.0 : middle > 2.0 ? 2.0 : middle;
-    const double wake = median_of(known->wakes, known->ratio_count, 0.0);
-    const double target = (static_cast<double>(period_ns) * TARGET_SHARE - wake) / ratio;
-    const double count = (target - result->fixed_ns) / result->per_stream_ns;
-    return count < 1.0 ? 1 : count > 4e9 ? UINT32_MAX : static_cast<uint32_t>(count);
+    const double threads = plan->threads > 0 ? plan->threads : 1;
+    const double streams = std::floor(each) * threads;
+    return streams >= plan->upper_bound ? plan->upper_bound : static_cast<uint32_t>(streams);
 }
 
-// The trial's streams ran this much slower than the line says, or more:
-// the machine was slower for a while (a neighbour on the host, the
-// frequency), not the count.
-constexpr double SLOWED_RATIO = 1.15;
-
-bool ran_slower(const Knowledge* known, const SearchResult* result, uint32_t streams,
-                const TrialOutcome* outcome) {
-    const int64_t median = histogram_percentile(&outcome->processing, P50);
-    const double modelled = modelled_ns(result, streams);
-    return known->point_count >= 2 && modelled > 0.0 &&
-           static_cast<double>(median) > SLOWED_RATIO * modelled;
+MissJudge judge_for(const Knowledge* known, const SearchPlan* plan, uint32_t streams) {
+    MissJudge judge{};
+    judge.period_ns = plan->period_ns;
+    judge.usual_late_ns = known->usual_late_ns;
+    const double expected = expected_ns(known, plan, streams);
+    judge.expected_ns = static_cast<int64_t>(expected);
+    judge.pause_ns = static_cast<int64_t>(expected * tail_at(known, plan) * PAUSE_MARGIN);
+    judge.near_throttle =
+        plan->throttle_share > 0.0 && plan->throttle_share < 1.0 &&
+        expected >= 0.9 * plan->throttle_share * static_cast<double>(plan->period_ns);
+    return judge;
 }
 
-// The next short trial's count: the prediction while it lies inside what
-// is known, then steps out from the last result, doubling while they go
-// one way, until one held and one failed, then bisection.
-uint32_t next_count(Knowledge* known, uint32_t predicted, uint32_t last, bool last_held) {
-    const uint32_t res = resolution(known->low);
-    if (predicted > known->low + res && predicted + res < known->high && predicted != last) {
-        known->run = 0;
-        return predicted;
+// The trial's periods join the pool over their own median, and its median
+// work corrects b.
+void learn(Knowledge* known, const SearchPlan* plan, const TrialRequest* request,
+           const TrialOutcome* outcome) {
+    const SpreadHistogram* spread = &outcome->spread;
+    const double middle = spread_quantile(spread, 0.5);
+    if (spread->count < SPREAD_MIN_PERIODS || middle <= 0.0 || request->streams == 0) {
+        return;
     }
-    if (last > 0) {
-        const double share =
-            BRACKET_STEP * static_cast<double>(1u << (known->run < 4 ? known->run : 4));
-        known->run += 1;
-        const auto step = static_cast<uint32_t>(std::ceil(last * share));
-        const uint32_t stepped = last_held ? last + step : (last > step ? last - step : 0);
-        if (stepped > known->low + res && stepped + res < known->high) {
-            return stepped;
-        }
+    // A quarter of its periods or more ran at another speed than the rest:
+    // the machine changed speed during the trial, and its periods are two
+    // machines' spreads, not one.
+    const double lower = spread_quantile(spread, 0.25);
+    const double within = lower > 0.0 ? spread_quantile(spread, 0.75) / lower : 1.0;
+    known->within_swing = within > known->within_swing ? within : known->within_swing;
+    if (within >= SPEED_SPREAD_NOTE) {
+        return;
     }
-    return known->low + (known->high - known->low) / 2;
-}
-
-enum ShortVerdict { SHORT_HELD, SHORT_FAILED, SHORT_STALLED, SHORT_STOPPED };
-
-// One short trial at `streams`, repeated while only the system's stalls cut
-// it short.
-ShortVerdict short_trial(TrialFunction trial, void* context, const SearchPlan* plan,
-                         uint32_t streams, Knowledge* known, SearchResult* result) {
-    const uint64_t allowed = allowed_misses(plan->short_periods, plan->allowed_miss_fraction);
-    TrialRequest request{streams, plan->short_periods, allowed + SHORT_MISS_SLACK, 0, {}};
-    TrialOutcome outcome{};
-    bool marginal = false;
-    for (uint32_t attempt = 0; attempt <= plan->max_repeats; ++attempt) {
-        if (result->trials >= plan->max_trials) {
-            return SHORT_STOPPED;
-        }
-        if (!run_trial(trial, context, &request, &outcome, known, result)) {
-            return SHORT_STOPPED;
-        }
-        // One work miss too many is the tail's luck as often as the limit:
-        // once, such a count has a second try; the confirm judges it anyway.
-        if (work_misses(&outcome) == allowed + 1 && !marginal) {
-            marginal = true;
-            learn(known, streams, &outcome);
-            continue;
-        }
-        if (work_misses(&outcome) > allowed && attempt < plan->max_repeats &&
-            ran_slower(known, result, streams, &outcome)) {
-            continue;
-        }
-        if (work_misses(&outcome) > allowed) {
-            learn(known, streams, &outcome);
-            return SHORT_FAILED;
-        }
-        if (outcome.periods == request.periods) {
-            learn(known, streams, &outcome);
-            return SHORT_HELD;
+    // Periods far past the tail over the trial's own median join no pool:
+    // pauses, or the edge of a slow spell. When they are many, the machine
+    // changed speed, by about the middle of them over the median.
+    const double far = tail_at(known, plan) * PAUSE_MARGIN * middle;
+    uint64_t beyond = spread->above;
+    SpreadHistogram* pool = &known->pool;
+    for (uint32_t b = 0; b < SPREAD_BINS; ++b) {
+        const double step = (b + 0.5) / middle;
+        if ((b + 0.5) / SPREAD_STEPS > far || step >= SPREAD_BINS) {
+            beyond += spread->bins[b];
+        } else {
+            pool->bins[static_cast<uint32_t>(step)] += spread->bins[b];
+            pool->count += spread->bins[b];
         }
     }
-    return SHORT_STALLED; // its stalls are the system's
-}
-
-// The count to confirm after one whose work failed. Its median says how
-// fast the streams run now, which may be slower than the short trials saw
-// (a neighbour on the host takes the caches or the core's other thread):
-// the line scaled to that median is aimed at the target again, with the
-// search's tail. A miss or two at the tail only steps down CONFIRM_STEP.
-// Never its tail, nor the most streams it finished in every period: those
-// are the failing periods' own, and one stall drags them far down.
-uint32_t after_failed_confirm(const Knowledge* known, const SearchResult* result, int64_t period_ns,
-                              uint32_t candidate) {
-    const auto step = static_cast<uint32_t>(std::ceil(candidate * CONFIRM_STEP));
-    uint32_t next = candidate > step ? candidate - step : 0;
-    const int64_t median = histogram_percentile(&result->confirm.processing, P50);
-    const uint32_t predicted = predict(known, result, period_ns);
-    if (median > 0 && predicted > 0 && result->confirm.periods >= SHORT_TRIAL_POINTS) {
-        const double slower = static_cast<double>(median) / modelled_ns(result, candidate);
-        const auto rescaled = static_cast<uint32_t>(static_cast<double>(predicted) / slower);
-        const uint32_t floor_count = candidate / 2;
-        if (rescaled < next) {
-            next = rescaled > floor_count ? rescaled : floor_count;
-        }
+    const double share = static_cast<double>(beyond) / static_cast<double>(spread->count);
+    if (share >= SLOW_SHARE) {
+        const double slow = spread_quantile(spread, 1.0 - share / 2.0) / middle;
+        known->within_swing = slow > known->within_swing ? slow : known->within_swing;
     }
-    return next;
+    if (known->point_count < MAX_POINTS) {
+        known->counts[known->point_count] = per_thread(request->streams, plan->threads);
+        known->medians[known->point_count] =
+            middle * static_cast<double>(request->judge.expected_ns);
+        known->point_count += 1;
+    }
+    // A trial that overran much starts its periods late behind each other:
+    // its wake-ups say nothing of the usual one.
+    if (known->late_count < MAX_POINTS && outcome->missed * 10 <= outcome->periods) {
+        known->lates[known->late_count++] =
+            static_cast<double>(histogram_percentile(&outcome->lateness, P50));
+        known->usual_late_ns = static_cast<int64_t>(
+            median_of(known->lates, known->late_count, static_cast<double>(plan->usual_late_ns)));
+    }
+    // b by least squares through the fixed part: no free intercept.
+    double work = 0.0;
+    double squares = 0.0;
+    for (uint32_t p = 0; p < known->point_count; ++p) {
+        work += known->counts[p] * (known->medians[p] - plan->fixed_ns);
+        squares += known->counts[p] * known->counts[p];
+    }
+    if (squares > 0.0 && work > 0.0) {
+        known->per_stream_ns = work / squares;
+    }
 }
 
 // Slowest over fastest time a stream among the trials of at least half the
-// count found (fewer streams leave the fixed part too large a share).
-double speed_spread(const Knowledge* known, const SearchResult* result, uint32_t count) {
+// count (fewer streams leave the fixed part too large a share).
+double speed_spread(const Knowledge* known, const SearchPlan* plan, uint32_t count) {
     double fastest = 0.0;
     double slowest = 0.0;
-    for (uint32_t p = 0; p < known->speed_count; ++p) {
-        if (known->speed_streams[p] * 2.0 < count || known->speed_medians[p] <= result->fixed_ns) {
+    const double least = per_thread(count, plan->threads) / 2.0;
+    for (uint32_t p = 0; p < known->point_count; ++p) {
+        if (known->counts[p] < least || known->medians[p] <= plan->fixed_ns) {
             continue;
         }
-        const double each = (known->speed_medians[p] - result->fixed_ns) / known->speed_streams[p];
+        const double each = (known->medians[p] - plan->fixed_ns) / known->counts[p];
         fastest = fastest == 0.0 || each < fastest ? each : fastest;
         slowest = each > slowest ? each : slowest;
     }
-    return fastest > 0.0 ? slowest / fastest : 0.0;
+    const double between = fastest > 0.0 ? slowest / fastest : 0.0;
+    return between > known->within_swing ? between : known->within_swing;
+}
+
+bool run_trial(TrialFunction trial, void* context, TrialRequest* request, TrialOutcome* outcome,
+               SearchResult* result) {
+    result->trials += 1;
+    result->largest_tried =
+        request->streams > result->largest_tried ? request->streams : result->largest_tried;
+    *outcome = TrialOutcome{};
+    const bool finished = trial(context, request, outcome);
+    miss_counts_add(&result->misses, &outcome->misses);
+    result->periods += outcome->periods;
+    if (!finished) {
+        result->state = SEARCH_INTERRUPTED;
+        result->end = END_NONE;
+    }
+    return finished;
+}
+
+// The largest checkpoint below `below` whose worst time stayed within
+// `percent` of the period; 0 when none did.
+uint32_t checkpoint_within(const TrialRequest* request, const TrialOutcome* outcome,
+                           int64_t period_ns, int64_t percent, uint32_t below) {
+    uint32_t fitted = 0;
+    for (uint32_t c = 0; c < request->checkpoint_count; ++c) {
+        if (request->checkpoints[c] < below && outcome->periods > 0 &&
+            outcome->worst_checkpoint_ns[c] * 100 <= period_ns * percent) {
+            fitted = request->checkpoints[c];
+        }
+    }
+    return fitted;
+}
+
+// Short trials at the model's aim, run whole whatever they miss: they
+// measure; until the aim settles.
+bool measure(TrialFunction trial, void* context, const SearchPlan* plan, Knowledge* known,
+             SearchResult* result) {
+    uint32_t last = 0;
+    auto outcome = std::make_unique<TrialOutcome>();
+    for (uint32_t s = 0; s < MAX_SHORT_TRIALS && result->trials < plan->max_trials; ++s) {
+        uint32_t count = aim(known, plan);
+        count = count < 1 ? 1 : count;
+        const bool pooled = static_cast<double>(known->pool.count) * TAIL_SHARE >= TAIL_MIN_POINTS;
+        if (s > 0 && pooled &&
+            std::fabs(static_cast<double>(count) - last) <= last * SETTLED_SHARE) {
+            break;
+        }
+        TrialRequest request{
+            count, plan->short_periods, UINT64_MAX, judge_for(known, plan, count), 0, {}};
+        if (!run_trial(trial, context, &request, outcome.get(), result)) {
+            return false;
+        }
+        learn(known, plan, &request, outcome.get());
+        last = count;
+    }
+    return true;
 }
 
 void search(TrialFunction trial, void* context, const SearchPlan* plan, SearchResult* result,
-            Knowledge* knowledge) {
-    Knowledge& known = *knowledge;
-    uint32_t last = 0;
-    bool last_held = true;
-    while (known.high - known.low > resolution(known.low)) {
-        uint32_t count = last == 0 ? known.low + (known.high - known.low) / 2
-                                   : next_count(&known, predict(&known, result, plan->period_ns),
-                                                last, last_held);
-        ShortVerdict verdict = short_trial(trial, context, plan, count, &known, result);
-        if (verdict == SHORT_STOPPED) {
-            return;
-        }
-        const bool held = verdict != SHORT_FAILED;
-        known.run = held == last_held ? known.run : 0; // the steps turned: start small again
-        last_held = held;
-        if (last_held) {
-            known.low = count;
-        } else {
-            known.high = count;
-        }
-        last = count;
-        fit(&known, result);
+            Knowledge* known) {
+    if (plan->upper_bound == 0 || !measure(trial, context, plan, known, result)) {
+        return;
     }
-    // Short trials are too short to show the tail: the first confirm is at
-    // the count the line aims at the target, when that is lower.
-    const uint32_t aimed = predict(&known, result, plan->period_ns);
-    uint32_t candidate = aimed > known.low / 2 && aimed < known.low ? aimed : known.low;
-    uint32_t cut_short_at = 0; // the count whose confirm the system's stalls cut short
-    while (candidate > 0) {
-        if (result->trials >= plan->max_trials || result->confirm_trials >= plan->max_confirms) {
-            return;
+    const uint64_t allowed = allowed_misses(plan->confirm_periods, plan->allowed_miss_fraction);
+    uint32_t low = 0;                       // the largest count held
+    uint32_t high = plan->upper_bound + 1u; // the smallest that failed, or past the bound
+    auto outcome = std::make_unique<TrialOutcome>();
+    result->end = END_CONFIRMS;
+    while (result->trials < plan->max_trials && result->confirm_trials < plan->max_confirms) {
+        const uint32_t aimed = aim(known, plan);
+        if (low > 0 && aimed <= low + resolution(low) - 1) {
+            result->end = END_MODEL;
+            break;
         }
-        const uint64_t allowed = allowed_misses(plan->confirm_periods, plan->allowed_miss_fraction);
-        TrialRequest request{candidate, plan->confirm_periods, allowed + CONFIRM_MISS_SLACK, 0, {}};
-        request.checkpoint_count = headroom_checkpoints(candidate, request.checkpoints);
+        if (high - low <= resolution(low)) {
+            result->end = low == plan->upper_bound ? END_CEILING : END_MET;
+            break;
+        }
+        uint32_t count = aimed;
+        if (aimed == 0 && low == 0) {
+            count = 1; // the model sees not one stream fit: the least there is
+        } else if (count >= high || count <= low) {
+            // The model points outside the bounds: halfway, and with nothing
+            // held yet halfway to a tenth below the count that failed.
+            const uint32_t floor_count = low > 0 ? low : high - high / 10;
+            count = floor_count + (high - floor_count) / 2;
+        }
+        count = count < 1 ? 1 : count;
+        TrialRequest request{
+            count, plan->confirm_periods, allowed, judge_for(known, plan, count), 0, {}};
+        request.checkpoint_count = headroom_checkpoints(count, request.checkpoints);
         result->confirm_trials += 1;
-        result->confirm_streams = candidate;
-        if (!run_trial(trial, context, &request, &result->confirm, &known, result)) {
+        if (!run_trial(trial, context, &request, outcome.get(), result)) {
+            result->confirm = *outcome;
+            result->confirm_streams = count;
             return;
         }
-        if (trial_held(&request, &result->confirm, plan->allowed_miss_fraction)) {
-            result->state = SEARCH_CONFIRMED;
-            result->sustained = candidate;
-            result->headroom =
-                checkpoint_within(&request, &result->confirm, result->confirm.worst_checkpoint_ns,
-                                  plan->period_ns, HEADROOM_PERCENT, candidate + 1);
-            return;
+        learn(known, plan, &request, outcome.get());
+        if (trial_held(&request, outcome.get(), plan->allowed_miss_fraction)) {
+            low = count;
+            result->confirm = *outcome;
+            result->confirm_streams = count;
+            result->headroom = checkpoint_within(&request, outcome.get(), plan->period_ns,
+                                                 HEADROOM_PERCENT, count + 1);
+        } else {
+            high = count;
+            result->failed_at = count;
+            if (low == 0) {
+                result->confirm = *outcome;
+                result->confirm_streams = count;
+            }
         }
-        if (work_misses(&result->confirm) <= allowed && cut_short_at != candidate) {
-            cut_short_at = candidate;
-            continue; // the system's stalls cut it short: the same count once more
-        }
-        candidate = after_failed_confirm(&known, result, plan->period_ns, candidate);
     }
-    // Nothing above the idle system held even a short trial: 0 streams,
-    // which the idle run confirmed.
-    result->state = SEARCH_CONFIRMED;
-    result->confirm_streams = 0;
-    result->confirm = TrialOutcome{};
+    // A count that held against the model's odds held by luck: what all
+    // the periods now say holds is reported, and it held too, being fewer.
+    const uint32_t aimed = aim(known, plan);
+    result->sustained = aimed > 0 && aimed < low ? aimed : low;
+    result->state = low > 0 ? SEARCH_CONFIRMED : SEARCH_NOT_CONFIRMED;
 }
 } // namespace
 
@@ -350,14 +392,33 @@ uint32_t headroom_checkpoints(uint32_t streams, uint32_t checkpoints[MAX_CHECKPO
     return count;
 }
 
+MissJudge first_judge(const SearchPlan* plan, uint32_t streams) {
+    auto known = std::make_unique<Knowledge>();
+    *known = Knowledge{};
+    known->per_stream_ns = plan->per_stream_ns;
+    known->usual_late_ns = plan->usual_late_ns;
+    return judge_for(known.get(), plan, streams);
+}
+
 void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
                      SearchResult* result) {
     *result = SearchResult{};
     result->state = SEARCH_NOT_CONFIRMED;
     auto known = std::make_unique<Knowledge>();
-    known->low = 0;
-    known->high = plan->upper_bound + 1;
+    *known = Knowledge{};
+    known->per_stream_ns = plan->per_stream_ns;
+    known->usual_late_ns = plan->usual_late_ns;
     search(trial, context, plan, result, known.get());
+    result->fixed_ns = plan->fixed_ns;
+    result->per_stream_ns = known->per_stream_ns;
+    const Tail tail = tail_quantile(&known->pool, tail_share(plan));
+    result->tail_ratio = tail.ratio;
+    // What the count is known to: the bisection's step, or the tail's
+    // error carried into streams, whichever is wider.
+    const double statistical =
+        result->sustained * RES_SIGMAS * tail.error / (tail.ratio > 0.0 ? tail.ratio : 1.0);
+    const uint32_t step = resolution(result->sustained);
+    result->resolution = statistical > step ? static_cast<uint32_t>(std::ceil(statistical)) : step;
     const uint32_t count = result->sustained > 0 ? result->sustained : result->confirm_streams;
-    result->speed_spread = speed_spread(known.get(), result, count > 0 ? count : known->low);
+    result->speed_spread = speed_spread(known.get(), plan, count);
 }

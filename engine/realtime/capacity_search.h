@@ -3,35 +3,34 @@
 // clock loop (clock_driver.h) or another that runs the same period work
 // elsewhere.
 //
-// Only misses whose cause is the streams' work (miss_classify.h), that no
-// counter could place, or that the kernel's throttling caused count against
-// a count; the others are the system's own dropouts, kept apart. Throttling
-// is named only once our own load nears the kernel's real-time share, so at
-// a count it throttles the load does not fit on this system, whatever the
-// processor could do without the share.
+// Only misses whose cause is the streams' work, that no counter could
+// place, or that the kernel's throttling caused count against a count
+// (the loop judges each at once: period_loop.h); the system's other
+// misses never cut a trial short and go to the dropout rate.
 //
-// Search: the processing time grows close to a line with the streams
-// (a + b·k). Short trials measure it, and the count whose tail (the median
-// trial's p99 / p50) would reach the period is tried next, then steps of
-// 3 % either side, doubling while they go one way, until one count holds
-// and one fails, then bisection down to 1 stream or 0.5 % of the count.
-// A short trial cut short by misses that are not work is repeated up to
-// max_repeats times; after that its stalls are the system's, not the
-// processor's limit. One that failed by a single work miss has one second
-// try, within the same repeats, and so has one whose median ran 15 % over
-// the line (the machine was slower for a while, not the count).
+// One model: each period's work is close to (a + b·k)·X for k streams on
+// a thread, and it fits when that leaves the usual wake-up room, where X is the
+// period-to-period spread pooled over every trial (each trial's periods
+// over their own median). The fixed part a is the idle run's (the harness
+// with no streams); b starts from the kernel alone and the trials correct
+// it, never a free intercept. Short trials, a quarter of a second each at
+// the count the model aims at, measure b and X; confirms decide. Each
+// confirm is aimed at the count that holds a whole confirm, with the
+// allowed misses, with a probability of CONFIRM_ODDS under the pooled X.
+// X's tail that far out is more than a few seconds of periods show, so it
+// is read as the empirical spread up to its last 30 % and, beyond, as an
+// exponential fitted to that part's excess; periods far past that tail
+// (pauses, the edge of a slow spell) join no pool. The count reported is
+// the largest held, or less where all the periods pooled by the end aim
+// lower, with its resolution: the search's step or the tail's error in
+// streams, whichever is wider.
 //
-// Then a confirm trial at the count found, or at the count the line aims
-// at the target when that is lower (short trials are too short to show
-// the tail), for the confirm length; it
-// holds when it ran every period and its work misses stay within the
-// allowed fraction, whatever the system itself dropped meanwhile (those
-// are the dropout rate's). One that the system's stalls cut short runs
-// again, once. When its work fails, the next confirm is aimed by its own
-// median (after_failed_confirm in the source): at least 2 % lower, more
-// when the streams ran slower than the short trials had shown, until one
-// holds. The count reported has always held for the confirm length; a
-// search that runs out of trials or confirms confirms nothing and says so.
+// A failed confirm is an upper bound and its periods join the pool; a held
+// one is a lower bound, and the next aim lies between the two (the model's
+// aim, or halfway when the model points outside). The search stops when
+// the bounds meet within the resolution, when the model aims no higher
+// than the count held, or when the confirms run out, and says which. It
+// never tries a count above its upper bound or past the streams allocated.
 //
 // Headroom: the confirm trial reads the clock after several smaller counts
 // of streams (checkpoints) in each period; the headroom is the largest of
@@ -51,7 +50,8 @@ constexpr int64_t HEADROOM_PERCENT = 80;
 struct TrialRequest {
     uint32_t streams;
     uint64_t periods;
-    uint64_t miss_budget; // the trial may stop once more periods than this missed
+    uint64_t miss_budget; // it may stop once more misses than this count against the streams
+    MissJudge judge;      // how the loop tells those at once
     uint32_t checkpoint_count;
     uint32_t checkpoints[MAX_CHECKPOINTS];
 };
@@ -87,6 +87,9 @@ struct TrialOutcome {
     Histogram processing;
     int64_t worst_checkpoint_ns[MAX_CHECKPOINTS]; // processing, from the wake-up
     ServerFigures server;
+    // Each period's work over the judge's expected_ns: the spread the
+    // search pools (less what lies far past its tail).
+    SpreadHistogram spread;
 };
 
 // Runs one trial; false when a stop was requested (the outcome then holds
@@ -94,34 +97,55 @@ struct TrialOutcome {
 using TrialFunction = bool (*)(void* context, const TrialRequest* request, TrialOutcome* outcome);
 
 struct SearchPlan {
-    uint32_t upper_bound; // no count above it is tried
+    uint32_t upper_bound; // no count above it is tried: the streams allocated, within the ceiling
     uint64_t short_periods;
     uint64_t confirm_periods;
     double allowed_miss_fraction;
     int64_t period_ns;
+    uint32_t threads;      // the streams are split over this many, each with its own periods
+    double fixed_ns;       // a: processing a period with no streams (the idle run's)
+    double per_stream_ns;  // b's start: one stream a period, the kernel alone
+    int64_t usual_late_ns; // the idle run's median wake-up lateness
+    double throttle_share; // of real-time threads (rt_throttle_share), -1 unknown
     uint32_t max_trials;   // short and confirm trials together
     uint32_t max_confirms; // confirm trials at most
-    uint32_t max_repeats;  // of a short trial that only the system's stalls cut short
 };
 
 enum SearchState : int32_t {
     SEARCH_CONFIRMED = 0,
     SEARCH_INTERRUPTED = 1,
-    SEARCH_NOT_CONFIRMED = 2, // ran out of trials
+    SEARCH_NOT_CONFIRMED = 2, // no confirm held
+};
+
+// Why a search stopped.
+enum SearchEnd : int32_t {
+    END_NONE = 0,     // interrupted
+    END_MET = 1,      // the held and the failed count met within the resolution
+    END_MODEL = 2,    // the model aims no higher than the count held
+    END_CEILING = 3,  // the upper bound itself held
+    END_CONFIRMS = 4, // the confirms or trials ran out first
 };
 
 struct SearchResult {
     SearchState state;
+    SearchEnd end;
     uint32_t sustained; // confirmed count (0 when none)
     uint32_t headroom;
+    uint32_t failed_at; // the smallest count whose confirm failed; 0: none failed
     uint32_t trials;
     uint32_t confirm_trials;
     uint32_t confirm_streams; // the count `confirm` ran
-    TrialOutcome confirm;     // the confirm trial that held (or the last one run)
-    MissCounts misses;        // of every trial, by cause
-    uint64_t periods;         // every trial's
-    double fixed_ns;          // processing time ≈ fixed_ns + per_stream_ns · streams;
-    double per_stream_ns;     // 0 and 0 until two trials measured it
+    uint32_t largest_tried;
+    TrialOutcome confirm; // the confirm trial that held (or the last one run)
+    MissCounts misses;    // of every trial, by cause
+    uint64_t periods;     // every trial's
+    double fixed_ns;      // processing time ≈ fixed_ns + per_stream_ns · streams a thread
+    double per_stream_ns;
+    double tail_ratio; // X at the confirm's aim: the model's tail over its median
+    // What the count is known to, in streams: the larger of the search's
+    // step (half a percent) and three standard errors of the tail carried
+    // into streams. A count a few seconds of periods cannot pin down says so.
+    uint32_t resolution;
     // The slowest trial's time a stream over the fastest's, among those of
     // at least half the count (0: fewer than one measured). Far above 1,
     // the machine changed speed during the search (a neighbour on the
@@ -129,19 +153,16 @@ struct SearchResult {
     double speed_spread;
 };
 
-// A spread above this is worth a word in the reports.
+// A spread above this is worth a word in the reports: two timings of the
+// same kernel on a quiet machine here differ by up to 10 %.
 constexpr double SPEED_SPREAD_NOTE = 1.15;
-
-// Short trials run on past this many misses, so that one stall of the
-// system does not cut them short before their work misses show.
-constexpr uint64_t SHORT_MISS_SLACK = 16;
-constexpr uint64_t CONFIRM_MISS_SLACK = 64;
+// A confirm is aimed to hold with this probability: one in ten fails at
+// the true capacity, so a held count is a likely one, not a lucky one.
+constexpr double CONFIRM_ODDS = 0.9;
 // An idle run in which the system itself missed more than this share of
 // the periods shows nothing of the processor: the buffer size is not
 // sustainable.
 constexpr double SYSTEM_MISS_LIMIT = 0.01;
-// A short trial teaches the line only with this many periods.
-constexpr uint64_t SHORT_TRIAL_POINTS = 8;
 
 // Missed periods of a trial that count against its count: work, those of
 // unknown cause, and throttling.
@@ -158,3 +179,6 @@ uint32_t headroom_checkpoints(uint32_t streams, uint32_t checkpoints[MAX_CHECKPO
 
 void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
                      SearchResult* result);
+// How the loop judges a trial of `streams` before anything was measured:
+// the kernel alone and the prior tail (a fixed count runs with it).
+MissJudge first_judge(const SearchPlan* plan, uint32_t streams);

@@ -3,6 +3,8 @@
 #include "engine/realtime/miss_classify.h"
 #include "platform/platform_engine.h"
 
+#include <new>
+
 namespace {
 constexpr int64_t LEAD_IN_NS = 5000000; // from the last thread ready to period 0
 constexpr int64_t ORIGIN_POLL_NS = 200000;
@@ -31,6 +33,7 @@ uint32_t measuring_thread(void* parameter) {
     auto* run = static_cast<ThreadRun*>(parameter);
     ClockDriver* driver = run->driver;
     ThreadSteps* steps = &driver->steps[run->index];
+    driver->observer->thread_ids[run->index].store(rt_thread_id());
     rt_pin_thread(driver->processors[run->index], &steps->pin);
     rt_raise_priority(&steps->priority);
     rt_min_timer_slack(&steps->slack);
@@ -45,12 +48,7 @@ uint32_t measuring_thread(void* parameter) {
     }
     if (origin != 0) {
         run->plan.grid.origin_ns = origin;
-        RtClock clock{timer_now,
-                      timer_sleep,
-                      timer,
-                      real_thread_counters,
-                      real_stall_counters,
-                      &driver->processors[run->index]};
+        RtClock clock{timer_now, timer_sleep, timer, real_thread_counters, nullptr};
         int64_t cpu_start = rt_thread_cpu_ns();
         run_period_loop(&clock, &run->plan, &run->job, driver->stats[run->index]);
         driver->cpu_ns[run->index] = rt_thread_cpu_ns() - cpu_start;
@@ -78,51 +76,17 @@ void wait_for_threads(PeriodDriver* driver, std::atomic<int32_t>* counter, int32
 }
 
 void gather(ClockDriver* driver, uint32_t started, TrialOutcome* outcome) {
-    uint64_t longest = 0;
-    for (uint32_t t = 0; t < started; ++t) {
-        const PeriodStats* stats = driver->stats[t];
-        longest = stats->periods > longest ? stats->periods : longest;
-        histogram_merge(&outcome->lateness, &stats->lateness);
-        histogram_merge(&outcome->processing, &stats->processing);
-        for (uint32_t c = 0; c < MAX_CHECKPOINTS; ++c) {
-            if (stats->worst_checkpoint_ns[c] > outcome->worst_checkpoint_ns[c]) {
-                outcome->worst_checkpoint_ns[c] = stats->worst_checkpoint_ns[c];
-            }
-        }
-    }
-    // A period missed when any thread's work ended late in it, for the
-    // cause the first such thread found.
-    const int64_t period_ns = grid_period_ns(driver->frames, driver->rate);
-    const double share = rt_throttle_share();
-    uint32_t cursors[MAX_RT_THREADS] = {};
-    for (uint32_t t = 0; t < started; ++t) {
-        classify_stats(driver->stats[t], period_ns, share);
-    }
-    uint64_t missed = 0;
-    for (uint64_t w = 0; w < (longest + 63) / 64; ++w) {
-        uint64_t word = 0;
-        for (uint32_t t = 0; t < started; ++t) {
-            word |= driver->stats[t]->miss_map[w];
-        }
-        for (; word != 0; word &= word - 1) {
-            const uint64_t index = w * 64 + static_cast<uint64_t>(__builtin_ctzll(word));
-            const MissRecord* record = nullptr;
-            for (uint32_t t = 0; t < started && record == nullptr; ++t) {
-                if ((driver->stats[t]->miss_map[w] >> (index % 64) & 1) != 0) {
-                    record = find_record(driver->stats[t], index, &cursors[t]);
-                }
-            }
-            mark_miss(outcome, record);
-            missed += 1;
-        }
-    }
-    // The periods any thread ran: the misses are counted over them.
-    outcome->periods = longest;
-    outcome->missed = missed;
+    gather_threads(driver->stats, started, grid_period_ns(driver->frames, driver->rate),
+                   driver->observer, outcome);
 }
 
 void clock_close(PeriodDriver* driver) {
     auto* clock = static_cast<ClockDriver*>(driver->backend);
+    if (clock->observer != nullptr) {
+        observer_close(clock->observer);
+        delete clock->observer;
+        clock->observer = nullptr;
+    }
     for (PeriodStats*& stats : clock->stats) {
         if (stats != nullptr) {
             platform_free(stats->miss_map);
@@ -161,6 +125,17 @@ bool clock_open(PeriodDriver* driver, const DriverSetup* setup) {
         stats->miss_map_periods = setup->max_periods;
         period_stats_reset(clock->stats[t]);
     }
+    const double longest = static_cast<double>(setup->max_periods) *
+                           static_cast<double>(grid_period_ns(setup->frames, setup->rate)) / 1e9;
+    clock->observer = new (std::nothrow) Observer{};
+    if (clock->observer != nullptr) {
+        clock->observer->own_processor = setup->observer_processor;
+        if (!observer_open(clock->observer, longest + 1.0, driver->threads)) {
+            delete clock->observer;
+            clock->observer = nullptr;
+        }
+    }
+    complete = complete && clock->observer != nullptr;
     if (!complete) {
         clock_close(driver);
         driver_fail(driver, "not enough memory for the figures of a trial");
@@ -186,19 +161,27 @@ bool clock_trial(PeriodDriver* driver, const TrialRequest* request, TrialOutcome
         run->driver = clock;
         run->index = t;
         run->job.set = driver->sets[t];
-        run->job.streams = thread_share(request->streams, driver->threads, t);
+        run->job.streams =
+            driver->sets[t] != nullptr ? thread_share(request->streams, driver->threads, t) : 0;
+        if (driver->sets[t] != nullptr && run->job.streams > driver->sets[t]->capacity) {
+            driver_fail(driver, "a trial asked for %u streams, more than the %u prepared",
+                        request->streams, driver->sets[t]->capacity * driver->threads);
+            return false;
+        }
         for (uint32_t c = 0; c < request->checkpoint_count && c < MAX_CHECKPOINTS; ++c) {
             run->job.checkpoints[c] = thread_share(request->checkpoints[c], driver->threads, t);
         }
         run->job.checkpoint_count = driver->sets[t] != nullptr ? request->checkpoint_count : 0;
         run->plan = LoopPlan{PeriodGrid{0, clock->frames, clock->rate}, periods,
-                             request->miss_budget, &halt};
+                             request->miss_budget, request->judge, &halt};
         run->ready = &ready;
         run->finished = &finished;
         run->origin = &origin;
         period_stats_reset(clock->stats[t]);
         clock->cpu_ns[t] = 0;
     }
+    observer_reset(clock->observer, driver->threads, clock->processors);
+    PlatformThread* observing = platform_thread_start_with(observer_thread, clock->observer);
     for (uint32_t t = 0; t < driver->threads; ++t) {
         handles[t] = platform_thread_start_with(measuring_thread, &runs[t]);
         if (handles[t] == nullptr) {
@@ -220,6 +203,13 @@ bool clock_trial(PeriodDriver* driver, const TrialRequest* request, TrialOutcome
         platform_thread_wait(handles[t]);
         platform_thread_close(handles[t]);
     }
+    clock->observer->stop.store(true, std::memory_order_release);
+    if (observing != nullptr) {
+        platform_thread_wait(observing);
+        platform_thread_close(observing);
+    } else {
+        clock->observer->count = 0; // no samples: every miss's counters unknown
+    }
     gather(clock, started, outcome);
     driver->steps = clock->steps[0];
     for (uint32_t t = 0; t < started; ++t) {
@@ -233,6 +223,50 @@ bool clock_trial(PeriodDriver* driver, const TrialRequest* request, TrialOutcome
 
 const PeriodDriverOps CLOCK_OPS = {clock_open, clock_close, clock_trial};
 } // namespace
+
+void gather_threads(PeriodStats* const* stats, uint32_t threads, int64_t period_ns,
+                    const Observer* observer, TrialOutcome* outcome) {
+    uint64_t longest = 0;
+    for (uint32_t t = 0; t < threads; ++t) {
+        longest = stats[t]->periods > longest ? stats[t]->periods : longest;
+        histogram_merge(&outcome->lateness, &stats[t]->lateness);
+        histogram_merge(&outcome->processing, &stats[t]->processing);
+        spread_merge(&outcome->spread, &stats[t]->spread);
+        for (uint32_t c = 0; c < MAX_CHECKPOINTS; ++c) {
+            if (stats[t]->worst_checkpoint_ns[c] > outcome->worst_checkpoint_ns[c]) {
+                outcome->worst_checkpoint_ns[c] = stats[t]->worst_checkpoint_ns[c];
+            }
+        }
+        for (uint32_t r = 0; r < stats[t]->record_count && observer != nullptr; ++r) {
+            MissRecord* record = &stats[t]->records[r];
+            observer_match(observer, t,
+                           record->start_ns + record->lateness_ns + record->processing_ns, record);
+        }
+        classify_stats(stats[t], period_ns);
+    }
+    uint32_t cursors[MAX_RT_THREADS] = {};
+    uint64_t missed = 0;
+    for (uint64_t w = 0; w < (longest + 63) / 64; ++w) {
+        uint64_t word = 0;
+        for (uint32_t t = 0; t < threads; ++t) {
+            word |= stats[t]->miss_map[w];
+        }
+        for (; word != 0; word &= word - 1) {
+            const uint64_t index = w * 64 + static_cast<uint64_t>(__builtin_ctzll(word));
+            const MissRecord* record = nullptr;
+            for (uint32_t t = 0; t < threads && record == nullptr; ++t) {
+                if ((stats[t]->miss_map[w] >> (index % 64) & 1) != 0) {
+                    record = find_record(stats[t], index, &cursors[t]);
+                }
+            }
+            mark_miss(outcome, record);
+            missed += 1;
+        }
+    }
+    // The periods any thread ran: the misses are counted over them.
+    outcome->periods = longest;
+    outcome->missed = missed;
+}
 
 void clock_driver_init(PeriodDriver* driver, ClockDriver* backend, StopWait wait) {
     *driver = PeriodDriver{};

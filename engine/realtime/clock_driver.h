@@ -3,6 +3,7 @@
 // streams split evenly between them.
 #pragma once
 
+#include "engine/realtime/observer.h"
 #include "engine/realtime/period_driver.h"
 #include "engine/realtime/period_loop.h"
 
@@ -15,8 +16,17 @@ struct ClockDriver {
     uint64_t max_periods;               // longest trial the miss maps hold
     PeriodStats* stats[MAX_RT_THREADS]; // each thread's, with its miss map
     ThreadSteps steps[MAX_RT_THREADS];
-    int64_t cpu_ns[MAX_RT_THREADS]; // processor time of each thread's loop
+    int64_t cpu_ns[MAX_RT_THREADS];    // processor time of each thread's loop
+    uint32_t capacity[MAX_RT_THREADS]; // streams each thread's set holds
+    Observer* observer;                // nullptr until open
 };
+
+// One trial's outcome from its threads' figures: the histograms merged, and
+// a period missed when any thread's work ended late in it, for the cause
+// the first such thread's record gives (matched with the observer's
+// samples, when there is an observer), unknown past the records kept.
+void gather_threads(PeriodStats* const* stats, uint32_t threads, int64_t period_ns,
+                    const Observer* observer, TrialOutcome* outcome);
 
 // Makes `driver` run on `backend`, which must outlive it.
 void clock_driver_init(PeriodDriver* driver, ClockDriver* backend, StopWait wait);

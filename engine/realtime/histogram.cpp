@@ -91,3 +91,40 @@ int64_t histogram_percentile(const Histogram* histogram, uint32_t per_100000) {
     }
     return histogram->max;
 }
+
+void spread_clear(SpreadHistogram* spread) {
+    *spread = SpreadHistogram{};
+}
+
+void spread_add(SpreadHistogram* spread, double ratio) {
+    spread->count += 1;
+    const double step = ratio * SPREAD_STEPS;
+    if (!(step < SPREAD_BINS)) { // NaN too
+        spread->above += 1;
+        return;
+    }
+    spread->bins[step > 0.0 ? static_cast<uint32_t>(step) : 0] += 1;
+}
+
+void spread_merge(SpreadHistogram* into, const SpreadHistogram* from) {
+    for (uint32_t b = 0; b < SPREAD_BINS; ++b) {
+        into->bins[b] += from->bins[b];
+    }
+    into->above += from->above;
+    into->count += from->count;
+}
+
+double spread_quantile(const SpreadHistogram* spread, double share) {
+    if (spread->count == 0) {
+        return 0.0;
+    }
+    const double wanted = share * static_cast<double>(spread->count);
+    uint64_t seen = 0;
+    for (uint32_t b = 0; b < SPREAD_BINS; ++b) {
+        seen += spread->bins[b];
+        if (static_cast<double>(seen) >= wanted && seen > 0) {
+            return static_cast<double>(b + 1) / SPREAD_STEPS;
+        }
+    }
+    return SPREAD_TOP;
+}

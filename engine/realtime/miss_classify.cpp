@@ -11,18 +11,16 @@ bool grew(int64_t delta) {
     return delta > 0;
 }
 
+int64_t off_core_ns(const MissRecord* record) {
+    return record->cpu_ns >= 0 ? record->processing_ns - record->cpu_ns : 0;
+}
+
 // Off the core for part of the work: what kept it off.
-void classify_off_core(MissRecord* record, const MissContext* context, int64_t off_ns) {
+void classify_off_core(MissRecord* record) {
     const RtStallCounters* stall = &record->stall;
-    const bool switched = grew(record->involuntary) || grew(stall->run_delay_ns);
-    const double load =
-        static_cast<double>(context->typical_ns) / static_cast<double>(context->period_ns);
     if (grew(stall->steal_ns)) {
         set(record, CAUSE_PREEMPTED, SOURCE_HYPERVISOR, true);
-    } else if (switched && off_ns >= THROTTLE_GAP_NS && context->throttle_share > 0.0 &&
-               context->throttle_share < 1.0 && load >= context->throttle_share * 0.9) {
-        set(record, CAUSE_THROTTLED, SOURCE_UNSAID, false);
-    } else if (switched) {
+    } else if (grew(record->involuntary) || grew(stall->run_delay_ns)) {
         set(record, CAUSE_PREEMPTED, SOURCE_THREAD, true);
     } else if (grew(stall->irq_ns)) {
         set(record, CAUSE_PREEMPTED, SOURCE_INTERRUPTS, true);
@@ -33,80 +31,57 @@ void classify_off_core(MissRecord* record, const MissContext* context, int64_t o
     }
 }
 
-void classify_on_core(MissRecord* record, const MissContext* context);
-int64_t on_core_tail_limit(const MissContext* context);
-
 // A late start that the overrun before it left behind takes that overrun's
-// cause, unless the period's own work stood apart: a pause far past the
-// trial's tail, or long off the core, is a cause of its own.
-bool own_stall_in_chain(const MissRecord* record, const MissContext* context) {
-    const int64_t off_ns = record->cpu_ns >= 0 ? record->processing_ns - record->cpu_ns : 0;
-    const int64_t off_limit =
-        record->processing_ns / 10 > OFF_CORE_MIN_NS ? record->processing_ns / 10 : OFF_CORE_MIN_NS;
-    return record->cpu_ns >= 0 &&
-           (record->processing_ns > on_core_tail_limit(context) || off_ns > off_limit);
+// cause, unless the period's own work stood apart (its own verdict is not
+// the system's, or it was long off the core).
+bool own_stall_in_chain(const MissRecord* record) {
+    return record->cpu_ns >= 0 && (record->verdict == VERDICT_PAUSE ||
+                                   off_core_ns(record) > off_core_limit(record->processing_ns));
 }
 
 void classify_one(MissRecord* record, const MissRecord* previous, const MissContext* context) {
     if (record->chained && previous != nullptr && previous->index + 1 == record->index &&
-        !own_stall_in_chain(record, context)) {
+        record->verdict == VERDICT_SYSTEM && !own_stall_in_chain(record)) {
         set(record, previous->cause, previous->source, previous->confirmed);
         return;
     }
     // What the period would have left after a usual wake-up.
     const int64_t usual_room = context->period_ns - context->usual_late_ns;
-    const int64_t own_ns = record->cpu_ns >= 0 ? record->cpu_ns : record->processing_ns;
-    if (record->lateness_ns > context->usual_late_ns && record->processing_ns <= usual_room) {
+    if (record->lateness_ns > context->usual_late_ns && record->processing_ns <= usual_room &&
+        record->verdict != VERDICT_WORK) {
         set(record, CAUSE_LATE_WAKEUP, SOURCE_UNSAID, true);
         return;
     }
-    if (record->cpu_ns < 0) {
+    switch (record->verdict) {
+    case VERDICT_UNKNOWN:
         set(record, CAUSE_UNKNOWN, SOURCE_UNSAID, false);
         return;
-    }
-    if (own_ns > usual_room && record->processing_ns - own_ns <= OFF_CORE_MIN_NS) {
-        // The thread's own time alone overran, with nothing off the core.
-        classify_on_core(record, context);
-        return;
-    }
-    if (own_ns > usual_room) {
-        set(record, CAUSE_WORK, SOURCE_UNSAID, true); // it would not have fitted anyway
-        return;
-    }
-    const int64_t off_ns = record->processing_ns - record->cpu_ns;
-    const int64_t off_limit =
-        record->processing_ns / 10 > OFF_CORE_MIN_NS ? record->processing_ns / 10 : OFF_CORE_MIN_NS;
-    if (off_ns > off_limit) {
-        classify_off_core(record, context, off_ns);
-        return;
-    }
-    classify_on_core(record, context);
-}
-
-// On the core throughout: work, unless something the guest counts as our
-// time paused it.
-// The work's own spread goes on smoothly past the longest period that met
-// its deadline; a pause stands apart from it. Once a trial is overloaded,
-// its met periods are the exception: the median decides.
-int64_t on_core_tail_limit(const MissContext* context) {
-    const int64_t tail_limit = context->tail_ns + context->tail_ns / 20;
-    const int64_t typical_limit = context->overloaded
-                                      ? context->typical_ns + context->typical_ns / 4
-                                      : context->typical_ns + context->typical_ns / 10;
-    return (context->overloaded || typical_limit > tail_limit ? typical_limit : tail_limit) +
-           OFF_CORE_MIN_NS;
-}
-
-void classify_on_core(MissRecord* record, const MissContext* context) {
-    // Steal alone proves nothing here: it is counted in 10 ms ticks since
-    // the last edge, and work within its usual range can overrun beside it.
-    if (record->processing_ns > on_core_tail_limit(context) || grew(record->involuntary)) {
-        set(record, CAUSE_PREEMPTED, SOURCE_HYPERVISOR, grew(record->stall.steal_ns));
-    } else {
+    case VERDICT_WORK:
         set(record, CAUSE_WORK, SOURCE_UNSAID, true);
+        return;
+    case VERDICT_THROTTLED:
+        set(record, CAUSE_THROTTLED, SOURCE_UNSAID, false);
+        return;
+    case VERDICT_PAUSE:
+        // Steal is counted in 10 ms ticks: it backs the pause, never makes it.
+        set(record, CAUSE_PREEMPTED, SOURCE_HYPERVISOR, grew(record->stall.steal_ns));
+        return;
+    case VERDICT_SYSTEM:
+        break;
     }
+    if (off_core_ns(record) > off_core_limit(record->processing_ns)) {
+        classify_off_core(record);
+        return;
+    }
+    // On the core, its own time within what the period left, yet late: the
+    // wake-up and a short stall together.
+    set(record, CAUSE_PREEMPTED, SOURCE_UNSAID, false);
 }
 } // namespace
+
+int64_t off_core_limit(int64_t processing_ns) {
+    return processing_ns / 10 > OFF_CORE_MIN_NS ? processing_ns / 10 : OFF_CORE_MIN_NS;
+}
 
 void classify_misses(MissRecord* records, uint32_t count, const MissContext* context) {
     for (uint32_t r = 0; r < count; ++r) {
@@ -124,20 +99,11 @@ void count_misses(const MissRecord* records, uint32_t count, MissCounts* counts)
     }
 }
 
-MissContext miss_context(const PeriodStats* stats, int64_t period_ns, double throttle_share) {
-    return MissContext{histogram_percentile(&stats->processing, P50),
-                       stats->worst_met_ns,
-                       histogram_percentile(&stats->lateness, P50),
-                       period_ns,
-                       throttle_share,
-                       stats->missed * OVERLOAD_SHARE > stats->periods};
-}
-
-void classify_stats(PeriodStats* stats, int64_t period_ns, double throttle_share) {
+void classify_stats(PeriodStats* stats, int64_t period_ns) {
     if (stats->records == nullptr) {
         return;
     }
-    MissContext context = miss_context(stats, period_ns, throttle_share);
+    MissContext context{histogram_percentile(&stats->lateness, P50), period_ns};
     classify_misses(stats->records, stats->record_count, &context);
 }
 

@@ -1,27 +1,23 @@
 // The cause of each missed period, decided once its trial has ended, from
-// the period's own times, the thread's processor time and the counters
-// read at the miss's edges, against what the trial's other periods took.
+// the period's own times, the verdict the loop gave it at the miss (the
+// thread's processor time against what the period left: period_loop.h),
+// and the core's counters the observer sampled around it (observer.h).
 //
 //   chained      it started late because the period before it overran:
-//                that period's cause.
-//   work         the work would not have fitted even after a usual wake-up
-//                with the whole of the core: the streams did not fit.
+//                that period's cause, unless its own work stood apart (its
+//                own time overran too, or it was long off the core).
 //   late_wakeup  it woke later than usual, and its work would have fitted
 //                after a usual wake-up.
-//   preempted    its wall time exceeds its processor time (the thread was
-//                off the core): the hypervisor when steal grew, another
-//                thread after an involuntary switch or run-queue delay,
-//                interrupts when their time grew; throttled instead when
-//                the trial's load reached the kernel's real-time share.
-//                Also a period charged as processor time that an
-//                involuntary switch split, or that ran past 1.05 times the
-//                longest work of the periods that met their deadline (1.1
-//                times the median at least; 1.25 times the median once a
-//                tenth of the trial missed): a hypervisor pause the guest
-//                counts as ours.
-//                Otherwise it ran the whole time and took no longer than
-//                the trial's own tail allows: work.
 //   unknown      processor time is not counted (as under Wine).
+//   work         the thread's own processor time overran what the period
+//                left after a usual wake-up: the streams did not fit.
+//   throttled    the loop saw it switched out for long at a load near the
+//                kernel's real-time share.
+//   preempted    the rest: off the core (the hypervisor when steal grew,
+//                another thread after an involuntary switch or run-queue
+//                delay, interrupts when their time grew), or on it far past
+//                the expected spread: a pause of the machine that the guest
+//                counts as ours (the hypervisor).
 #pragma once
 
 #include "engine/realtime/capacity_search.h"
@@ -31,24 +27,19 @@
 #include <cstdint>
 
 struct MissContext {
-    int64_t typical_ns;    // the trial's median processing time
-    int64_t tail_ns;       // the longest work of a period that met its deadline
-    int64_t usual_late_ns; // its median wake-up lateness
+    int64_t usual_late_ns; // the trial's median wake-up lateness
     int64_t period_ns;
-    double throttle_share; // of real-time threads, 0 to 1; 1 none, -1 unknown
-    bool overloaded;       // more than 1 in OVERLOAD_SHARE of its periods missed
 };
-constexpr uint64_t OVERLOAD_SHARE = 10;
 
-// A missed period's cause with time off the core beyond this is preempted.
+// A missed period with time off the core beyond this share of its work,
+// and at least OFF_CORE_MIN_NS, was preempted.
 constexpr int64_t OFF_CORE_MIN_NS = 50000;
-// Off the core this long at a load near the real-time share: throttled.
-constexpr int64_t THROTTLE_GAP_NS = 500000;
+int64_t off_core_limit(int64_t processing_ns);
 
 void classify_misses(MissRecord* records, uint32_t count, const MissContext* context);
 void count_misses(const MissRecord* records, uint32_t count, MissCounts* counts);
 // Classifies the misses a thread recorded in a trial.
-void classify_stats(PeriodStats* stats, int64_t period_ns, double throttle_share);
+void classify_stats(PeriodStats* stats, int64_t period_ns);
 // The record of period `index` in a thread's classified records, from
 // `*cursor` on (periods are asked for in ascending order); nullptr when the
 // thread kept none for it.
@@ -56,5 +47,3 @@ const MissRecord* find_record(const PeriodStats* stats, uint64_t index, uint32_t
 // Counts one missed period of the trial under its record's cause (unknown
 // without a record) and marks it for the picture.
 void mark_miss(TrialOutcome* outcome, const MissRecord* record);
-// Context of a trial from a thread's figures.
-MissContext miss_context(const PeriodStats* stats, int64_t period_ns, double throttle_share);

@@ -42,6 +42,7 @@ struct DriverSetup {
     uint32_t threads;                    // asked for; a server's driver runs its one thread
     uint32_t processors[MAX_RT_THREADS]; // each thread's logical processor
     uint64_t max_periods;                // the longest trial to come
+    uint32_t observer_processor;         // a core no thread measures on; NO_PROCESSOR: none
 };
 
 struct PeriodDriver;

@@ -3,8 +3,10 @@
 void period_stats_reset(PeriodStats* stats) {
     histogram_clear(&stats->lateness);
     histogram_clear(&stats->processing);
+    spread_clear(&stats->spread);
     stats->periods = 0;
     stats->missed = 0;
+    stats->against = 0;
     stats->worst_met_ns = 0;
     for (uint32_t c = 0; c < MAX_CHECKPOINTS; ++c) {
         stats->worst_checkpoint_ns[c] = 0;
@@ -14,9 +16,8 @@ void period_stats_reset(PeriodStats* stats) {
     }
     stats->record_count = 0;
     stats->last_counters = RtThreadCounters{-1, -1};
-    stats->last_stall = RtStallCounters{-1, -1, -1};
     stats->last_done_ns = INT64_MIN;
-    stats->stall_known = false;
+    stats->pause_scale = 1.0;
 }
 
 int64_t real_now_ns(void* /*context*/) {
@@ -27,19 +28,31 @@ void real_thread_counters(void* /*context*/, RtThreadCounters* counters) {
     rt_thread_counters(counters);
 }
 
-void real_stall_counters(void* processor, RtStallCounters* counters) {
-    rt_stall_counters(processor != nullptr ? *static_cast<const uint32_t*>(processor) : 0,
-                      counters);
-}
-
 void period_begin(PeriodStats* stats, const RtClock* clock) {
     if (clock->thread_counters != nullptr) {
         clock->thread_counters(clock->counter_context, &stats->last_counters);
     }
-    if (clock->stall_counters != nullptr) {
-        clock->stall_counters(clock->counter_context, &stats->last_stall);
-        stats->stall_known = true;
+}
+
+MissVerdict judge_miss(const MissJudge* judge, int64_t processing_ns, int64_t cpu_ns,
+                       int64_t involuntary) {
+    if (cpu_ns < 0) {
+        return VERDICT_UNKNOWN;
     }
+    if (cpu_ns > judge->period_ns - judge->usual_late_ns) {
+        // Its own time alone overran: the work, unless it ran far past
+        // anything the work's spread gives at this count.
+        return judge->pause_ns > 0 && processing_ns > judge->pause_ns ? VERDICT_PAUSE
+                                                                      : VERDICT_WORK;
+    }
+    if (judge->near_throttle && involuntary > 0 && processing_ns - cpu_ns >= THROTTLE_GAP_NS) {
+        return VERDICT_THROTTLED;
+    }
+    return VERDICT_SYSTEM;
+}
+
+bool verdict_against_streams(MissVerdict verdict) {
+    return verdict == VERDICT_WORK || verdict == VERDICT_UNKNOWN || verdict == VERDICT_THROTTLED;
 }
 
 namespace {
@@ -47,32 +60,24 @@ int64_t difference(int64_t now, int64_t before) {
     return now >= 0 && before >= 0 ? now - before : -1;
 }
 
-void record_miss(PeriodStats* stats, const RtClock* clock, uint64_t index, const PeriodTimes* times,
-                 const RtThreadCounters* counters) {
-    RtStallCounters stall{-1, -1, -1};
-    if (clock->stall_counters != nullptr) {
-        clock->stall_counters(clock->counter_context, &stall);
+void record_miss(PeriodStats* stats, uint64_t index, const PeriodTimes* times,
+                 const RtThreadCounters* counters, MissVerdict verdict) {
+    if (stats->records == nullptr || stats->record_count >= MAX_MISS_RECORDS) {
+        return;
     }
-    if (stats->records != nullptr && stats->record_count < MAX_MISS_RECORDS) {
-        MissRecord* record = &stats->records[stats->record_count++];
-        *record = MissRecord{};
-        record->index = index;
-        record->lateness_ns = times->woke_ns - times->start_ns;
-        record->processing_ns = times->done_ns - times->woke_ns;
-        record->available_ns = times->deadline_ns - times->woke_ns;
-        record->cpu_ns = difference(counters->cpu_ns, stats->last_counters.cpu_ns);
-        record->involuntary = difference(counters->involuntary, stats->last_counters.involuntary);
-        const RtStallCounters* last = &stats->last_stall;
-        record->stall.run_delay_ns =
-            stats->stall_known ? difference(stall.run_delay_ns, last->run_delay_ns) : -1;
-        record->stall.steal_ns =
-            stats->stall_known ? difference(stall.steal_ns, last->steal_ns) : -1;
-        record->stall.irq_ns = stats->stall_known ? difference(stall.irq_ns, last->irq_ns) : -1;
-        record->chained = stats->last_done_ns > times->start_ns;
-        record->cause = CAUSE_UNKNOWN;
-    }
-    stats->last_stall = stall;
-    stats->stall_known = clock->stall_counters != nullptr;
+    MissRecord* record = &stats->records[stats->record_count++];
+    *record = MissRecord{};
+    record->index = index;
+    record->start_ns = times->start_ns;
+    record->lateness_ns = times->woke_ns - times->start_ns;
+    record->processing_ns = times->done_ns - times->woke_ns;
+    record->available_ns = times->deadline_ns - times->woke_ns;
+    record->cpu_ns = difference(counters->cpu_ns, stats->last_counters.cpu_ns);
+    record->involuntary = difference(counters->involuntary, stats->last_counters.involuntary);
+    record->verdict = verdict;
+    record->stall = RtStallCounters{-1, -1, -1};
+    record->chained = stats->last_done_ns > times->start_ns;
+    record->cause = CAUSE_UNKNOWN;
 }
 } // namespace
 
@@ -96,24 +101,45 @@ int64_t period_work(const PeriodJob* job, const RtClock* clock, int64_t woke_ns,
     return clock->now_ns(clock->context);
 }
 
-bool period_account(PeriodStats* stats, const RtClock* clock, uint64_t index,
+bool period_account(PeriodStats* stats, const MissJudge* judge, uint64_t index,
                     const PeriodTimes* times, const RtThreadCounters* counters) {
+    const int64_t processing = times->done_ns - times->woke_ns;
     histogram_add(&stats->lateness, times->woke_ns - times->start_ns);
-    histogram_add(&stats->processing, times->done_ns - times->woke_ns);
+    histogram_add(&stats->processing, processing);
+    // A machine slower for a while runs every period long: its pauses are
+    // told against the trial's own median, not only against the model's.
+    const uint64_t ran = stats->periods;
+    if ((ran % PAUSE_SCALE_PERIODS == 0 || ran == 4 || ran == 8) && judge->expected_ns > 0) {
+        const double middle = static_cast<double>(histogram_percentile(&stats->processing, P50)) /
+                              static_cast<double>(judge->expected_ns);
+        stats->pause_scale = middle > 1.0 ? middle : 1.0;
+    }
+    MissJudge scaled = *judge;
+    scaled.pause_ns =
+        static_cast<int64_t>(static_cast<double>(judge->pause_ns) * stats->pause_scale);
     stats->periods += 1;
-    bool missed = times->done_ns > times->deadline_ns;
-    if (missed) {
+    if (judge->expected_ns > 0) {
+        spread_add(&stats->spread,
+                   static_cast<double>(processing) / static_cast<double>(judge->expected_ns));
+    }
+    bool against = false;
+    if (times->done_ns > times->deadline_ns) {
         stats->missed += 1;
         if (stats->miss_map != nullptr && index < stats->miss_map_periods) {
             stats->miss_map[index / 64] |= uint64_t{1} << (index % 64);
         }
-        record_miss(stats, clock, index, times, counters);
-    } else if (times->done_ns - times->woke_ns > stats->worst_met_ns) {
-        stats->worst_met_ns = times->done_ns - times->woke_ns;
+        const MissVerdict verdict = judge_miss(
+            &scaled, processing, difference(counters->cpu_ns, stats->last_counters.cpu_ns),
+            difference(counters->involuntary, stats->last_counters.involuntary));
+        against = verdict_against_streams(verdict);
+        stats->against += against ? 1 : 0;
+        record_miss(stats, index, times, counters, verdict);
+    } else if (processing > stats->worst_met_ns) {
+        stats->worst_met_ns = processing;
     }
     stats->last_counters = *counters;
     stats->last_done_ns = times->done_ns;
-    return missed;
+    return against;
 }
 
 uint64_t run_period_loop(const RtClock* clock, const LoopPlan* plan, const PeriodJob* job,
@@ -130,8 +156,8 @@ uint64_t run_period_loop(const RtClock* clock, const LoopPlan* plan, const Perio
         if (clock->thread_counters != nullptr) {
             clock->thread_counters(clock->counter_context, &counters);
         }
-        if (period_account(stats, clock, period, &times, &counters) &&
-            stats->missed > plan->miss_budget) {
+        if (period_account(stats, &plan->judge, period, &times, &counters) &&
+            stats->against > plan->miss_budget) {
             int32_t expected = HALT_NONE;
             plan->halt->compare_exchange_strong(expected, HALT_MISSED);
         }

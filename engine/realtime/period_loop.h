@@ -26,32 +26,66 @@
 
 // The clock periods are timed and slept on. The real one reads the
 // monotonic clock and sleeps until an absolute time; tests pass a fake.
-// The counters may be nullptr: nothing counted.
+// thread_counters may be nullptr: nothing counted.
 struct RtClock {
     int64_t (*now_ns)(void* context);
     void (*sleep_until_ns)(void* context, int64_t when_ns);
     void* context;
     void (*thread_counters)(void* context, RtThreadCounters* counters); // read every period
-    void (*stall_counters)(void* context, RtStallCounters* counters);   // at a miss's edges
-    void* counter_context; // what both counters are called with
+    void* counter_context;
 };
 
-// The real clock, and the counters of the calling thread on the processor
-// that counter_context points to (a uint32_t).
+// The real clock, and the calling thread's own counters.
 int64_t real_now_ns(void* context);
 void real_thread_counters(void* context, RtThreadCounters* counters);
-void real_stall_counters(void* processor, RtStallCounters* counters);
+
+// What the loop needs to tell, the moment a period missed, whether the
+// miss counts against the streams: a trial is cut short on those alone,
+// never on the system's own stalls.
+struct MissJudge {
+    int64_t period_ns;
+    int64_t usual_late_ns; // the usual wake-up lateness: what a period leaves for the work
+    int64_t expected_ns;   // the work the search expects of this thread a period; 0: none
+    // Processing beyond this is a pause of the machine that the guest counts
+    // as the thread's own time (a virtual machine's), far past the spread
+    // the search expects at this count; 0: none is told apart.
+    int64_t pause_ns;
+    bool near_throttle; // the load nears the kernel's real-time share
+};
+
+enum MissVerdict : uint8_t {
+    VERDICT_SYSTEM = 0,    // the work would have fitted: the system's stall
+    VERDICT_WORK = 1,      // the thread's own processor time overran what the period left
+    VERDICT_UNKNOWN = 2,   // no processor time to tell by
+    VERDICT_THROTTLED = 3, // off the core for long, switched out, at a load near the share
+    VERDICT_PAUSE = 4,     // on the core far past the expected spread: the machine paused
+};
+
+// Off the core for this long in one period, switched out, at a load near
+// the kernel's real-time share: the throttle, which lets real-time threads
+// run only part of each second (its gaps are milliseconds long).
+constexpr int64_t THROTTLE_GAP_NS = 500000;
+
+MissVerdict judge_miss(const MissJudge* judge, int64_t processing_ns, int64_t cpu_ns,
+                       int64_t involuntary);
+// Work, unknown and throttled misses count against a count of streams.
+bool verdict_against_streams(MissVerdict verdict);
 
 // What is kept of a missed period until the trial ends and it is classified
-// (miss_cause.h): its times and what the counters saw.
+// (miss_cause.h): its times, the thread's counters, the loop's verdict, and
+// the core's counters over the observer's samples around it.
 struct MissRecord {
     uint64_t index;
+    int64_t start_ns;      // the period's start on the grid
     int64_t lateness_ns;   // wake-up minus the period's start
     int64_t processing_ns; // the work's wall time
     int64_t available_ns;  // from the wake-up to the deadline
     int64_t cpu_ns;        // the thread's processor time over the period; -1 unknown
     int64_t involuntary;   // involuntary context switches in it; -1 unknown
-    RtStallCounters stall; // since the last edge; -1 unknown
+    MissVerdict verdict;   // the loop's, at the miss
+    RtStallCounters stall; // between the edges; -1 unknown
+    int64_t edge_from_ns;  // the observer's samples the stall counters span
+    int64_t edge_to_ns;    // (0 and 0: none near enough)
     bool chained;          // it started late because the period before it overran
     MissCause cause;
     PreemptSource source;
@@ -73,10 +107,12 @@ struct PeriodJob {
 };
 
 struct PeriodStats {
-    Histogram lateness;   // wake-up time minus the period's start
-    Histogram processing; // end of the work minus the wake-up time
+    Histogram lateness;     // wake-up time minus the period's start
+    Histogram processing;   // end of the work minus the wake-up time
+    SpreadHistogram spread; // processing over the judge's expected_ns
     uint64_t periods;
     uint64_t missed;
+    uint64_t against;     // misses whose verdict counts against the streams
     int64_t worst_met_ns; // the longest work of a period that met its deadline
     int64_t worst_checkpoint_ns[MAX_CHECKPOINTS]; // from the wake-up
     uint64_t* miss_map;                           // optional: bit n set when period n missed
@@ -85,10 +121,13 @@ struct PeriodStats {
     uint32_t record_count;
     // Carried from one period to the next:
     RtThreadCounters last_counters; // at the last period's end
-    RtStallCounters last_stall;     // at the last edge
     int64_t last_done_ns;
-    bool stall_known; // last_stall was read
+    double pause_scale; // the trial's median work over the expected, at least 1
 };
+// How often the trial's own median is read again for pause_scale: often
+// enough to follow a slow spell within 16 periods, rare enough that the
+// read (a walk over the histogram) costs under 100 operations a period.
+constexpr uint64_t PAUSE_SCALE_PERIODS = 16;
 
 // Empties the figures; keeps the miss map, cleared.
 void period_stats_reset(PeriodStats* stats);
@@ -112,16 +151,19 @@ struct PeriodTimes {
 void period_begin(PeriodStats* stats, const RtClock* clock);
 
 // (a) Records period `index`: its lateness and processing time, and a miss
-// when the work ended after the deadline, with what the counters saw
-// (`counters`: read at the work's end). Returns true on a miss.
-bool period_account(PeriodStats* stats, const RtClock* clock, uint64_t index,
+// when the work ended after the deadline, with the thread's counters
+// (`counters`: read at the work's end) and the judge's verdict. Writes
+// into memory prepared before; no system call. Returns true on a miss
+// that counts against the streams.
+bool period_account(PeriodStats* stats, const MissJudge* judge, uint64_t index,
                     const PeriodTimes* times, const RtThreadCounters* counters);
 
 // What a driven run is to do.
 struct LoopPlan {
     PeriodGrid grid;
     uint64_t periods;     // periods 0 .. periods - 1
-    uint64_t miss_budget; // once this thread has missed more, it raises halt
+    uint64_t miss_budget; // once more misses than this count against the streams, it raises halt
+    MissJudge judge;
     // Checked once per period; the loop stops when it is not 0. A thread
     // that goes over its miss budget stores HALT_MISSED into it, so that
     // every thread of the trial stops.
@@ -133,6 +175,7 @@ constexpr int32_t HALT_MISSED = 1;
 constexpr int32_t HALT_STOP = 2; // a stop request from outside
 
 // (b) Our driver: for each period, sleeps until its start on the grid, then
-// does (a). Returns the periods run.
+// does (a). It only sleeps, works and records: no file, no allocation, no
+// lock. Returns the periods run.
 uint64_t run_period_loop(const RtClock* clock, const LoopPlan* plan, const PeriodJob* job,
                          PeriodStats* stats);

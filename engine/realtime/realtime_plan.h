@@ -16,7 +16,8 @@ constexpr uint32_t MIN_RATE = 8000;
 constexpr uint32_t MAX_RATE = 384000;
 constexpr uint32_t MAX_CORE_CHOICES = 8;
 constexpr uint32_t MAX_RT_THREADS = 64;
-constexpr uint32_t ALL_CORES = 0; // a core choice: one thread per physical core
+constexpr uint32_t ALL_CORES = 0;             // a core choice: one thread per physical core
+constexpr uint32_t NO_PROCESSOR = UINT32_MAX; // no core chosen
 // Stream memory of one test at most (all threads together).
 constexpr uint64_t STREAM_MEMORY_CAP = sizeof(void*) == 8 ? uint64_t{1} << 30 : uint64_t{1} << 28;
 

@@ -140,12 +140,14 @@ void measure_idle_effect(RunContext* run, PeriodDriver* driver, RtConfigResult* 
     bool finished = driver_trial(driver, request, free.get());
     RtStep again{};
     rt_hold_idle_states(&again);
-    if (finished) {
-        result->idle_effect.measured = true;
-        result->idle_effect.frames = config->frames;
-        keep_figures(&result->idle_effect.held, 0, held);
-        keep_figures(&result->idle_effect.free, 0, free.get());
+    if (!finished) {
+        result->stop_signal = driver->stop_signal; // a stop here ends the run like any other
+        return;
     }
+    result->idle_effect.measured = true;
+    result->idle_effect.frames = config->frames;
+    keep_figures(&result->idle_effect.held, 0, held);
+    keep_figures(&result->idle_effect.free, 0, free.get());
 }
 
 bool run_idle(RunContext* run, PeriodDriver* driver, RtConfigResult* config) {
@@ -153,7 +155,8 @@ bool run_idle(RunContext* run, PeriodDriver* driver, RtConfigResult* config) {
     uint64_t periods = grid_periods_in(plan->idle_seconds, config->frames, plan->rate, 1);
     // The whole length even when it misses: its misses and lateness are the
     // idle floor the report gives.
-    TrialRequest request{0, periods, UINT64_MAX, 0, {}};
+    TrialRequest request{0, periods, UINT64_MAX, MissJudge{config->period_ns, 0, 0, 0, false},
+                         0, {}};
     run->step += 1;
     TrialOutcome outcome{};
     progress(run, "buffer %u, %u core%s: idle system, %.0f s", config->frames, config->threads,
@@ -170,6 +173,9 @@ bool run_idle(RunContext* run, PeriodDriver* driver, RtConfigResult* config) {
     }
     config->idle_done = true;
     measure_idle_effect(run, driver, config, &request, &outcome);
+    if (run->result->stop_signal != 0) {
+        return false;
+    }
     // With no streams every miss is the system's.
     count_dropouts(config, &outcome.misses, outcome.periods, true);
     const double limit = plan->allowed_miss_fraction > SYSTEM_MISS_LIMIT
@@ -249,7 +255,9 @@ bool prepare_test(RunContext* run, RtTestKind test, const RtConfigResult* config
     }
     double per_thread = std::floor(1e9 / (run->plan->rate * result->kernel_ns_per_sample));
     result->kernel_bound = static_cast<uint32_t>(per_thread) * threads;
-    uint64_t capacity = static_cast<uint64_t>(per_thread);
+    // The ceiling lies well above the bound: one timing of the kernel in a
+    // slow spell must not cap the search.
+    uint64_t capacity = static_cast<uint64_t>(std::floor(per_thread * CEILING_OVER_BOUND));
     if (run->plan->fixed_streams > 0) {
         capacity = thread_share(run->plan->fixed_streams, threads, 0); // the largest share
     }
@@ -307,7 +315,8 @@ bool trial_with_progress(void* context, const TrialRequest* request, TrialOutcom
 void run_fixed(TrialFunction trial, void* context, const SearchPlan* plan, uint32_t streams,
                SearchResult* found) {
     *found = SearchResult{};
-    TrialRequest request{streams, plan->confirm_periods, UINT64_MAX, 0, {}};
+    TrialRequest request{streams, plan->confirm_periods, UINT64_MAX, first_judge(plan, streams), 0,
+                         {}};
     request.checkpoint_count = headroom_checkpoints(streams, request.checkpoints);
     found->trials = 1;
     found->confirm_trials = 1;
@@ -343,9 +352,13 @@ void run_test(RunContext* run, PeriodDriver* driver, RtTestKind test, RtConfigRe
     search.confirm_periods = grid_periods_in(plan->confirm_seconds, config->frames, plan->rate, 1);
     search.allowed_miss_fraction = plan->allowed_miss_fraction;
     search.period_ns = config->period_ns;
+    search.threads = config->threads;
+    search.fixed_ns = static_cast<double>(histogram_percentile(&config->idle.processing, P50));
+    search.per_stream_ns = result->kernel_ns_per_sample * config->frames;
+    search.usual_late_ns = histogram_percentile(&config->idle.lateness, P50);
+    search.throttle_share = rt_throttle_share();
     search.max_trials = MAX_SEARCH_TRIALS;
     search.max_confirms = MAX_CONFIRM_TRIALS;
-    search.max_repeats = MAX_SHORT_REPEATS;
     ProgressTrial trial{run, driver, RT_TEST_NAMES[test], config->frames, 0};
     auto found_memory = std::make_unique<SearchResult>();
     SearchResult& found = *found_memory;
@@ -377,6 +390,9 @@ void run_test(RunContext* run, PeriodDriver* driver, RtTestKind test, RtConfigRe
     result->periods = found.periods;
     result->fixed_ns = found.fixed_ns;
     result->per_stream_ns = found.per_stream_ns;
+    result->tail_ratio = found.tail_ratio;
+    result->search_end = found.end;
+    result->failed_at = found.failed_at;
     result->speed_spread = found.speed_spread;
     count_dropouts(config, &found.misses, found.periods, false);
     if (plan->fixed_streams > 0 && found.state != SEARCH_INTERRUPTED) {
@@ -409,6 +425,9 @@ void run_config(RunContext* run, PeriodDriver* driver, uint32_t threads, uint32_
         grid_periods_in(SHORT_TRIAL_SECONDS, frames, plan->rate, SHORT_TRIAL_MIN_PERIODS);
     setup.max_periods = setup.max_periods > idle ? setup.max_periods : idle;
     setup.max_periods = setup.max_periods > short_periods ? setup.max_periods : short_periods;
+    // The observer keeps to a core the trial leaves free, when there is one.
+    setup.observer_processor =
+        threads < result->physical_cores ? result->processors[threads] : NO_PROCESSOR;
     if (!driver_open(driver, &setup)) {
         result->failure = driver->failure.text;
         return;
@@ -444,7 +463,7 @@ int64_t steal_on(const RtRunResult* result) {
     int64_t steal = 0;
     for (uint32_t p = 0; p < result->physical_cores && p < MAX_RT_THREADS; ++p) {
         RtStallCounters counters{};
-        rt_stall_counters(result->processors[p], &counters);
+        rt_stall_counters(result->processors[p], -1, &counters);
         if (counters.steal_ns < 0) {
             return -1;
         }

@@ -35,8 +35,10 @@ struct RtFigures {
     MissMark marks[MAX_MISS_MARKS];
 };
 
-// Tries of a short trial that only the system's stalls cut short.
-constexpr uint32_t MAX_SHORT_REPEATS = 2;
+// The search's ceiling over the kernel-alone bound: the streams do not run
+// faster than the kernel alone in the cache, but one timing of it in a
+// slow spell of the host (up to 1.8x here) must not cap the count.
+constexpr double CEILING_OVER_BOUND = 1.5;
 
 enum RtTestState : int32_t {
     RT_NOT_RUN = 0,       // not asked for, or the idle system already missed
@@ -64,8 +66,11 @@ struct RtTestResult {
     RtFigures confirm; // the confirm run that held, the last that did not, or the fixed count's
     MissCounts misses; // of every trial, by cause
     uint64_t periods;  // of every trial
-    double fixed_ns;   // processing time ≈ fixed_ns + per_stream_ns · streams (0: not fitted)
+    double fixed_ns;   // processing time ≈ fixed_ns + per_stream_ns · streams a thread
     double per_stream_ns;
+    double tail_ratio;    // the spread's tail at the confirm's odds over its median
+    SearchEnd search_end; // why the search stopped
+    uint32_t failed_at;   // the smallest count whose confirm failed; 0: none
     double speed_spread; // the trials' slowest time a stream over their fastest (capacity_search.h)
 };
 

@@ -13,11 +13,9 @@ constexpr int64_t WAIT_STEP_MS = 10;
 // stopped running us.
 constexpr int64_t SILENCE_MS = 2000;
 
-// The server's thread is not ours to pin: its counters are those of the
-// core it is on.
-uint32_t ANY_PROCESSOR = RT_PROCESSOR_NOW;
-const RtClock SERVER_CLOCK{real_now_ns,         nullptr,       nullptr, real_thread_counters,
-                           real_stall_counters, &ANY_PROCESSOR};
+// The server's thread keeps the periods: it reads only the clock and its
+// own counters.
+const RtClock SERVER_CLOCK{real_now_ns, nullptr, nullptr, real_thread_counters, nullptr};
 
 // The end of the cycle `last` was worked in: the start of the cycle after
 // it, read in `next` (less a period for each cycle the server ran without
@@ -43,8 +41,8 @@ void close_period(ServerDriver* driver, const AudioServerCycle* next) {
     // The server's thread runs other clients between our periods: only our
     // own work's processor time counts.
     stats->last_counters = driver->last_entry;
-    const bool missed =
-        period_account(stats, &SERVER_CLOCK, stats->periods, &times, &driver->last_counters);
+    const bool against =
+        period_account(stats, &driver->judge, stats->periods, &times, &driver->last_counters);
     driver->processing_sum_ns += driver->last_done - last->woke_ns;
     driver->load_sum += last->server_load;
     driver->load_max = last->server_load > driver->load_max ? last->server_load : driver->load_max;
@@ -52,7 +50,7 @@ void close_period(ServerDriver* driver, const AudioServerCycle* next) {
         driver->stated_periods += 1;
         driver->stated_missed += driver->last_done > last->stated_end_ns ? 1 : 0;
     }
-    if (stats->periods >= driver->periods || (missed && stats->missed > driver->miss_budget)) {
+    if (stats->periods >= driver->periods || (against && stats->against > driver->miss_budget)) {
         driver->cpu_last_ns = rt_thread_cpu_ns();
         driver->finished.store(true, std::memory_order_release);
     }
@@ -155,7 +153,7 @@ void gather(ServerDriver* driver, int64_t period_ns, uint32_t xruns, TrialOutcom
     PeriodStats* stats = driver->stats;
     outcome->periods = stats->periods;
     outcome->missed = stats->missed;
-    classify_stats(stats, period_ns, rt_throttle_share());
+    classify_stats(stats, period_ns);
     for (uint32_t r = 0; r < stats->record_count; ++r) {
         mark_miss(outcome, &stats->records[r]);
     }
@@ -164,6 +162,7 @@ void gather(ServerDriver* driver, int64_t period_ns, uint32_t xruns, TrialOutcom
     }
     outcome->lateness = stats->lateness;
     outcome->processing = stats->processing;
+    outcome->spread = stats->spread;
     for (uint32_t c = 0; c < MAX_CHECKPOINTS; ++c) {
         outcome->worst_checkpoint_ns[c] = stats->worst_checkpoint_ns[c];
     }
@@ -218,12 +217,18 @@ bool server_trial(PeriodDriver* driver, const TrialRequest* request, TrialOutcom
     server->job = PeriodJob{};
     server->job.set = set;
     server->job.streams = set != nullptr ? request->streams : 0;
+    if (set != nullptr && request->streams > set->capacity) {
+        driver_fail(driver, "a trial asked for %u streams, more than the %u prepared",
+                    request->streams, set->capacity);
+        return false;
+    }
     server->job.checkpoint_count = set != nullptr ? request->checkpoint_count : 0;
     for (uint32_t c = 0; c < server->job.checkpoint_count && c < MAX_CHECKPOINTS; ++c) {
         server->job.checkpoints[c] = request->checkpoints[c];
     }
     server->periods = request->periods;
     server->miss_budget = request->miss_budget;
+    server->judge = request->judge;
     server->processing_sum_ns = 0;
     server->load_sum = 0.0;
     server->load_max = 0.0;

@@ -32,6 +32,7 @@ struct ServerDriver {
     PeriodJob job;
     uint64_t periods;
     uint64_t miss_budget;
+    MissJudge judge;
     std::atomic<bool> finished;
     int64_t processing_sum_ns;
     double load_sum;

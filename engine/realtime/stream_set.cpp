@@ -121,6 +121,7 @@ void stream_set_free(StreamSet* set) {
 }
 
 void stream_set_run(StreamSet* set, uint32_t first, uint32_t end) {
+    end = end < set->capacity ? end : set->capacity; // never past what was prepared
     switch (set->test) {
     case RT_ZEM1:
         for (uint32_t s = first; s < end; ++s) {

@@ -217,36 +217,36 @@ int64_t rt_thread_cpu_ns() {
 }
 
 void rt_thread_counters(RtThreadCounters* counters) {
+    timespec used{};
+    counters->cpu_ns = clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used) == 0
+                           ? static_cast<int64_t>(used.tv_sec) * NS_PER_SECOND + used.tv_nsec
+                           : -1;
     rusage usage{};
-    if (getrusage(RUSAGE_THREAD, &usage) != 0) {
-        *counters = RtThreadCounters{-1, -1};
-        return;
-    }
-    auto us = [](timeval time) {
-        return static_cast<int64_t>(time.tv_sec) * 1000000 + time.tv_usec;
-    };
-    counters->cpu_ns = (us(usage.ru_utime) + us(usage.ru_stime)) * 1000;
-    counters->involuntary = usage.ru_nivcsw;
+    counters->involuntary = getrusage(RUSAGE_THREAD, &usage) == 0 ? usage.ru_nivcsw : -1;
 }
 
-void rt_stall_counters(uint32_t processor, RtStallCounters* counters) {
+int64_t rt_thread_id() {
+    return static_cast<int64_t>(gettid());
+}
+
+void rt_stall_counters(uint32_t processor, int64_t thread_id, RtStallCounters* counters) {
     *counters = RtStallCounters{-1, -1, -1};
     char text[256];
     long long run_ns = 0;
     long long delay_ns = 0;
-    if (read_line("/proc/thread-self/schedstat", text, sizeof text) &&
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/task/%lld/schedstat",
+                  static_cast<long long>(thread_id));
+    if (thread_id >= 0 && read_line(path, text, sizeof text) &&
         std::sscanf(text, "%lld %lld", &run_ns, &delay_ns) == 2) {
         counters->run_delay_ns = delay_ns;
     }
     char key[32];
-    if (processor == RT_PROCESSOR_NOW) {
-        int now = sched_getcpu();
-        if (now < 0) {
-            return;
-        }
-        processor = static_cast<uint32_t>(now);
+    if (processor == RT_PROCESSOR_ANY) {
+        std::snprintf(key, sizeof key, "cpu ");
+    } else {
+        std::snprintf(key, sizeof key, "cpu%u ", processor);
     }
-    std::snprintf(key, sizeof key, "cpu%u ", processor);
     if (!read_field("/proc/stat", key, ' ', text, sizeof text)) {
         return;
     }

@@ -244,7 +244,11 @@ void rt_thread_counters(RtThreadCounters* counters) {
     }
 }
 
-void rt_stall_counters(uint32_t /*processor*/, RtStallCounters* counters) {
+int64_t rt_thread_id() {
+    return -1;
+}
+
+void rt_stall_counters(uint32_t /*processor*/, int64_t /*thread_id*/, RtStallCounters* counters) {
     *counters = RtStallCounters{-1, -1, -1};
 }
 

@@ -1,7 +1,9 @@
 // The real-time mode's platform-free parts: histogram bins, overflow and
-// percentiles; the period grid over an hour at 44100 Hz; miss counting on a
-// fake clock; the capacity search against fake trials.
+// percentiles; the period grid over an hour at 44100 Hz; miss counting and
+// causes on a fake clock with a fake observer; the gathering of several
+// threads' misses.
 #include "engine/realtime/capacity_search.h"
+#include "engine/realtime/clock_driver.h"
 #include "engine/realtime/histogram.h"
 #include "engine/realtime/miss_classify.h"
 #include "engine/realtime/period_grid.h"
@@ -118,8 +120,9 @@ void run_loop(LoopRun* run, uint64_t miss_budget) {
     run->stats->miss_map = run->map;
     run->stats->miss_map_periods = 64;
     period_stats_reset(run->stats.get());
-    RtClock clock{fake_now, fake_sleep, &run->clock, nullptr, nullptr, nullptr};
-    LoopPlan plan{PeriodGrid{1000 * MS, 100, 1000}, 6, miss_budget, &run->halt};
+    RtClock clock{fake_now, fake_sleep, &run->clock, nullptr, nullptr};
+    LoopPlan plan{PeriodGrid{1000 * MS, 100, 1000}, 6, miss_budget,
+                  MissJudge{100 * MS, 0, 0, 0, false}, &run->halt};
     PeriodJob idle{};
     run->ran = run_period_loop(&clock, &plan, &idle, run->stats.get());
 }
@@ -144,8 +147,8 @@ TEST(PeriodLoop, LateWakeAndLongPeriodMissAndTheGridStays) {
 
 namespace {
 // 400 periods of 100 ms, each working `wall` ms of which the thread ran
-// `cpu`, after waking `late` ms late; the counters add `switches` and
-// `steal` ticks in that period.
+// `cpu`, after waking `late` ms late, with `switches` involuntary switches;
+// the observer sees `steal` ns of steal on the core halfway through it.
 struct Scripted {
     int64_t late;
     int64_t wall;
@@ -153,13 +156,13 @@ struct Scripted {
     int64_t switches;
     int64_t steal;
 };
+constexpr uint64_t SCRIPTED = 400;
 struct ScriptClock {
     int64_t now;
     uint64_t period; // the one running
     bool working;
-    Scripted script[400];
+    Scripted script[SCRIPTED];
     RtThreadCounters counters;
-    RtStallCounters stall;
 };
 
 int64_t script_now(void* context) {
@@ -170,7 +173,6 @@ int64_t script_now(void* context) {
         clock->now += step->wall * MS;
         clock->counters.cpu_ns += step->cpu * MS;
         clock->counters.involuntary += step->switches;
-        clock->stall.steal_ns += step->steal;
     }
     return clock->now;
 }
@@ -186,26 +188,46 @@ void script_counters(void* context, RtThreadCounters* counters) {
     *counters = static_cast<ScriptClock*>(context)->counters;
 }
 
-void script_stall(void* context, RtStallCounters* counters) {
-    *counters = static_cast<ScriptClock*>(context)->stall;
+// The observer's samples, one a millisecond over the script, with its steal.
+void observe(const ScriptClock* clock, Observer* observer) {
+    ASSERT_TRUE(observer_open(observer, SCRIPTED / 10.0 + 1.0, 1));
+    int64_t steal = 0;
+    for (uint64_t s = 0; s < observer->capacity; ++s) {
+        const int64_t at = 1000 * MS + static_cast<int64_t>(s) * MS;
+        const uint64_t period = s / 100;
+        steal += period < SCRIPTED && s % 100 == 50 ? clock->script[period].steal : 0;
+        observer->at_ns[s] = at;
+        observer->counters[s] = RtStallCounters{0, steal, 0};
+        observer->count = s + 1;
+    }
 }
 
-// Runs the script with no miss budget and classifies what missed.
+// Runs the script with no miss budget, a pause past 105 ms, and returns the
+// causes of what missed, classified from the loop's verdicts and the
+// observer's samples.
 std::vector<MissCause> classify_script(ScriptClock* clock, std::vector<PreemptSource>* sources,
                                        std::vector<uint64_t>* indices = nullptr) {
     clock->now = 1000 * MS;
     clock->counters = RtThreadCounters{0, 0};
-    clock->stall = RtStallCounters{0, 0, 0};
     auto stats = std::make_unique<PeriodStats>();
     std::vector<MissRecord> records(MAX_MISS_RECORDS);
+    std::vector<uint64_t> map(SCRIPTED / 64 + 1);
     stats->records = records.data();
+    stats->miss_map = map.data();
+    stats->miss_map_periods = SCRIPTED;
     period_stats_reset(stats.get());
     std::atomic<int32_t> halt{HALT_NONE};
-    RtClock real{script_now, script_sleep, clock, script_counters, script_stall, clock};
-    LoopPlan plan{PeriodGrid{1000 * MS, 100, 1000}, 400, UINT64_MAX, &halt};
+    RtClock real{script_now, script_sleep, clock, script_counters, clock};
+    LoopPlan plan{PeriodGrid{1000 * MS, 100, 1000}, SCRIPTED, UINT64_MAX,
+                  MissJudge{100 * MS, 0, 0, 105 * MS, false}, &halt};
     PeriodJob idle{};
     run_period_loop(&real, &plan, &idle, stats.get());
-    classify_stats(stats.get(), 100 * MS, 0.95);
+    auto observer = std::make_unique<Observer>();
+    observe(clock, observer.get());
+    auto outcome = std::make_unique<TrialOutcome>();
+    PeriodStats* threads[1] = {stats.get()};
+    gather_threads(threads, 1, 100 * MS, observer.get(), outcome.get());
+    observer_close(observer.get());
     std::vector<MissCause> causes;
     for (uint32_t r = 0; r < stats->record_count; ++r) {
         causes.push_back(records[r].cause);
@@ -223,22 +245,24 @@ TEST(MissCauses, EachMissedPeriodGetsTheCauseItsTimesAndCountersShow) {
     for (Scripted& step : light->script) {
         step = Scripted{0, 50, 50, 0, 0};
     }
-    light->script[10] = {60, 50, 50, 0, 0};  // woke too late for any work to fit
-    light->script[20] = {0, 120, 60, 1, 0};  // off the core half the time, a switch
-    light->script[30] = {0, 110, 110, 0, 1}; // charged as ours while the host stole it
-    light->script[40] = {0, 110, 110, 0, 0}; // far past the trial's tail, nothing counted
-    light->script[50] = {0, 150, 150, 0, 0}; // the same, and the next period starts late
+    light->script[10] = {60, 50, 50, 0, 0};        // woke too late for any work to fit
+    light->script[20] = {0, 120, 60, 1, 0};        // off the core half the time, a switch
+    light->script[30] = {0, 110, 110, 0, 10 * MS}; // charged as ours while the host stole it
+    light->script[40] = {0, 110, 110, 0, 0};       // far past the expected, nothing counted
+    light->script[50] = {0, 150, 150, 0, 0};       // the same, and the next period starts late
+    light->script[60] = {0, 110, 90, 0, 10 * MS};  // off the core 20 ms with steal beside it
     std::vector<PreemptSource> sources;
     EXPECT_EQ(classify_script(light.get(), &sources),
               (std::vector<MissCause>{CAUSE_LATE_WAKEUP, CAUSE_PREEMPTED, CAUSE_PREEMPTED,
-                                      CAUSE_PREEMPTED, CAUSE_PREEMPTED}));
+                                      CAUSE_PREEMPTED, CAUSE_PREEMPTED, CAUSE_PREEMPTED}));
     EXPECT_EQ(sources, (std::vector<PreemptSource>{SOURCE_UNSAID, SOURCE_THREAD, SOURCE_HYPERVISOR,
-                                                   SOURCE_HYPERVISOR, SOURCE_HYPERVISOR}));
+                                                   SOURCE_HYPERVISOR, SOURCE_HYPERVISOR,
+                                                   SOURCE_HYPERVISOR}));
 
-    // Near the limit the tail itself crosses the period: work, and the
+    // Near the limit the work itself crosses the period: work, and the
     // late start it leaves behind is work too.
     auto heavy = std::make_unique<ScriptClock>();
-    for (uint32_t p = 0; p < 400; ++p) {
+    for (uint32_t p = 0; p < SCRIPTED; ++p) {
         const int64_t wall = p % 50 == 7 ? 101 : 96 + p % 3;
         heavy->script[p] = Scripted{0, wall, wall, 0, 0};
     }
@@ -254,6 +278,52 @@ TEST(MissCauses, EachMissedPeriodGetsTheCauseItsTimesAndCountersShow) {
     }
 }
 
+TEST(MissCauses, ThreadsMissTogetherPastTheRecordsKeptAndAStaleSampleSaysNothing) {
+    // Two threads of 10000 periods: the first misses every even period, the
+    // second every third; the first's records run out at 4096.
+    constexpr uint64_t PERIODS = 10000;
+    std::vector<std::unique_ptr<PeriodStats>> stats;
+    std::vector<std::vector<MissRecord>> records(2, std::vector<MissRecord>(MAX_MISS_RECORDS));
+    std::vector<std::vector<uint64_t>> maps(2, std::vector<uint64_t>(PERIODS / 64 + 1));
+    const MissJudge judge{MS, 0, 0, 0, false};
+    for (uint32_t t = 0; t < 2; ++t) {
+        stats.push_back(std::make_unique<PeriodStats>());
+        stats[t]->records = records[t].data();
+        stats[t]->miss_map = maps[t].data();
+        stats[t]->miss_map_periods = PERIODS;
+        period_stats_reset(stats[t].get());
+        for (uint64_t p = 0; p < PERIODS; ++p) {
+            const int64_t start = static_cast<int64_t>(p) * MS;
+            const bool late = t == 0 ? p % 2 == 0 : p % 3 == 0;
+            const int64_t work = late ? MS + MS / 2 : MS / 2; // on the core throughout
+            const PeriodTimes times{start, start + MS, start, start + work};
+            const RtThreadCounters counters{static_cast<int64_t>(p + 1) * 2 * MS, 0};
+            period_account(stats[t].get(), &judge, p, &times, &counters);
+        }
+    }
+    EXPECT_EQ(stats[0]->against, 5000u); // known at once, in the loop
+    EXPECT_EQ(stats[0]->record_count, MAX_MISS_RECORDS);
+    // One sample long before the trial: out of reach, so no counter is read.
+    auto observer = std::make_unique<Observer>();
+    ASSERT_TRUE(observer_open(observer.get(), 1.0, 2));
+    observer->at_ns[0] = -10 * MS;
+    observer->counters[0] = observer->counters[1] = RtStallCounters{0, 0, 0};
+    observer->count = 1;
+    auto outcome = std::make_unique<TrialOutcome>();
+    PeriodStats* threads[2] = {stats[0].get(), stats[1].get()};
+    gather_threads(threads, 2, MS, observer.get(), outcome.get());
+    observer_close(observer.get());
+    // Periods that are even or a multiple of three: 5000 + 3334 - 1667.
+    EXPECT_EQ(outcome->periods, PERIODS);
+    EXPECT_EQ(outcome->missed, 6667u);
+    EXPECT_EQ(miss_total(&outcome->misses), 6667u);
+    EXPECT_GT(outcome->misses.by_cause[CAUSE_WORK], 0u);
+    EXPECT_GT(outcome->misses.by_cause[CAUSE_UNKNOWN], 0u); // past both threads' records
+    EXPECT_EQ(outcome->processing.count, 2 * PERIODS);
+    EXPECT_EQ(records[0][0].stall.steal_ns, -1);
+    EXPECT_EQ(records[0][0].edge_from_ns, 0);
+}
+
 TEST(PeriodLoop, GivesUpOnceOverTheMissBudgetAndHonoursHalt) {
     LoopRun run;
     run_loop(&run, 0);
@@ -265,161 +335,4 @@ TEST(PeriodLoop, GivesUpOnceOverTheMissBudgetAndHonoursHalt) {
     stopped.halt.store(HALT_STOP);
     run_loop(&stopped, UINT64_MAX);
     EXPECT_EQ(stopped.ran, 0u);
-}
-
-namespace {
-// Holds up to `threshold` streams. Short trials may also hold in an island
-// above it, and flip either way with probability `noise`; confirm trials
-// (those of CONFIRM periods) never err. Each stream's work takes a share of
-// the 1 ms period such that `threshold` streams fill it exactly.
-constexpr uint64_t SHORT = 10;
-constexpr uint64_t CONFIRM = 100;
-
-struct FakeTrial {
-    uint32_t threshold;
-    uint32_t island_low;
-    uint32_t island_high;
-    double noise;
-    std::mt19937 random;
-    uint32_t calls;
-    uint32_t stop_at_call;
-    uint32_t largest_tried;
-    uint32_t stall_every;          // every so many trials stall (0: none)
-    double confirm_slower = 1.0;   // the streams run this much slower in confirms
-    uint64_t confirm_dropouts = 0; // the system's misses in each confirm, which still runs on
-};
-
-bool fake_trial(void* context, const TrialRequest* request, TrialOutcome* outcome) {
-    auto* fake = static_cast<FakeTrial*>(context);
-    fake->calls += 1;
-    fake->largest_tried =
-        request->streams > fake->largest_tried ? request->streams : fake->largest_tried;
-    if (fake->calls == fake->stop_at_call) {
-        return false;
-    }
-    bool confirm = request->periods == CONFIRM;
-    const double slower = confirm ? fake->confirm_slower : 1.0;
-    bool holds = request->streams * slower <= fake->threshold;
-    if (!confirm) {
-        holds = holds ||
-                (request->streams >= fake->island_low && request->streams <= fake->island_high);
-        if (std::uniform_real_distribution<double>(0, 1)(fake->random) < fake->noise) {
-            holds = !holds;
-        }
-    }
-    // A rare stall of the system, at high counts only: not the processor's limit.
-    bool stall = fake->stall_every != 0 && fake->calls % fake->stall_every == 0;
-    // A failed confirm runs until its miss budget is spent, every period missed.
-    const uint64_t failed =
-        confirm && !holds ? std::min(request->periods, request->miss_budget + 1) : 1;
-    outcome->periods = holds && !stall ? request->periods : failed;
-    outcome->missed = holds && !stall ? 0 : failed;
-    outcome->misses.by_cause[holds ? CAUSE_PREEMPTED : CAUSE_WORK] = outcome->missed;
-    if (confirm && holds && !stall) {
-        outcome->missed = fake->confirm_dropouts;
-        outcome->misses.by_cause[CAUSE_LATE_WAKEUP] = fake->confirm_dropouts;
-    }
-    for (uint64_t p = 0; p < outcome->periods; ++p) { // the work grows with the streams
-        histogram_add(&outcome->processing,
-                      static_cast<int64_t>(request->streams * slower * MS / fake->threshold));
-    }
-    for (uint32_t c = 0; c < request->checkpoint_count; ++c) {
-        outcome->worst_checkpoint_ns[c] = int64_t{request->checkpoints[c]} * MS / fake->threshold;
-    }
-    return true;
-}
-
-// The confirm is aimed at 97 % of the period, and the fake's work fills it
-// exactly at its threshold.
-uint32_t aimed(uint32_t threshold) {
-    return threshold * 97 / 100;
-}
-
-SearchResult search(FakeTrial* fake, uint32_t bound) {
-    SearchPlan plan{bound, SHORT, CONFIRM, 0.0, MS, 200, 50, 2};
-    auto result = std::make_unique<SearchResult>();
-    search_capacity(fake_trial, fake, &plan, result.get());
-    return *result;
-}
-} // namespace
-
-TEST(CapacitySearch, FindsAKnownThresholdAndItsHeadroomButNeverPassesTheBound) {
-    FakeTrial exact{137, 0, 0, 0.0, std::mt19937(1), 0, 0, 0, 0};
-    SearchResult found = search(&exact, 1000);
-    EXPECT_EQ(found.state, SEARCH_CONFIRMED);
-    EXPECT_EQ(found.sustained, aimed(137));
-    EXPECT_EQ(found.headroom, 105u); // the 80 % checkpoint: within 80 % of the period
-    EXPECT_NEAR(found.speed_spread, 1.0, 0.01);
-    EXPECT_LE(exact.largest_tried, 1000u);
-
-    FakeTrial large{11000, 0, 0, 0.0, std::mt19937(1), 0, 0, 0, 0};
-    found = search(&large, 20000);
-    EXPECT_EQ(found.state, SEARCH_CONFIRMED);
-    EXPECT_LE(found.sustained, 11000u);
-    EXPECT_GE(found.sustained, aimed(11000) - 11000u / 100);
-    EXPECT_LE(found.headroom, 8800u);
-    EXPECT_GE(found.headroom, found.sustained * 79 / 100);
-
-    FakeTrial beyond{5000, 0, 0, 0.0, std::mt19937(1), 0, 0, 0, 0};
-    found = search(&beyond, 300);
-    EXPECT_EQ(found.sustained, 300u);
-    EXPECT_LE(beyond.largest_tried, 300u);
-}
-
-TEST(CapacitySearch, NoisyAndNonMonotonicTrialsNeverReportAnUnconfirmedCount) {
-    // The first bisection step lands in the island: every short trial there
-    // holds, every confirm fails, and the search must come back below.
-    FakeTrial island{400, 790, 810, 0.0, std::mt19937(1), 0, 0, 0, 0};
-    SearchResult found = search(&island, 1600);
-    EXPECT_EQ(found.state, SEARCH_CONFIRMED);
-    EXPECT_LE(found.sustained, 400u);
-    EXPECT_GE(found.sustained, 300u);
-    EXPECT_GE(island.largest_tried, 800u);
-    for (uint32_t seed = 1; seed <= 20; ++seed) {
-        FakeTrial noisy{400, 700, 720, 0.15, std::mt19937(seed), 0, 0, 0, 0};
-        found = search(&noisy, 1000);
-        EXPECT_EQ(found.state, SEARCH_CONFIRMED) << seed;
-        EXPECT_LE(found.sustained, 400u) << seed;
-        EXPECT_GT(found.sustained, 0u) << seed;
-    }
-}
-
-TEST(CapacitySearch, RareStallsOfTheSystemDoNotLowerTheCapacity) {
-    for (uint32_t every : {2u, 3u}) {
-        FakeTrial stalling{7300, 0, 0, 0.0, std::mt19937(1), 0, 0, 0, every};
-        SearchResult found = search(&stalling, 12000);
-        EXPECT_EQ(found.state, SEARCH_CONFIRMED) << every;
-        EXPECT_LE(found.sustained, 7300u) << every;
-        EXPECT_GE(found.sustained, aimed(7300) - 7300u / 100) << every;
-        EXPECT_GT(found.misses.by_cause[CAUSE_PREEMPTED], 0u) << every;
-    }
-}
-
-TEST(CapacitySearch, AConfirmHoldsOnItsWorkAndFollowsAMachineThatSlowedDown) {
-    // The system drops 5 % of each confirm's periods: its dropouts, not a failed count.
-    FakeTrial dropping{7300, 0, 0, 0.0, std::mt19937(1), 0, 0, 0, 0};
-    dropping.confirm_dropouts = 5;
-    SearchResult found = search(&dropping, 12000);
-    EXPECT_EQ(found.state, SEARCH_CONFIRMED);
-    EXPECT_GE(found.sustained, aimed(7300) - 7300u / 100);
-    EXPECT_EQ(found.confirm_trials, 1u);
-
-    // The streams run a quarter slower by the time of the confirm: its
-    // median aims the next one, instead of many small steps down.
-    FakeTrial slowed{7300, 0, 0, 0.0, std::mt19937(1), 0, 0, 0, 0};
-    slowed.confirm_slower = 1.25;
-    found = search(&slowed, 12000);
-    EXPECT_EQ(found.state, SEARCH_CONFIRMED);
-    EXPECT_LE(found.sustained, 5840u);
-    EXPECT_GE(found.sustained, aimed(5840) * 9 / 10);
-    EXPECT_LE(found.confirm_trials, 3u);
-    EXPECT_NEAR(found.speed_spread, 1.25, 0.01);
-}
-
-TEST(CapacitySearch, AStopEndsTheSearchAtOnce) {
-    FakeTrial stopped{400, 0, 0, 0.0, std::mt19937(1), 0, 3, 0, 0};
-    SearchResult found = search(&stopped, 1000);
-    EXPECT_EQ(found.state, SEARCH_INTERRUPTED);
-    EXPECT_EQ(stopped.calls, 3u);
-    EXPECT_EQ(found.sustained, 0u);
 }
