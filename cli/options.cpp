@@ -260,6 +260,8 @@ CLI::App* add_realtime(CLI::App* app, CliOptions* options, Bound* bound) {
         "--allow-idle-states", [plan] { plan->hold_idle_states = false; },
         "let the processor enter its deep idle states (held out of them otherwise)");
     realtime->add_flag("--json", options->json, "one JSON document instead of the tables");
+    realtime->add_flag("--progress", options->progress_lines,
+                       "print each step on a line of its own to stderr, also into a file or pipe");
     realtime
         ->add_option("--svg", options->svg_path,
                      "also write the histograms of every run to this SVG file")

@@ -21,6 +21,7 @@ struct CliOptions {
     int64_t filter_ms = DEFAULT_FILTER_MS; // ZEM-1 and ZEM-2 each; ZEM-M runs twice as long
     uint32_t repeat = 1;
     bool json = false;
+    bool progress_lines = false; // realtime: each step on a line of its own, terminal or not
     bool help = false;
     bool version = false;
     RtPlan plan; // realtime's plan

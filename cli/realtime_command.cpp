@@ -15,6 +15,12 @@ void show_progress(void* /*context*/, const char* text) {
     std::fprintf(stderr, "\r%s\033[K", text);
 }
 
+// For a log or a script that waits for a step: a line each, flushed.
+void show_progress_line(void* /*context*/, const char* text) {
+    std::fprintf(stderr, "%s\n", text);
+    std::fflush(stderr);
+}
+
 // A core count beyond the physical cores is bad input.
 bool cores_available(const RtPlan* plan, uint32_t* physical) {
     uint32_t processors[MAX_RT_THREADS];
@@ -71,8 +77,12 @@ int open_server(const CliOptions* options, RtPlan* plan, AudioServerClient** cli
 int measure(const CliOptions* options, const RtPlan* plan, PeriodDriver* driver, OutputFile* svg) {
     MachineReport machine{};
     describe_machine(&machine);
-    const bool progress = console_stderr_is_terminal();
-    RtHost host{console_wait_for_stop, progress ? show_progress : nullptr, nullptr};
+    const bool progress = console_stderr_is_terminal() && !options->progress_lines;
+    RtHost host{console_wait_for_stop,
+                options->progress_lines ? show_progress_line
+                : progress              ? show_progress
+                                        : nullptr,
+                nullptr};
     auto result = std::make_unique<RtRunResult>();
     realtime_run(plan, driver, &host, result.get());
     if (progress) {

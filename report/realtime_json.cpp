@@ -69,12 +69,21 @@ Json test_json(const RtTestResult* test, uint32_t threads) {
         {"memory_capped", test->memory_capped},
         {"trials", test->trials},
         {"misses", misses_json(&test->misses)},
-        {"model", test->per_stream_ns > 0.0
-                      ? Json{{"fixed_ns", test->fixed_ns},
-                             {"per_stream_ns", test->per_stream_ns},
-                             {"speed_spread",
-                              test->speed_spread > 0.0 ? Json(test->speed_spread) : Json(nullptr)}}
-                      : Json(nullptr)},
+        {"model",
+         test->per_stream_ns > 0.0
+             ? Json{{"fixed_ns", test->fixed_ns},
+                    {"per_stream_ns", test->per_stream_ns},
+                    {"tail_ratio", test->tail_ratio},
+                    {"resolution", test->resolution},
+                    {"end", search_end_key(test->search_end)},
+                    {"failed_at", test->failed_at > 0 ? Json(test->failed_at) : Json(nullptr)},
+                    {"of_kernel_bound",
+                     test->kernel_bound > 0 && done
+                         ? Json(static_cast<double>(test->sustained) / test->kernel_bound)
+                         : Json(nullptr)},
+                    {"speed_spread",
+                     test->speed_spread > 0.0 ? Json(test->speed_spread) : Json(nullptr)}}
+             : Json(nullptr)},
         {"confirm", figures_json(&test->confirm)}};
 }
 

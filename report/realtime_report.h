@@ -28,3 +28,7 @@ std::string realtime_svg(const MachineReport* machine, const RtPlan* plan,
 // a test's state.
 extern const char* const NOT_SUSTAINABLE_TEXT;
 const char* test_state_text(RtTestState state);
+// Why a search stopped, in words ("met", "model", "ceiling", "confirms" in
+// the JSON; a phrase in the text).
+const char* search_end_key(SearchEnd end);
+const char* search_end_text(SearchEnd end);

@@ -29,6 +29,38 @@ const char* test_state_text(RtTestState state) {
     return "unknown";
 }
 
+const char* search_end_key(SearchEnd end) {
+    switch (end) {
+    case END_MET:
+        return "met";
+    case END_MODEL:
+        return "model";
+    case END_CEILING:
+        return "ceiling";
+    case END_CONFIRMS:
+        return "confirms";
+    case END_NONE:
+        break;
+    }
+    return "none";
+}
+
+const char* search_end_text(SearchEnd end) {
+    switch (end) {
+    case END_MET:
+        return "a held and a failed count met";
+    case END_MODEL:
+        return "the model aimed no higher than the count held";
+    case END_CEILING:
+        return "the ceiling itself held";
+    case END_CONFIRMS:
+        return "the confirms ran out before the bounds met";
+    case END_NONE:
+        break;
+    }
+    return "it was stopped";
+}
+
 namespace {
 double ms(int64_t ns) {
     return static_cast<double>(ns) / 1e6;
@@ -274,9 +306,17 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
                          test->memory_capped ? " (memory cap)" : "", test->trials);
             if (test->per_stream_ns > 0.0) {
                 std::fprintf(out,
-                             "    %-6s processing time about %.1f us + %.2f ns a stream (the "
-                             "trials' medians)\n",
-                             "", test->fixed_ns / 1e3, test->per_stream_ns);
+                             "    %-6s processing time about (%.1f us + %.2f ns a stream) x a "
+                             "spread whose tail at the confirm's odds is %.3f\n",
+                             "", test->fixed_ns / 1e3, test->per_stream_ns, test->tail_ratio);
+            }
+            if (test->state == RT_DONE && test->kernel_bound > 0) {
+                std::fprintf(out,
+                             "    %-6s held %u streams, known to %u, %.2f of the kernel-alone "
+                             "bound; stopped as %s\n",
+                             "", test->sustained, test->resolution,
+                             static_cast<double>(test->sustained) / test->kernel_bound,
+                             search_end_text(test->search_end));
             }
             if (test->speed_spread > 0.0) {
                 std::fprintf(out,

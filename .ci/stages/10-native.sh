@@ -7,7 +7,7 @@
 # clang-format and shellcheck. The console runner is built with CLI11,
 # nlohmann/json and hwloc; its real-time test reads the JSON with jq;
 # rt-tests gives cyclictest, whose idle figures docs/measurements.md sets
-# beside ours.
+# beside ours; strace counts the real-time thread's system calls.
 # The real-time mode's JACK client builds on libjack-jackd2-dev; its tests
 # start jackd (jackd2, with jack_lsp and jack_bufsize) and PipeWire (its
 # daemon and pw-metadata, the modules, and pw-jack) with dummy drivers.
@@ -18,7 +18,7 @@ ensure_packages cmake ninja-build g++ libgtest-dev libbenchmark-dev \
     libfltk1.3-dev fonts-liberation \
     xvfb openbox xdotool x11-utils wmctrl imagemagick \
     dpkg-dev desktop-file-utils file lintian help2man man-db clang-format shellcheck \
-    libcli11-dev nlohmann-json3-dev libhwloc-dev jq rt-tests \
+    libcli11-dev nlohmann-json3-dev libhwloc-dev jq rt-tests strace \
     libjack-jackd2-dev jackd2 pipewire pipewire-bin pipewire-jack libpipewire-0.3-modules
 .ci/source-checks.sh
 cmake --preset release

@@ -159,7 +159,7 @@ bool run_idle(RunContext* run, PeriodDriver* driver, RtConfigResult* config) {
                          0, {}};
     run->step += 1;
     TrialOutcome outcome{};
-    progress(run, "buffer %u, %u core%s: idle system, %.0f s", config->frames, config->threads,
+    progress(run, "buffer %u, %u core%s: idle system, %g s", config->frames, config->threads,
              config->threads == 1 ? "" : "s", plan->idle_seconds);
     driver_set_streams(driver, nullptr);
     bool finished = driver_trial(driver, &request, &outcome);
@@ -392,6 +392,7 @@ void run_test(RunContext* run, PeriodDriver* driver, RtTestKind test, RtConfigRe
     result->per_stream_ns = found.per_stream_ns;
     result->tail_ratio = found.tail_ratio;
     result->search_end = found.end;
+    result->resolution = found.resolution;
     result->failed_at = found.failed_at;
     result->speed_spread = found.speed_spread;
     count_dropouts(config, &found.misses, found.periods, false);

@@ -70,6 +70,7 @@ struct RtTestResult {
     double per_stream_ns;
     double tail_ratio;    // the spread's tail at the confirm's odds over its median
     SearchEnd search_end; // why the search stopped
+    uint32_t resolution;  // what `sustained` is known to, in streams
     uint32_t failed_at;   // the smallest count whose confirm failed; 0: none
     double speed_spread; // the trials' slowest time a stream over their fastest (capacity_search.h)
 };

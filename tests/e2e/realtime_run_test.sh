@@ -3,8 +3,7 @@
 # confirm runs. Checks the report's structure and its honesty, never a
 # timing: the streams sustained never exceed the kernel-alone bound, a test
 # is searched only where the idle system held, and a count is given only
-# with the confirm run that held it. Then a stop signal during a search:
-# status 130 and what was measured printed.
+# with the confirm run that held it (stops: realtime_stop_test.sh).
 #
 #   tests/e2e/realtime_run_test.sh CLI [RUNNER...]
 #
@@ -54,23 +53,5 @@ rows=$(jq '[.runs[] | .idle, (.tests[] | .confirm) | select(. != null)] | length
 panels=$(grep -c '<g class="panel"' "$work/run.svg")
 [ "$panels" -eq $((2 * rows)) ] || fail "picture: $panels panels for $rows runs"
 tail -n 1 "$work/run.svg" | tr -d '\r' | grep -qx '</svg>' || fail "picture: not closed"
-
-# A stop request during the search (the phase does not matter) ends the run
-# within a period plus the join, with the figures measured so far printed.
-"${runner[@]}" "$cli" realtime --buffers 4096 --tests ZEM-1 --cores 1 --confirm 60 --idle 1 \
-    >"$work/stopped.txt" 2>/dev/null &
-program=$!
-started_pids+=("$program")
-sleep 3
-kill -INT "$program"
-if ! wait_until 30 process_gone "$program"; then
-    fail "still running 30 s after SIGINT"
-else
-    wait "$program"
-    status=$?
-    [ "$status" -eq 130 ] || fail "SIGINT: exit status $status, not 130"
-    tr -d '\r' <"$work/stopped.txt" | grep -q '^Machine$' || fail "SIGINT: no machine block"
-    grep -q 'Stopped by signal 2' "$work/stopped.txt" || fail "SIGINT: $(cat "$work/stopped.txt")"
-fi
 
 finish "realtime run"
