@@ -36,15 +36,20 @@ void classify_off_core(MissRecord* record, const MissContext* context, int64_t o
 void classify_on_core(MissRecord* record, const MissContext* context);
 int64_t on_core_tail_limit(const MissContext* context);
 
+// Time off the core that marks a preemption: a tenth of the work, and never
+// less than OFF_CORE_MIN_NS.
+int64_t off_core_limit(const MissRecord* record) {
+    return record->processing_ns / 10 > OFF_CORE_MIN_NS ? record->processing_ns / 10
+                                                        : OFF_CORE_MIN_NS;
+}
+
 // A late start that the overrun before it left behind takes that overrun's
 // cause, unless the period's own work stood apart: a pause far past the
 // trial's tail, or long off the core, is a cause of its own.
 bool own_stall_in_chain(const MissRecord* record, const MissContext* context) {
     const int64_t off_ns = record->cpu_ns >= 0 ? record->processing_ns - record->cpu_ns : 0;
-    const int64_t off_limit =
-        record->processing_ns / 10 > OFF_CORE_MIN_NS ? record->processing_ns / 10 : OFF_CORE_MIN_NS;
     return record->cpu_ns >= 0 &&
-           (record->processing_ns > on_core_tail_limit(context) || off_ns > off_limit);
+           (record->processing_ns > on_core_tail_limit(context) || off_ns > off_core_limit(record));
 }
 
 void classify_one(MissRecord* record, const MissRecord* previous, const MissContext* context) {
@@ -74,9 +79,7 @@ void classify_one(MissRecord* record, const MissRecord* previous, const MissCont
         return;
     }
     const int64_t off_ns = record->processing_ns - record->cpu_ns;
-    const int64_t off_limit =
-        record->processing_ns / 10 > OFF_CORE_MIN_NS ? record->processing_ns / 10 : OFF_CORE_MIN_NS;
-    if (off_ns > off_limit) {
+    if (off_ns > off_core_limit(record)) {
         classify_off_core(record, context, off_ns);
         return;
     }
