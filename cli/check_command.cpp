@@ -1,5 +1,6 @@
 #include "cli/check_command.h"
 
+#include "cli/output.h"
 #include "platform/platform_realtime.h"
 #include "readiness/readiness.h"
 #include "report/machine.h"
@@ -41,6 +42,5 @@ int run_check_command(bool json) {
         print_machine_text(stdout, &machine);
         print_readiness_text(stdout, &report);
     }
-    std::fflush(stdout);
-    return 0;
+    return stdout_finish() ? 0 : 1;
 }

@@ -34,6 +34,8 @@ expect_write_error() {
 }
 expect_write_error --seconds 0.1 --json
 expect_write_error --version
+expect_write_error check
+expect_write_error check --json
 # The picture's file is opened before anything is measured.
 fails 2 /dev/null realtime --svg /nonexistent/x.svg --buffers 4096 --confirm 0.5 --idle 0.5
 
