@@ -1,8 +1,8 @@
 #include "cli/check_command.h"
 
-#include "engine/realtime/readiness.h"
-#include "platform/platform_readiness.h"
+#include "cli/output.h"
 #include "platform/platform_realtime.h"
+#include "readiness/readiness.h"
 #include "report/machine.h"
 #include "report/readiness_report.h"
 
@@ -10,8 +10,7 @@
 #include <memory>
 
 namespace {
-// Long enough to see a sibling's load and the steal, short enough to wait for.
-constexpr uint32_t INTERVAL_MS = 250;
+// Processors a machine may have, for the list of those a run would use.
 constexpr uint32_t MAX_PROCESSORS = 1024;
 } // namespace
 
@@ -19,8 +18,7 @@ int run_check_command(bool json) {
     MachineReport machine{};
     describe_machine(&machine);
     auto facts = std::make_unique<ReadinessFacts>();
-    readiness_process_facts(facts.get());
-    readiness_system_facts("/", INTERVAL_MS, facts.get());
+    readiness_read_facts(facts.get());
     // The processors a run would use: one per physical core.
     auto processors = std::make_unique<uint32_t[]>(MAX_PROCESSORS);
     RtStep step{};
@@ -44,6 +42,5 @@ int run_check_command(bool json) {
         print_machine_text(stdout, &machine);
         print_readiness_text(stdout, &report);
     }
-    std::fflush(stdout);
-    return 0;
+    return stdout_finish() ? 0 : 1;
 }

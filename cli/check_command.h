@@ -3,5 +3,6 @@
 #pragma once
 
 // Prints the machine, then the readiness items, as text or as one JSON
-// document. Always 0: whatever it finds is the answer.
+// document. Returns 0 whatever it finds (that is the answer), or 1, after
+// one line on stderr, when the standard output could not be written.
 int run_check_command(bool json);

@@ -5,6 +5,7 @@
 #include "engine/realtime/server_driver.h"
 #include "platform/platform_audio_server.h"
 #include "platform/platform_console.h"
+#include "readiness/readiness.h"
 #include "report/realtime_report.h"
 
 #include <cstdio>
@@ -73,7 +74,50 @@ int open_server(const CliOptions* options, RtPlan* plan, AudioServerClient** cli
     return 0;
 }
 
-// Runs the plan on the driver it names and prints the reports.
+std::string idle_floor_text(const RtFigures* figures) {
+    char text[120];
+    std::snprintf(text, sizeof text, "%llu of %llu periods missed, worst wake-up %.3f ms late",
+                  static_cast<unsigned long long>(figures->missed),
+                  static_cast<unsigned long long>(figures->periods),
+                  static_cast<double>(figures->lateness.max) / 1e6);
+    return text;
+}
+
+// The readiness items with what the run was granted and saw, and the effect
+// it measured beside the item it backs. A run that ended before it began
+// (no memory for its streams) has none.
+void judge_readiness(const ReadinessFacts* facts, const RtPlan* plan, const RtRunResult* result,
+                     ReadinessReport* readiness) {
+    *readiness = ReadinessReport{};
+    if (result->elapsed_ns == 0) {
+        return;
+    }
+    ReadinessRun seen;
+    for (uint32_t p = 0; p < result->physical_cores && p < MAX_RT_THREADS; ++p) {
+        seen.processors.push_back(result->processors[p]);
+    }
+    seen.sched_fifo = result->thread_steps_known ? result->thread_steps.priority.done : -1;
+    seen.mlockall = result->memory_lock.done;
+    const bool hold_asked = plan->hold_idle_states && plan->clock == RT_CLOCK_OWN;
+    seen.idle_hold = hold_asked ? result->idle_states.done : -1; // not refused: not asked
+    seen.steal_ns = result->steal_before_ns >= 0 && result->steal_after_ns >= 0
+                        ? result->steal_after_ns - result->steal_before_ns
+                        : -1;
+    seen.elapsed_ns = result->elapsed_ns;
+    readiness_assess(facts, &seen, readiness);
+    const IdleStateEffect* effect = &result->idle_effect;
+    for (ReadinessItem& item : readiness->items) {
+        if (effect->measured && item.name == "cpu_dma_latency") {
+            item.effect = "idle floor at " + std::to_string(effect->frames) + " samples: held, " +
+                          idle_floor_text(&effect->held) + "; let go, " +
+                          idle_floor_text(&effect->free);
+        }
+    }
+}
+
+// Runs the plan on the driver it names and prints the reports. The
+// system's facts are read before the run's set-up, as the check would find
+// them, and judged after it.
 int measure(const CliOptions* options, const RtPlan* plan, PeriodDriver* driver, OutputFile* svg) {
     MachineReport machine{};
     describe_machine(&machine);
@@ -83,25 +127,29 @@ int measure(const CliOptions* options, const RtPlan* plan, PeriodDriver* driver,
                 : progress              ? show_progress
                                         : nullptr,
                 nullptr};
+    auto facts = std::make_unique<ReadinessFacts>();
+    readiness_read_facts(facts.get());
     auto result = std::make_unique<RtRunResult>();
     realtime_run(plan, driver, &host, result.get());
     if (progress) {
         std::fputs("\r\033[K", stderr);
     }
+    ReadinessReport readiness;
+    judge_readiness(facts.get(), plan, result.get(), &readiness);
     if (options->json) {
         std::string text =
-            realtime_json(&machine, plan, result.get())
+            realtime_json(&machine, plan, result.get(), &readiness)
                 .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
         std::fprintf(stdout, "%s\n", text.c_str());
     } else {
-        print_realtime_text(stdout, &machine, plan, result.get());
+        print_realtime_text(stdout, &machine, plan, result.get(), &readiness);
     }
     int status = stdout_finish() ? 0 : 1;
     if (!result->failure.empty()) {
         std::fprintf(stderr, "test_zem_cli: %s\n", result->failure.c_str());
         status = 1;
     }
-    if (!output_finish(svg, realtime_svg(&machine, plan, result.get()))) {
+    if (!output_finish(svg, realtime_svg(&machine, plan, result.get(), &readiness))) {
         status = 1;
     }
     return result->stop_signal != 0 ? 128 + result->stop_signal : status;

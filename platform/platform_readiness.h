@@ -1,5 +1,5 @@
 // What the operating system says about its fitness for real-time audio: the
-// raw facts, read and never judged (engine/realtime/readiness.h judges).
+// raw facts, read and never judged (readiness/readiness.h judges).
 // One implementation per system: posix/readiness_posix.cpp (Linux) and
 // win32/readiness_win32.cpp.
 //

@@ -1,77 +1,17 @@
-// Saved reports side by side: reads the JSON of throughput runs and of the
-// real-time mode (schema versions 1 and 2, in any mix) into plain records,
-// lines up the figures they share, and prints the comparison as text, JSON
-// or an SVG picture.
+// Saved reports side by side (read by report/report_reader.h): the figures
+// they share lined up, with ratios to the first report of each mode, and the
+// comparison printed as text (compare_text.cpp), JSON (compare_json.cpp) or
+// an SVG picture (compare_svg.cpp).
 #pragma once
+
+#include "report/report_reader.h"
 
 #include <nlohmann/json.hpp>
 
-#include <compare>
 #include <cstdint>
 #include <cstdio>
-#include <map>
 #include <string>
 #include <vector>
-
-constexpr int64_t NEWEST_SCHEMA_VERSION = 2;
-
-// A plan setting or a set-up step as text ("plan.rate" → "48000",
-// "setup.pinning" → "done"), compared as text.
-struct ReportSetting {
-    std::string name;
-    std::string text;
-};
-
-struct ReadinessEntry {
-    std::string name;
-    std::string state; // "ok", "warn", "unknown"
-    std::string value;
-};
-
-// One throughput figure: the median over the file's runs that stored it.
-struct ThroughputFigure {
-    uint32_t test;      // 0 ZEM-1, 1 ZEM-2, 2 ZEM-M
-    const char* figure; // "cycles_44100", ..., "mfloats_per_s"
-    bool known;         // false: null in every run
-    int64_t value;
-};
-
-struct RtCellKey {
-    int64_t buffer;
-    uint32_t test; // index into RT_TEST_NAMES
-    int64_t cores;
-    auto operator<=>(const RtCellKey&) const = default;
-};
-
-struct RtCell {
-    bool known; // streams held; false unless the state is "done"
-    int64_t streams;
-    std::string state;
-    bool dropouts_known; // false in version-1 reports
-    double dropouts_per_minute;
-};
-
-struct ReportRecord {
-    std::string path;
-    int64_t schema_version;
-    bool realtime;    // else a throughput run
-    uint32_t runs;    // throughput: the lines the figures are the median of
-    std::string name; // machine.host, else a short form of the processor
-    std::string date;
-    std::string processor;
-    std::string os;
-    std::string kernel;
-    std::string governor; // empty when the report could not read it
-    std::string program;
-    std::vector<ReportSetting> settings; // plan.*, then setup.*
-    std::vector<ReadinessEntry> readiness;
-    std::vector<ThroughputFigure> throughput;
-    std::map<RtCellKey, RtCell> cells;
-};
-
-// Reads a saved report. On failure returns false with `problem` set to one
-// line (without the file's name) and `report` left half-read: do not use it.
-bool read_report(const std::string& path, ReportRecord* report, std::string* problem);
 
 // One report's value in a row of the comparison.
 struct CompareCell {
@@ -114,6 +54,9 @@ void print_comparison_text(FILE* out, const std::vector<ReportRecord>& reports,
                            const Comparison* comparison);
 nlohmann::ordered_json comparison_json(const std::vector<ReportRecord>& reports,
                                        const Comparison* comparison);
+// Dropouts per minute as every output prints them ("0.4", "1.5").
+std::string dropouts_figure(double per_minute);
+
 // Grouped bars, one per report with its own fill pattern and number, so the
 // picture reads in black and white.
 std::string compare_svg(const std::vector<ReportRecord>& reports, const Comparison* comparison);

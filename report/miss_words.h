@@ -3,8 +3,8 @@
 #pragma once
 
 #include "engine/realtime/miss_cause.h"
-#include "engine/realtime/readiness.h"
 #include "engine/realtime/realtime_run.h"
+#include "readiness/readiness.h"
 
 #include <nlohmann/json.hpp>
 

@@ -4,7 +4,7 @@
 #pragma once
 
 #include "engine/realtime/miss_cause.h"
-#include "engine/realtime/readiness.h"
+#include "readiness/readiness.h"
 
 #include <nlohmann/json.hpp>
 

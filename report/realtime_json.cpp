@@ -121,7 +121,8 @@ Json config_json(const RtPlan* plan, const RtConfigResult* config,
 }
 } // namespace
 
-Json realtime_json(const MachineReport* machine, const RtPlan* plan, const RtRunResult* result) {
+Json realtime_json(const MachineReport* machine, const RtPlan* plan, const RtRunResult* result,
+                   const ReadinessReport* readiness) {
     Json tests = Json::array();
     for (RtTestKind test : plan->tests) {
         tests.push_back(RT_TEST_JSON_NAMES[test]);
@@ -150,7 +151,7 @@ Json realtime_json(const MachineReport* machine, const RtPlan* plan, const RtRun
     }
     Json runs = Json::array();
     for (const RtConfigResult& config : result->configs) {
-        runs.push_back(config_json(plan, &config, &result->readiness));
+        runs.push_back(config_json(plan, &config, readiness));
     }
     return Json{
         {"schema_version", REPORT_SCHEMA_VERSION},
@@ -169,9 +170,8 @@ Json realtime_json(const MachineReport* machine, const RtPlan* plan, const RtRun
           {"clock", clock},
           {"output", !plan->server_output.empty() ? Json(plan->server_output) : Json(nullptr)}}},
         {"setup", setup},
-        {"readiness", readiness_json(&result->readiness)},
-        {"root_note",
-         result->readiness.root_note.empty() ? Json(nullptr) : Json(result->readiness.root_note)},
+        {"readiness", readiness_json(readiness)},
+        {"root_note", readiness->root_note.empty() ? Json(nullptr) : Json(readiness->root_note)},
         {"runs", runs},
         {"failure", !result->failure.empty() ? Json(result->failure) : Json(nullptr)},
         {"signal", result->stop_signal != 0 ? Json(result->stop_signal) : Json(nullptr)}};

@@ -116,7 +116,8 @@ void add_row(std::string* svg, int row, const char* heading, const RtFigures* fi
 }
 // The figure first: streams against the buffer size, one line per test and
 // core count (dashed: all cores), the system's dropouts noted at each size.
-void add_capacity_chart(std::string* svg, const RtPlan* plan, const RtRunResult* result, int y) {
+void add_capacity_chart(std::string* svg, const RtPlan* plan, const RtRunResult* result,
+                        const ReadinessReport* readiness, int y) {
     std::vector<uint32_t> sizes;
     std::vector<uint32_t> thread_counts;
     uint32_t most = 1;
@@ -194,7 +195,7 @@ void add_capacity_chart(std::string* svg, const RtPlan* plan, const RtRunResult*
     for (const RtConfigResult& config : result->configs) {
         svg_add(svg, "<text class=\"dropouts\" x=\"0\" y=\"%d\">%s</text>\n",
                 CHART_HEIGHT + 36 + 13 * line++,
-                svg_escaped(buffer_summary(plan, &config, &result->readiness)).c_str());
+                svg_escaped(buffer_summary(plan, &config, readiness)).c_str());
         if (line >= 6) {
             break; // the text report has every verdict
         }
@@ -204,7 +205,7 @@ void add_capacity_chart(std::string* svg, const RtPlan* plan, const RtRunResult*
 } // namespace
 
 std::string realtime_svg(const MachineReport* machine, const RtPlan* plan,
-                         const RtRunResult* result) {
+                         const RtRunResult* result, const ReadinessReport* readiness) {
     int rows = 0;
     for (const RtConfigResult& config : result->configs) {
         rows += config.idle.periods > 0 ? 1 : 0;
@@ -228,7 +229,7 @@ std::string realtime_svg(const MachineReport* machine, const RtPlan* plan,
             svg_escaped(machine->facts.processor).c_str(),
             svg_escaped(machine->facts.kernel).c_str(), svg_escaped(machine->program).c_str(),
             svg_escaped(machine->date).c_str());
-    add_capacity_chart(&svg, plan, result, TOP + 20);
+    add_capacity_chart(&svg, plan, result, readiness, TOP + 20);
     const int histograms = TOP + CHART_BLOCK;
     svg_add(
         &svg,

@@ -217,10 +217,11 @@ void print_table(FILE* out, const RtPlan* plan, const RtRunResult* result) {
 
 // One sentence per buffer size and core count: what fits, and the system's
 // own dropouts there, never folded into the figure.
-void print_verdicts(FILE* out, const RtPlan* plan, const RtRunResult* result) {
+void print_verdicts(FILE* out, const RtPlan* plan, const RtRunResult* result,
+                    const ReadinessReport* readiness) {
     std::fprintf(out, "Verdicts\n");
     for (const RtConfigResult& config : result->configs) {
-        std::fprintf(out, "  %s\n", buffer_summary(plan, &config, &result->readiness).c_str());
+        std::fprintf(out, "  %s\n", buffer_summary(plan, &config, readiness).c_str());
     }
     std::fprintf(out, "\n");
 }
@@ -338,15 +339,15 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
 } // namespace
 
 void print_realtime_text(FILE* out, const MachineReport* machine, const RtPlan* plan,
-                         const RtRunResult* result) {
+                         const RtRunResult* result, const ReadinessReport* readiness) {
     print_machine_text(out, machine);
     print_setup(out, plan, result);
     if (!result->failure.empty()) {
         std::fprintf(out, "The run could not go on: %s\n\n", result->failure.c_str());
     }
     print_table(out, plan, result);
-    print_verdicts(out, plan, result);
-    print_readiness_text(out, &result->readiness);
+    print_verdicts(out, plan, result, readiness);
+    print_readiness_text(out, readiness);
     print_details(out, plan, result);
     if (result->stop_signal != 0) {
         std::fprintf(out, "Stopped by signal %d: the figures above are what was measured.\n",

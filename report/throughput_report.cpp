@@ -1,5 +1,6 @@
 #include "report/throughput_report.h"
 
+#include "report/median.h"
 #include "report/result_tables.h"
 
 #include <algorithm>
@@ -32,15 +33,6 @@ void print_block(FILE* out, const ResultBlock* block, const char* const right_te
     for (uint32_t r = 0; r < block->row_count; ++r) {
         std::fprintf(out, "  %-16s| %s\n", block->rows[r].label, right_texts[r]);
     }
-}
-
-int64_t median_of(std::vector<int64_t> values) {
-    std::sort(values.begin(), values.end());
-    size_t middle = values.size() / 2;
-    if (values.size() % 2 == 1) {
-        return values[middle];
-    }
-    return (values[middle - 1] + values[middle]) / 2;
 }
 } // namespace
 

@@ -5,7 +5,8 @@
 # package tests need dpkg-dev, desktop-file-utils, lintian, help2man and
 # man-db (the last two for the manual pages); the source checks need
 # clang-format and shellcheck. The console runner is built with CLI11,
-# nlohmann/json and hwloc; its real-time test reads the JSON with jq;
+# nlohmann/json and hwloc; its real-time test reads the JSON with jq, its
+# command-line test measures peak memory with GNU time;
 # rt-tests gives cyclictest, whose idle figures docs/measurements.md sets
 # beside ours; strace counts the real-time thread's system calls.
 # The real-time mode's JACK client builds on libjack-jackd2-dev; its tests
@@ -18,7 +19,7 @@ ensure_packages cmake ninja-build g++ libgtest-dev libbenchmark-dev \
     libfltk1.3-dev fonts-liberation \
     xvfb openbox xdotool x11-utils wmctrl imagemagick \
     dpkg-dev desktop-file-utils file lintian help2man man-db clang-format shellcheck \
-    libcli11-dev nlohmann-json3-dev libhwloc-dev jq rt-tests strace \
+    libcli11-dev nlohmann-json3-dev libhwloc-dev jq time rt-tests strace \
     libjack-jackd2-dev jackd2 pipewire pipewire-bin pipewire-jack libpipewire-0.3-modules
 .ci/source-checks.sh
 cmake --preset release

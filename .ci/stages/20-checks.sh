@@ -7,6 +7,8 @@
 #                   server's thread, and the real-time mode inside jackd and
 #                   PipeWire
 #   build/memcheck  valgrind memcheck on a short console run: no error, no leak
+#   build/fuzz      the report reader under libFuzzer (clang, libclang-rt-14-dev)
+#                   with both sanitizers, 60 s from the fixture reports
 # Each is a preset of CMakePresets.json.
 # The builds include the desktop program, hence FLTK, and the console
 # runner's JACK client, whose tests start jackd and PipeWire.
@@ -14,7 +16,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 source .ci/ensure-packages.sh
 ensure_packages cmake ninja-build g++ libgtest-dev libfltk1.3-dev valgrind \
-    libcli11-dev nlohmann-json3-dev libhwloc-dev jq \
+    libcli11-dev nlohmann-json3-dev libhwloc-dev jq time clang libclang-rt-14-dev \
     libjack-jackd2-dev jackd2 pipewire pipewire-bin pipewire-jack libpipewire-0.3-modules
 
 # ThreadSanitizer needs its shadow memory at fixed addresses; with a high
@@ -67,3 +69,15 @@ cmake --build --preset memcheck --target test_zem_cli
 valgrind --error-exitcode=99 --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=all \
     --suppressions=.ci/memcheck.supp \
     --track-fds=no build/memcheck/cli/test_zem_cli --seconds 0.2
+
+echo "--- libFuzzer: the report reader, 60 s from the fixture reports"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz
+# New inputs go to a scratch corpus, the fixtures are only read; a crash is
+# written to build/fuzz/ and fails the stage. AddressSanitizer's quarantine
+# of freed memory would count against the 100 MB: it is kept small.
+corpus=$(mktemp -d)
+trap 'rm -rf "$corpus"' EXIT
+ASAN_OPTIONS=quarantine_size_mb=8 build/fuzz/tests/fuzz/report_reader_fuzz \
+    -max_total_time=60 -rss_limit_mb=100 -timeout=2 -print_final_stats=1 \
+    -artifact_prefix=build/fuzz/ "$corpus" tests/fixtures/reports

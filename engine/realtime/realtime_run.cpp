@@ -19,8 +19,6 @@ constexpr int64_t KERNEL_ROUND_NS = 2000000;
 constexpr int64_t KERNEL_BURST_GAP_NS = 25000000;
 constexpr uint32_t KERNEL_ATTEMPTS = 3;
 constexpr double KERNEL_SUSPECT_RATIO = 1.5;
-// Long enough to see a sibling's load and the steal, short enough to wait for.
-constexpr uint32_t READINESS_INTERVAL_MS = 250;
 
 struct RunContext {
     const RtPlan* plan;
@@ -472,43 +470,6 @@ int64_t steal_on(const RtRunResult* result) {
     }
     return steal;
 }
-
-std::string idle_floor_text(const RtFigures* figures) {
-    char text[120];
-    std::snprintf(text, sizeof text, "%llu of %llu periods missed, worst wake-up %.3f ms late",
-                  static_cast<unsigned long long>(figures->missed),
-                  static_cast<unsigned long long>(figures->periods),
-                  static_cast<double>(figures->lateness.max) / 1e6);
-    return text;
-}
-
-// The readiness items with what this run was granted and saw, and the
-// effect it measured beside the item it backs.
-void assess(RtRunResult* result, const ReadinessFacts* facts, bool hold_asked, int64_t steal_before,
-            int64_t elapsed_ns) {
-    ReadinessRun seen;
-    for (uint32_t p = 0; p < result->physical_cores && p < MAX_RT_THREADS; ++p) {
-        seen.processors.push_back(result->processors[p]);
-    }
-    seen.sched_fifo = result->thread_steps_known ? result->thread_steps.priority.done : -1;
-    seen.mlockall = result->memory_lock.done;
-    seen.idle_hold = hold_asked ? result->idle_states.done : -1; // not refused: not asked
-    const int64_t steal_after = steal_on(result);
-    seen.steal_ns = steal_before >= 0 && steal_after >= 0 ? steal_after - steal_before : -1;
-    seen.elapsed_ns = elapsed_ns;
-    result->readiness = ReadinessReport{};
-    readiness_assess(facts, &seen, &result->readiness);
-    if (!result->idle_effect.measured) {
-        return;
-    }
-    for (ReadinessItem& item : result->readiness.items) {
-        if (item.name == "cpu_dma_latency") {
-            item.effect = "idle floor at " + std::to_string(result->idle_effect.frames) +
-                          " samples: held, " + idle_floor_text(&result->idle_effect.held) +
-                          "; let go, " + idle_floor_text(&result->idle_effect.free);
-        }
-    }
-}
 } // namespace
 
 uint32_t plan_steps(const RtPlan* plan, uint32_t physical_cores) {
@@ -539,10 +500,7 @@ void realtime_run(const RtPlan* plan, PeriodDriver* driver, const RtHost* host,
     result->failure.clear();
     result->thread_steps_known = false;
     result->idle_effect = IdleStateEffect{};
-    // Read before anything is locked or held, as the check would find it.
-    auto facts = std::make_unique<ReadinessFacts>();
-    readiness_process_facts(facts.get());
-    readiness_system_facts("/", READINESS_INTERVAL_MS, facts.get());
+    result->elapsed_ns = 0;
     rt_lock_memory(&result->memory_lock);
     result->physical_cores = rt_physical_cores(result->processors, MAX_RT_THREADS, &result->cores);
     if (plan->hold_idle_states && plan->clock == RT_CLOCK_OWN) {
@@ -553,7 +511,8 @@ void realtime_run(const RtPlan* plan, PeriodDriver* driver, const RtHost* host,
                       plan->hold_idle_states ? "the server's thread is not ours"
                                              : "--allow-idle-states");
     }
-    const int64_t steal_before = steal_on(result);
+    result->steal_before_ns = steal_on(result);
+    result->steal_after_ns = -1;
     RunContext run{
         plan, host,       result, {}, false, {}, plan_steps(plan, result->physical_cores),
         0,    rt_now_ns()};
@@ -590,8 +549,8 @@ void realtime_run(const RtPlan* plan, PeriodDriver* driver, const RtHost* host,
     if (result->idle_states.done != 0) {
         rt_release_idle_states();
     }
-    assess(result, facts.get(), plan->hold_idle_states && plan->clock == RT_CLOCK_OWN, steal_before,
-           rt_now_ns() - run.started_ns);
+    result->steal_after_ns = steal_on(result);
+    result->elapsed_ns = rt_now_ns() - run.started_ns;
 }
 
 double test_speed_change(const RtTestResult* test) {

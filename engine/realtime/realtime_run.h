@@ -7,7 +7,6 @@
 #include "engine/realtime/capacity_search.h"
 #include "engine/realtime/histogram.h"
 #include "engine/realtime/period_driver.h"
-#include "engine/realtime/readiness.h"
 #include "engine/realtime/realtime_plan.h"
 #include "engine/realtime/stream_set.h"
 #include "platform/platform_realtime.h"
@@ -115,9 +114,14 @@ struct RtRunResult {
     uint32_t physical_cores;
     uint32_t processors[MAX_RT_THREADS];
     std::vector<RtConfigResult> configs;
-    int stop_signal;           // 0 when the run was not stopped
-    std::string failure;       // "", or why the run could not go on
-    ReadinessReport readiness; // the system's items, with what the run was granted and saw
+    int stop_signal;     // 0 when the run was not stopped
+    std::string failure; // "", or why the run could not go on
+    // For the readiness items: the hypervisor's steal on the run's cores
+    // before and after it (-1: not counted), and the run's length (0: it
+    // ended before it began).
+    int64_t steal_before_ns;
+    int64_t steal_after_ns;
+    int64_t elapsed_ns;
     IdleStateEffect idle_effect;
 };
 

@@ -6,9 +6,6 @@
 
 #include <cstring>
 
-const char* const RT_TEST_NAMES[RT_TESTS] = {"ZEM-1", "ZEM-2", "ZEM-M"};
-const char* const RT_TEST_JSON_NAMES[RT_TESTS] = {"zem1", "zem2", "zemm"};
-
 namespace {
 // Streams start at different places of the test signal.
 constexpr uint32_t STREAM_OFFSET_STEP = 331;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The console runner's answers to bad input, --help and --version, output
-# that cannot be written, and a stop signal in the middle of a run.
+# The console runner's answers to bad input, hostile reports given to
+# compare, --help and --version, output that cannot be written, and a stop
+# signal in the middle of a run.
 cli=$1
 # shellcheck source=../lib.sh
 source "$(dirname "$0")/../lib.sh"
@@ -27,6 +28,40 @@ expect_usage_error --seconds 0
 expect_usage_error realtime --buffers 64,64
 expect_usage_error compare a.json
 
+# Hostile reports: each refused in one line with status 2, within the
+# time-out and 100 MB (the peak resident size GNU time reads). The figures
+# are printed, not judged: this machine is shared.
+fixture=$(dirname "$0")/../fixtures/reports/realtime_v2.json
+hostile=$WORK/hostile
+mkdir -p "$hostile/folder"
+printf '{"a":1e400}\n' >"$hostile/e400.json"
+sed 's/"streams": 7500/"streams": 18446744073709551615/' "$fixture" >"$hostile/u64.json"
+sed 's/"streams": 7500/"streams": -3/' "$fixture" >"$hostile/negative.json"
+sed 's/"per_minute": 0.4/"per_minute": NaN/' "$fixture" >"$hostile/nan.json"
+sed 's/"per_minute": 0.4/"per_minute": Infinity/' "$fixture" >"$hostile/infinity.json"
+head -c 100000 /dev/zero | tr '\0' '[' >"$hostile/nested.json"
+printf '{"mode":"realtime","machine":{"processor":"\377\376"}}\n' >"$hostile/latin1.json"
+: >"$hostile/empty.json"
+truncate -s 200M "$hostile/large.json" # sparse: no disk is used
+sed 's/"schema_version": 2/"schema_version": 3/' "$fixture" >"$hostile/newer.json"
+for report in e400 u64 negative nan infinity nested latin1 empty large newer folder /dev/zero; do
+    case $report in
+    /*) path=$report ;;
+    folder) path=$hostile/folder ;;
+    *) path=$hostile/$report.json ;;
+    esac
+    err=$(/usr/bin/time -f '%e %M' -o "$WORK/usage" timeout 10 "$cli" compare "$fixture" "$path" \
+        2>&1 >/dev/null)
+    status=$?
+    read -r seconds peak_kb < <(tail -n 1 "$WORK/usage") # after "Command exited with..."
+    echo "  $report: status $status, ${seconds} s, $((peak_kb / 1024)) MB: $err"
+    [ "$status" -eq 2 ] || fail "compare $report exited $status, not 2"
+    [ "$(printf '%s\n' "$err" | wc -l)" -eq 1 ] || fail "compare $report: not one line: $err"
+    case $err in *"$path"*) ;; *) fail "compare $report: the line does not name the file: $err" ;; esac
+    [ "$peak_kb" -lt $((100 * 1024)) ] || fail "compare $report took ${peak_kb} KB"
+done
+rm -f "$hostile/large.json"
+
 # Output that cannot be written is an error, not a success.
 expect_write_error() {
     fails 1 /dev/full "$@"
@@ -34,6 +69,8 @@ expect_write_error() {
 }
 expect_write_error --seconds 0.1 --json
 expect_write_error --version
+expect_write_error check
+expect_write_error check --json
 # The picture's file is opened before anything is measured.
 fails 2 /dev/null realtime --svg /nonexistent/x.svg --buffers 4096 --confirm 0.5 --idle 0.5
 

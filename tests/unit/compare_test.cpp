@@ -1,16 +1,40 @@
-// Saved reports compared: every unreadable file refused in one line, the
-// rows and ratios of a mix of versions and modes, and the picture's
-// structure.
+// Saved reports compared: every unreadable file refused in one line, every
+// field out of its kind or range refused by name, the bounds on what is
+// parsed, the rows and ratios of a mix of versions and modes, and the
+// picture's structure.
 #include "cli/compare_command.h"
 #include "report/compare.h"
+#include "report/median.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace {
 std::string fixture(const char* name) {
     return std::string(ZEM_REPORT_FIXTURES) + "/" + name;
+}
+
+std::string contents(const std::string& path) {
+    std::ifstream file(path);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+// The text with the first `from` replaced by `to`.
+std::string with(std::string text, const std::string& from, const std::string& to) {
+    return text.replace(text.find(from), from.size(), to);
+}
+
+std::string repeated(const std::string& piece, size_t times, const char* separator) {
+    std::string text;
+    for (size_t i = 0; i < times; ++i) {
+        text += (i == 0 ? "" : separator) + piece;
+    }
+    return text;
 }
 
 size_t count(const std::string& text, const std::string& part) {
@@ -100,6 +124,79 @@ TEST(Compare, RefusesEveryUnreadableFileInOneLine) {
               2);
     EXPECT_EQ(count(testing::internal::GetCapturedStderr(), "\n"), 1u);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
+
+TEST(Compare, RefusesAFieldOutOfItsKindOrRangeByName) {
+    const std::string v2 = contents(fixture("realtime_v2.json"));
+    const std::string streams = "\"streams\": 7500";
+    const std::pair<std::string, std::string> cases[] = {
+        {"{\"a\":1e400}", "not a complete JSON document (number overflow parsing '1e400')"},
+        {with(v2, streams, "\"streams\": 18446744073709551615"),
+         "runs[0].tests.zem2.streams is too large (18446744073709551615)"},
+        {with(v2, streams, "\"streams\": 9223372036854775808"),
+         "runs[0].tests.zem2.streams is too large (9223372036854775808)"},
+        {with(v2, streams, "\"streams\": -1"), "runs[0].tests.zem2.streams is negative (-1)"},
+        {with(v2, "\"per_minute\": 0.4", "\"per_minute\": -0.5"),
+         "runs[0].dropouts.per_minute is negative (-0.5)"},
+        {with(v2, "\"rate\": 48000", "\"rate\": 4.8e4"), "plan.rate is not an integer"},
+        {with(v2, "\"studio\"", "\"" + std::string(4097, 'x') + "\""),
+         "machine.host is longer than 4096 bytes"},
+        {with(v2, "\"schema_version\": 2", "\"schema_version\": -2"),
+         "schema_version is negative (-2)"},
+        // A key's control characters do not break the line.
+        {with(v2, "\"zem2\": {\"state\"", "\"zem\\n\\u001b2\": {\"state\""),
+         "runs[0].tests.zem??2 is not a test this program knows"}};
+    for (const auto& [text, expected] : cases) {
+        ReportRecord report{};
+        std::string problem;
+        EXPECT_FALSE(read_report_text(text, "hostile.json", &report, &problem)) << expected;
+        EXPECT_EQ(problem, expected);
+    }
+    ReportRecord largest{};
+    std::string problem;
+    EXPECT_TRUE(read_report_text(with(v2, streams, "\"streams\": 9223372036854775807"), "",
+                                 &largest, &problem))
+        << problem;
+    EXPECT_EQ(largest.cells.at(RtCellKey{1024, 1, 1}).streams, INT64_MAX);
+}
+
+// Nesting, the members of an object and the values in all are bounded
+// before anything is parsed; a key too long for a line is cut.
+TEST(Compare, BoundsWhatIsParsedAndTheProblemsLine) {
+    const std::pair<std::string, std::string> cases[] = {
+        {std::string(32, '[') + std::string(32, ']'),
+         "not a report of test_zem_cli (not a JSON object)"},
+        {std::string(33, '[') + std::string(33, ']'), "nests deeper than 32 levels"},
+        {"{" + repeated("\"k\":0", 256, ",") + "}", "not a report of test_zem_cli (no \"mode\""},
+        {"{" + repeated("\"k\":0", 257, ",") + "}", "has an object of more than 256 members"},
+        {"[" + repeated("0", 262144, ",") + "]",
+         "not a report of test_zem_cli (not a JSON object)"},
+        {"[" + repeated("0", 262145, ",") + "]", "holds more than 262144 values"},
+        {repeated("0", 262145, "\n"), "holds more than 262144 values"},
+        // Brackets in a string, after an escaped quote, do not nest.
+        {"[\"" + std::string(40, '[') + "\\\"" + std::string(40, '{') + "\"]",
+         "not a report of test_zem_cli (not a JSON object)"}};
+    for (const auto& [text, expected] : cases) {
+        ReportRecord report{};
+        std::string problem;
+        EXPECT_FALSE(read_report_text(text, "bounds.json", &report, &problem));
+        EXPECT_EQ(problem.substr(0, expected.size()), expected) << text.substr(0, 40);
+    }
+    ReportRecord report{};
+    std::string problem;
+    const std::string v2 = contents(fixture("realtime_v2.json"));
+    EXPECT_FALSE(read_report_text(
+        with(v2, "\"zem2\": {\"state\"", "\"" + std::string(4000, 'z') + "\": {\"state\""), "",
+        &report, &problem));
+    EXPECT_LT(problem.size(), 300u);
+    EXPECT_EQ(problem.substr(problem.size() - 3), "...");
+}
+
+TEST(Compare, MedianOfTheLargestFiguresDoesNotOverflow) {
+    EXPECT_EQ(median_of({INT64_MAX, INT64_MAX}), INT64_MAX);
+    EXPECT_EQ(median_of({0, INT64_MAX}), INT64_MAX / 2);
+    EXPECT_EQ(median_of({INT64_MIN, INT64_MAX}), -1);
+    EXPECT_EQ(median_of({9000, 8000, 8600, 8100}), 8350);
 }
 
 TEST(Compare, ReadsBothVersionsAndTakesTheMedianOfThroughputRuns) {

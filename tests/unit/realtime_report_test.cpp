@@ -25,6 +25,7 @@ struct Sample {
     MachineReport machine{};
     RtPlan plan{};
     std::unique_ptr<RtRunResult> result = std::make_unique<RtRunResult>();
+    ReadinessReport readiness;
     Sample() {
         describe_machine(&machine);
         plan.buffers = {64, 1024};
@@ -65,7 +66,7 @@ struct Sample {
 
 TEST(RealtimeReport, JsonFollowsTheDocumentedSchema) {
     Sample sample;
-    Json doc = realtime_json(&sample.machine, &sample.plan, sample.result.get());
+    Json doc = realtime_json(&sample.machine, &sample.plan, sample.result.get(), &sample.readiness);
     EXPECT_EQ(doc.begin().key(), "schema_version"); // every report starts with it
     EXPECT_EQ(keys_of(doc),
               (std::set<std::string>{"schema_version", "machine", "mode", "plan", "setup",
@@ -102,7 +103,8 @@ TEST(RealtimeReport, JsonFollowsTheDocumentedSchema) {
 
 TEST(RealtimeReport, SvgHasTwoPanelsPerRunEachWithItsDeadline) {
     Sample sample;
-    std::string svg = realtime_svg(&sample.machine, &sample.plan, sample.result.get());
+    std::string svg =
+        realtime_svg(&sample.machine, &sample.plan, sample.result.get(), &sample.readiness);
     ASSERT_EQ(svg.rfind("<svg ", 0), 0u);
     EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
     auto count = [&svg](const std::string& text) {
@@ -125,7 +127,7 @@ TEST(RealtimeReport, SvgHasTwoPanelsPerRunEachWithItsDeadline) {
 
 TEST(RealtimeReport, InsideAServerItsFiguresStandBesideOurs) {
     Sample sample;
-    Json own = realtime_json(&sample.machine, &sample.plan, sample.result.get());
+    Json own = realtime_json(&sample.machine, &sample.plan, sample.result.get(), &sample.readiness);
     EXPECT_EQ(own["plan"]["clock"], "own");
     EXPECT_TRUE(own["runs"][1]["tests"]["zem2"]["confirm"]["server"].is_null());
 
@@ -133,7 +135,7 @@ TEST(RealtimeReport, InsideAServerItsFiguresStandBesideOurs) {
     sample.plan.server_name = "JACK";
     sample.result->configs[1].tests[RT_ZEM2].confirm.server =
         ServerFigures{true, 2, 40.0, 60.0, 45.0, 70.0, false, 0};
-    Json in = realtime_json(&sample.machine, &sample.plan, sample.result.get());
+    Json in = realtime_json(&sample.machine, &sample.plan, sample.result.get(), &sample.readiness);
     EXPECT_EQ(in["plan"]["clock"], "jack");
     EXPECT_EQ(in["runs"][1]["processors"], Json::array());
     const Json& server = in["runs"][1]["tests"]["zem2"]["confirm"]["server"];

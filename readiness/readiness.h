@@ -1,7 +1,9 @@
 // What limits this system for real-time audio, item by item: for each, its
 // state, the value found and one sentence on what to change and how. Made
 // from the platform's raw facts (platform/platform_readiness.h), and, in a
-// real-time run's report, from what the run itself was granted and saw.
+// real-time run's report, from what the run itself was granted and saw. The
+// check and the real-time command read the facts the same way
+// (readiness_read_facts), the latter before its set-up, and judge them.
 #pragma once
 
 #include "platform/platform_readiness.h"
@@ -9,6 +11,9 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+// Long enough to see a sibling's load and the steal, short enough to wait for.
+constexpr uint32_t READINESS_INTERVAL_MS = 250;
 
 enum ReadinessState { READY_OK, READY_WARN, READY_UNKNOWN };
 
@@ -35,6 +40,10 @@ struct ReadinessRun {
     int64_t steal_ns = -1;  // steal on those processors during the run, summed over them
     int64_t elapsed_ns = 0; // the run's length
 };
+
+// This process's and this system's facts, /proc/stat read twice
+// READINESS_INTERVAL_MS apart.
+void readiness_read_facts(ReadinessFacts* facts);
 
 void readiness_assess(const ReadinessFacts* facts, const ReadinessRun* run,
                       ReadinessReport* report);

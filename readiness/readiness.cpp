@@ -1,4 +1,4 @@
-#include "engine/realtime/readiness.h"
+#include "readiness/readiness.h"
 
 #include "platform/platform_realtime.h"
 
@@ -838,6 +838,11 @@ void windows_items(ReadinessReport* report, const ReadinessFacts* facts, const R
     virtual_machine_item(report, facts);
 }
 } // namespace
+
+void readiness_read_facts(ReadinessFacts* facts) {
+    readiness_process_facts(facts);
+    readiness_system_facts("/", READINESS_INTERVAL_MS, facts);
+}
 
 void readiness_assess(const ReadinessFacts* facts, const ReadinessRun* run,
                       ReadinessReport* report) {

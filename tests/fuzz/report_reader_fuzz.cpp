@@ -1,0 +1,43 @@
+// The report reader fed any bytes: it either refuses them in one printable
+// line or gives a record, and a record it gives goes through the comparison
+// and its three outputs without a fault.
+#include "report/compare.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+bool printable_line(const std::string& text) {
+    for (char c : text) {
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
+            return false;
+        }
+    }
+    return !text.empty();
+}
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static FILE* nowhere = std::fopen("/dev/null", "w");
+    const std::string text(reinterpret_cast<const char*>(data), size);
+    std::vector<ReportRecord> reports(2);
+    std::string problem;
+    if (!read_report_text(text, "fuzzed.json", &reports[0], &problem)) {
+        if (!printable_line(problem)) {
+            std::abort();
+        }
+        return 0;
+    }
+    reports[1] = reports[0];
+    reports[1].name += " again";
+    const Comparison comparison = compare_reports(reports);
+    print_comparison_text(nowhere, reports, &comparison);
+    const std::string json =
+        comparison_json(reports, &comparison)
+            .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    const std::string svg = compare_svg(reports, &comparison);
+    return json.empty() || svg.empty() ? -1 : 0;
+}
