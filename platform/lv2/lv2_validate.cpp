@@ -39,6 +39,7 @@
 #include <sys/prctl.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 #if defined(__x86_64__) || defined(__i386__)
 #include <xmmintrin.h>
@@ -162,8 +163,12 @@ bool watch_start(Listener* listener, Shared* shared) {
         return false;
     }
     if (syscall(SYS_seccomp, SECCOMP_GET_NOTIF_SIZES, 0, &listener->sizes) != 0) {
-        note(shared, "files, memory and threads during run: not watched (this kernel has no "
-                     "seccomp notifications)");
+        char text[160];
+        std::snprintf(text, sizeof text,
+                      "files, memory and threads during run: not watched (no seccomp "
+                      "notifications: %s)",
+                      std::strerror(errno));
+        note(shared, text);
         return false;
     }
     listener->request = std::make_unique<uint8_t[]>(
@@ -250,6 +255,10 @@ void check_outputs(const PluginLoad* load, uint32_t step, SharedFindings* findin
 [[noreturn]] void validate_in_child(PluginHost* host, const PluginLoadSpec* spec, uint32_t blocks,
                                     Shared* shared) {
     default_crash_signals();
+    // A thread started and ended first: a runtime that starts a helper
+    // thread of its own with the first new thread (ThreadSanitizer does)
+    // has done so before the count.
+    std::thread([] {}).join();
     int64_t threads_before = count_threads();
     PluginLoadSpec one = *spec;
     one.instances = 1;
@@ -263,11 +272,17 @@ void check_outputs(const PluginLoad* load, uint32_t step, SharedFindings* findin
     }
     auto steps = static_cast<uint32_t>(facts.chain.size());
 #ifdef ZEM_NO_MALLOC_COUNT
+    bool counting_mallocs = false;
     note(shared, "malloc calls during run: not counted in sanitizer builds");
-    for (uint32_t s = 0; s < steps; ++s) {
-        shared->findings[s].allocations = PLUGIN_NOT_CHECKED;
+#else
+    bool counting_mallocs = malloc_count_works();
+    if (!counting_mallocs) {
+        note(shared, "malloc calls during run: not counted (another allocator replaces ours)");
     }
 #endif
+    for (uint32_t s = 0; s < steps && !counting_mallocs; ++s) {
+        shared->findings[s].allocations = PLUGIN_NOT_CHECKED;
+    }
     auto* listener = new Listener{};
     bool watching = watch_start(listener, shared);
     show_denormals();
@@ -277,7 +292,7 @@ void check_outputs(const PluginLoad* load, uint32_t step, SharedFindings* findin
             shared->plugin.store(s);
             shared->counting.store(static_cast<int32_t>(s));
 #ifndef ZEM_NO_MALLOC_COUNT
-            malloc_count_into(&shared->findings[s].allocations);
+            malloc_count_into(counting_mallocs ? &shared->findings[s].allocations : nullptr);
 #endif
             load_run_step(load, 0, s);
 #ifndef ZEM_NO_MALLOC_COUNT
@@ -308,25 +323,47 @@ void check_outputs(const PluginLoad* load, uint32_t step, SharedFindings* findin
     _exit(0);
 }
 
-// Waits for the child to end, at most `timeout_ms`; false when it did not.
+int64_t monotonic_ms() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+// Waits for the child to end, at most `timeout_ms`, then stops it; false
+// when it had to be stopped.
 bool wait_child(pid_t child, int64_t timeout_ms, int* status) {
     int descriptor = static_cast<int>(syscall(SYS_pidfd_open, child, 0));
-    bool ended = false;
     if (descriptor >= 0) {
         pollfd watch{descriptor, POLLIN, 0};
         int ready = 0;
         do {
             ready = poll(&watch, 1, static_cast<int>(timeout_ms));
         } while (ready < 0 && errno == EINTR);
-        ended = ready > 0;
         close(descriptor);
+        if (ready <= 0) {
+            kill(child, SIGKILL);
+        }
+        while (waitpid(child, status, 0) < 0 && errno == EINTR) {
+        }
+        return ready > 0;
     }
-    if (!ended) {
-        kill(child, SIGKILL);
+    // Without pidfd_open (kernels before 5.3, valgrind): a look every
+    // millisecond.
+    int64_t deadline = monotonic_ms() + timeout_ms;
+    for (;;) {
+        pid_t ended = waitpid(child, status, WNOHANG);
+        if (ended == child) {
+            return true;
+        }
+        if (monotonic_ms() >= deadline) {
+            kill(child, SIGKILL);
+            while (waitpid(child, status, 0) < 0 && errno == EINTR) {
+            }
+            return false;
+        }
+        timespec pause{0, 1000000};
+        nanosleep(&pause, nullptr);
     }
-    while (waitpid(child, status, 0) < 0 && errno == EINTR) {
-    }
-    return ended;
 }
 } // namespace
 

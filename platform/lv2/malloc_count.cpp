@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdlib>
 
 extern "C" {
 void* __libc_malloc(size_t size);
@@ -32,6 +33,16 @@ inline void count() {
 
 void malloc_count_into(int64_t* into) {
     counter = into;
+}
+
+bool malloc_count_works() {
+    int64_t calls = 0;
+    void* (*volatile allocate)(size_t) = malloc; // called, not optimised away
+    malloc_count_into(&calls);
+    void* block = allocate(16);
+    malloc_count_into(nullptr);
+    free(block);
+    return calls == 1;
 }
 
 extern "C" {

@@ -9,3 +9,7 @@
 // or memalign call of the calling thread adds one to *counter; nullptr
 // stops counting.
 void malloc_count_into(int64_t* counter);
+
+// Whether the program's malloc is the one called: not under a tool that
+// replaces the allocator itself (valgrind does).
+bool malloc_count_works();
