@@ -18,6 +18,7 @@ const char* const COMPRESSOR =
     "http://lsp-plug.in/plugins/lv2/compressor_stereo"; // lsp-plugins-lv2
 
 struct RealLoad {
+    const char* name;
     std::vector<std::string> uris;
     const char* fact; // in the load's facts (wiring, then notes)
 };
@@ -96,6 +97,9 @@ TEST_P(RealPlugins, ValidateThenRunFiniteAndAudible) {
 
 INSTANTIATE_TEST_SUITE_P(
     Debian, RealPlugins,
-    ::testing::Values(RealLoad{{EQ}, "(1 in, 1 out)"}, RealLoad{{SAMPLER}, "default state loaded"},
-                      RealLoad{{PIANO}, "(0 in, 2 out)"}, RealLoad{{REVERB}, "(2 in, 2 out)"},
-                      RealLoad{{EQ, COMPRESSOR, REVERB}, "(mono into stereo)"}));
+    ::testing::Values(RealLoad{"eq", {EQ}, "(1 in, 1 out)"},
+                      RealLoad{"sampler", {SAMPLER}, "default state loaded"},
+                      RealLoad{"piano", {PIANO}, "(0 in, 2 out)"},
+                      RealLoad{"reverb", {REVERB}, "(2 in, 2 out)"},
+                      RealLoad{"chain", {EQ, COMPRESSOR, REVERB}, "(mono into stereo)"}),
+    [](const ::testing::TestParamInfo<RealLoad>& load) { return std::string(load.param.name); });
