@@ -7,9 +7,9 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source .ci/ensure-packages.sh
 # libjack-jackd2-dev: the real-time mode's --server jack (JACK, or PipeWire
-# under pw-jack).
+# under pw-jack); liblilv-dev and lv2-dev: the LV2 plugin host.
 ensure_packages cmake ninja-build g++ libfltk1.3-dev fonts-liberation libcli11-dev \
-    nlohmann-json3-dev libhwloc-dev libjack-jackd2-dev
+    nlohmann-json3-dev libhwloc-dev libjack-jackd2-dev liblilv-dev lv2-dev
 cmake --preset program >/dev/null
 cmake --build --preset program --target test_zem test_zem_cli >/dev/null
 

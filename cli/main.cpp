@@ -5,6 +5,7 @@
 #include "cli/compare_command.h"
 #include "cli/options.h"
 #include "cli/output.h"
+#include "cli/plugins_command.h"
 #include "cli/realtime_command.h"
 #include "engine/measure_state.h"
 #include "platform/platform_console.h"
@@ -96,6 +97,9 @@ int main(int argc, char** argv) {
     }
     if (options.command == CLI_COMPARE) {
         return run_compare_command(options.compare_files, options.json, options.svg_path);
+    }
+    if (options.command == CLI_PLUGINS) {
+        return run_plugins_command(options.json);
     }
 
     // Blocked before any thread starts, so that every thread inherits it and

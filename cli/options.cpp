@@ -19,7 +19,8 @@ const char* const DESCRIPTION =
     "With 'realtime': how many streams each test sustains at a buffer size with\n"
     "no missed period, on one core and on all (see 'test_zem_cli realtime --help').\n"
     "With 'check': whether this system is set up for real-time audio.\n"
-    "With 'compare': two or more reports written with --json, side by side.";
+    "With 'compare': two or more reports written with --json, side by side.\n"
+    "With 'plugins': the LV2 plugins installed and whether they can be hosted.";
 
 const char* const REALTIME_DESCRIPTION =
     "Real-time capacity: for each buffer size and core count, the idle system\n"
@@ -33,6 +34,11 @@ const char* const CHECK_DESCRIPTION =
     "matters, its value and what to change.";
 
 const char* const COMPARE_DESCRIPTION = "Two or more reports written with --json, side by side.";
+
+const char* const PLUGINS_DESCRIPTION =
+    "The LV2 plugins installed (in LV2_PATH when it is set, the system's folders\n"
+    "otherwise): name, URI, class, ports, whether each declares hardRTCapable,\n"
+    "the features it requires, and whether it can be hosted or what it lacks.";
 
 // The default plan's lists: a whole default run (5 buffer sizes, 1 core
 // and all cores, three tests) took nine minutes on our two cores.
@@ -391,9 +397,11 @@ bool parse_cli_options(int argc, const char* const* argv, CliOptions* options,
     compare->add_flag("--json", options->json, "one JSON document instead of the tables");
     compare->add_option("--svg", options->svg_path, "also draw the comparison in this SVG file")
         ->type_name("FILE");
+    CLI::App* plugins = app.add_subcommand("plugins", PLUGINS_DESCRIPTION);
+    plugins->add_flag("--json", options->json, "one JSON document instead of the text");
     // The throughput run's options are refused after a subcommand, not
     // taken for one of its arguments.
-    for (CLI::App* subcommand : {realtime, check, compare}) {
+    for (CLI::App* subcommand : {realtime, check, compare, plugins}) {
         subcommand->fallthrough()->excludes(seconds)->excludes(repeat);
     }
     try {
@@ -416,6 +424,9 @@ bool parse_cli_options(int argc, const char* const* argv, CliOptions* options,
     }
     if (app.got_subcommand(check)) {
         options->command = CLI_CHECK;
+    }
+    if (app.got_subcommand(plugins)) {
+        options->command = CLI_PLUGINS;
     }
     if (app.got_subcommand(compare)) {
         options->command = CLI_COMPARE;

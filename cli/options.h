@@ -1,6 +1,6 @@
 // Command line of the console runner: the throughput run (the three tests
-// on the desktop program's schedule) and the `realtime`, `check` and
-// `compare` subcommands, parsed with CLI11.
+// on the desktop program's schedule) and the `realtime`, `check`, `compare`
+// and `plugins` subcommands, parsed with CLI11.
 #pragma once
 
 #include "engine/realtime/realtime_run.h"
@@ -14,7 +14,7 @@ constexpr int64_t DEFAULT_FILTER_MS = SLOT_UNIT_MS;
 constexpr double MAX_SECONDS = 3600.0;
 constexpr uint32_t MAX_REPEAT = 1000;
 
-enum CliCommand : int32_t { CLI_THROUGHPUT, CLI_REALTIME, CLI_CHECK, CLI_COMPARE };
+enum CliCommand : int32_t { CLI_THROUGHPUT, CLI_REALTIME, CLI_CHECK, CLI_COMPARE, CLI_PLUGINS };
 
 struct CliOptions {
     CliCommand command = CLI_THROUGHPUT;

@@ -12,6 +12,10 @@
 # The real-time mode's JACK client builds on libjack-jackd2-dev; its tests
 # start jackd (jackd2, with jack_lsp and jack_bufsize) and PipeWire (its
 # daemon and pw-metadata, the modules, and pw-jack) with dummy drivers.
+# The plugin host builds on lilv and the LV2 headers (liblilv-dev, lv2-dev);
+# its tests compare the listing with lv2ls (lilv-utils) and run Debian's
+# plugins: the x42 EQ, lv2-examples' sampler, mda's instruments, a dragonfly
+# reverb and an LSP compressor.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source .ci/ensure-packages.sh
@@ -20,7 +24,9 @@ ensure_packages cmake ninja-build g++ libgtest-dev libbenchmark-dev \
     xvfb openbox xdotool x11-utils wmctrl imagemagick \
     dpkg-dev desktop-file-utils file lintian help2man man-db clang-format shellcheck \
     libcli11-dev nlohmann-json3-dev libhwloc-dev jq time rt-tests strace \
-    libjack-jackd2-dev jackd2 pipewire pipewire-bin pipewire-jack libpipewire-0.3-modules
+    libjack-jackd2-dev jackd2 pipewire pipewire-bin pipewire-jack libpipewire-0.3-modules \
+    liblilv-dev lv2-dev lilv-utils x42-plugins lv2-examples mda-lv2 dragonfly-reverb-lv2 \
+    lsp-plugins-lv2
 .ci/source-checks.sh
 cmake --preset release
 cmake --build --preset release

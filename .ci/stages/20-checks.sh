@@ -4,20 +4,24 @@
 #                   but those of the desktop program on a display
 #   build/tsan      ThreadSanitizer, the tests that run the real workers on
 #                   real threads, the server driver against its scripted
-#                   server's thread, and the real-time mode inside jackd and
-#                   PipeWire
+#                   server's thread, the plugin host (its worker's thread,
+#                   validation's child and listener), and the real-time mode
+#                   inside jackd and PipeWire
 #   build/memcheck  valgrind memcheck on a short console run: no error, no leak
 #   build/fuzz      the report reader under libFuzzer (clang, libclang-rt-14-dev)
 #                   with both sanitizers, 60 s from the fixture reports
 # Each is a preset of CMakePresets.json.
-# The builds include the desktop program, hence FLTK, and the console
-# runner's JACK client, whose tests start jackd and PipeWire.
+# The builds include the desktop program, hence FLTK, the console
+# runner's JACK client, whose tests start jackd and PipeWire, and the plugin
+# host, whose tests run Debian's plugins (as in 10-native.sh).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source .ci/ensure-packages.sh
 ensure_packages cmake ninja-build g++ libgtest-dev libfltk1.3-dev valgrind \
     libcli11-dev nlohmann-json3-dev libhwloc-dev jq time clang libclang-rt-14-dev \
-    libjack-jackd2-dev jackd2 pipewire pipewire-bin pipewire-jack libpipewire-0.3-modules
+    libjack-jackd2-dev jackd2 pipewire pipewire-bin pipewire-jack libpipewire-0.3-modules \
+    liblilv-dev lv2-dev lilv-utils x42-plugins lv2-examples mda-lv2 dragonfly-reverb-lv2 \
+    lsp-plugins-lv2
 
 # ThreadSanitizer needs its shadow memory at fixed addresses; with a high
 # vm.mmap_rnd_bits some kernels map the program across it and the run dies
@@ -50,13 +54,14 @@ ctest --preset asan
 echo "--- ThreadSanitizer: the tests that run real threads"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan --target engine_tests stress_tests desktop_tests realtime_tests \
-    server_driver_tests test_zem_cli
+    server_driver_tests plugin_tests zem_test_plugins test_zem_cli
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 run_tsan build/tsan/tests/engine_tests --gtest_filter='Workers.*:PlatformThread.*'
 run_tsan build/tsan/tests/stress_tests
 run_tsan build/tsan/tests/desktop_tests
 run_tsan build/tsan/tests/realtime_tests --gtest_filter='RealtimeDriver.*'
 run_tsan build/tsan/tests/server_driver_tests
+run_tsan build/tsan/tests/plugin_tests
 for server in jackd pipewire; do # 77: the server cannot start here, and the test said so
     status=0
     run_tsan tests/e2e/server_run_test.sh build/tsan/cli/test_zem_cli "$server" || status=$?

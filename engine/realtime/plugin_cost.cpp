@@ -1,0 +1,85 @@
+#include "engine/realtime/plugin_cost.h"
+
+namespace {
+// Blocks between two readings of the clock: enough that reading it costs
+// nothing next to them, few enough to stop close to the round's end.
+constexpr uint32_t BLOCKS_PER_READING = 8;
+
+bool any_fault(const PluginValidation* validation) {
+    return !validation->refusal.empty() || validation->signal != 0 || validation->timed_out ||
+           validation->exit_status != 0 || validation->stage != PLUGIN_STAGE_DONE;
+}
+
+bool counted(int64_t count) {
+    return count > 0; // PLUGIN_NOT_CHECKED is negative
+}
+} // namespace
+
+PluginVerdict plugin_verdict(const PluginValidation* validation) {
+    if (any_fault(validation)) {
+        return PLUGIN_FAILED;
+    }
+    bool flagged = validation->extra_threads > 0;
+    for (const PluginFindings& plugin : validation->plugins) {
+        if (plugin.non_finite > 0) {
+            return PLUGIN_FAILED;
+        }
+        flagged = flagged || plugin.denormals > 0 || counted(plugin.allocations) ||
+                  counted(plugin.kernel_memory) || counted(plugin.files) ||
+                  counted(plugin.threads) || !plugin.hard_rt_capable;
+    }
+    return flagged ? PLUGIN_FLAGGED : PLUGIN_PASSED;
+}
+
+bool plugin_cost_measure(PluginHost* host, const PluginLoadSpec* spec, int64_t (*now_ns)(),
+                         uint32_t repeats, int64_t round_ns, PluginCost* cost, std::string* error) {
+    PluginLoadSpec one = *spec;
+    one.instances = 1;
+    PluginLoadFacts facts;
+    PluginLoad* load = plugin_load_open(host, &one, &facts, error);
+    if (load == nullptr) {
+        return false;
+    }
+    *cost = PluginCost{spec->frames, 0.0, 0.0, 0};
+    for (uint32_t r = 0; r <= repeats; ++r) {
+        uint64_t blocks = 0;
+        int64_t start = now_ns();
+        int64_t elapsed = 0;
+        do {
+            for (uint32_t b = 0; b < BLOCKS_PER_READING; ++b) {
+                plugin_load_run(load, 0, 1);
+                plugin_load_finish_period(load);
+            }
+            blocks += BLOCKS_PER_READING;
+            elapsed = now_ns() - start;
+        } while (elapsed < round_ns);
+        double per_block = static_cast<double>(elapsed) / static_cast<double>(blocks);
+        if (r > 0) { // the first round warms up
+            cost->blocks += blocks;
+            if (r == 1 || per_block < cost->ns_per_block) {
+                cost->ns_per_block = per_block;
+            }
+        }
+    }
+    cost->ns_per_sample = cost->ns_per_block / spec->frames;
+    plugin_load_close(load);
+    return true;
+}
+
+PluginCostLine plugin_cost_line(const std::vector<PluginCost>& costs) {
+    double n = static_cast<double>(costs.size());
+    double sx = 0.0, sy = 0.0, sxx = 0.0, sxy = 0.0;
+    for (const PluginCost& cost : costs) {
+        double x = cost.frames;
+        sx += x;
+        sy += cost.ns_per_block;
+        sxx += x * x;
+        sxy += x * cost.ns_per_block;
+    }
+    double spread = n * sxx - sx * sx;
+    if (costs.size() < 2 || spread <= 0.0) {
+        return PluginCostLine{0.0, sx > 0.0 ? sy / sx : 0.0};
+    }
+    double b = (n * sxy - sx * sy) / spread;
+    return PluginCostLine{(sy - b * sx) / n, b};
+}

@@ -1,0 +1,46 @@
+// Plugin loads seen from the engine: what validation's record means for a
+// load (failed, flagged or passed), and a load's own cost, timed offline.
+//
+// The offline cost is that of one instance on one thread, block after
+// block, outside the real-time path: the plugins' run and the period's
+// bookkeeping (plugin_load_run then plugin_load_finish_period), with the
+// data in the caches. It gives the kernel-alone bound at a block size, and
+// over several block sizes a cost line A + B·n per instance-block.
+#pragma once
+
+#include "platform/platform_plugins.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+enum PluginVerdict : uint32_t { PLUGIN_PASSED = 0, PLUGIN_FLAGGED = 1, PLUGIN_FAILED = 2 };
+
+// Failed: refused, crashed (a signal), hung (timed out), ended by itself
+// before it was done, or NaN or infinity in an output. Flagged: denormals
+// in an output, allocations, kernel memory, files or threads during run,
+// threads of its own after it, or a plugin without hardRTCapable.
+PluginVerdict plugin_verdict(const PluginValidation* validation);
+
+struct PluginCost {
+    uint32_t frames;
+    double ns_per_block;  // one instance, one block: the best round's mean
+    double ns_per_sample; // the same, per sample
+    uint64_t blocks;      // blocks timed in all
+};
+
+// Opens the load with one instance at spec->frames and times `repeats`
+// rounds of at least `round_ns` each, after one untimed round; the best
+// round counts. Run it on a thread that flushes denormals, as the
+// real-time threads do. False with a line in `error` when the load will
+// not open.
+bool plugin_cost_measure(PluginHost* host, const PluginLoadSpec* spec, int64_t (*now_ns)(),
+                         uint32_t repeats, int64_t round_ns, PluginCost* cost, std::string* error);
+
+// ns_per_block ≈ a_ns + b_ns_per_sample · frames, least squares over the
+// costs given (two or more block sizes; with one, all of it is B).
+struct PluginCostLine {
+    double a_ns;
+    double b_ns_per_sample;
+};
+PluginCostLine plugin_cost_line(const std::vector<PluginCost>& costs);

@@ -1,0 +1,242 @@
+// The features the host gives plugins that need code behind them: URID
+// map and unmap, the log and the worker.
+#include "platform/lv2/lv2_internal.h"
+
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+#include <time.h>
+
+namespace {
+LV2_URID map_uri(LV2_URID_Map_Handle handle, const char* uri) {
+    return urid_of(static_cast<UridMap*>(handle), uri);
+}
+
+const char* unmap_urid(LV2_URID_Unmap_Handle handle, LV2_URID urid) {
+    auto* urids = static_cast<UridMap*>(handle);
+    std::lock_guard<std::mutex> hold(urids->lock);
+    return urid == 0 || urid > urids->uris.size() ? nullptr : urids->uris[urid - 1].c_str();
+}
+
+// The longest message kept whole; longer ones are cut.
+constexpr size_t LOG_LINE = 512;
+
+int log_vprintf(LV2_Log_Handle handle, LV2_URID type, const char* format, va_list arguments) {
+    auto* log = static_cast<LogBuffer*>(handle);
+    char line[LOG_LINE];
+    const char* kind = type == log->error     ? "error: "
+                       : type == log->warning ? "warning: "
+                       : type == log->trace   ? "trace: "
+                                              : "";
+    int prefix = std::snprintf(line, sizeof line, "%s", kind);
+    int body =
+        std::vsnprintf(line + prefix, sizeof line - static_cast<size_t>(prefix), format, arguments);
+    if (body < 0) {
+        return body;
+    }
+    uint32_t length = static_cast<uint32_t>(
+        std::min<size_t>(static_cast<size_t>(prefix) + static_cast<size_t>(body), sizeof line - 1));
+    uint32_t start = log->used.fetch_add(length);
+    if (start + length > LOG_BYTES) {
+        log->used.fetch_sub(length);
+        log->dropped.fetch_add(1);
+        return 0;
+    }
+    std::memcpy(log->text + start, line, length);
+    return body;
+}
+
+int log_printf(LV2_Log_Handle handle, LV2_URID type, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    int written = log_vprintf(handle, type, format, arguments);
+    va_end(arguments);
+    return written;
+}
+
+void ring_copy_in(Ring* ring, uint32_t at, const void* data, uint32_t size) {
+    uint32_t start = at & (ring->capacity - 1);
+    uint32_t first = std::min(size, ring->capacity - start);
+    std::memcpy(ring->bytes.get() + start, data, first);
+    std::memcpy(ring->bytes.get(), static_cast<const uint8_t*>(data) + first, size - first);
+}
+
+void ring_copy_out(const Ring* ring, uint32_t at, void* data, uint32_t size) {
+    uint32_t start = at & (ring->capacity - 1);
+    uint32_t first = std::min(size, ring->capacity - start);
+    std::memcpy(data, ring->bytes.get() + start, first);
+    std::memcpy(static_cast<uint8_t*>(data) + first, ring->bytes.get(), size - first);
+}
+
+int64_t monotonic_ns() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
+}
+
+LV2_Worker_Status respond(LV2_Worker_Respond_Handle handle, uint32_t size, const void* data) {
+    auto* slot = static_cast<WorkerSlot*>(handle);
+    return ring_put(&slot->responses, size, data) ? LV2_WORKER_SUCCESS : LV2_WORKER_ERR_NO_SPACE;
+}
+
+// From the thread that runs the instance: never waits; sem_post wakes the
+// worker without a lock.
+LV2_Worker_Status schedule_work(LV2_Worker_Schedule_Handle handle, uint32_t size,
+                                const void* data) {
+    auto* slot = static_cast<WorkerSlot*>(handle);
+    if (!ring_put(&slot->requests, size, data)) {
+        slot->worker->refused.fetch_add(1, std::memory_order_relaxed);
+        return LV2_WORKER_ERR_NO_SPACE;
+    }
+    sem_post(&slot->worker->wake);
+    return LV2_WORKER_SUCCESS;
+}
+
+void worker_loop(Worker* worker) {
+    for (;;) {
+        while (sem_wait(&worker->wake) != 0) {
+        }
+        if (worker->stop.load()) {
+            return;
+        }
+        for (WorkerSlot* slot : worker->slots) {
+            uint32_t size = 0;
+            while (ring_take(&slot->requests, worker->scratch.get(), &size)) {
+                int64_t start = monotonic_ns();
+                slot->interface->work(slot->handle, respond, slot, size, worker->scratch.get());
+                int64_t took = monotonic_ns() - start;
+                worker->jobs.fetch_add(1);
+                worker->total_ns.fetch_add(took);
+                if (took > worker->longest_ns.load()) {
+                    worker->longest_ns.store(took);
+                }
+            }
+        }
+    }
+}
+} // namespace
+
+void urid_map_init(UridMap* urids) {
+    urids->map = LV2_URID_Map{urids, map_uri};
+    urids->unmap = LV2_URID_Unmap{urids, unmap_urid};
+}
+
+LV2_URID urid_of(UridMap* urids, const char* uri) {
+    std::lock_guard<std::mutex> hold(urids->lock);
+    auto found = urids->ids.find(uri);
+    if (found != urids->ids.end()) {
+        return found->second;
+    }
+    urids->uris.emplace_back(uri);
+    auto id = static_cast<LV2_URID>(urids->uris.size());
+    urids->ids.emplace(uri, id);
+    return id;
+}
+
+void log_init(LogBuffer* log, UridMap* urids) {
+    log->used.store(0);
+    log->dropped.store(0);
+    log->error = urid_of(urids, LV2_LOG__Error);
+    log->warning = urid_of(urids, LV2_LOG__Warning);
+    log->trace = urid_of(urids, LV2_LOG__Trace);
+    log->log = LV2_Log_Log{log, log_printf, log_vprintf};
+}
+
+std::string log_text(const LogBuffer* log) {
+    std::string text(log->text, std::min(log->used.load(), LOG_BYTES));
+    uint64_t dropped = log->dropped.load();
+    if (dropped > 0) {
+        text += "(" + std::to_string(dropped) + " more messages did not fit)\n";
+    }
+    return text;
+}
+
+void ring_init(Ring* ring, uint32_t capacity) {
+    ring->bytes = std::make_unique<uint8_t[]>(capacity);
+    ring->capacity = capacity;
+    ring->head.store(0);
+    ring->tail.store(0);
+}
+
+bool ring_put(Ring* ring, uint32_t size, const void* data) {
+    uint32_t head = ring->head.load(std::memory_order_relaxed);
+    uint32_t tail = ring->tail.load(std::memory_order_acquire);
+    if (size > ring->capacity || ring->capacity - (head - tail) < size + 4) {
+        return false;
+    }
+    ring_copy_in(ring, head, &size, 4);
+    ring_copy_in(ring, head + 4, data, size);
+    ring->head.store(head + 4 + size, std::memory_order_release);
+    return true;
+}
+
+bool ring_take(Ring* ring, uint8_t* out, uint32_t* size) {
+    uint32_t tail = ring->tail.load(std::memory_order_relaxed);
+    uint32_t head = ring->head.load(std::memory_order_acquire);
+    if (head == tail) {
+        return false;
+    }
+    ring_copy_out(ring, tail, size, 4);
+    ring_copy_out(ring, tail + 4, out, *size);
+    ring->tail.store(tail + 4 + *size, std::memory_order_release);
+    return true;
+}
+
+void worker_init(Worker* worker) {
+    sem_init(&worker->wake, 0, 0);
+    worker->stop.store(false);
+    worker->running = false;
+    worker->scratch = std::make_unique<uint8_t[]>(WORKER_RING_BYTES);
+    worker->jobs.store(0);
+    worker->refused.store(0);
+    worker->responses.store(0);
+    worker->total_ns.store(0);
+    worker->longest_ns.store(0);
+}
+
+void worker_slot_init(WorkerSlot* slot, Worker* worker) {
+    ring_init(&slot->requests, WORKER_RING_BYTES);
+    ring_init(&slot->responses, WORKER_RING_BYTES);
+    slot->schedule = LV2_Worker_Schedule{slot, schedule_work};
+    slot->interface = nullptr;
+    slot->handle = nullptr;
+    slot->worker = worker;
+}
+
+bool worker_start(Worker* worker) {
+    if (worker->slots.empty()) {
+        return true;
+    }
+    try {
+        worker->thread = std::thread(worker_loop, worker);
+    } catch (const std::system_error&) {
+        return false;
+    }
+    worker->running = true;
+    return true;
+}
+
+void worker_stop(Worker* worker) {
+    if (worker->running) {
+        worker->stop.store(true);
+        sem_post(&worker->wake);
+        worker->thread.join();
+        worker->running = false;
+    }
+    sem_destroy(&worker->wake);
+}
+
+void worker_deliver(WorkerSlot* slot, uint8_t* scratch) {
+    uint32_t size = 0;
+    while (ring_take(&slot->responses, scratch, &size)) {
+        if (slot->interface->work_response != nullptr) {
+            slot->interface->work_response(slot->handle, size, scratch);
+        }
+        slot->worker->responses.fetch_add(1, std::memory_order_relaxed);
+    }
+    if (slot->interface->end_run != nullptr) {
+        slot->interface->end_run(slot->handle);
+    }
+}

@@ -1,0 +1,146 @@
+// The LV2 host's records, shared by its files: the host (lv2_host.cpp: the
+// world, the listing, what we can host), the features we give plugins
+// (lv2_features.cpp: URIDs, log, worker), the loads (lv2_load.cpp) and their
+// validation in a child process (lv2_validate.cpp).
+#pragma once
+
+#include "platform/platform_plugins.h"
+
+#include <lilv/lilv.h>
+#include <lv2/atom/atom.h>
+#include <lv2/log/log.h>
+#include <lv2/options/options.h>
+#include <lv2/urid/urid.h>
+#include <lv2/worker/worker.h>
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <semaphore.h>
+#include <string>
+#include <thread>
+#include <unordered_map>
+#include <vector>
+
+// URIs to numbers and back, for every plugin of the host. Plugins map in
+// instantiate and restore, not in run, so a lock is fine.
+struct UridMap {
+    std::mutex lock;
+    std::unordered_map<std::string, LV2_URID> ids;
+    std::deque<std::string> uris; // URID n is uris[n - 1]
+    LV2_URID_Map map;
+    LV2_URID_Unmap unmap;
+};
+void urid_map_init(UridMap* urids);
+LV2_URID urid_of(UridMap* urids, const char* uri);
+
+struct HostNodes {
+    LilvNode* audio_port;
+    LilvNode* control_port;
+    LilvNode* cv_port;
+    LilvNode* atom_port;
+    LilvNode* input_port;
+    LilvNode* output_port;
+    LilvNode* midi_event;
+    LilvNode* connection_optional;
+    LilvNode* minimum_size;
+    LilvNode* instrument;
+    LilvNode* hard_rt;
+    LilvNode* preset;
+    LilvNode* default_state;
+    LilvNode* worker_interface;
+    LilvNode* worker_schedule;
+};
+
+struct PluginHost {
+    LilvWorld* world;
+    HostNodes nodes;
+    UridMap urids;
+};
+
+// Whether we can host `plugin` at `frames` samples a block (0: at some
+// block size); when not, `missing` names the feature or the port.
+bool plugin_hostable(PluginHost* host, const LilvPlugin* plugin, uint32_t frames,
+                     std::string* missing);
+const LilvPlugin* plugin_by_uri(PluginHost* host, const std::string& uri);
+std::string node_text(LilvNode* node); // frees the node
+
+// The log feature: messages into a bounded buffer. Any thread may write;
+// writers take their room with one atomic add, so a full buffer drops what
+// does not fit and counts it.
+constexpr uint32_t LOG_BYTES = 16384; // some hundred lines: a run's warnings, not a trace
+struct LogBuffer {
+    char text[LOG_BYTES];
+    std::atomic<uint32_t> used;
+    std::atomic<uint64_t> dropped;
+    LV2_URID error, warning, trace;
+    LV2_Log_Log log;
+};
+void log_init(LogBuffer* log, UridMap* urids);
+std::string log_text(const LogBuffer* log);
+
+// One-writer, one-reader queue of messages (a 32-bit size, then the bytes).
+struct Ring {
+    std::unique_ptr<uint8_t[]> bytes;
+    uint32_t capacity; // a power of 2
+    std::atomic<uint32_t> head;
+    std::atomic<uint32_t> tail;
+};
+void ring_init(Ring* ring, uint32_t capacity);
+bool ring_put(Ring* ring, uint32_t size, const void* data);
+// The next message into `out` (room for the ring's capacity); false when
+// there is none.
+bool ring_take(Ring* ring, uint8_t* out, uint32_t* size);
+
+struct Worker;
+
+// One instance's side of the worker: its requests, from the thread that runs
+// it, and the worker's answers back.
+struct WorkerSlot {
+    Ring requests;
+    Ring responses;
+    LV2_Worker_Schedule schedule;
+    const LV2_Worker_Interface* interface;
+    LV2_Handle handle;
+    Worker* worker;
+};
+
+// The worker's thread of a load, outside the periods, serving every slot.
+struct Worker {
+    std::vector<WorkerSlot*> slots;
+    sem_t wake;
+    std::atomic<bool> stop;
+    std::thread thread;
+    bool running;
+    std::unique_ptr<uint8_t[]> scratch;
+    std::atomic<uint64_t> jobs;
+    std::atomic<uint64_t> refused;
+    std::atomic<uint64_t> responses;
+    std::atomic<int64_t> total_ns;
+    std::atomic<int64_t> longest_ns;
+};
+constexpr uint32_t WORKER_RING_BYTES = 8192; // a path or a small object a request; plenty
+void worker_init(Worker* worker);
+void worker_slot_init(WorkerSlot* slot, Worker* worker);
+bool worker_start(Worker* worker);
+void worker_stop(Worker* worker); // also frees the semaphore
+// On the thread that runs the instance, after its run: the answers, then
+// end_run. `scratch` holds WORKER_RING_BYTES.
+void worker_deliver(WorkerSlot* slot, uint8_t* scratch);
+
+// Called as a load opens: which stage, and which plugin of the chain.
+struct LoadProgress {
+    void (*mark)(void* context, PluginStage stage, uint32_t plugin);
+    void* context;
+};
+
+PluginLoad* load_open(PluginHost* host, const PluginLoadSpec* spec, PluginLoadFacts* facts,
+                      std::string* error, const LoadProgress* progress);
+// One plugin of one instance, then its worker's answers.
+void load_run_step(PluginLoad* load, uint32_t instance, uint32_t step);
+const float* load_step_output(const PluginLoad* load, uint32_t instance, uint32_t step,
+                              uint32_t channel);
+uint32_t load_step_outputs(const PluginLoad* load, uint32_t step);
+uint32_t load_threads(const PluginLoad* load); // threads the load itself started

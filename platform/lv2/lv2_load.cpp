@@ -1,0 +1,888 @@
+// Loads: a chain of plugins opened N times, each instance with its own
+// buffers, run one block a period. Everything is allocated, instantiated,
+// restored and activated in plugin_load_open; plugin_load_run only calls the
+// plugins' run and hands them their worker's answers.
+#include "platform/lv2/lv2_internal.h"
+
+#include <lv2/atom/util.h>
+#include <lv2/buf-size/buf-size.h>
+#include <lv2/midi/midi.h>
+#include <lv2/parameters/parameters.h>
+#include <lv2/state/state.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+// Room for a period's notes and a plugin's usual messages; a port that asks
+// for more (rsz:minimumSize) gets what it asks.
+constexpr uint32_t DEFAULT_SEQUENCE_BYTES = 8192;
+// The level of a track's signal in a mix: well below clipping, well above
+// the noise floor, as recordings are made.
+constexpr double INPUT_DBFS = -18.0;
+// Samples the pink-noise filter runs before a block is kept, so that its
+// slowest pole has settled.
+constexpr uint32_t NOISE_SETTLE = 8192;
+// The sine's frequency, rounded to whole cycles a block so that the block
+// repeats without a click.
+constexpr double SINE_HZ = 1000.0;
+constexpr double PI = 3.14159265358979323846;
+// The note pattern: a note every quarter second, held a fifth of a second,
+// walking up a chord: voices sound most of the time without piling up.
+constexpr double NOTE_EVERY_S = 0.25;
+constexpr double NOTE_HOLD_S = 0.2;
+constexpr uint8_t NOTES[] = {60, 64, 67, 72};
+constexpr uint8_t VELOCITY = 100;
+// At most this many note events a period: at the longest block and lowest
+// rate we run, a pattern this slow needs four.
+constexpr uint32_t MAX_PERIOD_EVENTS = 16;
+constexpr uint32_t TEMPLATE_BYTES = 1024; // header and MAX_PERIOD_EVENTS events
+// Audio channels every instance has before the plugins': silence (inputs fed
+// by nothing) and a scratch buffer (CV outputs).
+constexpr uint32_t SILENT_CHANNEL = 0;
+constexpr uint32_t SCRATCH_CHANNEL = 1;
+constexpr uint32_t FIRST_INPUT_CHANNEL = 2;
+
+enum PortKind : uint8_t { PORT_AUDIO, PORT_CONTROL, PORT_ATOM, PORT_CV, PORT_OTHER };
+
+struct PortPlan {
+    PortKind kind;
+    bool output;
+    bool midi;
+    uint32_t channel; // audio and atom ports: index among the plugin's ports of that kind
+    std::string symbol;
+    float minimum, maximum, value; // control ports; NaN where the plugin gives none
+};
+
+struct StepPlan {
+    const LilvPlugin* plugin;
+    PluginStep facts;
+    std::vector<PortPlan> ports;
+    uint32_t atom_ports;
+    uint32_t atom_bytes;
+    std::vector<uint32_t> input_source; // per audio input: the instance's channel feeding it
+    uint32_t first_output;              // the instance's channel of its first output
+    LilvState* default_state;
+    LilvState* preset;
+    // The options it gets: rate, block lengths, sequence size.
+    float rate_value;
+    int32_t block_value;
+    int32_t sequence_value;
+    LV2_Options_Option options[6];
+    LV2_Feature options_feature;
+};
+
+struct Setting {
+    uint32_t step;
+    uint32_t port;
+    float value;
+};
+
+struct StageInstance {
+    LilvInstance* instance = nullptr;
+    bool active = false;
+    std::vector<float> controls;   // one per port; control ports use theirs
+    std::vector<uint64_t> atoms;   // the atom ports' buffers, atom_bytes each
+    WorkerSlot* slot = nullptr;    // the schedule feature's
+    WorkerSlot* deliver = nullptr; // with a worker interface: answers to deliver
+    LV2_Feature schedule_feature;
+    std::vector<const LV2_Feature*> features;
+};
+
+struct Instance {
+    std::vector<float> audio; // channels of `frames` samples
+    std::vector<std::unique_ptr<StageInstance>> stages;
+};
+
+struct RestoreTarget {
+    const StepPlan* step;
+    StageInstance* stage;
+    UridMap* urids;
+};
+} // namespace
+
+struct PluginLoad {
+    PluginHost* host;
+    uint32_t frames;
+    uint32_t rate;
+    uint32_t channels;
+    std::vector<StepPlan> plan;
+    std::vector<Setting> settings;
+    std::vector<Instance> instances;
+    bool notes;
+    uint64_t position; // the next period's first sample, for the notes
+    std::vector<uint64_t> note_template;
+    LV2_URID sequence_type, chunk_type, midi_type;
+    LV2_Feature map_feature, unmap_feature, bounded_feature, fixed_feature, power_feature,
+        log_feature, default_state_feature;
+    LogBuffer log;
+    Worker worker;
+    std::unique_ptr<WorkerSlot[]> slots;
+    std::unique_ptr<uint8_t[]> response_scratch;
+};
+
+namespace {
+uint64_t mix_seed(uint64_t value) {
+    value += 0x9E3779B97F4A7C15ULL;
+    value = (value ^ (value >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    value = (value ^ (value >> 27)) * 0x94D049BB133111EBULL;
+    return (value ^ (value >> 31)) | 1;
+}
+
+double white(uint64_t* state) {
+    uint64_t x = *state;
+    x ^= x >> 12;
+    x ^= x << 25;
+    x ^= x >> 27;
+    *state = x;
+    return static_cast<double>((x * 2685821657736338717ULL) >> 11) * 0x1.0p-53 * 2.0 - 1.0;
+}
+
+// Pink noise (the filter of P. Kellet's "refined" method, -3 dB an octave),
+// scaled so that the block's RMS level is INPUT_DBFS.
+void fill_noise(float* block, uint32_t frames, uint64_t seed) {
+    uint64_t state = mix_seed(seed);
+    double b[7] = {};
+    double sum = 0.0;
+    for (uint32_t i = 0; i < NOISE_SETTLE + frames; ++i) {
+        double w = white(&state);
+        b[0] = 0.99886 * b[0] + w * 0.0555179;
+        b[1] = 0.99332 * b[1] + w * 0.0750759;
+        b[2] = 0.96900 * b[2] + w * 0.1538520;
+        b[3] = 0.86650 * b[3] + w * 0.3104856;
+        b[4] = 0.55000 * b[4] + w * 0.5329522;
+        b[5] = -0.7616 * b[5] - w * 0.0168980;
+        double pink = b[0] + b[1] + b[2] + b[3] + b[4] + b[5] + b[6] + w * 0.5362;
+        b[6] = w * 0.115926;
+        if (i >= NOISE_SETTLE) {
+            block[i - NOISE_SETTLE] = static_cast<float>(pink);
+            sum += pink * pink;
+        }
+    }
+    double gain = std::pow(10.0, INPUT_DBFS / 20.0) / std::sqrt(sum / frames);
+    for (uint32_t i = 0; i < frames; ++i) {
+        block[i] = static_cast<float>(block[i] * gain);
+    }
+}
+
+double sine_hz(uint32_t frames, uint32_t rate) {
+    double cycles = std::max(1.0, std::round(SINE_HZ * frames / rate));
+    return cycles * rate / frames;
+}
+
+void fill_input(float* block, uint32_t frames, uint32_t rate, PluginInput input, uint64_t seed) {
+    if (input == PLUGIN_NOISE) {
+        fill_noise(block, frames, seed);
+        return;
+    }
+    double amplitude =
+        input == PLUGIN_SINE ? std::sqrt(2.0) * std::pow(10.0, INPUT_DBFS / 20.0) : 0;
+    double step = 2.0 * PI * sine_hz(frames, rate) / rate;
+    for (uint32_t i = 0; i < frames; ++i) {
+        block[i] = static_cast<float>(amplitude * std::sin(step * i));
+    }
+}
+
+std::string input_text(const PluginLoadSpec* spec, uint32_t channels) {
+    char level[64];
+    std::snprintf(level, sizeof level, " at %.0f dBFS", INPUT_DBFS);
+    std::string what = spec->input == PLUGIN_NOISE ? std::string("pink noise") + level
+                       : spec->input == PLUGIN_SINE
+                           ? "a " + std::to_string(std::lround(sine_hz(spec->frames, spec->rate))) +
+                                 " Hz sine" + level
+                           : std::string("silence");
+    if (channels == 0) {
+        return "none: the first plugin has no audio input";
+    }
+    return what + ", " + std::to_string(channels) + (channels == 1 ? " channel" : " channels");
+}
+
+float value_or(float value, float otherwise) {
+    return std::isnan(value) ? otherwise : value;
+}
+
+void plan_ports(PluginHost* host, StepPlan* step) {
+    const HostNodes& n = host->nodes;
+    uint32_t count = lilv_plugin_get_num_ports(step->plugin);
+    std::vector<float> minimum(count), maximum(count), defaults(count);
+    lilv_plugin_get_port_ranges_float(step->plugin, minimum.data(), maximum.data(),
+                                      defaults.data());
+    step->atom_bytes = DEFAULT_SEQUENCE_BYTES;
+    for (uint32_t p = 0; p < count; ++p) {
+        const LilvPort* port = lilv_plugin_get_port_by_index(step->plugin, p);
+        PortPlan plan{};
+        plan.symbol = lilv_node_as_string(lilv_port_get_symbol(step->plugin, port));
+        plan.output = lilv_port_is_a(step->plugin, port, n.output_port);
+        plan.minimum = minimum[p];
+        plan.maximum = maximum[p];
+        plan.kind = PORT_OTHER;
+        if (lilv_port_is_a(step->plugin, port, n.audio_port)) {
+            plan.kind = PORT_AUDIO;
+            plan.channel = plan.output ? step->facts.audio_out++ : step->facts.audio_in++;
+        } else if (lilv_port_is_a(step->plugin, port, n.control_port)) {
+            plan.kind = PORT_CONTROL;
+            plan.value = value_or(defaults[p], value_or(minimum[p], 0.0f));
+        } else if (lilv_port_is_a(step->plugin, port, n.cv_port)) {
+            plan.kind = PORT_CV;
+        } else if (lilv_port_is_a(step->plugin, port, n.atom_port)) {
+            plan.kind = PORT_ATOM;
+            plan.channel = step->atom_ports++;
+            plan.midi = !plan.output && lilv_port_supports_event(step->plugin, port, n.midi_event);
+            step->facts.gets_notes = step->facts.gets_notes || plan.midi;
+            LilvNodes* sizes = lilv_port_get_value(step->plugin, port, n.minimum_size);
+            if (sizes != nullptr && lilv_nodes_size(sizes) > 0) {
+                int asked = lilv_node_as_int(lilv_nodes_get_first(sizes));
+                step->atom_bytes = std::max(step->atom_bytes, static_cast<uint32_t>(asked));
+            }
+            lilv_nodes_free(sizes);
+        }
+        step->ports.push_back(plan);
+    }
+    // Whole 64-bit words, as the buffers are made of.
+    step->atom_bytes = (step->atom_bytes + 7) / 8 * 8;
+}
+
+// "SYMBOL=VALUE" or "K:SYMBOL=VALUE" checked against the chain; the
+// settings it makes, or a line saying why not.
+bool plan_setting(const std::vector<StepPlan>& plan, const std::string& text,
+                  std::vector<Setting>* settings, std::string* error) {
+    size_t equals = text.find('=');
+    size_t colon = text.find(':');
+    uint32_t only = 0; // 0: every plugin having it
+    size_t symbol_start = 0;
+    if (colon != std::string::npos && colon < equals) {
+        std::string number = text.substr(0, colon);
+        if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos ||
+            number.size() > 3) {
+            *error = "setting '" + text + "': K in K:SYMBOL=VALUE is a plugin's place in the chain";
+            return false;
+        }
+        only = static_cast<uint32_t>(std::stoul(number));
+        symbol_start = colon + 1;
+        if (only == 0 || only > plan.size()) {
+            *error = "setting '" + text + "': the load has " + std::to_string(plan.size()) +
+                     (plan.size() == 1 ? " plugin" : " plugins");
+            return false;
+        }
+    }
+    std::string symbol =
+        equals == std::string::npos ? "" : text.substr(symbol_start, equals - symbol_start);
+    std::string number = equals == std::string::npos ? "" : text.substr(equals + 1);
+    char* end = nullptr;
+    double value = number.empty() ? 0.0 : std::strtod(number.c_str(), &end);
+    if (symbol.empty() || number.empty() || *end != '\0' || !std::isfinite(value)) {
+        *error = "setting '" + text + "': not SYMBOL=VALUE or K:SYMBOL=VALUE";
+        return false;
+    }
+    bool found = false;
+    for (uint32_t s = 0; s < plan.size(); ++s) {
+        if (only != 0 && s + 1 != only) {
+            continue;
+        }
+        for (uint32_t p = 0; p < plan[s].ports.size(); ++p) {
+            const PortPlan& port = plan[s].ports[p];
+            if (port.kind != PORT_CONTROL || port.output || port.symbol != symbol) {
+                continue;
+            }
+            if ((!std::isnan(port.minimum) && value < port.minimum) ||
+                (!std::isnan(port.maximum) && value > port.maximum)) {
+                char range[96];
+                std::snprintf(range, sizeof range, "%g to %g", static_cast<double>(port.minimum),
+                              static_cast<double>(port.maximum));
+                *error = "setting '" + text + "': " + plan[s].facts.name + "'s " + symbol +
+                         " takes " + range;
+                return false;
+            }
+            settings->push_back(Setting{s, p, static_cast<float>(value)});
+            found = true;
+        }
+    }
+    if (!found) {
+        if (only == 0) {
+            *error = "setting '" + text + "': no plugin of the load has a control input '" +
+                     symbol + "'";
+        } else {
+            *error = "setting '" + text + "': " + plan[only - 1].facts.name +
+                     " has no control input '" + symbol + "'";
+        }
+        return false;
+    }
+    return true;
+}
+
+// Every plugin's outputs feed the next one's inputs by index; the last
+// output feeds any extra input; the rest are dropped. Returns the words.
+std::string wire(std::vector<StepPlan>* plan, uint32_t* channels) {
+    uint32_t next = FIRST_INPUT_CHANNEL;
+    std::string text;
+    for (size_t s = 0; s < plan->size(); ++s) {
+        StepPlan& step = (*plan)[s];
+        const PluginStep& f = step.facts;
+        std::string words = f.name + " (" + std::to_string(f.audio_in) + " in, " +
+                            std::to_string(f.audio_out) + " out)";
+        if (s == 0) {
+            for (uint32_t i = 0; i < f.audio_in; ++i) {
+                step.input_source.push_back(next++);
+            }
+        } else {
+            const StepPlan& before = (*plan)[s - 1];
+            uint32_t outputs = before.facts.audio_out;
+            for (uint32_t i = 0; i < f.audio_in; ++i) {
+                step.input_source.push_back(
+                    outputs == 0 ? SILENT_CHANNEL : before.first_output + std::min(i, outputs - 1));
+            }
+            if (f.audio_in > 0 && outputs == 0) {
+                words += ", its inputs silent (nothing before it has audio out)";
+            } else if (f.audio_in > outputs) {
+                words += ", output " + std::to_string(outputs) + " of the one before feeding " +
+                         (f.audio_in - outputs == 1 ? "input " : "inputs ") +
+                         std::to_string(outputs) + " to " + std::to_string(f.audio_in) +
+                         (outputs == 1 ? " (mono into stereo)" : "");
+            } else if (f.audio_in < outputs) {
+                words += ", " +
+                         (outputs - f.audio_in == 1 ? "output " + std::to_string(outputs)
+                                                    : "outputs " + std::to_string(f.audio_in + 1) +
+                                                          " to " + std::to_string(outputs)) +
+                         " of the one before dropped";
+            }
+        }
+        step.first_output = next;
+        next += f.audio_out;
+        text += (s == 0 ? "" : " -> ") + words;
+    }
+    *channels = next;
+    return text;
+}
+
+void set_port_value(const char* symbol, void* user, const void* value, uint32_t size,
+                    uint32_t type) {
+    auto* target = static_cast<RestoreTarget*>(user);
+    UridMap* urids = target->urids;
+    double number = 0.0;
+    if (type == urid_of(urids, LV2_ATOM__Float) && size == sizeof(float)) {
+        number = *static_cast<const float*>(value);
+    } else if (type == urid_of(urids, LV2_ATOM__Double) && size == sizeof(double)) {
+        number = *static_cast<const double*>(value);
+    } else if ((type == urid_of(urids, LV2_ATOM__Int) || type == urid_of(urids, LV2_ATOM__Bool)) &&
+               size == sizeof(int32_t)) {
+        number = *static_cast<const int32_t*>(value);
+    } else if (type == urid_of(urids, LV2_ATOM__Long) && size == sizeof(int64_t)) {
+        number = static_cast<double>(*static_cast<const int64_t*>(value));
+    } else {
+        return;
+    }
+    const std::vector<PortPlan>& ports = target->step->ports;
+    for (size_t p = 0; p < ports.size(); ++p) {
+        if (ports[p].kind == PORT_CONTROL && ports[p].symbol == symbol) {
+            target->stage->controls[p] = static_cast<float>(number);
+        }
+    }
+}
+
+void make_options(PluginLoad* load, StepPlan* step) {
+    UridMap* urids = &load->host->urids;
+    LV2_URID int_type = urid_of(urids, LV2_ATOM__Int);
+    step->rate_value = static_cast<float>(load->rate);
+    step->block_value = static_cast<int32_t>(load->frames);
+    step->sequence_value = static_cast<int32_t>(step->atom_bytes);
+    auto option = [&](const char* key, uint32_t size, LV2_URID type, const void* value) {
+        return LV2_Options_Option{LV2_OPTIONS_INSTANCE, 0, urid_of(urids, key), size, type, value};
+    };
+    step->options[0] = option(LV2_PARAMETERS__sampleRate, sizeof(float),
+                              urid_of(urids, LV2_ATOM__Float), &step->rate_value);
+    step->options[1] =
+        option(LV2_BUF_SIZE__minBlockLength, sizeof(int32_t), int_type, &step->block_value);
+    step->options[2] =
+        option(LV2_BUF_SIZE__maxBlockLength, sizeof(int32_t), int_type, &step->block_value);
+    step->options[3] =
+        option(LV2_BUF_SIZE__nominalBlockLength, sizeof(int32_t), int_type, &step->block_value);
+    step->options[4] =
+        option(LV2_BUF_SIZE__sequenceSize, sizeof(int32_t), int_type, &step->sequence_value);
+    step->options[5] = LV2_Options_Option{LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr};
+    step->options_feature = LV2_Feature{LV2_OPTIONS__options, step->options};
+}
+
+// The note events of the period starting at load->position, as an atom
+// sequence in load->note_template.
+void make_notes(PluginLoad* load) {
+    struct Note {
+        int64_t frame;
+        uint8_t status, key, velocity;
+    };
+    Note notes[MAX_PERIOD_EVENTS];
+    uint32_t count = 0;
+    auto every = std::max<uint64_t>(1, static_cast<uint64_t>(NOTE_EVERY_S * load->rate));
+    auto hold = static_cast<uint64_t>(NOTE_HOLD_S * load->rate);
+    uint64_t start = load->position;
+    uint64_t end = start + load->frames;
+    uint64_t first = start > hold ? (start - hold) / every : 0;
+    for (uint64_t k = first; k * every < end && count + 2 <= MAX_PERIOD_EVENTS; ++k) {
+        uint8_t key = NOTES[k % (sizeof NOTES)];
+        if (k * every + hold >= start && k * every + hold < end) {
+            notes[count++] = Note{static_cast<int64_t>(k * every + hold - start), 0x80, key, 0};
+        }
+        if (k * every >= start) {
+            notes[count++] = Note{static_cast<int64_t>(k * every - start), 0x90, key, VELOCITY};
+        }
+    }
+    std::stable_sort(notes, notes + count,
+                     [](const Note& a, const Note& b) { return a.frame < b.frame; });
+    auto* sequence = reinterpret_cast<LV2_Atom_Sequence*>(load->note_template.data());
+    sequence->atom.type = load->sequence_type;
+    sequence->atom.size = sizeof(LV2_Atom_Sequence_Body);
+    sequence->body.unit = 0;
+    sequence->body.pad = 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        auto* event = reinterpret_cast<LV2_Atom_Event*>(
+            reinterpret_cast<uint8_t*>(&sequence->body) + sequence->atom.size);
+        event->time.frames = notes[i].frame;
+        event->body.type = load->midi_type;
+        event->body.size = 3;
+        auto* bytes = reinterpret_cast<uint8_t*>(event + 1);
+        bytes[0] = notes[i].status;
+        bytes[1] = notes[i].key;
+        bytes[2] = notes[i].velocity;
+        sequence->atom.size += lv2_atom_pad_size(sizeof(LV2_Atom_Event) + 3);
+    }
+}
+
+// Every instance's event buffers for the next period: inputs empty, or the
+// notes for MIDI inputs; outputs their whole capacity.
+void refill_events(PluginLoad* load) {
+    if (load->notes) {
+        make_notes(load);
+    }
+    const auto* notes = reinterpret_cast<const LV2_Atom_Sequence*>(load->note_template.data());
+    for (Instance& instance : load->instances) {
+        for (size_t s = 0; s < load->plan.size(); ++s) {
+            const StepPlan& step = load->plan[s];
+            uint64_t* atoms = instance.stages[s]->atoms.data();
+            for (const PortPlan& port : step.ports) {
+                if (port.kind != PORT_ATOM) {
+                    continue;
+                }
+                auto* atom = reinterpret_cast<LV2_Atom_Sequence*>(
+                    atoms + static_cast<size_t>(port.channel) * step.atom_bytes / 8);
+                if (port.output) {
+                    atom->atom.type = load->chunk_type;
+                    atom->atom.size = step.atom_bytes - static_cast<uint32_t>(sizeof(LV2_Atom));
+                } else if (port.midi) {
+                    std::memcpy(atom, notes, sizeof(LV2_Atom) + notes->atom.size);
+                } else {
+                    atom->atom.type = load->sequence_type;
+                    atom->atom.size = sizeof(LV2_Atom_Sequence_Body);
+                    atom->body.unit = 0;
+                    atom->body.pad = 0;
+                }
+            }
+        }
+    }
+}
+
+void mark(const LoadProgress* progress, PluginStage stage, uint32_t plugin) {
+    if (progress != nullptr) {
+        progress->mark(progress->context, stage, plugin);
+    }
+}
+
+void connect(PluginLoad* load, Instance* instance, uint32_t s) {
+    const StepPlan& step = load->plan[s];
+    StageInstance* stage = instance->stages[s].get();
+    float* audio = instance->audio.data();
+    for (uint32_t p = 0; p < step.ports.size(); ++p) {
+        const PortPlan& port = step.ports[p];
+        void* buffer = nullptr;
+        switch (port.kind) {
+        case PORT_AUDIO:
+            buffer = audio + static_cast<size_t>(port.output ? step.first_output + port.channel
+                                                             : step.input_source[port.channel]) *
+                                 load->frames;
+            break;
+        case PORT_CONTROL:
+            buffer = &stage->controls[p];
+            break;
+        case PORT_ATOM:
+            buffer = stage->atoms.data() + static_cast<size_t>(port.channel) * step.atom_bytes / 8;
+            break;
+        case PORT_CV:
+            buffer = audio + static_cast<size_t>(port.output ? SCRATCH_CHANNEL : SILENT_CHANNEL) *
+                                 load->frames;
+            break;
+        case PORT_OTHER:
+            break;
+        }
+        lilv_instance_connect_port(stage->instance, p, buffer);
+    }
+}
+
+// Instantiates step s of one instance, restores its states and applies the
+// settings; false with a line when the plugin will not start.
+bool instantiate(PluginLoad* load, uint32_t index, uint32_t s, WorkerSlot* slot,
+                 std::string* error) {
+    StepPlan& step = load->plan[s];
+    Instance& instance = load->instances[index];
+    auto stage = std::make_unique<StageInstance>();
+    stage->controls.resize(step.ports.size());
+    for (size_t p = 0; p < step.ports.size(); ++p) {
+        stage->controls[p] = step.ports[p].kind == PORT_CONTROL ? step.ports[p].value : 0.0f;
+    }
+    stage->atoms.assign(static_cast<size_t>(step.atom_ports) * step.atom_bytes / 8, 0);
+    stage->features = {&load->map_feature,          &load->unmap_feature, &step.options_feature,
+                       &load->bounded_feature,      &load->fixed_feature, &load->log_feature,
+                       &load->default_state_feature};
+    if ((load->frames & (load->frames - 1)) == 0) {
+        stage->features.push_back(&load->power_feature);
+    }
+    // Restoring gets every feature but the worker's: state is restored
+    // before activation, at once, not through the worker.
+    std::vector<const LV2_Feature*> restore_features = stage->features;
+    restore_features.push_back(nullptr);
+    if (slot != nullptr) {
+        stage->slot = slot;
+        stage->schedule_feature = LV2_Feature{LV2_WORKER__schedule, &slot->schedule};
+        stage->features.push_back(&stage->schedule_feature);
+    }
+    stage->features.push_back(nullptr);
+    stage->instance = lilv_plugin_instantiate(step.plugin, load->rate, stage->features.data());
+    if (stage->instance == nullptr) {
+        *error = step.facts.name + " would not start (lilv could not instantiate it)";
+        return false;
+    }
+    if (slot != nullptr) {
+        slot->handle = lilv_instance_get_handle(stage->instance);
+        slot->interface = static_cast<const LV2_Worker_Interface*>(
+            lilv_instance_get_extension_data(stage->instance, LV2_WORKER__interface));
+        if (slot->interface != nullptr && slot->interface->work != nullptr) {
+            stage->deliver = slot;
+            load->worker.slots.push_back(slot);
+        }
+    }
+    RestoreTarget target{&step, stage.get(), &load->host->urids};
+    for (LilvState* state : {step.default_state, step.preset}) {
+        if (state != nullptr) {
+            lilv_state_restore(state, stage->instance, set_port_value, &target, 0,
+                               restore_features.data());
+        }
+    }
+    for (const Setting& setting : load->settings) {
+        if (setting.step == s) {
+            stage->controls[setting.port] = setting.value;
+        }
+    }
+    instance.stages[s] = std::move(stage);
+    connect(load, &instance, s);
+    return true;
+}
+
+void free_states(PluginLoad* load) {
+    for (StepPlan& step : load->plan) {
+        lilv_state_free(step.default_state);
+        lilv_state_free(step.preset);
+        step.default_state = nullptr;
+        step.preset = nullptr;
+    }
+}
+
+// The chain's plugins, hostable, with their ports; false with a line.
+bool plan_chain(PluginLoad* load, const PluginLoadSpec* spec, std::string* error) {
+    if (spec->uris.empty() || spec->uris.size() > PLUGIN_MAX_CHAIN) {
+        *error = "a load is 1 to " + std::to_string(PLUGIN_MAX_CHAIN) + " plugins, not " +
+                 std::to_string(spec->uris.size());
+        return false;
+    }
+    if (spec->frames == 0 || spec->rate == 0 || spec->instances == 0) {
+        *error = "a load needs a block size, a rate and at least one instance";
+        return false;
+    }
+    load->plan.resize(spec->uris.size());
+    for (size_t s = 0; s < spec->uris.size(); ++s) {
+        StepPlan& step = load->plan[s];
+        step.plugin = plugin_by_uri(load->host, spec->uris[s]);
+        if (step.plugin == nullptr) {
+            *error = "no plugin " + spec->uris[s] + " is installed (see 'test_zem_cli plugins')";
+            return false;
+        }
+        step.facts.uri = spec->uris[s];
+        step.facts.name = node_text(lilv_plugin_get_name(step.plugin));
+        std::string missing;
+        if (!plugin_hostable(load->host, step.plugin, spec->frames, &missing)) {
+            *error = step.facts.name + " cannot be hosted: it requires " + missing;
+            return false;
+        }
+        const HostNodes& n = load->host->nodes;
+        step.facts.hard_rt_capable = lilv_plugin_has_feature(step.plugin, n.hard_rt);
+        step.facts.has_worker = lilv_plugin_has_extension_data(step.plugin, n.worker_interface) ||
+                                lilv_plugin_has_feature(step.plugin, n.worker_schedule);
+        plan_ports(load->host, &step);
+        make_options(load, &step);
+    }
+    return true;
+}
+
+// Default states and the preset, read from the world; false with a line.
+bool plan_states(PluginLoad* load, const PluginLoadSpec* spec, PluginLoadFacts* facts,
+                 std::string* error) {
+    PluginHost* host = load->host;
+    for (StepPlan& step : load->plan) {
+        if (lilv_plugin_has_feature(step.plugin, host->nodes.default_state)) {
+            step.default_state = lilv_state_new_from_world(host->world, &host->urids.map,
+                                                           lilv_plugin_get_uri(step.plugin));
+            facts->notes.push_back(step.facts.name + ": " +
+                                   (step.default_state != nullptr ? "default state loaded"
+                                                                  : "no default state found"));
+        }
+    }
+    if (spec->preset.empty()) {
+        return true;
+    }
+    LilvNode* preset = lilv_new_uri(host->world, spec->preset.c_str());
+    bool found = false;
+    for (StepPlan& step : load->plan) {
+        LilvNodes* presets = lilv_plugin_get_related(step.plugin, host->nodes.preset);
+        bool its = preset != nullptr && lilv_nodes_contains(presets, preset);
+        lilv_nodes_free(presets);
+        if (!its) {
+            continue;
+        }
+        lilv_world_load_resource(host->world, preset);
+        step.preset = lilv_state_new_from_world(host->world, &host->urids.map, preset);
+        if (step.preset == nullptr) {
+            *error = "preset " + spec->preset + " of " + step.facts.name + " could not be read";
+            lilv_node_free(preset);
+            return false;
+        }
+        facts->notes.push_back(step.facts.name + ": preset " + spec->preset + " loaded");
+        found = true;
+    }
+    lilv_node_free(preset);
+    if (!found) {
+        *error = "preset " + spec->preset + " belongs to no plugin of the load";
+    }
+    return found;
+}
+
+void fill_facts(const PluginLoad* load, const PluginLoadSpec* spec, PluginLoadFacts* facts) {
+    for (const StepPlan& step : load->plan) {
+        facts->chain.push_back(step.facts);
+    }
+    facts->input = input_text(spec, load->plan.front().facts.audio_in);
+    facts->outputs = load->plan.back().facts.audio_out;
+    uint64_t bytes = static_cast<uint64_t>(load->channels) * load->frames * sizeof(float);
+    for (const StepPlan& step : load->plan) {
+        bytes += static_cast<uint64_t>(step.atom_ports) * step.atom_bytes +
+                 step.ports.size() * sizeof(float) +
+                 (step.facts.has_worker ? 2 : 0) * WORKER_RING_BYTES;
+    }
+    facts->bytes_per_instance = bytes;
+    for (const Setting& setting : load->settings) {
+        const StepPlan& step = load->plan[setting.step];
+        char value[32];
+        std::snprintf(value, sizeof value, "%g", static_cast<double>(setting.value));
+        facts->notes.push_back(step.facts.name + ": " + step.ports[setting.port].symbol +
+                               " set to " + value);
+    }
+}
+
+void close_instances(PluginLoad* load) {
+    worker_stop(&load->worker);
+    for (Instance& instance : load->instances) {
+        for (auto& stage : instance.stages) {
+            if (stage != nullptr && stage->active) {
+                lilv_instance_deactivate(stage->instance);
+            }
+        }
+        for (auto& stage : instance.stages) {
+            if (stage != nullptr && stage->instance != nullptr) {
+                lilv_instance_free(stage->instance);
+            }
+        }
+    }
+    free_states(load);
+    delete load;
+}
+
+bool start_instances(PluginLoad* load, const PluginLoadSpec* spec, std::string* error,
+                     const LoadProgress* progress) {
+    uint32_t workers = 0;
+    for (const StepPlan& step : load->plan) {
+        workers += step.facts.has_worker ? 1 : 0;
+    }
+    load->slots = std::make_unique<WorkerSlot[]>(static_cast<size_t>(workers) * spec->instances);
+    load->instances.resize(spec->instances);
+    uint32_t inputs = load->plan.front().facts.audio_in;
+    for (uint32_t i = 0; i < spec->instances; ++i) {
+        Instance& instance = load->instances[i];
+        instance.audio.assign(static_cast<size_t>(load->channels) * load->frames, 0.0f);
+        instance.stages.resize(load->plan.size());
+        for (uint32_t c = 0; c < inputs; ++c) {
+            fill_input(instance.audio.data() +
+                           static_cast<size_t>(FIRST_INPUT_CHANNEL + c) * load->frames,
+                       load->frames, load->rate, spec->input, spec->seed + i * 1000003ULL + c);
+        }
+    }
+    uint32_t used_slots = 0;
+    for (uint32_t s = 0; s < load->plan.size(); ++s) {
+        mark(progress, PLUGIN_STAGE_OPEN, s);
+        for (uint32_t i = 0; i < spec->instances; ++i) {
+            WorkerSlot* slot = nullptr;
+            if (load->plan[s].facts.has_worker) {
+                slot = &load->slots[used_slots++];
+                worker_slot_init(slot, &load->worker);
+            }
+            if (!instantiate(load, i, s, slot, error)) {
+                return false;
+            }
+        }
+    }
+    for (uint32_t s = 0; s < load->plan.size(); ++s) {
+        mark(progress, PLUGIN_STAGE_ACTIVATE, s);
+        for (Instance& instance : load->instances) {
+            lilv_instance_activate(instance.stages[s]->instance);
+            instance.stages[s]->active = true;
+        }
+    }
+    refill_events(load);
+    if (!worker_start(&load->worker)) {
+        *error = "the worker's thread would not start";
+        return false;
+    }
+    return true;
+}
+} // namespace
+
+PluginLoad* load_open(PluginHost* host, const PluginLoadSpec* spec, PluginLoadFacts* facts,
+                      std::string* error, const LoadProgress* progress) {
+    *facts = PluginLoadFacts{};
+    auto* load = new (std::nothrow) PluginLoad{};
+    if (load == nullptr) {
+        *error = "out of memory";
+        return nullptr;
+    }
+    load->host = host;
+    load->frames = spec->frames;
+    load->rate = spec->rate;
+    UridMap* urids = &host->urids;
+    load->sequence_type = urid_of(urids, LV2_ATOM__Sequence);
+    load->chunk_type = urid_of(urids, LV2_ATOM__Chunk);
+    load->midi_type = urid_of(urids, LV2_MIDI__MidiEvent);
+    load->map_feature = LV2_Feature{LV2_URID__map, &urids->map};
+    load->unmap_feature = LV2_Feature{LV2_URID__unmap, &urids->unmap};
+    load->bounded_feature = LV2_Feature{LV2_BUF_SIZE__boundedBlockLength, nullptr};
+    load->fixed_feature = LV2_Feature{LV2_BUF_SIZE__fixedBlockLength, nullptr};
+    load->power_feature = LV2_Feature{LV2_BUF_SIZE__powerOf2BlockLength, nullptr};
+    load->default_state_feature = LV2_Feature{LV2_STATE__loadDefaultState, nullptr};
+    log_init(&load->log, urids);
+    load->log_feature = LV2_Feature{LV2_LOG__log, &load->log.log};
+    worker_init(&load->worker);
+    load->response_scratch = std::make_unique<uint8_t[]>(WORKER_RING_BYTES);
+    load->note_template.assign(TEMPLATE_BYTES / 8, 0);
+    mark(progress, PLUGIN_STAGE_OPEN, 0);
+    bool planned = plan_chain(load, spec, error);
+    for (size_t k = 0; planned && k < spec->settings.size(); ++k) {
+        planned = plan_setting(load->plan, spec->settings[k], &load->settings, error);
+    }
+    if (!planned || !plan_states(load, spec, facts, error)) {
+        close_instances(load);
+        return nullptr;
+    }
+    facts->wiring = wire(&load->plan, &load->channels);
+    for (const StepPlan& step : load->plan) {
+        load->notes = load->notes || step.facts.gets_notes;
+    }
+    fill_facts(load, spec, facts);
+    try {
+        if (!start_instances(load, spec, error, progress)) {
+            close_instances(load);
+            return nullptr;
+        }
+    } catch (const std::bad_alloc&) {
+        *error = "out of memory for " + std::to_string(spec->instances) + " instances";
+        close_instances(load);
+        return nullptr;
+    }
+    free_states(load);
+    return load;
+}
+
+PluginLoad* plugin_load_open(PluginHost* host, const PluginLoadSpec* spec, PluginLoadFacts* facts,
+                             std::string* error) {
+    return load_open(host, spec, facts, error, nullptr);
+}
+
+void load_run_step(PluginLoad* load, uint32_t instance, uint32_t step) {
+    StageInstance* stage = load->instances[instance].stages[step].get();
+    lilv_instance_run(stage->instance, load->frames);
+    if (stage->deliver != nullptr) {
+        worker_deliver(stage->deliver, load->response_scratch.get());
+    }
+}
+
+void plugin_load_run(PluginLoad* load, uint32_t first, uint32_t end) {
+    auto steps = static_cast<uint32_t>(load->plan.size());
+    for (uint32_t i = first; i < end; ++i) {
+        for (uint32_t s = 0; s < steps; ++s) {
+            load_run_step(load, i, s);
+        }
+    }
+}
+
+void plugin_load_finish_period(PluginLoad* load) {
+    load->position += load->frames;
+    refill_events(load);
+}
+
+const float* load_step_output(const PluginLoad* load, uint32_t instance, uint32_t step,
+                              uint32_t channel) {
+    if (instance >= load->instances.size() || step >= load->plan.size() ||
+        channel >= load->plan[step].facts.audio_out) {
+        return nullptr;
+    }
+    return load->instances[instance].audio.data() +
+           static_cast<size_t>(load->plan[step].first_output + channel) * load->frames;
+}
+
+uint32_t load_step_outputs(const PluginLoad* load, uint32_t step) {
+    return load->plan[step].facts.audio_out;
+}
+
+uint32_t load_threads(const PluginLoad* load) {
+    return load->worker.running ? 1 : 0;
+}
+
+const float* plugin_load_output(const PluginLoad* load, uint32_t instance, uint32_t channel) {
+    return load_step_output(load, instance, static_cast<uint32_t>(load->plan.size() - 1), channel);
+}
+
+bool plugin_load_control(const PluginLoad* load, uint32_t instance, uint32_t plugin,
+                         const std::string& symbol, float* value) {
+    if (instance >= load->instances.size() || plugin >= load->plan.size()) {
+        return false;
+    }
+    const std::vector<PortPlan>& ports = load->plan[plugin].ports;
+    for (size_t p = 0; p < ports.size(); ++p) {
+        if (ports[p].kind == PORT_CONTROL && ports[p].symbol == symbol) {
+            *value = load->instances[instance].stages[plugin]->controls[p];
+            return true;
+        }
+    }
+    return false;
+}
+
+PluginWorkerStats plugin_load_worker(const PluginLoad* load) {
+    const Worker& worker = load->worker;
+    return PluginWorkerStats{worker.jobs.load(), worker.total_ns.load(), worker.longest_ns.load(),
+                             worker.refused.load(), worker.responses.load()};
+}
+
+std::string plugin_load_log(const PluginLoad* load) {
+    return log_text(&load->log);
+}
+
+void plugin_load_close(PluginLoad* load) {
+    if (load != nullptr) {
+        close_instances(load);
+    }
+}

@@ -1,0 +1,179 @@
+// Hosting LV2 plugins: what is installed, and loads of them to run. One
+// implementation through lilv (platform/lv2/), for Linux; Windows and builds
+// without lilv get one that only says why there is no host.
+//
+// A load is a chain of one or more plugins run in order on one thread (one
+// track), opened as N instances, each with its own buffers. In a chain each
+// plugin's audio outputs feed the next one's audio inputs by index; when the
+// next has more inputs, the last output feeds the extra ones (mono into
+// stereo); outputs beyond its inputs are dropped. Control inputs start at
+// their defaults; then, in order, the plugin's default state, the preset and
+// the settings apply. Plugins with a MIDI input get a fixed pattern of notes.
+//
+// Contract:
+//   plugin_host_open       reads what is installed (LV2_PATH when set, the
+//                          system's folders otherwise); nullptr with one line
+//                          in `why` when this build has no host.
+//   plugin_host_list       every plugin found, sorted by URI.
+//   plugin_host_info       one of them by URI; false when not installed.
+//   plugin_load_open       instantiates the chain `instances` times at the
+//                          block size and rate, restores state, applies the
+//                          settings, activates, prepares the input and the
+//                          first period's event buffers, and starts the
+//                          worker's thread when a plugin has a worker.
+//                          nullptr with one line in `error` when refused: an
+//                          unknown URI, a feature or port we do not provide
+//                          (named), a bad setting, a preset of none of the
+//                          plugins, or an instance that would not start.
+//   plugin_load_run        one period of instances [first, end): each runs its
+//                          chain in order on one block, and gets the worker's
+//                          answers after each plugin. Nothing on our side
+//                          allocates, locks or opens a file.
+//   plugin_load_finish_period  refills the event buffers of every instance and
+//                          moves the note pattern on, for the next period.
+//   plugin_load_output     an instance's audio output (of the chain's last
+//                          plugin), `frames` samples; nullptr past the last.
+//   plugin_load_control    a control port's current value, by the plugin's
+//                          index in the chain and the port's symbol.
+//   plugin_load_worker     what the worker did so far.
+//   plugin_load_log        what the plugins logged so far (a bounded buffer:
+//                          read it between runs, never during one).
+//   plugin_load_close      stops the worker, deactivates and frees.
+//   plugin_validate        runs the load once in a child process, so that
+//                          nothing the plugins do can harm the caller, and
+//                          says what it saw.
+// Everything but plugin_load_run and plugin_load_finish_period belongs
+// outside the periods.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct PluginHost;
+struct PluginLoad;
+
+// The most plugins in one chain: more would be a session, not a track.
+constexpr uint32_t PLUGIN_MAX_CHAIN = 16;
+
+struct PluginInfo {
+    std::string uri;
+    std::string name;
+    std::string class_label; // e.g. "Parametric EQ Plugin"
+    uint32_t audio_in, audio_out;
+    uint32_t control_in, control_out;
+    uint32_t event_in, event_out; // atom ports
+    bool hard_rt_capable;         // declares lv2:hardRTCapable
+    bool instrument;              // lv2:InstrumentPlugin or a MIDI input
+    std::vector<std::string> required_features;
+    bool hostable;
+    std::string missing; // when not hostable: the feature's URI, or the port and its type
+};
+
+enum PluginInput : uint32_t { PLUGIN_NOISE = 0, PLUGIN_SINE = 1, PLUGIN_SILENCE = 2 };
+extern const char* const PLUGIN_INPUT_NAMES[3]; // "noise", "sine", "silence"
+
+struct PluginLoadSpec {
+    std::vector<std::string> uris;     // the chain, in order
+    std::vector<std::string> settings; // "SYMBOL=VALUE" (every plugin having it), "K:SYMBOL=VALUE"
+    std::string preset;                // a preset's URI, "" for none
+    PluginInput input = PLUGIN_NOISE;
+    uint32_t frames = 0; // block size, samples per period
+    uint32_t rate = 0;   // sample rate in Hz
+    uint32_t instances = 0;
+    uint64_t seed = 1; // of the noise
+};
+
+struct PluginStep {
+    std::string uri;
+    std::string name;
+    uint32_t audio_in, audio_out;
+    bool hard_rt_capable;
+    bool gets_notes; // a MIDI input, fed the note pattern
+    bool has_worker;
+};
+
+struct PluginLoadFacts {
+    std::vector<PluginStep> chain;
+    std::string wiring;             // how the chain is wired, in words
+    std::string input;              // what the first plugin hears, in words
+    uint32_t outputs;               // audio outputs of the last plugin
+    uint64_t bytes_per_instance;    // buffers and event buffers, not the plugins' own memory
+    std::vector<std::string> notes; // settings, preset and default state applied, one line each
+};
+
+struct PluginWorkerStats {
+    uint64_t jobs;      // work calls run
+    int64_t total_ns;   // their time, on the worker's thread
+    int64_t longest_ns; // the longest one
+    uint64_t refused;   // schedule calls refused for want of room
+    uint64_t responses; // answers delivered to the plugins
+};
+
+bool plugin_host_available(std::string* why);
+PluginHost* plugin_host_open(std::string* why);
+void plugin_host_close(PluginHost* host);
+std::vector<PluginInfo> plugin_host_list(PluginHost* host);
+bool plugin_host_info(PluginHost* host, const std::string& uri, PluginInfo* info);
+
+PluginLoad* plugin_load_open(PluginHost* host, const PluginLoadSpec* spec, PluginLoadFacts* facts,
+                             std::string* error);
+void plugin_load_run(PluginLoad* load, uint32_t first, uint32_t end);
+void plugin_load_finish_period(PluginLoad* load);
+const float* plugin_load_output(const PluginLoad* load, uint32_t instance, uint32_t channel);
+bool plugin_load_control(const PluginLoad* load, uint32_t instance, uint32_t plugin,
+                         const std::string& symbol, float* value);
+PluginWorkerStats plugin_load_worker(const PluginLoad* load);
+std::string plugin_load_log(const PluginLoad* load);
+void plugin_load_close(PluginLoad* load);
+
+// Validation: one instance is opened in a child process and run for
+// `blocks` blocks with the spec's input, with flush-to-zero and
+// denormals-are-zero off so that denormals show, then closed. The record
+// holds what was seen, unjudged (engine/realtime/plugin_cost.h judges): how
+// the child ended (a signal, an exit, a time-out after `timeout_ms`, a
+// refusal), and per plugin what its outputs held and what it asked of the
+// kernel during run.
+enum PluginStage : uint32_t {
+    PLUGIN_STAGE_OPEN = 0, // instantiate, state, settings
+    PLUGIN_STAGE_ACTIVATE = 1,
+    PLUGIN_STAGE_RUN = 2,
+    PLUGIN_STAGE_CLOSE = 3, // deactivate, clean up
+    PLUGIN_STAGE_DONE = 4,
+};
+extern const char* const PLUGIN_STAGE_NAMES[5];
+
+constexpr int64_t PLUGIN_NOT_CHECKED = -1;
+
+// What validation saw of one plugin of the chain during run.
+struct PluginFindings {
+    uint64_t non_finite;   // NaN or infinite output samples
+    uint64_t denormals;    // denormal output samples
+    int64_t allocations;   // malloc-family calls; PLUGIN_NOT_CHECKED in sanitizer builds
+    int64_t kernel_memory; // mmap, mremap, brk; PLUGIN_NOT_CHECKED without the filter
+    int64_t files;         // open, openat, openat2, creat; likewise
+    int64_t threads;       // clone, clone3, fork, vfork; likewise
+    bool hard_rt_capable;
+};
+
+struct PluginValidateOptions {
+    uint32_t blocks = 0;
+    int64_t timeout_ms = 0;
+};
+
+struct PluginValidation {
+    std::string refusal;                   // the load was refused: why ("" when not)
+    PluginStage stage = PLUGIN_STAGE_OPEN; // where the child was when it ended
+    uint32_t plugin = 0;                   // which plugin of the chain it was in
+    uint64_t block = 0;                    // blocks run to the end
+    int32_t signal = 0;                    // the signal that ended the child, 0 none
+    std::string signal_name;               // its name, e.g. "SIGSEGV"
+    int32_t exit_status = 0;               // when it ended by itself
+    bool timed_out = false;                // stopped after timeout_ms
+    int64_t extra_threads = 0;             // threads of the plugins alive after the run
+    std::string not_checked;               // what could not be watched during run, and why
+    std::vector<PluginFindings> plugins;   // in chain order
+};
+
+void plugin_validate(PluginHost* host, const PluginLoadSpec* spec,
+                     const PluginValidateOptions* options, PluginValidation* result);

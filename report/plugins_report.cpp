@@ -1,0 +1,187 @@
+#include "report/plugins_report.h"
+
+namespace {
+// The LV2 specifications' namespaces and the prefixes their documents use.
+const char* const PREFIXES[][2] = {
+    {"http://lv2plug.in/ns/lv2core#", "lv2:"},
+    {"http://lv2plug.in/ns/ext/urid#", "urid:"},
+    {"http://lv2plug.in/ns/ext/options#", "opts:"},
+    {"http://lv2plug.in/ns/ext/buf-size#", "bufsz:"},
+    {"http://lv2plug.in/ns/ext/worker#", "work:"},
+    {"http://lv2plug.in/ns/ext/log#", "log:"},
+    {"http://lv2plug.in/ns/ext/state#", "state:"},
+    {"http://lv2plug.in/ns/ext/data-access", "data-access"},
+    {"http://lv2plug.in/ns/ext/instance-access", "instance-access"},
+    {"http://lv2plug.in/ns/ext/uri-map", "uri-map"},
+    {"http://lv2plug.in/ns/ext/event", "event"},
+    {"http://lv2plug.in/ns/ext/atom#", "atom:"},
+    {"http://lv2plug.in/ns/ext/midi#", "midi:"},
+    {"http://lv2plug.in/ns/extensions/ui#", "ui:"},
+};
+
+std::string ports_text(const char* what, uint32_t in, uint32_t out) {
+    return std::string(what) + " " + std::to_string(in) + "/" + std::to_string(out);
+}
+
+std::string plural(uint64_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+std::string path_text(const char* lv2_path) {
+    return lv2_path != nullptr ? std::string("LV2_PATH ") + lv2_path
+                               : std::string("LV2_PATH not set: the system's folders");
+}
+
+// What validation saw of one plugin that flags it, in words.
+std::string flags_of(const PluginFindings& plugin) {
+    std::string text;
+    auto add = [&text](const std::string& words) { text += (text.empty() ? "" : ", ") + words; };
+    if (plugin.denormals > 0) {
+        add(plural(plugin.denormals, "denormal output sample", "denormal output samples"));
+    }
+    if (plugin.allocations > 0) {
+        add(plural(static_cast<uint64_t>(plugin.allocations), "allocation", "allocations") +
+            " during run");
+    }
+    if (plugin.kernel_memory > 0) {
+        add(plural(static_cast<uint64_t>(plugin.kernel_memory), "memory call", "memory calls") +
+            " to the kernel during run");
+    }
+    if (plugin.files > 0) {
+        add(plural(static_cast<uint64_t>(plugin.files), "file opened", "files opened") +
+            " during run");
+    }
+    if (plugin.threads > 0) {
+        add(plural(static_cast<uint64_t>(plugin.threads), "thread started", "threads started") +
+            " during run");
+    }
+    if (!plugin.hard_rt_capable) {
+        add("not declared hardRTCapable");
+    }
+    return text;
+}
+} // namespace
+
+std::string lv2_short_name(const std::string& uri) {
+    for (const auto& prefix : PREFIXES) {
+        std::string whole = prefix[0];
+        if (uri.rfind(whole, 0) == 0) {
+            return prefix[1] + uri.substr(whole.size());
+        }
+    }
+    return uri;
+}
+
+void print_plugins_text(FILE* out, const std::vector<PluginInfo>& plugins, const char* lv2_path) {
+    size_t hostable = 0;
+    for (const PluginInfo& plugin : plugins) {
+        hostable += plugin.hostable ? 1 : 0;
+    }
+    if (plugins.empty()) {
+        std::fprintf(out, "No LV2 plugins found (%s).\n", path_text(lv2_path).c_str());
+        return;
+    }
+    std::fprintf(out,
+                 "%s (%s): %zu can be hosted, %zu cannot.\n"
+                 "Ports as inputs/outputs; events are atom ports.\n\n",
+                 plural(plugins.size(), "LV2 plugin", "LV2 plugins").c_str(),
+                 path_text(lv2_path).c_str(), hostable, plugins.size() - hostable);
+    for (const PluginInfo& plugin : plugins) {
+        std::string facts = plugin.class_label + " · " +
+                            ports_text("audio", plugin.audio_in, plugin.audio_out) + " · " +
+                            ports_text("control", plugin.control_in, plugin.control_out) + " · " +
+                            ports_text("events", plugin.event_in, plugin.event_out);
+        if (plugin.instrument) {
+            facts += " · takes notes";
+        }
+        facts += plugin.hard_rt_capable ? " · hard RT" : " · not hard RT";
+        std::string required;
+        for (const std::string& feature : plugin.required_features) {
+            required += (required.empty() ? "" : ", ") + lv2_short_name(feature);
+        }
+        if (!required.empty()) {
+            facts += " · requires " + required;
+        }
+        std::fprintf(out, "%s  <%s>\n    %s\n", plugin.name.c_str(), plugin.uri.c_str(),
+                     facts.c_str());
+        if (!plugin.hostable) {
+            std::fprintf(out, "    cannot be hosted: it requires %s\n",
+                         lv2_short_name(plugin.missing).c_str());
+        }
+    }
+}
+
+nlohmann::ordered_json plugins_json(const std::vector<PluginInfo>& plugins, const char* lv2_path) {
+    nlohmann::ordered_json doc;
+    doc["schema_version"] = 2;
+    doc["mode"] = "plugins";
+    doc["lv2_path"] = lv2_path != nullptr ? nlohmann::ordered_json(lv2_path) : nullptr;
+    doc["plugins"] = nlohmann::ordered_json::array();
+    for (const PluginInfo& plugin : plugins) {
+        nlohmann::ordered_json entry;
+        entry["uri"] = plugin.uri;
+        entry["name"] = plugin.name;
+        entry["class"] = plugin.class_label;
+        entry["audio"] = {{"in", plugin.audio_in}, {"out", plugin.audio_out}};
+        entry["control"] = {{"in", plugin.control_in}, {"out", plugin.control_out}};
+        entry["events"] = {{"in", plugin.event_in}, {"out", plugin.event_out}};
+        entry["instrument"] = plugin.instrument;
+        entry["hard_rt_capable"] = plugin.hard_rt_capable;
+        entry["required_features"] = plugin.required_features;
+        entry["hostable"] = plugin.hostable;
+        entry["missing"] = plugin.hostable ? nlohmann::ordered_json(nullptr)
+                                           : nlohmann::ordered_json(plugin.missing);
+        doc["plugins"].push_back(entry);
+    }
+    return doc;
+}
+
+std::string plugin_validation_line(const std::vector<std::string>& names,
+                                   const PluginValidation* validation) {
+    std::string chain;
+    for (const std::string& name : names) {
+        chain += (chain.empty() ? "" : " + ") + name;
+    }
+    const char* stage = PLUGIN_STAGE_NAMES[validation->stage];
+    std::string where =
+        std::string(stage) + (validation->stage == PLUGIN_STAGE_RUN
+                                  ? " (block " + std::to_string(validation->block + 1) + ")"
+                                  : "");
+    std::string plugin = validation->plugin < names.size() ? names[validation->plugin] : chain;
+    if (!validation->refusal.empty()) {
+        return chain + ": failed: " + validation->refusal;
+    }
+    if (validation->timed_out) {
+        return plugin + ": failed: no answer in " + where + ", stopped";
+    }
+    if (validation->signal != 0) {
+        return plugin + ": failed: crashed with " + validation->signal_name + " in " + where;
+    }
+    if (validation->exit_status != 0 || validation->stage != PLUGIN_STAGE_DONE) {
+        return plugin + ": failed: the process ended with status " +
+               std::to_string(validation->exit_status) + " in " + where;
+    }
+    std::string flags;
+    for (size_t p = 0; p < validation->plugins.size(); ++p) {
+        const PluginFindings& found = validation->plugins[p];
+        const std::string& name = p < names.size() ? names[p] : chain;
+        if (found.non_finite > 0) {
+            return name + ": failed: " +
+                   plural(found.non_finite, "NaN or infinite output sample",
+                          "NaN or infinite output samples");
+        }
+        std::string own = flags_of(found);
+        if (!own.empty()) {
+            flags += (flags.empty() ? "" : "; ") + name + ": " + own;
+        }
+    }
+    if (validation->extra_threads > 0) {
+        flags += (flags.empty() ? "" : "; ") +
+                 plural(static_cast<uint64_t>(validation->extra_threads), "thread", "threads") +
+                 " of the plugins' own";
+    }
+    if (plugin_verdict(validation) == PLUGIN_FLAGGED) {
+        return chain + ": flagged: " + flags;
+    }
+    return chain + ": passed";
+}

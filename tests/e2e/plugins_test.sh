@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# `test_zem_cli plugins`: as many plugins as lv2ls lists, as text and JSON;
+# our test bundle alone (LV2_PATH), with the plugin it cannot host named and
+# why; a folder with none.
+#   plugins_test.sh TEST_ZEM_CLI TEST_BUNDLE_FOLDER
+cli=$(realpath "$1")
+bundles=$(realpath "$2")
+# shellcheck source=../lib.sh
+source "$(dirname "$0")/../lib.sh"
+
+check() { # what, command...
+    local what=$1
+    shift
+    "$@" >/dev/null 2>&1 || fail "$what"
+}
+
+expected=$(lv2ls | wc -l)
+"$cli" plugins --json >"$WORK/all.json"
+check "as many plugins as lv2ls ($expected)" \
+    test "$(jq '.plugins | length' "$WORK/all.json")" -eq "$expected"
+check "every listed URI is one lv2ls lists" \
+    diff <(jq -r '.plugins[].uri' "$WORK/all.json" | sort) <(lv2ls | sort)
+"$cli" plugins >"$WORK/all.txt"
+check "the text says how many" grep -q "^$expected LV2 plugins (LV2_PATH not set" "$WORK/all.txt"
+
+LV2_PATH=$bundles "$cli" plugins >"$WORK/ours.txt"
+check "our bundle alone, one not hostable" \
+    grep -q "^12 LV2 plugins (LV2_PATH $bundles): 11 can be hosted, 1 cannot" "$WORK/ours.txt"
+check "the missing feature named" \
+    grep -q "cannot be hosted: it requires urn:zem-test:unknown-feature-uri" "$WORK/ours.txt"
+check "a plugin's line" grep -q "audio 0/1 · control 0/1 · events 1/0 · takes notes · hard RT" \
+    "$WORK/ours.txt"
+LV2_PATH=$bundles "$cli" plugins --json >"$WORK/ours.json"
+check "JSON: the missing feature and the required ones" test "$(jq -r \
+    '[.plugins[] | select(.hostable | not) | .missing] | join(",")' "$WORK/ours.json")" \
+    = "urn:zem-test:unknown-feature-uri"
+check "JSON: schema and mode" test "$(jq -r '"\(.schema_version) \(.mode) \(.lv2_path)"' \
+    "$WORK/ours.json")" = "2 plugins $bundles"
+
+(cd "$(dirname "$bundles")" && LV2_PATH=$(basename "$bundles") "$cli" plugins >"$WORK/relative.txt")
+check "a relative LV2_PATH" grep -q "^12 LV2 plugins" "$WORK/relative.txt"
+
+mkdir "$WORK/empty"
+LV2_PATH=$WORK/empty "$cli" plugins >"$WORK/none.txt"
+check "no plugins found" grep -q "^No LV2 plugins found (LV2_PATH $WORK/empty)" "$WORK/none.txt"
+finish "cli plugins"

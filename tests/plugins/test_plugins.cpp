@@ -1,0 +1,207 @@
+// The test plugins: one LV2 binary, one descriptor per kind (the bundle's
+// zem-test.ttl describes them). A gain, mono and stereo; and plugins that
+// each do one thing a host must survive or see: crash in run, at once or
+// after CRASH_AFTER calls, hang, write NaN, allocate, open a file or start a
+// thread in run, require a feature no host has, schedule work; and an
+// instrument that sounds while a note is held.
+#include <lv2/atom/util.h>
+#include <lv2/core/lv2.h>
+#include <lv2/midi/midi.h>
+#include <lv2/urid/urid.h>
+#include <lv2/worker/worker.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+#include <thread>
+
+namespace {
+enum Kind {
+    GAIN,
+    STEREO,
+    CRASH,
+    CRASH_LATER,
+    HANG,
+    NOT_A_NUMBER,
+    ALLOCATE,
+    OPEN_FILE,
+    THREAD,
+    UNKNOWN_FEATURE,
+    WORKER,
+    INSTRUMENT,
+    KINDS
+};
+const char* const NAMES[KINDS] = {"gain",   "stereo",    "crash", "crash-later", "hang",
+                                  "nan",    "alloc",     "file",  "thread",      "unknown-feature",
+                                  "worker", "instrument"};
+// Past validation's warm-up blocks, well inside a trial's periods.
+constexpr uint64_t CRASH_AFTER = 300;
+// Above glibc's first mmap threshold, so that the kernel sees it too.
+constexpr size_t ALLOCATE_BYTES = 1 << 20;
+
+int* volatile nowhere = nullptr; // the crash's address, unknown to the compiler
+volatile bool spinning = true;   // the hang's, never cleared
+
+struct Plugin {
+    Kind kind;
+    void* ports[5];
+    uint64_t runs;
+    void* block;
+    std::thread thread;
+    std::atomic<bool> stop;
+    LV2_URID midi_event;
+    LV2_Worker_Schedule* schedule;
+    std::thread::id run_thread, work_thread;
+    int held;
+};
+
+float* port(Plugin* plugin, int index) {
+    return static_cast<float*>(plugin->ports[index]);
+}
+
+LV2_Handle instantiate(const LV2_Descriptor* descriptor, double, const char*,
+                       const LV2_Feature* const* features) {
+    auto* plugin = new Plugin{};
+    plugin->kind = KINDS;
+    for (int k = 0; k < KINDS; ++k) {
+        plugin->kind = std::strcmp(descriptor->URI + 13, NAMES[k]) == 0 ? Kind(k) : plugin->kind;
+    }
+    for (int f = 0; features[f] != nullptr; ++f) {
+        if (std::strcmp(features[f]->URI, LV2_URID__map) == 0) {
+            auto* map = static_cast<LV2_URID_Map*>(features[f]->data);
+            plugin->midi_event = map->map(map->handle, LV2_MIDI__MidiEvent);
+        } else if (std::strcmp(features[f]->URI, LV2_WORKER__schedule) == 0) {
+            plugin->schedule = static_cast<LV2_Worker_Schedule*>(features[f]->data);
+        }
+    }
+    if ((plugin->kind == WORKER && plugin->schedule == nullptr) ||
+        (plugin->kind == INSTRUMENT && plugin->midi_event == 0)) {
+        delete plugin;
+        return nullptr;
+    }
+    return plugin;
+}
+
+void connect_port(LV2_Handle handle, uint32_t index, void* data) {
+    static_cast<Plugin*>(handle)->ports[index] = data;
+}
+
+void play(Plugin* plugin, uint32_t frames) {
+    const auto* sequence = static_cast<const LV2_Atom_Sequence*>(plugin->ports[0]);
+    LV2_ATOM_SEQUENCE_FOREACH(sequence, event) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(event + 1);
+        if (event->body.type == plugin->midi_event && lv2_midi_is_voice_message(bytes)) {
+            bool on = (bytes[0] & 0xF0) == LV2_MIDI_MSG_NOTE_ON && bytes[2] > 0;
+            plugin->held += on ? 1 : -1;
+            *port(plugin, 2) += on ? 1.0f : 0.0f;
+        }
+    }
+    for (uint32_t i = 0; i < frames; ++i) {
+        port(plugin, 1)[i] = plugin->held > 0 ? (i & 32 ? 0.25f : -0.25f) : 0.0f;
+    }
+}
+
+void run(LV2_Handle handle, uint32_t frames) {
+    auto* plugin = static_cast<Plugin*>(handle);
+    plugin->runs += 1;
+    plugin->run_thread = std::this_thread::get_id();
+    switch (plugin->kind) {
+    case CRASH:
+        *nowhere = 1;
+        break;
+    case CRASH_LATER:
+        if (plugin->runs > CRASH_AFTER) {
+            *nowhere = 1;
+        }
+        break;
+    case HANG:
+        while (spinning) {
+        }
+        break;
+    case ALLOCATE:
+        std::free(plugin->block);
+        plugin->block = std::malloc(ALLOCATE_BYTES);
+        static_cast<char*>(plugin->block)[0] = 1;
+        break;
+    case OPEN_FILE:
+        if (std::FILE* file = std::fopen("/dev/null", "r")) {
+            std::fclose(file);
+        }
+        break;
+    case THREAD:
+        if (!plugin->thread.joinable()) {
+            plugin->thread = std::thread([plugin] {
+                while (!plugin->stop.load()) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                }
+            });
+        }
+        break;
+    case WORKER:
+        plugin->schedule->schedule_work(plugin->schedule->handle, sizeof plugin->runs,
+                                        &plugin->runs);
+        break;
+    case INSTRUMENT:
+        play(plugin, frames);
+        return;
+    default:
+        break;
+    }
+    int channels = plugin->kind == STEREO ? 2 : 1;
+    float gain = *port(plugin, 2 * channels);
+    for (int c = 0; c < channels; ++c) {
+        const float* in = port(plugin, c);
+        float* out = port(plugin, channels + c);
+        for (uint32_t i = 0; i < frames; ++i) {
+            out[i] = plugin->kind == NOT_A_NUMBER ? std::numeric_limits<float>::quiet_NaN()
+                                                  : in[i] * gain;
+        }
+    }
+}
+
+void cleanup(LV2_Handle handle) {
+    auto* plugin = static_cast<Plugin*>(handle);
+    plugin->stop.store(true);
+    if (plugin->thread.joinable()) {
+        plugin->thread.join();
+    }
+    std::free(plugin->block);
+    delete plugin;
+}
+
+LV2_Worker_Status work(LV2_Handle handle, LV2_Worker_Respond_Function respond,
+                       LV2_Worker_Respond_Handle respond_handle, uint32_t size, const void* data) {
+    static_cast<Plugin*>(handle)->work_thread = std::this_thread::get_id();
+    return respond(respond_handle, size, data);
+}
+
+// On the thread that runs the plugin: off_thread is 1 once work ran on
+// another thread, answers counts the answers.
+LV2_Worker_Status work_response(LV2_Handle handle, uint32_t, const void*) {
+    auto* plugin = static_cast<Plugin*>(handle);
+    *port(plugin, 3) = plugin->work_thread != std::this_thread::get_id() ? 1.0f : 0.0f;
+    *port(plugin, 4) += 1.0f;
+    return LV2_WORKER_SUCCESS;
+}
+
+const void* extension_data(const char* uri) {
+    static const LV2_Worker_Interface worker{work, work_response, nullptr};
+    return std::strcmp(uri, LV2_WORKER__interface) == 0 ? &worker : nullptr;
+}
+
+char uris[KINDS][64];
+LV2_Descriptor descriptors[KINDS];
+} // namespace
+
+extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index) {
+    if (index >= KINDS) {
+        return nullptr;
+    }
+    std::snprintf(uris[index], sizeof uris[index], "urn:zem-test:%s", NAMES[index]);
+    descriptors[index] = LV2_Descriptor{uris[index], instantiate, connect_port, nullptr,
+                                        run,         nullptr,     cleanup,      extension_data};
+    return &descriptors[index];
+}

@@ -1,0 +1,335 @@
+// The plugin host against our test plugins (tests/plugins/): the listing,
+// chain wiring, settings, refusals, notes, the worker; validation's verdict
+// and line for each faulty plugin; the offline cost's arithmetic.
+#include "engine/realtime/plugin_cost.h"
+#include "report/plugins_report.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <thread>
+
+namespace {
+PluginHost* host = nullptr;
+
+class Plugins : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        setenv("LV2_PATH", ZEM_TEST_LV2_PATH, 1);
+        std::string why;
+        host = plugin_host_open(&why);
+        ASSERT_NE(host, nullptr) << why;
+    }
+    static void TearDownTestSuite() {
+        plugin_host_close(host);
+    }
+};
+
+PluginLoadSpec spec_of(std::vector<std::string> kinds, std::vector<std::string> settings = {},
+                       uint32_t instances = 2) {
+    PluginLoadSpec spec;
+    for (const std::string& kind : kinds) {
+        spec.uris.push_back("urn:zem-test:" + kind);
+    }
+    spec.settings = std::move(settings);
+    spec.frames = 64;
+    spec.rate = 48000;
+    spec.instances = instances;
+    return spec;
+}
+
+PluginLoad* open_load(const PluginLoadSpec& spec, PluginLoadFacts* facts, std::string* error) {
+    return plugin_load_open(host, &spec, facts, error);
+}
+
+std::string refusal_of(const PluginLoadSpec& spec) {
+    PluginLoadFacts facts;
+    std::string error;
+    PluginLoad* load = plugin_load_open(host, &spec, &facts, &error);
+    plugin_load_close(load);
+    return load == nullptr ? error : "opened";
+}
+
+float control(PluginLoad* load, uint32_t plugin, const char* symbol) {
+    float value = -1.0f;
+    EXPECT_TRUE(plugin_load_control(load, 0, plugin, symbol, &value)) << symbol;
+    return value;
+}
+
+void run_periods(PluginLoad* load, uint32_t instances, uint32_t periods) {
+    for (uint32_t p = 0; p < periods; ++p) {
+        plugin_load_run(load, 0, instances);
+        plugin_load_finish_period(load);
+    }
+}
+
+double energy(const float* block, uint32_t frames) {
+    double sum = 0.0;
+    for (uint32_t i = 0; i < frames; ++i) {
+        sum += static_cast<double>(block[i]) * block[i];
+    }
+    return sum;
+}
+} // namespace
+
+TEST_F(Plugins, ListsTheBundleAndNamesWhatItCannotHost) {
+    std::vector<PluginInfo> list = plugin_host_list(host);
+    ASSERT_EQ(list.size(), 12u);
+    PluginInfo info;
+    ASSERT_TRUE(plugin_host_info(host, "urn:zem-test:unknown-feature", &info));
+    EXPECT_FALSE(info.hostable);
+    EXPECT_EQ(info.missing, "urn:zem-test:unknown-feature-uri");
+    ASSERT_TRUE(plugin_host_info(host, "urn:zem-test:instrument", &info));
+    EXPECT_TRUE(info.hostable && info.instrument && info.hard_rt_capable);
+    EXPECT_EQ(info.event_in + info.audio_out + info.control_out, 3u);
+    ASSERT_TRUE(plugin_host_info(host, "urn:zem-test:stereo", &info));
+    EXPECT_EQ(info.audio_in + info.audio_out + info.control_in, 5u);
+    EXPECT_FALSE(info.hard_rt_capable);
+    EXPECT_FALSE(plugin_host_info(host, "urn:zem-test:none", &info));
+}
+
+TEST_F(Plugins, ChainsWireByIndexEachInstanceWithItsOwnBuffers) {
+    PluginLoadFacts facts;
+    std::string error;
+    // Mono into stereo: the one output feeds both inputs.
+    PluginLoad* load = open_load(spec_of({"gain", "stereo"}), &facts, &error);
+    ASSERT_NE(load, nullptr) << error;
+    EXPECT_NE(facts.wiring.find("feeding input 1 to 2 (mono into stereo)"), std::string::npos)
+        << facts.wiring;
+    EXPECT_EQ(facts.input, "pink noise at -18 dBFS, 1 channel");
+    EXPECT_EQ(facts.outputs, 2u);
+    run_periods(load, 2, 3);
+    const float* left = plugin_load_output(load, 0, 0);
+    const float* right = plugin_load_output(load, 0, 1);
+    EXPECT_GT(energy(left, 64), 0.0);
+    EXPECT_EQ(std::vector<float>(left, left + 64), std::vector<float>(right, right + 64));
+    const float* other = plugin_load_output(load, 1, 0);
+    EXPECT_NE(std::vector<float>(left, left + 64), std::vector<float>(other, other + 64));
+    EXPECT_EQ(plugin_load_output(load, 0, 2), nullptr);
+    plugin_load_close(load);
+    // Stereo into mono: the second output is dropped.
+    load = open_load(spec_of({"stereo", "gain"}), &facts, &error);
+    ASSERT_NE(load, nullptr) << error;
+    EXPECT_NE(facts.wiring.find("output 2 of the one before dropped"), std::string::npos)
+        << facts.wiring;
+    EXPECT_EQ(facts.input, "pink noise at -18 dBFS, 2 channels");
+    EXPECT_EQ(facts.outputs, 1u);
+    plugin_load_close(load);
+}
+
+TEST_F(Plugins, SettingsApplyInOrderAndAreCheckedAgainstTheChain) {
+    PluginLoadFacts facts;
+    std::string error;
+    PluginLoad* load =
+        open_load(spec_of({"gain", "stereo"}, {"gain=1.5", "2:gain=0.5"}), &facts, &error);
+    ASSERT_NE(load, nullptr) << error;
+    EXPECT_EQ(control(load, 0, "gain"), 1.5f);
+    EXPECT_EQ(control(load, 1, "gain"), 0.5f);
+    plugin_load_close(load);
+
+    EXPECT_EQ(refusal_of(spec_of({"gain"}, {"gain=2.5"})),
+              "setting 'gain=2.5': ZEM test gain's gain takes 0 to 2");
+    EXPECT_EQ(refusal_of(spec_of({"gain"}, {"2:gain=1"})),
+              "setting '2:gain=1': the load has 1 plugin");
+    EXPECT_EQ(refusal_of(spec_of({"gain", "stereo"}, {"2:volume=1"})),
+              "setting '2:volume=1': ZEM test stereo gain has no control input 'volume'");
+    EXPECT_EQ(refusal_of(spec_of({"gain"}, {"volume=1"})),
+              "setting 'volume=1': no plugin of the load has a control input 'volume'");
+    EXPECT_EQ(refusal_of(spec_of({"gain"}, {"x:gain=1"})),
+              "setting 'x:gain=1': K in K:SYMBOL=VALUE is a plugin's place in the chain");
+    for (const char* bad : {"gain", "gain=", "=1", "gain=1x", "gain=nan"}) {
+        EXPECT_NE(refusal_of(spec_of({"gain"}, {bad})).find("not SYMBOL=VALUE"), std::string::npos)
+            << bad;
+    }
+}
+
+TEST_F(Plugins, RefusesByNameBeforeAnythingRuns) {
+    EXPECT_EQ(refusal_of(spec_of({"gain", "unknown-feature"})),
+              "ZEM test unknown feature cannot be hosted: it requires "
+              "urn:zem-test:unknown-feature-uri");
+    EXPECT_NE(refusal_of(spec_of({"none"})).find("no plugin urn:zem-test:none is installed"),
+              std::string::npos);
+    PluginLoadSpec spec = spec_of({"gain"});
+    spec.preset = "urn:zem-test:no-such-preset";
+    EXPECT_EQ(refusal_of(spec),
+              "preset urn:zem-test:no-such-preset belongs to no plugin of the load");
+}
+
+TEST_F(Plugins, InstrumentGetsTheNotePattern) {
+    PluginLoadFacts facts;
+    std::string error;
+    PluginLoad* load = open_load(spec_of({"instrument"}, {}, 1), &facts, &error);
+    ASSERT_NE(load, nullptr) << error;
+    EXPECT_TRUE(facts.chain[0].gets_notes);
+    EXPECT_EQ(facts.input, "none: the first plugin has no audio input");
+    // A note every 12000 samples at 48 kHz: three in 400 periods of 64.
+    double sound = 0.0;
+    for (uint32_t p = 0; p < 400; ++p) {
+        run_periods(load, 1, 1);
+        sound += energy(plugin_load_output(load, 0, 0), 64);
+    }
+    EXPECT_EQ(control(load, 0, "notes"), 3.0f);
+    EXPECT_GT(sound, 0.0);
+    plugin_load_close(load);
+}
+
+TEST_F(Plugins, WorkerRunsOffThePeriodThreadAndAnswersInRun) {
+    PluginLoadFacts facts;
+    std::string error;
+    PluginLoad* load = open_load(spec_of({"worker"}), &facts, &error);
+    ASSERT_NE(load, nullptr) << error;
+    EXPECT_TRUE(facts.chain[0].has_worker);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (control(load, 0, "answers") < 3.0f && std::chrono::steady_clock::now() < deadline) {
+        run_periods(load, 2, 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_GE(control(load, 0, "answers"), 3.0f);
+    EXPECT_EQ(control(load, 0, "off_thread"), 1.0f);
+    PluginWorkerStats worker = plugin_load_worker(load);
+    EXPECT_GE(worker.jobs, 3u);
+    EXPECT_GE(worker.responses, 3u);
+    EXPECT_GT(worker.total_ns, 0);
+    plugin_load_close(load);
+}
+
+TEST_F(Plugins, ValidationGivesEachFaultItsVerdictAndLine) {
+    struct Case {
+        std::vector<std::string> kinds;
+        std::vector<std::string> settings;
+        uint32_t blocks;
+        PluginVerdict verdict;
+        std::string line;
+    };
+    const Case cases[] = {
+        {{"gain", "stereo"},
+         {},
+         64,
+         PLUGIN_FLAGGED,
+         "ZEM test gain + ZEM test stereo gain: flagged: ZEM test stereo gain: not declared "
+         "hardRTCapable"},
+        {{"gain", "worker", "instrument"},
+         {},
+         64,
+         PLUGIN_PASSED,
+         "ZEM test gain + ZEM test worker + ZEM test instrument: passed"},
+        {{"gain"},
+         {"gain=1e-38"},
+         64,
+         PLUGIN_FLAGGED,
+         "ZEM test gain: flagged: ZEM test gain: 4096 denormal output samples"},
+        {{"crash"},
+         {},
+         64,
+         PLUGIN_FAILED,
+         "ZEM test crash: failed: crashed with SIGSEGV in run (block 1)"},
+        {{"gain", "crash-later"},
+         {},
+         64,
+         PLUGIN_PASSED,
+         "ZEM test gain + ZEM test crash later: passed"},
+        {{"gain", "crash-later"},
+         {},
+         400,
+         PLUGIN_FAILED,
+         "ZEM test crash later: failed: crashed with SIGSEGV in run (block 301)"},
+        {{"hang"},
+         {},
+         64,
+         PLUGIN_FAILED,
+         "ZEM test hang: failed: no answer in run (block 1), stopped"},
+        {{"gain", "nan"},
+         {},
+         64,
+         PLUGIN_FAILED,
+         "ZEM test NaN: failed: 4096 NaN or infinite output samples"},
+        {{"unknown-feature"},
+         {},
+         64,
+         PLUGIN_FAILED,
+         "ZEM test unknown feature: failed: ZEM test unknown feature cannot be hosted: it requires "
+         "urn:zem-test:unknown-feature-uri"},
+    };
+    PluginValidateOptions options;
+    options.timeout_ms = 2000;
+    for (const Case& c : cases) {
+        PluginValidation validation;
+        options.blocks = c.blocks;
+        PluginLoadSpec spec = spec_of(c.kinds, c.settings);
+        plugin_validate(host, &spec, &options, &validation);
+        std::vector<std::string> names;
+        for (const std::string& uri : spec.uris) {
+            PluginInfo info;
+            names.push_back(plugin_host_info(host, uri, &info) ? info.name : uri);
+        }
+        EXPECT_EQ(plugin_verdict(&validation), c.verdict) << c.kinds.back();
+        EXPECT_EQ(plugin_validation_line(names, &validation), c.line);
+    }
+}
+
+TEST_F(Plugins, ValidationFlagsWhatRunAsksOfTheSystem) {
+    PluginValidateOptions options;
+    options.blocks = 16;
+    options.timeout_ms = 10000;
+    struct Case {
+        const char* kind;
+        std::function<bool(const PluginFindings&, const PluginValidation&)> seen;
+    };
+    const Case cases[] = {
+        {"alloc",
+         [](const PluginFindings& f, const PluginValidation&) {
+             return f.kernel_memory > 0 || (f.kernel_memory < 0 && f.allocations > 0);
+         }},
+        {"file",
+         [](const PluginFindings& f, const PluginValidation&) {
+             return f.files > 0 || (f.files < 0 && f.allocations != 0);
+         }},
+        {"thread",
+         [](const PluginFindings& f, const PluginValidation& v) {
+             return (f.threads > 0 || f.threads < 0) && v.extra_threads == 1;
+         }},
+    };
+    for (const Case& c : cases) {
+        PluginValidation validation;
+        PluginLoadSpec spec = spec_of({"gain", c.kind});
+        plugin_validate(host, &spec, &options, &validation);
+        ASSERT_EQ(validation.plugins.size(), 2u);
+        EXPECT_EQ(plugin_verdict(&validation), PLUGIN_FLAGGED) << c.kind;
+        EXPECT_TRUE(c.seen(validation.plugins[1], validation)) << c.kind;
+        // The gain before it is clean: the counts are per plugin.
+        EXPECT_LE(validation.plugins[0].allocations, 0) << c.kind;
+        EXPECT_LE(validation.plugins[0].kernel_memory + validation.plugins[0].files, 0) << c.kind;
+        if (validation.plugins[1].allocations != PLUGIN_NOT_CHECKED &&
+            c.kind != std::string("thread")) {
+            EXPECT_GE(validation.plugins[1].allocations, 16) << c.kind;
+        }
+    }
+}
+
+TEST_F(Plugins, OfflineCostAndItsLine) {
+    // A clock that moves 1000 ns each reading: rounds of 10 readings of 8
+    // blocks, 125 ns a block.
+    static int64_t now = 0;
+    PluginCost cost{};
+    std::string error;
+    PluginLoadSpec spec = spec_of({"gain"});
+    ASSERT_TRUE(plugin_cost_measure(
+        host, &spec, [] { return now += 1000; }, 3, 10000, &cost, &error))
+        << error;
+    EXPECT_DOUBLE_EQ(cost.ns_per_block, 125.0);
+    EXPECT_DOUBLE_EQ(cost.ns_per_sample, 125.0 / 64);
+    EXPECT_EQ(cost.blocks, 3u * 80);
+    spec.uris = {"urn:zem-test:unknown-feature"};
+    EXPECT_FALSE(plugin_cost_measure(
+        host, &spec, [] { return now += 1000; }, 3, 10000, &cost, &error));
+
+    PluginCostLine line = plugin_cost_line(
+        {{64, 100 + 2.0 * 64, 0, 0}, {256, 100 + 2.0 * 256, 0, 0}, {1024, 100 + 2.0 * 1024, 0, 0}});
+    EXPECT_NEAR(line.a_ns, 100.0, 1e-9);
+    EXPECT_NEAR(line.b_ns_per_sample, 2.0, 1e-12);
+    line = plugin_cost_line({{128, 640, 0, 0}});
+    EXPECT_EQ(line.a_ns, 0.0);
+    EXPECT_EQ(line.b_ns_per_sample, 5.0);
+}
