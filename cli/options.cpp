@@ -196,6 +196,11 @@ struct Bound {
     CLI::Option* rate;
     CLI::Option* streams_option;
     CLI::Option* server;
+    CLI::Option* tests;
+    std::vector<std::string> plugins;  // each --plugin: URIs joined by '+'
+    std::vector<std::string> settings; // each --set
+    std::string preset;
+    std::string input = "noise";
 };
 
 CLI::App* add_realtime(CLI::App* app, CliOptions* options, Bound* bound) {
@@ -228,11 +233,12 @@ CLI::App* add_realtime(CLI::App* app, CliOptions* options, Bound* bound) {
                      "connect our output port (silence) to this port; unconnected otherwise")
         ->needs(bound->server)
         ->type_name("PORT");
-    realtime->add_option("--tests", plan->tests, "tests to search, separated by commas")
-        ->delimiter(',')
-        ->transform(test_choice())
-        ->default_str("[" + listed(test_names(plan->tests), ",") + "]")
-        ->type_name("T");
+    bound->tests =
+        realtime->add_option("--tests", plan->tests, "tests to search, separated by commas")
+            ->delimiter(',')
+            ->transform(test_choice())
+            ->default_str("[" + listed(test_names(plan->tests), ",") + "]")
+            ->type_name("T");
     realtime
         ->add_option("--cores", plan->core_choices,
                      "core counts, separated by commas: all is one thread per physical core")
@@ -265,6 +271,24 @@ CLI::App* add_realtime(CLI::App* app, CliOptions* options, Bound* bound) {
     realtime->add_flag_callback(
         "--allow-idle-states", [plan] { plan->hold_idle_states = false; },
         "let the processor enter its deep idle states (held out of them otherwise)");
+    realtime
+        ->add_option("--plugin", bound->plugins,
+                     "a load of LV2 plugins, run in order on one track: URI, or URI1+URI2+...; "
+                     "again for another load (only these run unless --tests is given)")
+        ->type_name("URI");
+    realtime
+        ->add_option("--set", bound->settings,
+                     "a control port of every plugin that has it (SYMBOL=VALUE), or of the "
+                     "K-th plugin of a chain (K:SYMBOL=VALUE)")
+        ->type_name("SETTING");
+    realtime->add_option("--preset", bound->preset, "load this preset into the plugin it is for")
+        ->type_name("URI");
+    realtime
+        ->add_option("--input", bound->input,
+                     "what the plugins hear: seeded pink noise at -18 dBFS, a sine, or silence")
+        ->check(CLI::IsMember({"noise", "sine", "silence"}))
+        ->capture_default_str()
+        ->type_name("SIGNAL");
     realtime->add_flag("--json", options->json, "one JSON document instead of the tables");
     realtime->add_flag("--progress", options->progress_lines,
                        "print each step on a line of its own to stderr, also into a file or pipe");
@@ -316,6 +340,57 @@ bool streams_fit(uint64_t streams, const RtPlan* plan, const std::vector<uint32_
     return true;
 }
 
+// Each --plugin a load: its chain split at '+', the settings, the preset
+// and the input; the plan's tests first. At most MAX_LOADS in all.
+bool plugin_loads_fit(const Bound* bound, RtPlan* plan, std::string* problem) {
+    plan->loads.clear();
+    plan_set_test_loads(plan);
+    if (plan->tests.size() + bound->plugins.size() > MAX_LOADS) {
+        *problem = "at most " + std::to_string(MAX_LOADS) + " loads, tests and --plugin together";
+        return false;
+    }
+    if (bound->plugins.empty() && (!bound->settings.empty() || !bound->preset.empty())) {
+        *problem = "--set and --preset need a --plugin";
+        return false;
+    }
+    uint32_t input = 0;
+    while (input < 2 && bound->input != PLUGIN_INPUT_NAMES[input]) {
+        ++input;
+    }
+    for (size_t p = 0; p < bound->plugins.size(); ++p) {
+        RtLoad load{};
+        load.kind = RT_PLUGINS;
+        load.key = "plugins" + std::to_string(p + 1);
+        std::string chain = bound->plugins[p];
+        for (size_t start = 0; start <= chain.size();) {
+            const size_t end = std::min(chain.find('+', start), chain.size());
+            load.spec.uris.push_back(chain.substr(start, end - start));
+            start = end + 1;
+        }
+        for (const std::string& uri : load.spec.uris) {
+            if (uri.empty()) {
+                *problem = "--plugin " + chain + " names an empty URI";
+                return false;
+            }
+        }
+        if (load.spec.uris.size() > PLUGIN_MAX_CHAIN) {
+            *problem = "--plugin takes at most " + std::to_string(PLUGIN_MAX_CHAIN) +
+                       " plugins in a chain";
+            return false;
+        }
+        load.name = chain; // the plugins' own names once the host has read them
+        load.spec.settings = bound->settings;
+        load.spec.preset = bound->preset;
+        load.spec.input = static_cast<PluginInput>(input);
+        plan->loads.push_back(load);
+    }
+    if (plan->loads.empty()) {
+        *problem = "--tests names no test and no --plugin is given";
+        return false;
+    }
+    return true;
+}
+
 // The realtime plan's rules across options.
 bool realtime_fits(const Bound* bound, CliOptions* options, std::string* problem) {
     RtPlan* plan = &options->plan;
@@ -329,7 +404,13 @@ bool realtime_fits(const Bound* bound, CliOptions* options, std::string* problem
                    problem)) {
         return false;
     }
+    if (!bound->plugins.empty() && bound->tests->count() == 0) {
+        plan->tests.clear(); // plugin loads alone, unless tests are asked for too
+    }
     std::sort(plan->tests.begin(), plan->tests.end());
+    if (!plugin_loads_fit(bound, plan, problem)) {
+        return false;
+    }
     std::vector<uint32_t> frames = plan->buffers;
     if (!options->server.empty()) {
         // Inside a server the buffer size and the rate are the server's:
@@ -369,6 +450,7 @@ bool parse_cli_options(int argc, const char* const* argv, CliOptions* options,
     *options = CliOptions{};
     options->plan.buffers = DEFAULT_BUFFERS;
     options->plan.tests = {RT_ZEM1, RT_ZEM2, RT_ZEMM};
+    plan_set_test_loads(&options->plan);
     options->plan.core_choices = DEFAULT_CORES;
 
     CLI::App app{DESCRIPTION, "test_zem_cli"};

@@ -6,6 +6,7 @@
 #include "platform/platform_audio_server.h"
 #include "platform/platform_console.h"
 #include "readiness/readiness.h"
+#include "report/plugins_report.h"
 #include "report/realtime_report.h"
 
 #include <cstdio>
@@ -115,10 +116,56 @@ void judge_readiness(const ReadinessFacts* facts, const RtPlan* plan, const RtRu
     }
 }
 
+// Validation runs each chain in a child process for this many blocks (the
+// first second or so at 256 samples), and gives it this long.
+constexpr uint32_t VALIDATION_BLOCKS = 200;
+constexpr int64_t VALIDATION_TIMEOUT_MS = 20000;
+
+// Names each chain of plugins by its plugins and validates it in a child
+// process, before any trial: a load that fails is named on stderr and not
+// run; a flagged one runs, and the reports say why. False when a load
+// failed (the run goes on with the others).
+bool prepare_plugin_loads(PluginHost* host, RtPlan* plan) {
+    bool all_fine = true;
+    for (RtLoad& load : plan->loads) {
+        if (load.kind != RT_PLUGINS) {
+            continue;
+        }
+        std::vector<std::string> names;
+        for (const std::string& uri : load.spec.uris) {
+            PluginInfo info;
+            names.push_back(plugin_host_info(host, uri, &info) ? info.name : uri);
+        }
+        load.name.clear();
+        for (const std::string& name : names) {
+            load.name += (load.name.empty() ? "" : " + ") + name;
+        }
+        PluginLoadSpec spec = load.spec;
+        spec.frames = plan->buffers.empty() ? 256 : plan->buffers[0];
+        spec.rate = plan->rate;
+        spec.instances = 1;
+        PluginValidateOptions options;
+        options.blocks = VALIDATION_BLOCKS;
+        options.timeout_ms = VALIDATION_TIMEOUT_MS;
+        PluginValidation validation;
+        plugin_validate(host, &spec, &options, &validation);
+        const PluginVerdict verdict = plugin_verdict(&validation);
+        if (verdict == PLUGIN_FAILED) {
+            load.failed = true;
+            load.failure = plugin_validation_line(names, &validation);
+            std::fprintf(stderr, "test_zem_cli: %s\n", load.failure.c_str());
+            all_fine = false;
+        } else if (verdict == PLUGIN_FLAGGED) {
+            load.flags = plugin_validation_line(names, &validation);
+        }
+    }
+    return all_fine;
+}
+
 // Runs the plan on the driver it names and prints the reports. The
 // system's facts are read before the run's set-up, as the check would find
 // them, and judged after it.
-int measure(const CliOptions* options, const RtPlan* plan, PeriodDriver* driver, OutputFile* svg) {
+int measure(const CliOptions* options, RtPlan* plan, PeriodDriver* driver, OutputFile* svg) {
     MachineReport machine{};
     describe_machine(&machine);
     const bool progress = console_stderr_is_terminal() && !options->progress_lines;
@@ -126,7 +173,21 @@ int measure(const CliOptions* options, const RtPlan* plan, PeriodDriver* driver,
                 options->progress_lines ? show_progress_line
                 : progress              ? show_progress
                                         : nullptr,
-                nullptr};
+                nullptr, nullptr};
+    bool loads_fine = true;
+    for (const RtLoad& load : plan->loads) {
+        if (load.kind == RT_PLUGINS && host.plugins == nullptr) {
+            std::string why;
+            host.plugins = plugin_host_open(&why);
+            if (host.plugins == nullptr) {
+                std::fprintf(stderr, "test_zem_cli: %s\n", why.c_str());
+                return 1;
+            }
+        }
+    }
+    if (host.plugins != nullptr) {
+        loads_fine = prepare_plugin_loads(host.plugins, plan);
+    }
     auto facts = std::make_unique<ReadinessFacts>();
     readiness_read_facts(facts.get());
     auto result = std::make_unique<RtRunResult>();
@@ -152,6 +213,10 @@ int measure(const CliOptions* options, const RtPlan* plan, PeriodDriver* driver,
     if (!output_finish(svg, realtime_svg(&machine, plan, result.get(), &readiness))) {
         status = 1;
     }
+    if (host.plugins != nullptr) {
+        plugin_host_close(host.plugins);
+    }
+    status = loads_fine ? status : 1;
     return result->stop_signal != 0 ? 128 + result->stop_signal : status;
 }
 } // namespace

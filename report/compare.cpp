@@ -104,8 +104,8 @@ Comparison compare_reports(const std::vector<ReportRecord>& reports) {
         }
     }
     for (const RtCellKey& key : keys) {
-        CompareRow row{true, key.test, nullptr, key, "", -1, {}};
-        row.label = std::to_string(key.buffer) + " samples, " + RT_TEST_NAMES[key.test] + ", " +
+        CompareRow row{true, 0, nullptr, key, "", -1, {}};
+        row.label = std::to_string(key.buffer) + " samples, " + key.load + ", " +
                     std::to_string(key.cores) + (key.cores == 1 ? " core" : " cores");
         for (const ReportRecord& report : reports) {
             auto found = report.cells.find(key);

@@ -10,7 +10,7 @@ Json row_json(const std::vector<ReportRecord>& reports, const CompareRow* row) {
     object["kind"] = row->realtime ? "realtime" : "throughput";
     if (row->realtime) {
         object["buffer"] = row->key.buffer;
-        object["test"] = RT_TEST_JSON_NAMES[row->test];
+        object["load"] = row->key.load;
         object["cores"] = row->key.cores;
     } else {
         object["test"] = RT_TEST_JSON_NAMES[row->test];

@@ -58,6 +58,10 @@ nlohmann::ordered_json misses_json(const MissCounts* counts) {
     return misses;
 }
 
+std::string load_label(const RtLoad* load) {
+    return load->name.size() <= LOAD_LABEL_WIDTH ? load->name : load->key;
+}
+
 std::string buffer_summary(const RtPlan* plan, const RtConfigResult* config,
                            const ReadinessReport* readiness) {
     if (!config->idle_done) {
@@ -70,13 +74,13 @@ std::string buffer_summary(const RtPlan* plan, const RtConfigResult* config,
     input.dropouts_per_minute = config->dropouts_per_minute;
     input.misses = config->dropouts;
     input.minutes = config->dropout_minutes;
-    for (RtTestKind kind : plan->tests) {
-        const RtTestResult* test = &config->tests[kind];
+    for (uint32_t l = 0; l < plan->loads.size(); ++l) {
+        const RtTestResult* test = &config->tests[l];
         if (test->state == RT_NOT_RUN) {
             continue;
         }
-        VerdictTest verdict{RT_TEST_NAMES[kind], test->state == RT_DONE || test->state == RT_FITS,
-                            test->sustained};
+        VerdictTest verdict{load_label(&plan->loads[l]),
+                            test->state == RT_DONE || test->state == RT_FITS, test->sustained};
         verdict.refused = test_state_text(test->state);
         input.tests.push_back(verdict);
     }
@@ -85,15 +89,18 @@ std::string buffer_summary(const RtPlan* plan, const RtConfigResult* config,
     if (!causes.empty()) {
         text += " [" + causes + "]";
     }
-    for (RtTestKind kind : plan->tests) {
-        const RtTestResult* test = &config->tests[kind];
+    for (uint32_t l = 0; l < plan->loads.size(); ++l) {
+        const RtTestResult* test = &config->tests[l];
+        if (!plan->loads[l].flags.empty() && test->state != RT_NOT_RUN) {
+            text += "; " + load_label(&plan->loads[l]) + " is flagged: " + plan->loads[l].flags;
+        }
         const double change = test_speed_change(test);
         if (test->state != RT_NOT_RUN && change >= SPEED_SPREAD_NOTE) {
             char note[200];
             std::snprintf(note, sizeof note,
                           "; %s's speed varied %.2fx during its search (another guest on "
                           "the host, or the processor's frequency): its figure moves with it",
-                          RT_TEST_NAMES[kind], change);
+                          load_label(&plan->loads[l]).c_str(), change);
             text += note;
         }
     }

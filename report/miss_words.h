@@ -17,6 +17,11 @@ const char* source_words(PreemptSource source);
 // "2 hypervisor, 1 late wake-up": the largest first; "" when none.
 std::string miss_breakdown(const MissCounts* counts);
 
+// A load as the tables and verdicts name it: its name when it fits a
+// column, else its key ("plugins1"), which the plan's lines spell out.
+constexpr size_t LOAD_LABEL_WIDTH = 16;
+std::string load_label(const RtLoad* load);
+
 // The verdict on one buffer size and core count: "256 samples, 1 core:
 // ZEM-2 9,200 streams fit; dropouts about 3 a minute, mostly from the
 // hypervisor (...) [2 hypervisor, 1 late wake-up]".

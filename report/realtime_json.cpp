@@ -87,6 +87,25 @@ Json test_json(const RtTestResult* test, uint32_t threads) {
         {"confirm", figures_json(&test->confirm)}};
 }
 
+// A load as the plan gives it: a ZEM test, or a chain of plugins with its
+// URIs, settings, input and validation's word.
+Json load_json(const RtLoad* load) {
+    Json entry{{"key", load->key},
+               {"name", load->name},
+               {"kind", load->kind == RT_PLUGINS ? "plugins" : "zem"}};
+    if (load->kind != RT_PLUGINS) {
+        return entry;
+    }
+    entry["uris"] = load->spec.uris;
+    entry["settings"] = load->spec.settings;
+    entry["preset"] = load->spec.preset.empty() ? Json(nullptr) : Json(load->spec.preset);
+    entry["input"] = PLUGIN_INPUT_NAMES[load->spec.input];
+    entry["validation"] = load->failed ? "failed" : load->flags.empty() ? "passed" : "flagged";
+    entry["flags"] = load->flags.empty() ? Json(nullptr) : Json(load->flags);
+    entry["failure"] = load->failure.empty() ? Json(nullptr) : Json(load->failure);
+    return entry;
+}
+
 Json config_json(const RtPlan* plan, const RtConfigResult* config,
                  const ReadinessReport* readiness) {
     Json processors = Json::array(); // none of ours inside a server: its thread runs them
@@ -100,8 +119,8 @@ Json config_json(const RtPlan* plan, const RtConfigResult* config,
                                                 : Json(nullptr);
     }
     Json tests = Json::object();
-    for (RtTestKind test : plan->tests) {
-        tests[RT_TEST_JSON_NAMES[test]] = test_json(&config->tests[test], config->threads);
+    for (uint32_t l = 0; l < plan->loads.size(); ++l) {
+        tests[plan->loads[l].key] = test_json(&config->tests[l], config->threads);
     }
     const char* verdict = !config->idle_done    ? "stopped"
                           : config->sustainable ? "sustainable"
@@ -126,6 +145,10 @@ Json realtime_json(const MachineReport* machine, const RtPlan* plan, const RtRun
     Json tests = Json::array();
     for (RtTestKind test : plan->tests) {
         tests.push_back(RT_TEST_JSON_NAMES[test]);
+    }
+    Json loads = Json::array();
+    for (const RtLoad& load : plan->loads) {
+        loads.push_back(load_json(&load));
     }
     Json cores = Json::array();
     for (uint32_t choice : plan->core_choices) {
@@ -161,6 +184,7 @@ Json realtime_json(const MachineReport* machine, const RtPlan* plan, const RtRun
          {{"rate", plan->rate},
           {"buffers", plan->buffers},
           {"tests", tests},
+          {"loads", loads},
           {"cores", cores},
           {"confirm_seconds", plan->confirm_seconds},
           {"idle_seconds", plan->idle_seconds},

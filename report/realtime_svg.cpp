@@ -20,7 +20,9 @@ constexpr int CHART_HEIGHT = 240; // the capacity chart's plot
 constexpr int CHART_BLOCK = 440;  // with its title, axes and dropout notes
 const char* const CAUSE_COLOURS[MISS_CAUSES] = {"#d62728", "#ff7f0e", "#9467bd", "#8c564b",
                                                 "#7f7f7f"};
-const char* const TEST_COLOURS[RT_TESTS] = {"#1f77b4", "#2ca02c", "#e377c2"};
+// One colour a load, in the plan's order.
+const char* const LOAD_COLOURS[MAX_LOADS] = {"#1f77b4", "#2ca02c", "#e377c2", "#ff7f0e",
+                                             "#9467bd", "#8c564b", "#17becf", "#7f7f7f"};
 
 // One histogram: bars on a linear time axis up to a little past the larger of
 // the period and the maximum, log count axis, the period's end dashed.
@@ -162,7 +164,8 @@ void add_capacity_chart(std::string* svg, const RtPlan* plan, const RtRunResult*
     }
     int legend = 0;
     for (uint32_t threads : thread_counts) {
-        for (RtTestKind test : plan->tests) {
+        for (uint32_t test = 0; test < plan->loads.size(); ++test) {
+            const std::string label = load_label(&plan->loads[test]);
             std::string points;
             for (const RtConfigResult& config : result->configs) {
                 const RtTestResult* result_of = &config.tests[test];
@@ -176,18 +179,18 @@ void add_capacity_chart(std::string* svg, const RtPlan* plan, const RtRunResult*
                 svg_add(svg,
                         "<circle class=\"point\" cx=\"%.1f\" cy=\"%.1f\" r=\"3\" fill=\"%s\">"
                         "<title>%s, %u core%s, %u samples: %s streams</title></circle>\n",
-                        x_of(config.frames), y_of(result_of->sustained), TEST_COLOURS[test],
-                        RT_TEST_NAMES[test], threads, threads == 1 ? "" : "s", config.frames,
+                        x_of(config.frames), y_of(result_of->sustained), LOAD_COLOURS[test],
+                        label.c_str(), threads, threads == 1 ? "" : "s", config.frames,
                         thousands(result_of->sustained).c_str());
             }
             svg_add(svg,
                     "<polyline class=\"capacity-line\" fill=\"none\" stroke=\"%s\" "
                     "stroke-width=\"2\"%s points=\"%s\"/>\n",
-                    TEST_COLOURS[test], threads > 1 ? " stroke-dasharray=\"6 4\"" : "",
+                    LOAD_COLOURS[test], threads > 1 ? " stroke-dasharray=\"6 4\"" : "",
                     points.c_str());
             svg_add(svg,
                     "<text class=\"legend\" x=\"%d\" y=\"%d\" fill=\"%s\">%s, %u core%s%s</text>\n",
-                    width + 8, 12 + 14 * legend++, TEST_COLOURS[test], RT_TEST_NAMES[test], threads,
+                    width + 8, 12 + 14 * legend++, LOAD_COLOURS[test], label.c_str(), threads,
                     threads == 1 ? "" : "s", threads > 1 ? " (dashed)" : "");
         }
     }
@@ -256,7 +259,7 @@ std::string realtime_svg(const MachineReport* machine, const RtPlan* plan,
             add_row(&svg, row++, heading, &config.idle, config.period_ns,
                     plan->server_name.c_str());
         }
-        for (uint32_t t = 0; t < RT_TESTS; ++t) {
+        for (uint32_t t = 0; t < plan->loads.size(); ++t) {
             const RtFigures* confirm = &config.tests[t].confirm;
             if (confirm->periods == 0) {
                 continue;
@@ -265,8 +268,8 @@ std::string realtime_svg(const MachineReport* machine, const RtPlan* plan,
                           "Buffer %u at %u Hz (%.2f ms), %u %s: %s, %u streams, %llu of %llu "
                           "periods missed",
                           config.frames, plan->rate, static_cast<double>(config.period_ns) / 1e6,
-                          config.threads, cores, RT_TEST_NAMES[t], confirm->streams,
-                          static_cast<unsigned long long>(confirm->missed),
+                          config.threads, cores, load_label(&plan->loads[t]).c_str(),
+                          confirm->streams, static_cast<unsigned long long>(confirm->missed),
                           static_cast<unsigned long long>(confirm->periods));
             add_row(&svg, row++, heading, confirm, config.period_ns, plan->server_name.c_str());
         }

@@ -62,6 +62,21 @@ const char* search_end_text(SearchEnd end) {
 }
 
 namespace {
+// A chain of plugins under the plan: its name, its plugins' URIs, what it
+// hears, and validation's flags or failure.
+void print_plugin_load(FILE* out, const RtLoad* load) {
+    std::fprintf(out, "  %s: %s (", load->key.c_str(), load->name.c_str());
+    for (size_t p = 0; p < load->spec.uris.size(); ++p) {
+        std::fprintf(out, "%s%s", p > 0 ? " + " : "", load->spec.uris[p].c_str());
+    }
+    std::fprintf(out, "); input %s", PLUGIN_INPUT_NAMES[load->spec.input]);
+    if (load->failed) {
+        std::fprintf(out, "; failed: %s", load->failure.c_str());
+    } else if (!load->flags.empty()) {
+        std::fprintf(out, "; flagged: %s", load->flags.c_str());
+    }
+    std::fprintf(out, "\n");
+}
 double ms(int64_t ns) {
     return static_cast<double>(ns) / 1e6;
 }
@@ -88,11 +103,16 @@ void print_setup(FILE* out, const RtPlan* plan, const RtRunResult* result) {
         std::fprintf(out, " %u", frames);
     }
     std::fprintf(out, "; tests");
-    for (RtTestKind test : plan->tests) {
-        std::fprintf(out, " %s", RT_TEST_NAMES[test]);
+    for (const RtLoad& load : plan->loads) {
+        std::fprintf(out, " %s", load_label(&load).c_str());
     }
     std::fprintf(out, "; confirm %g s, idle %g s, misses allowed %g %%\n", plan->confirm_seconds,
                  plan->idle_seconds, plan->allowed_miss_fraction * 100.0);
+    for (const RtLoad& load : plan->loads) {
+        if (load.kind == RT_PLUGINS) {
+            print_plugin_load(out, &load);
+        }
+    }
     if (plan->clock == RT_CLOCK_SERVER) {
         std::fprintf(out,
                      "Clock: the %s server's process cycle, at its buffer size and rate; our "
@@ -171,8 +191,8 @@ void print_table(FILE* out, const RtPlan* plan, const RtRunResult* result) {
             std::fprintf(out, "\n");
             print_processors(out, plan, &config);
             std::fprintf(out, "  %6s  %9s", "Buffer", "Latency");
-            for (RtTestKind test : plan->tests) {
-                std::fprintf(out, "   %-16s", RT_TEST_NAMES[test]);
+            for (const RtLoad& load : plan->loads) {
+                std::fprintf(out, "   %-16s", load_label(&load).c_str());
             }
             std::fprintf(out, "\n");
         }
@@ -189,16 +209,16 @@ void print_table(FILE* out, const RtPlan* plan, const RtRunResult* result) {
                          ms(config.idle.lateness.max));
             continue;
         }
-        for (RtTestKind test : plan->tests) {
+        for (uint32_t l = 0; l < plan->loads.size(); ++l) {
             char cell[48];
-            format_cell(&config.tests[test], cell, sizeof cell);
+            format_cell(&config.tests[l], cell, sizeof cell);
             std::fprintf(out, "   %-16s", cell);
         }
         std::fprintf(out, "\n");
         if (config.threads > 1 && plan->fixed_streams == 0) {
             std::fprintf(out, "  %17s", "per core");
-            for (RtTestKind kind : plan->tests) {
-                const RtTestResult* test = &config.tests[kind];
+            for (uint32_t l = 0; l < plan->loads.size(); ++l) {
+                const RtTestResult* test = &config.tests[l];
                 char cell[48] = "-";
                 if (test->state == RT_DONE) {
                     char streams[20];
@@ -281,13 +301,14 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
                 100.0 * static_cast<double>(config.harness_cpu_ns_per_period) /
                     static_cast<double>(config.period_ns));
         }
-        for (uint32_t t = 0; t < RT_TESTS; ++t) {
+        for (uint32_t t = 0; t < plan->loads.size(); ++t) {
             const RtTestResult* test = &config.tests[t];
+            const std::string label = load_label(&plan->loads[t]);
             if (test->state == RT_NOT_RUN) {
                 continue;
             }
             if (test->confirm.periods > 0) {
-                print_figures_row(out, RT_TEST_NAMES[t], &test->confirm);
+                print_figures_row(out, label.c_str(), &test->confirm);
                 if (test->state != RT_DONE) {
                     std::fprintf(out, "    %-6s %s: %s\n", "", test_state_text(test->state),
                                  test->state == RT_FAILED
@@ -296,9 +317,9 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
                 }
             } else if (test->state == RT_DONE) {
                 std::fprintf(out, "    %-6s %8u  even the fewest streams missed in a short trial\n",
-                             RT_TEST_NAMES[t], 0u);
+                             label.c_str(), 0u);
             } else {
-                std::fprintf(out, "    %-6s %s\n", RT_TEST_NAMES[t], test_state_text(test->state));
+                std::fprintf(out, "    %-6s %s\n", label.c_str(), test_state_text(test->state));
             }
             std::fprintf(out,
                          "    %-6s kernel alone %.3f ns a sample: at most %u streams; searched up "

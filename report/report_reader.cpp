@@ -66,16 +66,38 @@ const PlanSetting PLAN_SETTINGS[] = {
     {"hold_idle_states", FIELD_BOOLEAN, FIELD_OPTIONAL, nullptr},
     {"streams", FIELD_COUNT, FIELD_OPTIONAL, "searched"}};
 
-uint32_t test_index(const std::string& name) {
-    uint32_t test = 0;
-    while (test < RT_TESTS && name != RT_TEST_JSON_NAMES[test]) {
-        ++test;
+// A load's name by its key: the plan's loads (schema 3), or one of the
+// three tests; "" when neither knows it.
+std::string load_name(const std::map<std::string, std::string>& loads, const std::string& key) {
+    auto found = loads.find(key);
+    if (found != loads.end()) {
+        return found->second;
     }
-    return test;
+    for (uint32_t test = 0; test < RT_TESTS; ++test) {
+        if (key == RT_TEST_JSON_NAMES[test]) {
+            return RT_TEST_NAMES[test];
+        }
+    }
+    return "";
+}
+
+// The plan's loads, key to name (schema 3; older reports have only tests).
+void read_loads(FieldReader* reader, const ReportJson& plan,
+                std::map<std::string, std::string>* loads) {
+    const ReportJson& list = field(reader, plan, "plan", "loads", FIELD_ARRAY, FIELD_OPTIONAL);
+    for (size_t i = 0; i < list.size() && reader->problem.empty(); ++i) {
+        const ReportJson& load = element(reader, list, i, "plan.loads", FIELD_OBJECT);
+        const std::string where = "plan.loads[" + std::to_string(i) + "]";
+        const ReportJson& key = field(reader, load, where, "key", FIELD_TEXT, FIELD_REQUIRED);
+        const ReportJson& name = field(reader, load, where, "name", FIELD_TEXT, FIELD_REQUIRED);
+        if (reader->problem.empty()) {
+            (*loads)[text_of(key)] = text_of(name);
+        }
+    }
 }
 
 void read_tests(FieldReader* reader, const ReportJson& run, const std::string& where,
-                ReportRecord* report) {
+                const std::map<std::string, std::string>& loads, ReportRecord* report) {
     const int64_t buffer =
         count_of(field(reader, run, where, "buffer", FIELD_COUNT, FIELD_REQUIRED));
     const int64_t cores = count_of(field(reader, run, where, "cores", FIELD_COUNT, FIELD_REQUIRED));
@@ -85,9 +107,10 @@ void read_tests(FieldReader* reader, const ReportJson& run, const std::string& w
         field(reader, dropouts, where + ".dropouts", "per_minute", FIELD_NUMBER, FIELD_REQUIRED);
     const ReportJson& tests = field(reader, run, where, "tests", FIELD_OBJECT, FIELD_REQUIRED);
     for (const auto& item : tests.items()) {
-        const uint32_t test = test_index(item.key());
-        if (test == RT_TESTS && reader->problem.empty()) {
-            reader->problem = where + ".tests." + item.key() + " is not a test this program knows";
+        const std::string name = load_name(loads, item.key());
+        if (name.empty() && reader->problem.empty()) {
+            reader->problem =
+                where + ".tests." + item.key() + " is neither a test nor a load of the plan";
         }
         const std::string test_where = where + ".tests." + item.key();
         const ReportJson& entry =
@@ -106,13 +129,15 @@ void read_tests(FieldReader* reader, const ReportJson& run, const std::string& w
                     !per_minute.is_null(), number_of(per_minute)};
         // Two runs of one size and core count ("--cores 1,all" on one core):
         // the first counts.
-        report->cells.emplace(RtCellKey{buffer, test, cores}, cell);
+        report->cells.emplace(RtCellKey{buffer, name, cores}, cell);
     }
 }
 
 void read_realtime(FieldReader* reader, const ReportJson& doc, ReportRecord* report) {
     read_machine(reader, doc, report);
     const ReportJson& plan = field(reader, doc, "", "plan", FIELD_OBJECT, FIELD_REQUIRED);
+    std::map<std::string, std::string> loads;
+    read_loads(reader, plan, &loads);
     for (const PlanSetting& setting : PLAN_SETTINGS) {
         const ReportJson& value =
             field(reader, plan, "plan", setting.key, setting.kind, setting.presence);
@@ -144,7 +169,7 @@ void read_realtime(FieldReader* reader, const ReportJson& doc, ReportRecord* rep
     const ReportJson& runs = field(reader, doc, "", "runs", FIELD_ARRAY, FIELD_REQUIRED);
     for (size_t i = 0; i < runs.size() && reader->problem.empty(); ++i) {
         const ReportJson& run = element(reader, runs, i, "runs", FIELD_OBJECT);
-        read_tests(reader, run, "runs[" + std::to_string(i) + "]", report);
+        read_tests(reader, run, "runs[" + std::to_string(i) + "]", loads, report);
     }
 }
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-constexpr int64_t NEWEST_SCHEMA_VERSION = 2;
+constexpr int64_t NEWEST_SCHEMA_VERSION = 3;
 
 // A plan setting or a set-up step as text ("plan.rate" → "48000",
 // "setup.pinning" → "done"), compared as text.
@@ -43,7 +43,7 @@ struct ThroughputFigure {
 
 struct RtCellKey {
     int64_t buffer;
-    uint32_t test; // index into RT_TEST_NAMES
+    std::string load; // "ZEM-1", or a chain of plugins by its plugins' names
     int64_t cores;
     auto operator<=>(const RtCellKey&) const = default;
 };

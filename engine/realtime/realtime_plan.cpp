@@ -18,3 +18,24 @@ bool plan_has_test(const RtPlan* plan, RtTestKind test) {
     }
     return false;
 }
+
+RtLoad test_load(RtTestKind test) {
+    RtLoad load{};
+    load.kind = test;
+    load.name = RT_TEST_NAMES[test];
+    load.key = RT_TEST_JSON_NAMES[test];
+    return load;
+}
+
+void plan_set_test_loads(RtPlan* plan) {
+    std::vector<RtLoad> loads;
+    for (RtTestKind test : plan->tests) {
+        loads.push_back(test_load(test));
+    }
+    for (const RtLoad& load : plan->loads) {
+        if (load.kind == RT_PLUGINS) {
+            loads.push_back(load);
+        }
+    }
+    plan->loads = loads;
+}

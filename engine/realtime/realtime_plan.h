@@ -27,10 +27,31 @@ enum RtClockKind : int32_t {
     RT_CLOCK_SERVER = 1, // an audio server's process cycle
 };
 
+// The most loads in one plan: the three tests and five chains of plugins.
+constexpr uint32_t MAX_LOADS = 8;
+
+// What a stream is: one of the ZEM tests, or one instance (a track) of a
+// chain of plugins. The run measures each load the same way.
+struct RtLoad {
+    RtTestKind kind;     // RT_ZEM1, RT_ZEM2, RT_ZEMM or RT_PLUGINS
+    std::string name;    // "ZEM-1", or the plugins' names joined by " + "
+    std::string key;     // in the JSON: "zem1", "zem2", "zemm", "plugins1", ...
+    PluginLoadSpec spec; // RT_PLUGINS: the chain, its settings, preset and input
+    // Validation's word on a chain, before any trial (RT_PLUGINS): failed
+    // loads are not run; flagged ones are, and the reports say why.
+    bool failed;
+    std::string flags; // "" none; else what was seen, e.g. "denormals, allocates in run"
+    std::string failure;
+};
+
+// A plan's load of a ZEM test.
+RtLoad test_load(RtTestKind test);
+
 struct RtPlan {
     uint32_t rate = 48000;
     std::vector<uint32_t> buffers;      // distinct, in the order given
     std::vector<RtTestKind> tests;      // distinct, ascending
+    std::vector<RtLoad> loads;          // the tests', then each chain of plugins; at most MAX_LOADS
     std::vector<uint32_t> core_choices; // ALL_CORES or a number of cores; distinct
     double confirm_seconds = 3.0;
     double idle_seconds = 2.0;
@@ -43,6 +64,8 @@ struct RtPlan {
 };
 
 bool plan_has_test(const RtPlan* plan, RtTestKind test);
+// The loads of the tests asked for, in order, before any chain of plugins.
+void plan_set_test_loads(RtPlan* plan);
 // The most streams of `test` at `frames` samples per period that fit in
 // STREAM_MEMORY_CAP.
 uint64_t streams_within_memory(RtTestKind test, uint32_t frames);

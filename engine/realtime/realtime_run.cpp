@@ -1,6 +1,7 @@
 #include "engine/realtime/realtime_run.h"
 
 #include "engine/realtime/period_grid.h"
+#include "engine/realtime/plugin_cost.h"
 #include "platform/platform_engine.h"
 
 #include <algorithm>
@@ -26,9 +27,9 @@ struct RunContext {
     RtRunResult* result;
     MixData mix;
     bool mix_ready;
-    double best_kernel_ns[RT_TESTS]; // 0 until measured
-    uint32_t steps;                  // of the whole plan
-    uint32_t step;                   // the one running, from 1
+    double best_kernel_ns[MAX_LOADS]; // 0 until measured
+    uint32_t steps;                   // of the whole plan
+    uint32_t step;                    // the one running, from 1
     int64_t started_ns;
 };
 
@@ -40,7 +41,7 @@ int64_t seconds_left(const RunContext* run) {
     if (done > 0) {
         return (rt_now_ns() - run->started_ns) / 1000000000 * left / done;
     }
-    const double tests = static_cast<double>(run->plan->tests.size());
+    const double tests = static_cast<double>(run->plan->loads.size());
     const double per_config = run->plan->idle_seconds + tests * (run->plan->confirm_seconds + 3.0);
     return static_cast<int64_t>(per_config / (1.0 + tests) * left);
 }
@@ -188,12 +189,31 @@ bool run_idle(RunContext* run, PeriodDriver* driver, RtConfigResult* config) {
 // measuring core, at real-time priority, with denormals flushed, so that
 // nothing but the machine's own noise can make it look slower than it is.
 struct KernelTiming {
-    RtTestKind test;
+    const RtLoad* load;
     uint32_t frames;
+    uint32_t rate;
     const MixData* mix;
+    PluginHost* plugins;
     uint32_t processor;
     double ns_per_sample;
 };
+
+// One burst: the kernel's best rounds, or one instance of the chain's.
+double time_burst(const KernelTiming* timing) {
+    if (timing->load->kind != RT_PLUGINS) {
+        return kernel_ns_per_sample(timing->load->kind, timing->frames, timing->mix, rt_now_ns,
+                                    KERNEL_REPEATS, KERNEL_ROUND_NS);
+    }
+    PluginLoadSpec spec = timing->load->spec;
+    spec.frames = timing->frames;
+    spec.rate = timing->rate;
+    PluginCost cost{};
+    std::string error;
+    return plugin_cost_measure(timing->plugins, &spec, rt_now_ns, KERNEL_REPEATS, KERNEL_ROUND_NS,
+                               &cost, &error)
+               ? cost.ns_per_sample
+               : 0.0;
+}
 
 uint32_t kernel_timing_thread(void* parameter) {
     auto* timing = static_cast<KernelTiming*>(parameter);
@@ -207,8 +227,7 @@ uint32_t kernel_timing_thread(void* parameter) {
         if (burst > 0) {
             rt_sleep_until(timer, rt_now_ns() + KERNEL_BURST_GAP_NS);
         }
-        double best = kernel_ns_per_sample(timing->test, timing->frames, timing->mix, rt_now_ns,
-                                           KERNEL_REPEATS, KERNEL_ROUND_NS);
+        double best = time_burst(timing);
         if (best > 0.0 && (timing->ns_per_sample == 0.0 || best < timing->ns_per_sample)) {
             timing->ns_per_sample = best;
         }
@@ -218,11 +237,13 @@ uint32_t kernel_timing_thread(void* parameter) {
     return 0;
 }
 
-double time_kernel(RunContext* run, RtTestKind test, uint32_t frames) {
+double time_kernel(RunContext* run, uint32_t index, uint32_t frames) {
     double best = 0.0;
-    double* run_best = &run->best_kernel_ns[test];
+    double* run_best = &run->best_kernel_ns[index];
     for (uint32_t attempt = 0; attempt < KERNEL_ATTEMPTS; ++attempt) {
-        KernelTiming timing{test, frames, &run->mix, run->result->processors[0], 0.0};
+        KernelTiming timing{
+            &run->plan->loads[index],   frames, run->plan->rate, &run->mix, run->host->plugins,
+            run->result->processors[0], 0.0};
         PlatformThread* thread = platform_thread_start_with(kernel_timing_thread, &timing);
         if (thread == nullptr) {
             break;
@@ -244,10 +265,12 @@ double time_kernel(RunContext* run, RtTestKind test, uint32_t frames) {
 
 // The kernel-alone bound and, within the memory cap, the sets of every
 // thread. False when even one stream per thread cannot be allocated.
-bool prepare_test(RunContext* run, RtTestKind test, const RtConfigResult* config,
+bool prepare_test(RunContext* run, uint32_t index, const RtConfigResult* config,
                   RtTestResult* result, StreamSet sets[MAX_RT_THREADS]) {
     const uint32_t threads = config->threads;
-    result->kernel_ns_per_sample = time_kernel(run, test, config->frames);
+    const RtLoad* load = &run->plan->loads[index];
+    const RtTestKind test = load->kind;
+    result->kernel_ns_per_sample = time_kernel(run, index, config->frames);
     if (result->kernel_ns_per_sample <= 0.0) {
         return false;
     }
@@ -267,11 +290,20 @@ bool prepare_test(RunContext* run, RtTestKind test, const RtConfigResult* config
         capacity = STREAM_MEMORY_CAP / bytes;
         result->memory_capped = true;
     }
+    if (test == RT_PLUGINS && capacity > MAX_PLUGIN_INSTANCES) {
+        capacity = MAX_PLUGIN_INSTANCES;
+        result->memory_capped = true;
+    }
     for (;;) {
         bool complete = capacity > 0;
         for (uint32_t t = 0; t < threads && complete; ++t) {
-            complete = stream_set_prepare(&sets[t], test, config->frames,
-                                          static_cast<uint32_t>(capacity), &run->mix);
+            std::string error;
+            complete = test == RT_PLUGINS
+                           ? stream_set_prepare_plugins(&sets[t], run->host->plugins, &load->spec,
+                                                        config->frames, run->plan->rate,
+                                                        static_cast<uint32_t>(capacity), &error)
+                           : stream_set_prepare(&sets[t], test, config->frames,
+                                                static_cast<uint32_t>(capacity), &run->mix);
         }
         if (complete) {
             result->search_bound = static_cast<uint32_t>(capacity) * threads;
@@ -331,13 +363,18 @@ void run_fixed(TrialFunction trial, void* context, const SearchPlan* plan, uint3
     found->periods = found->confirm.periods;
 }
 
-void run_test(RunContext* run, PeriodDriver* driver, RtTestKind test, RtConfigResult* config) {
-    RtTestResult* result = &config->tests[test];
+void run_test(RunContext* run, PeriodDriver* driver, uint32_t index, RtConfigResult* config) {
+    RtTestResult* result = &config->tests[index];
+    const char* name = run->plan->loads[index].name.c_str();
     StreamSet sets[MAX_RT_THREADS] = {};
     run->step += 1;
     progress(run, "buffer %u, %u core%s: %s, preparing the streams", config->frames,
-             config->threads, config->threads == 1 ? "" : "s", RT_TEST_NAMES[test]);
-    if (!prepare_test(run, test, config, result, sets)) {
+             config->threads, config->threads == 1 ? "" : "s", name);
+    if (run->plan->loads[index].failed) {
+        result->state = RT_FAILED; // validation refused it: no trial runs it
+        return;
+    }
+    if (!prepare_test(run, index, config, result, sets)) {
         result->state = RT_NO_MEMORY;
         return;
     }
@@ -357,7 +394,7 @@ void run_test(RunContext* run, PeriodDriver* driver, RtTestKind test, RtConfigRe
     search.throttle_share = rt_throttle_share();
     search.max_trials = MAX_SEARCH_TRIALS;
     search.max_confirms = MAX_CONFIRM_TRIALS;
-    ProgressTrial trial{run, driver, RT_TEST_NAMES[test], config->frames, 0};
+    ProgressTrial trial{run, driver, name, config->frames, 0};
     auto found_memory = std::make_unique<SearchResult>();
     SearchResult& found = *found_memory;
     if (stop_requested(run)) {
@@ -374,7 +411,7 @@ void run_test(RunContext* run, PeriodDriver* driver, RtTestKind test, RtConfigRe
     // The kernel alone once more: a machine that slowed down or sped up
     // during the search (a neighbour on the host) shows here.
     if (found.state != SEARCH_INTERRUPTED) {
-        result->kernel_ns_after = time_kernel(run, test, config->frames);
+        result->kernel_ns_after = time_kernel(run, index, config->frames);
     }
     result->trials = found.trials;
     result->sustained = found.sustained;
@@ -442,11 +479,11 @@ void run_config(RunContext* run, PeriodDriver* driver, uint32_t threads, uint32_
         config->processors[t] = result->processors[t];
     }
     if (run_idle(run, driver, config) && config->sustainable) {
-        for (RtTestKind test : plan->tests) {
+        for (uint32_t index = 0; index < plan->loads.size(); ++index) {
             if (result->stop_signal != 0 || driver->failure.failed) {
                 break;
             }
-            run_test(run, driver, test, config);
+            run_test(run, driver, index, config);
         }
     }
     if (driver->failure.failed) {
@@ -485,7 +522,7 @@ uint32_t plan_steps(const RtPlan* plan, uint32_t physical_cores) {
             counts.push_back(threads);
         }
     }
-    return static_cast<uint32_t>(counts.size() * plan->buffers.size() * (1 + plan->tests.size()));
+    return static_cast<uint32_t>(counts.size() * plan->buffers.size() * (1 + plan->loads.size()));
 }
 
 uint32_t threads_of_choice(uint32_t choice, uint32_t physical) {

@@ -38,6 +38,9 @@ struct RtFigures {
 // faster than the kernel alone in the cache, but one timing of it in a
 // slow spell of the host (up to 1.8x here) must not cap the count.
 constexpr double CEILING_OVER_BOUND = 1.5;
+// Instances of a chain of plugins a thread prepares at most: some 3 GB of
+// the largest plugins' buffers here, far past what a core runs of any.
+constexpr uint64_t MAX_PLUGIN_INSTANCES = 16384;
 
 enum RtTestState : int32_t {
     RT_NOT_RUN = 0,       // not asked for, or the idle system already missed
@@ -88,7 +91,7 @@ struct RtConfigResult {
     bool sustainable; // the idle system held
     RtFigures idle;
     int64_t harness_cpu_ns_per_period; // processor time per period of the idle loop, -1 unknown
-    RtTestResult tests[RT_TESTS];
+    RtTestResult tests[MAX_LOADS];     // each of the plan's loads, in its order
     // The system's own dropouts: every miss but the streams' work, over
     // every trial at this size and core count, the idle run's included.
     MissCounts dropouts;
@@ -129,6 +132,7 @@ struct RtHost {
     StopWait wait_for_stop;
     void (*progress)(void* context, const char* text); // may be nullptr
     void* progress_context;
+    PluginHost* plugins; // the plugin host of the plan's chains; nullptr when it has none
 };
 
 // The plan's steps (each buffer size and core count: the idle run, then

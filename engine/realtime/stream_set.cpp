@@ -77,6 +77,8 @@ uint64_t stream_bytes(RtTestKind test, uint32_t frames) {
         return sizeof(FloatFilter) + uint64_t{2} * frames * sizeof(float);
     case RT_ZEMM:
         return 0; // the tracks are shared; the bus is the set's
+    case RT_PLUGINS:
+        return 0; // the plugins' own: bounded by the instances asked for
     }
     return 0;
 }
@@ -109,7 +111,26 @@ bool stream_set_prepare(StreamSet* set, RtTestKind test, uint32_t frames, uint32
     return ready;
 }
 
+bool stream_set_prepare_plugins(StreamSet* set, PluginHost* host, const PluginLoadSpec* spec,
+                                uint32_t frames, uint32_t rate, uint32_t capacity,
+                                std::string* error) {
+    *set = StreamSet{};
+    set->test = RT_PLUGINS;
+    set->frames = frames;
+    set->capacity = capacity;
+    PluginLoadSpec instances = *spec;
+    instances.frames = frames;
+    instances.rate = rate;
+    instances.instances = capacity;
+    PluginLoadFacts facts;
+    set->plugins = plugin_load_open(host, &instances, &facts, error);
+    return set->plugins != nullptr;
+}
+
 void stream_set_free(StreamSet* set) {
+    if (set->plugins != nullptr) {
+        plugin_load_close(set->plugins);
+    }
     platform_free(set->int_filters);
     platform_free(set->float_filters);
     platform_free(set->blocks);
@@ -133,10 +154,17 @@ void stream_set_run(StreamSet* set, uint32_t first, uint32_t end) {
     case RT_ZEMM:
         run_mix(set, first, end);
         break;
+    case RT_PLUGINS:
+        plugin_load_run(set->plugins, first, end);
+        break;
     }
 }
 
 void stream_set_finish_period(StreamSet* set) {
+    if (set->test == RT_PLUGINS) {
+        plugin_load_finish_period(set->plugins);
+        return;
+    }
     if (set->test != RT_ZEMM) {
         return;
     }

@@ -13,16 +13,21 @@
 // position walks through the tracks as the mix test does, wrapping at their
 // end.
 //
+// A chain of plugins (RT_PLUGINS): each stream is one instance of the
+// chain, a track, with its own buffers (platform_plugins.h).
+//
 // All memory is allocated and written before timing.
 #pragma once
 
 #include "engine/circular_filter.h"
 #include "engine/signals.h"
+#include "platform/platform_plugins.h"
 
 #include <cstdint>
+#include <string>
 
-enum RtTestKind : uint32_t { RT_ZEM1 = 0, RT_ZEM2 = 1, RT_ZEMM = 2 };
-constexpr uint32_t RT_TESTS = 3;
+enum RtTestKind : uint32_t { RT_ZEM1 = 0, RT_ZEM2 = 1, RT_ZEMM = 2, RT_PLUGINS = 3 };
+constexpr uint32_t RT_TESTS = 3; // the ZEM tests; RT_PLUGINS is a kind of load, not a test
 extern const char* const RT_TEST_NAMES[RT_TESTS];      // "ZEM-1", "ZEM-2", "ZEM-M"
 extern const char* const RT_TEST_JSON_NAMES[RT_TESTS]; // "zem1", "zem2", "zemm"
 
@@ -43,6 +48,7 @@ struct StreamSet {
     const MixData* mix;
     float* bus;
     uint32_t mix_position; // first track sample read in this period
+    PluginLoad* plugins;   // RT_PLUGINS: `capacity` instances of the chain
 };
 
 // Bytes one stream of `test` needs at `frames` samples per period.
@@ -52,6 +58,11 @@ uint64_t stream_bytes(RtTestKind test, uint32_t frames);
 // short.
 bool stream_set_prepare(StreamSet* set, RtTestKind test, uint32_t frames, uint32_t capacity,
                         const MixData* mix);
+// A set of `capacity` instances of a chain of plugins; false with one line
+// in `error` when the load will not open.
+bool stream_set_prepare_plugins(StreamSet* set, PluginHost* host, const PluginLoadSpec* spec,
+                                uint32_t frames, uint32_t rate, uint32_t capacity,
+                                std::string* error);
 void stream_set_free(StreamSet* set);
 
 // One period of streams [first, end): the mix clears its bus when first is 0

@@ -97,8 +97,8 @@ TEST(Compare, RefusesEveryUnreadableFileInOneLine) {
     const std::pair<const char*, const char*> cases[] = {
         {"missing_buffer.json", "runs[1].buffer is missing"},
         {"truncated.json", "not a complete JSON document (parse error at line"},
-        {"schema_3.json", "written by a newer program (schema_version 3; this program reads "
-                          "up to 2)"},
+        {"schema_4.json", "written by a newer program (schema_version 4; this program reads "
+                          "up to 3)"},
         {"not_report.json", "not a report of test_zem_cli (no \"mode\", no test figures)"},
         {"bad_line.json", "line 2: zem1.cycles_44100 is not an integer"},
         {"absent.json", "cannot be read (No such file or directory)"}};
@@ -112,10 +112,10 @@ TEST(Compare, RefusesEveryUnreadableFileInOneLine) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     EXPECT_EQ(
-        run_compare_command({fixture("realtime_v1.json"), fixture("schema_3.json")}, false, ""), 2);
+        run_compare_command({fixture("realtime_v1.json"), fixture("schema_4.json")}, false, ""), 2);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "test_zem_cli: " + fixture("schema_3.json") +
-                  ": written by a newer program (schema_version 3; this program reads up to 2)\n");
+              "test_zem_cli: " + fixture("schema_4.json") +
+                  ": written by a newer program (schema_version 4; this program reads up to 3)\n");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), ""); // nothing from a half-read set
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
@@ -145,7 +145,7 @@ TEST(Compare, RefusesAFieldOutOfItsKindOrRangeByName) {
          "schema_version is negative (-2)"},
         // A key's control characters do not break the line.
         {with(v2, "\"zem2\": {\"state\"", "\"zem\\n\\u001b2\": {\"state\""),
-         "runs[0].tests.zem??2 is not a test this program knows"}};
+         "runs[0].tests.zem??2 is neither a test nor a load of the plan"}};
     for (const auto& [text, expected] : cases) {
         ReportRecord report{};
         std::string problem;
@@ -157,7 +157,7 @@ TEST(Compare, RefusesAFieldOutOfItsKindOrRangeByName) {
     EXPECT_TRUE(read_report_text(with(v2, streams, "\"streams\": 9223372036854775807"), "",
                                  &largest, &problem))
         << problem;
-    EXPECT_EQ(largest.cells.at(RtCellKey{1024, 1, 1}).streams, INT64_MAX);
+    EXPECT_EQ(largest.cells.at(RtCellKey{1024, "ZEM-2", 1}).streams, INT64_MAX);
 }
 
 // Nesting, the members of an object and the values in all are bounded
@@ -204,8 +204,8 @@ TEST(Compare, ReadsBothVersionsAndTakesTheMedianOfThroughputRuns) {
     const ReportRecord& v1 = mix.reports[0];
     EXPECT_EQ(v1.name, "AMD EPYC"); // no host in version 1: the processor
     EXPECT_EQ(v1.schema_version, 1);
-    EXPECT_FALSE(v1.cells.at(RtCellKey{1024, 1, 1}).dropouts_known);
-    const RtCell& held_back = mix.reports[1].cells.at(RtCellKey{4096, 1, 1});
+    EXPECT_FALSE(v1.cells.at(RtCellKey{1024, "ZEM-2", 1}).dropouts_known);
+    const RtCell& held_back = mix.reports[1].cells.at(RtCellKey{4096, "ZEM-2", 1});
     EXPECT_EQ(mix.reports[1].name, "studio");
     EXPECT_FALSE(held_back.known);
     EXPECT_EQ(held_back.state, "not confirmed");

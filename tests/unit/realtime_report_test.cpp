@@ -30,6 +30,7 @@ struct Sample {
         describe_machine(&machine);
         plan.buffers = {64, 1024};
         plan.tests = {RT_ZEM2};
+        plan_set_test_loads(&plan);
         plan.core_choices = {1};
         for (uint32_t frames : {64u, 1024u}) {
             result->configs.emplace_back();
@@ -46,7 +47,7 @@ struct Sample {
             histogram_add(&config->idle.processing, 500);
             config->harness_cpu_ns_per_period = 2000;
         }
-        RtTestResult* test = &result->configs[1].tests[RT_ZEM2];
+        RtTestResult* test = &result->configs[1].tests[0];
         *test = RtTestResult{};
         test->state = RT_DONE;
         test->kernel_ns_per_sample = 1.8;
@@ -133,7 +134,7 @@ TEST(RealtimeReport, InsideAServerItsFiguresStandBesideOurs) {
 
     sample.plan.clock = RT_CLOCK_SERVER;
     sample.plan.server_name = "JACK";
-    sample.result->configs[1].tests[RT_ZEM2].confirm.server =
+    sample.result->configs[1].tests[0].confirm.server =
         ServerFigures{true, 2, 40.0, 60.0, 45.0, 70.0, false, 0};
     Json in = realtime_json(&sample.machine, &sample.plan, sample.result.get(), &sample.readiness);
     EXPECT_EQ(in["plan"]["clock"], "jack");
