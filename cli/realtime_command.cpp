@@ -197,6 +197,26 @@ int measure(const CliOptions* options, RtPlan* plan, PeriodDriver* driver, Outpu
     }
     ReadinessReport readiness;
     judge_readiness(facts.get(), plan, result.get(), &readiness);
+    for (uint32_t l = 0; l < plan->loads.size(); ++l) {
+        for (const RtConfigResult& config : result->configs) {
+            const int32_t crash = config.tests[l].crash_signal;
+            if (crash > 0) {
+                std::fprintf(stderr,
+                             "test_zem_cli: %s: failed: crashed with signal %d in a trial at %u "
+                             "samples\n",
+                             plan->loads[l].name.c_str(), crash, config.frames);
+            } else if (crash < 0) {
+                std::fprintf(stderr,
+                             "test_zem_cli: %s: failed: its process ended early in a trial at %u "
+                             "samples\n",
+                             plan->loads[l].name.c_str(), config.frames);
+            }
+            if (crash != 0) {
+                loads_fine = false;
+                break;
+            }
+        }
+    }
     if (options->json) {
         std::string text =
             realtime_json(&machine, plan, result.get(), &readiness)

@@ -16,6 +16,16 @@
 //   platform_thread_wait        returns once that thread has ended.
 //   platform_thread_close       releases the handle (after a wait).
 //   platform_alloc/free         the standard allocator, behind a test seam.
+//   platform_shared_alloc/free  zeroed memory that a child of platform_run_apart
+//                               writes and its parent reads.
+//   platform_run_apart          runs entry(parameter) in a child process (fork on
+//                               Linux), so that a crash there ends the child
+//                               alone; while it runs, stop_wait(ms) is polled
+//                               and a stop is passed on to the child, its
+//                               signal left in *stop_signal. Returns 0 when the
+//                               child ended by itself, else the signal that
+//                               ended it (-1: it could not start). Where no
+//                               process can be forked (Windows) entry runs here.
 #pragma once
 
 #include <cstddef>
@@ -35,6 +45,11 @@ void platform_thread_close(PlatformThread* thread);
 
 void* platform_alloc(size_t bytes);
 void platform_free(void* block);
+
+void* platform_shared_alloc(size_t bytes);
+void platform_shared_free(void* block, size_t bytes);
+int platform_run_apart(WorkerEntry entry, void* parameter, int (*stop_wait)(int64_t timeout_ms),
+                       int* stop_signal);
 
 // Test seam of the allocator. Arming it with n > 0 makes the n-th call of
 // platform_alloc from now on return nullptr (once). The counters let a test

@@ -68,6 +68,7 @@ Json test_json(const RtTestResult* test, uint32_t threads) {
         {"search_bound", test->search_bound},
         {"memory_capped", test->memory_capped},
         {"trials", test->trials},
+        {"crash_signal", test->crash_signal != 0 ? Json(test->crash_signal) : Json(nullptr)},
         {"misses", misses_json(&test->misses)},
         {"model",
          test->per_stream_ns > 0.0

@@ -445,6 +445,83 @@ void run_test(RunContext* run, PeriodDriver* driver, uint32_t index, RtConfigRes
     }
 }
 
+// What a child that ran one load's trials hands back: the buffer size's
+// figures (its dropouts included) and what the run keeps across loads.
+struct ApartResult {
+    bool finished; // the child got to the end and wrote the rest
+    RtConfigResult config;
+    double best_kernel_ns;
+    ThreadSteps thread_steps;
+    bool thread_steps_known;
+    int stop_signal;
+    DriverFailure failure;
+    uint32_t step;
+};
+
+struct Apart {
+    RunContext* run;
+    PeriodDriver* driver;
+    uint32_t index;
+    RtConfigResult* config;
+    ApartResult* shared;
+};
+
+uint32_t run_test_apart(void* parameter) {
+    auto* apart = static_cast<Apart*>(parameter);
+    RunContext* run = apart->run;
+    RtStep lock{};
+    rt_lock_memory(&lock); // a forked child does not inherit the parent's lock
+    run_test(run, apart->driver, apart->index, apart->config);
+    ApartResult* shared = apart->shared;
+    shared->config = *apart->config;
+    shared->best_kernel_ns = run->best_kernel_ns[apart->index];
+    shared->thread_steps = run->result->thread_steps;
+    shared->thread_steps_known = run->result->thread_steps_known;
+    shared->stop_signal = run->result->stop_signal;
+    shared->failure = apart->driver->failure;
+    shared->step = run->step;
+    shared->finished = true;
+    return 0;
+}
+
+// A chain of plugins on our own clock runs its trials in a child process:
+// a plugin that crashes in the three-hundredth period of a trial ends that
+// load alone, and the run goes on with the others. (Inside an audio server
+// the server's thread is the parent's, so there the load runs in place.)
+void run_load(RunContext* run, PeriodDriver* driver, uint32_t index, RtConfigResult* config) {
+    if (run->plan->loads[index].kind != RT_PLUGINS || driver->kind != RT_CLOCK_OWN) {
+        run_test(run, driver, index, config);
+        return;
+    }
+    auto* shared = static_cast<ApartResult*>(platform_shared_alloc(sizeof(ApartResult)));
+    if (shared == nullptr) {
+        config->tests[index].state = RT_NO_MEMORY;
+        return;
+    }
+    Apart apart{run, driver, index, config, shared};
+    int stop_signal = 0;
+    const int ended =
+        platform_run_apart(run_test_apart, &apart, run->host->wait_for_stop, &stop_signal);
+    if (ended == 0 && shared->finished) {
+        *config = shared->config;
+        run->best_kernel_ns[index] = shared->best_kernel_ns;
+        if (!run->result->thread_steps_known && shared->thread_steps_known) {
+            run->result->thread_steps = shared->thread_steps;
+            run->result->thread_steps_known = true;
+        }
+        run->result->stop_signal = shared->stop_signal != 0 ? shared->stop_signal : stop_signal;
+        driver->failure = shared->failure;
+        run->step = shared->step;
+    } else {
+        RtTestResult* result = &config->tests[index];
+        result->state = RT_FAILED;
+        result->crash_signal = ended > 0 ? ended : -1; // -1: it ended by itself, early
+        run->step += 1;
+        run->result->stop_signal = stop_signal;
+    }
+    platform_shared_free(shared, sizeof(ApartResult));
+}
+
 void run_config(RunContext* run, PeriodDriver* driver, uint32_t threads, uint32_t frames) {
     const RtPlan* plan = run->plan;
     RtRunResult* result = run->result;
@@ -483,7 +560,7 @@ void run_config(RunContext* run, PeriodDriver* driver, uint32_t threads, uint32_
             if (result->stop_signal != 0 || driver->failure.failed) {
                 break;
             }
-            run_test(run, driver, index, config);
+            run_load(run, driver, index, config);
         }
     }
     if (driver->failure.failed) {

@@ -73,7 +73,10 @@ struct RtTestResult {
     double tail_ratio;    // the spread's tail at the confirm's odds over its median
     SearchEnd search_end; // why the search stopped
     uint32_t resolution;  // what `sustained` is known to, in streams
-    uint32_t failed_at;   // the smallest count whose confirm failed; 0: none
+    // A chain of plugins that crashed in a trial: the signal; -1 when its
+    // process ended early by itself; 0 none.
+    int32_t crash_signal;
+    uint32_t failed_at;  // the smallest count whose confirm failed; 0: none
     double speed_spread; // the trials' slowest time a stream over their fastest (capacity_search.h)
 };
 

@@ -5,6 +5,7 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <cstdlib>
 #include <new>
 
 struct PlatformThread {
@@ -83,4 +84,18 @@ void platform_thread_close(PlatformThread* thread) {
     }
     CloseHandle(thread->handle);
     delete thread;
+}
+
+void* platform_shared_alloc(size_t bytes) {
+    return calloc(1, bytes);
+}
+
+void platform_shared_free(void* block, size_t /*bytes*/) {
+    free(block);
+}
+
+int platform_run_apart(WorkerEntry entry, void* parameter, int (*/*stop_wait*/)(int64_t),
+                       int* /*stop_signal*/) {
+    entry(parameter); // no fork here: the caller's own process runs it
+    return 0;
 }
