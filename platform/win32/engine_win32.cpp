@@ -94,7 +94,7 @@ void platform_shared_free(void* block, size_t /*bytes*/) {
     free(block);
 }
 
-int platform_run_apart(WorkerEntry entry, void* parameter, int (*/*stop_wait*/)(int64_t),
+int platform_run_apart(WorkerEntry entry, void* parameter, int (* /*stop_wait*/)(int64_t),
                        int* /*stop_signal*/) {
     entry(parameter); // no fork here: the caller's own process runs it
     return 0;
