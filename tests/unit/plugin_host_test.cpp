@@ -119,13 +119,27 @@ TEST_F(Plugins, ChainsWireByIndexEachInstanceWithItsOwnBuffers) {
     plugin_load_close(load);
 }
 
-TEST_F(Plugins, SettingsApplyInOrderAndAreCheckedAgainstTheChain) {
+TEST_F(Plugins, PresetAndSettingsApplyInOrderCheckedAgainstTheChain) {
     PluginLoadFacts facts;
     std::string error;
     PluginLoad* load =
         open_load(spec_of({"gain", "stereo"}, {"gain=1.5", "2:gain=0.5"}), &facts, &error);
     ASSERT_NE(load, nullptr) << error;
     EXPECT_EQ(control(load, 0, "gain"), 1.5f);
+    EXPECT_EQ(control(load, 1, "gain"), 0.5f);
+    plugin_load_close(load);
+    // The preset goes to the plugin it belongs to; a setting wins over it.
+    PluginLoadSpec spec = spec_of({"gain", "stereo"});
+    spec.preset = "urn:zem-test:quiet-stereo";
+    load = open_load(spec, &facts, &error);
+    ASSERT_NE(load, nullptr) << error;
+    EXPECT_EQ(control(load, 0, "gain"), 1.0f);
+    EXPECT_EQ(control(load, 1, "gain"), 0.25f);
+    EXPECT_EQ(facts.notes.back(), "ZEM test stereo gain: preset urn:zem-test:quiet-stereo loaded");
+    plugin_load_close(load);
+    spec.settings = {"gain=0.5"};
+    load = open_load(spec, &facts, &error);
+    ASSERT_NE(load, nullptr) << error;
     EXPECT_EQ(control(load, 1, "gain"), 0.5f);
     plugin_load_close(load);
 
