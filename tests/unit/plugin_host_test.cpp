@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <thread>
@@ -117,6 +118,27 @@ TEST_F(Plugins, ChainsWireByIndexEachInstanceWithItsOwnBuffers) {
     EXPECT_EQ(facts.input, "pink noise at -18 dBFS, 2 channels");
     EXPECT_EQ(facts.outputs, 1u);
     plugin_load_close(load);
+}
+
+TEST_F(Plugins, InputsAreAtMinus18DbfsRms) {
+    PluginLoadFacts facts;
+    std::string error;
+    const double level = std::pow(10.0, -18.0 / 20.0);
+    PluginLoadSpec spec = spec_of({"gain"}, {}, 1);
+    for (PluginInput input : {PLUGIN_NOISE, PLUGIN_SINE, PLUGIN_SILENCE}) {
+        spec.input = input;
+        PluginLoad* load = open_load(spec, &facts, &error);
+        ASSERT_NE(load, nullptr) << error;
+        run_periods(load, 1, 1);
+        double rms = std::sqrt(energy(plugin_load_output(load, 0, 0), 64) / 64);
+        EXPECT_NEAR(rms, input == PLUGIN_SILENCE ? 0.0 : level, 1e-4) << facts.input;
+        plugin_load_close(load);
+    }
+    // Whole cycles in a block: at 64 samples and 48 kHz, one of 750 Hz.
+    EXPECT_EQ(facts.input, "silence, 1 channel");
+    spec.input = PLUGIN_SINE;
+    plugin_load_close(open_load(spec, &facts, &error));
+    EXPECT_EQ(facts.input, "a 750 Hz sine at -18 dBFS, 1 channel");
 }
 
 TEST_F(Plugins, PresetAndSettingsApplyInOrderCheckedAgainstTheChain) {
