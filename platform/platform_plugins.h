@@ -43,7 +43,11 @@
 //                          nothing the plugins do can harm the caller, and
 //                          says what it saw.
 // Everything but plugin_load_run and plugin_load_finish_period belongs
-// outside the periods.
+// outside the periods, on one thread at a time (lilv is not thread-safe); a
+// load's run and finish_period belong to the one thread that runs it, which
+// may be another. Like a stream set, a real-time thread gets a load of its
+// own, calls plugin_load_run for its instances, in slices if it checks the
+// time between them, then plugin_load_finish_period once a period.
 #pragma once
 
 #include <cstdint>
@@ -110,7 +114,6 @@ struct PluginWorkerStats {
     uint64_t responses; // answers delivered to the plugins
 };
 
-bool plugin_host_available(std::string* why);
 PluginHost* plugin_host_open(std::string* why);
 void plugin_host_close(PluginHost* host);
 std::vector<PluginInfo> plugin_host_list(PluginHost* host);

@@ -184,11 +184,6 @@ const LilvPlugin* plugin_by_uri(PluginHost* host, const std::string& uri) {
     return plugin;
 }
 
-bool plugin_host_available(std::string* why) {
-    why->clear();
-    return true;
-}
-
 PluginHost* plugin_host_open(std::string* why) {
     LilvWorld* world = lilv_world_new();
     if (world == nullptr) {

@@ -36,8 +36,8 @@ constexpr double NOTE_EVERY_S = 0.25;
 constexpr double NOTE_HOLD_S = 0.2;
 constexpr uint8_t NOTES[] = {60, 64, 67, 72};
 constexpr uint8_t VELOCITY = 100;
-// At most this many note events a period: at the longest block and lowest
-// rate we run, a pattern this slow needs four.
+// At most this many note events a period: at 8192 samples, the longest
+// block, and 8 kHz a pattern this slow needs ten.
 constexpr uint32_t MAX_PERIOD_EVENTS = 16;
 constexpr uint32_t TEMPLATE_BYTES = 1024; // header and MAX_PERIOD_EVENTS events
 // Audio channels every instance has before the plugins': silence (inputs fed
@@ -54,7 +54,8 @@ struct PortPlan {
     bool midi;
     uint32_t channel; // audio and atom ports: index among the plugin's ports of that kind
     std::string symbol;
-    float minimum, maximum, value; // control ports; NaN where the plugin gives none
+    float minimum, maximum; // control ports' range; NaN where the plugin gives none
+    float value;            // control inputs: the default, or what the settings make it
 };
 
 struct StepPlan {

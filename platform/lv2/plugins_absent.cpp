@@ -14,11 +14,6 @@ const char* const WHY = "LV2 hosting is a Linux feature, and this build has none
 const char* const PLUGIN_INPUT_NAMES[3] = {"noise", "sine", "silence"};
 const char* const PLUGIN_STAGE_NAMES[5] = {"open", "activate", "run", "close", "done"};
 
-bool plugin_host_available(std::string* why) {
-    *why = WHY;
-    return false;
-}
-
 PluginHost* plugin_host_open(std::string* why) {
     *why = WHY;
     return nullptr;

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <functional>
 #include <thread>
@@ -119,13 +120,48 @@ TEST_F(Plugins, ChainsWireByIndexEachInstanceWithItsOwnBuffers) {
     plugin_load_close(load);
 }
 
-TEST_F(Plugins, SettingsApplyInOrderAndAreCheckedAgainstTheChain) {
+TEST_F(Plugins, InputsAreAtMinus18DbfsRms) {
+    PluginLoadFacts facts;
+    std::string error;
+    const double level = std::pow(10.0, -18.0 / 20.0);
+    PluginLoadSpec spec = spec_of({"gain"}, {}, 1);
+    for (PluginInput input : {PLUGIN_NOISE, PLUGIN_SINE, PLUGIN_SILENCE}) {
+        spec.input = input;
+        PluginLoad* load = open_load(spec, &facts, &error);
+        ASSERT_NE(load, nullptr) << error;
+        run_periods(load, 1, 1);
+        double rms = std::sqrt(energy(plugin_load_output(load, 0, 0), 64) / 64);
+        EXPECT_NEAR(rms, input == PLUGIN_SILENCE ? 0.0 : level, 1e-4) << facts.input;
+        plugin_load_close(load);
+    }
+    // Whole cycles in a block: at 64 samples and 48 kHz, one of 750 Hz.
+    EXPECT_EQ(facts.input, "silence, 1 channel");
+    spec.input = PLUGIN_SINE;
+    plugin_load_close(open_load(spec, &facts, &error));
+    EXPECT_EQ(facts.input, "a 750 Hz sine at -18 dBFS, 1 channel");
+}
+
+TEST_F(Plugins, PresetAndSettingsApplyInOrderCheckedAgainstTheChain) {
     PluginLoadFacts facts;
     std::string error;
     PluginLoad* load =
         open_load(spec_of({"gain", "stereo"}, {"gain=1.5", "2:gain=0.5"}), &facts, &error);
     ASSERT_NE(load, nullptr) << error;
     EXPECT_EQ(control(load, 0, "gain"), 1.5f);
+    EXPECT_EQ(control(load, 1, "gain"), 0.5f);
+    plugin_load_close(load);
+    // The preset goes to the plugin it belongs to; a setting wins over it.
+    PluginLoadSpec spec = spec_of({"gain", "stereo"});
+    spec.preset = "urn:zem-test:quiet-stereo";
+    load = open_load(spec, &facts, &error);
+    ASSERT_NE(load, nullptr) << error;
+    EXPECT_EQ(control(load, 0, "gain"), 1.0f);
+    EXPECT_EQ(control(load, 1, "gain"), 0.25f);
+    EXPECT_EQ(facts.notes.back(), "ZEM test stereo gain: preset urn:zem-test:quiet-stereo loaded");
+    plugin_load_close(load);
+    spec.settings = {"gain=0.5"};
+    load = open_load(spec, &facts, &error);
+    ASSERT_NE(load, nullptr) << error;
     EXPECT_EQ(control(load, 1, "gain"), 0.5f);
     plugin_load_close(load);
 
