@@ -58,6 +58,21 @@ nlohmann::ordered_json misses_json(const MissCounts* counts) {
     return misses;
 }
 
+std::vector<PluginCost> load_costs(const RtRunResult* result, uint32_t index) {
+    std::vector<PluginCost> costs;
+    for (const RtConfigResult& config : result->configs) {
+        const double each = config.tests[index].stream_ns_offline;
+        bool seen = false;
+        for (const PluginCost& cost : costs) {
+            seen = seen || cost.frames == config.frames;
+        }
+        if (each > 0.0 && !seen) {
+            costs.push_back(PluginCost{config.frames, each, each / config.frames, 0});
+        }
+    }
+    return costs;
+}
+
 std::string load_label(const RtLoad* load) {
     return load->name.size() <= LOAD_LABEL_WIDTH ? load->name : load->key;
 }

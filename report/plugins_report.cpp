@@ -1,5 +1,7 @@
 #include "report/plugins_report.h"
 
+#include "report/machine.h"
+
 namespace {
 // The LV2 specifications' namespaces and the prefixes their documents use.
 const char* const PREFIXES[][2] = {
@@ -113,7 +115,7 @@ void print_plugins_text(FILE* out, const std::vector<PluginInfo>& plugins, const
 
 nlohmann::ordered_json plugins_json(const std::vector<PluginInfo>& plugins, const char* lv2_path) {
     nlohmann::ordered_json doc;
-    doc["schema_version"] = 2;
+    doc["schema_version"] = REPORT_SCHEMA_VERSION;
     doc["mode"] = "plugins";
     doc["lv2_path"] = lv2_path != nullptr ? nlohmann::ordered_json(lv2_path) : nullptr;
     doc["plugins"] = nlohmann::ordered_json::array();

@@ -69,6 +69,10 @@ Json test_json(const RtTestResult* test, uint32_t threads) {
         {"memory_capped", test->memory_capped},
         {"trials", test->trials},
         {"crash_signal", test->crash_signal != 0 ? Json(test->crash_signal) : Json(nullptr)},
+        {"stream_ns_offline",
+         test->stream_ns_offline > 0.0 ? Json(test->stream_ns_offline) : Json(nullptr)},
+        {"stream_ns_in_confirm",
+         test->stream_ns_in_confirm > 0.0 ? Json(test->stream_ns_in_confirm) : Json(nullptr)},
         {"misses", misses_json(&test->misses)},
         {"model",
          test->per_stream_ns > 0.0
@@ -148,8 +152,15 @@ Json realtime_json(const MachineReport* machine, const RtPlan* plan, const RtRun
         tests.push_back(RT_TEST_JSON_NAMES[test]);
     }
     Json loads = Json::array();
-    for (const RtLoad& load : plan->loads) {
-        loads.push_back(load_json(&load));
+    for (uint32_t l = 0; l < plan->loads.size(); ++l) {
+        Json load = load_json(&plan->loads[l]);
+        const std::vector<PluginCost> costs = load_costs(result, l);
+        if (plan->loads[l].kind == RT_PLUGINS && !costs.empty()) {
+            const PluginCostLine line = plugin_cost_line(costs);
+            load["cost_line"] =
+                Json{{"a_ns", line.a_ns}, {"b_ns_per_sample", line.b_ns_per_sample}};
+        }
+        loads.push_back(load);
     }
     Json cores = Json::array();
     for (uint32_t choice : plan->core_choices) {

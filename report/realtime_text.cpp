@@ -346,6 +346,13 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
                              "spread whose tail at the confirm's odds is %.3f\n",
                              "", test->fixed_ns / 1e3, test->per_stream_ns, test->tail_ratio);
             }
+            if (test->stream_ns_in_confirm > 0.0) {
+                std::fprintf(out,
+                             "    %-6s one stream a period: %.2f us offline, %.2f us inside the "
+                             "confirm run (%.2fx)\n",
+                             "", test->stream_ns_offline / 1e3, test->stream_ns_in_confirm / 1e3,
+                             test->stream_ns_in_confirm / test->stream_ns_offline);
+            }
             if (test->state == RT_DONE && test->kernel_bound > 0) {
                 std::fprintf(out,
                              "    %-6s held %u streams, known to %u, %.2f of the kernel-alone "
@@ -373,6 +380,37 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
 }
 } // namespace
 
+namespace {
+// Each chain's offline cost of one instance a block over the run's buffer
+// sizes, as a line A + B·n.
+void print_cost_lines(FILE* out, const RtPlan* plan, const RtRunResult* result) {
+    bool heading = false;
+    for (uint32_t l = 0; l < plan->loads.size(); ++l) {
+        if (plan->loads[l].kind != RT_PLUGINS) {
+            continue;
+        }
+        const std::vector<PluginCost> costs = load_costs(result, l);
+        if (costs.empty()) {
+            continue;
+        }
+        if (!heading) {
+            std::fprintf(out, "One instance a block, offline, over the buffer sizes run\n");
+            heading = true;
+        }
+        const PluginCostLine line = plugin_cost_line(costs);
+        std::fprintf(out, "  %-16s %.2f us + %.2f ns a sample", load_label(&plan->loads[l]).c_str(),
+                     line.a_ns / 1e3, line.b_ns_per_sample);
+        for (const PluginCost& cost : costs) {
+            std::fprintf(out, "; %u: %.2f us", cost.frames, cost.ns_per_block / 1e3);
+        }
+        std::fprintf(out, "\n");
+    }
+    if (heading) {
+        std::fprintf(out, "\n");
+    }
+}
+} // namespace
+
 void print_realtime_text(FILE* out, const MachineReport* machine, const RtPlan* plan,
                          const RtRunResult* result, const ReadinessReport* readiness) {
     print_machine_text(out, machine);
@@ -384,6 +422,7 @@ void print_realtime_text(FILE* out, const MachineReport* machine, const RtPlan* 
     print_verdicts(out, plan, result, readiness);
     print_readiness_text(out, readiness);
     print_details(out, plan, result);
+    print_cost_lines(out, plan, result);
     if (result->stop_signal != 0) {
         std::fprintf(out, "Stopped by signal %d: the figures above are what was measured.\n",
                      result->stop_signal);

@@ -427,6 +427,11 @@ void run_test(RunContext* run, PeriodDriver* driver, uint32_t index, RtConfigRes
     result->per_stream_ns = found.per_stream_ns;
     result->tail_ratio = found.tail_ratio;
     result->search_end = found.end;
+    result->stream_ns_offline = result->kernel_ns_per_sample * config->frames;
+    const uint32_t busiest = thread_share(found.confirm_streams, config->threads, 0);
+    const auto median = static_cast<double>(histogram_percentile(&found.confirm.processing, P50));
+    result->stream_ns_in_confirm =
+        busiest > 0 && median > found.fixed_ns ? (median - found.fixed_ns) / busiest : 0.0;
     result->resolution = found.resolution;
     result->failed_at = found.failed_at;
     result->speed_spread = found.speed_spread;

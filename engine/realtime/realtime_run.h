@@ -73,6 +73,11 @@ struct RtTestResult {
     double tail_ratio;    // the spread's tail at the confirm's odds over its median
     SearchEnd search_end; // why the search stopped
     uint32_t resolution;  // what `sustained` is known to, in streams
+    // One stream's time a period: offline (the kernel alone, or one instance
+    // of a chain block after block), and inside the confirm that held (its
+    // median work over the busiest thread's streams, less the fixed part).
+    double stream_ns_offline;
+    double stream_ns_in_confirm;
     // A chain of plugins that crashed in a trial: the signal; -1 when its
     // process ended early by itself; 0 none.
     int32_t crash_signal;

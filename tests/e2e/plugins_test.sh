@@ -35,7 +35,7 @@ check "JSON: the missing feature and the required ones" test "$(jq -r \
     '[.plugins[] | select(.hostable | not) | .missing] | join(",")' "$WORK/ours.json")" \
     = "urn:zem-test:unknown-feature-uri"
 check "JSON: schema and mode" test "$(jq -r '"\(.schema_version) \(.mode) \(.lv2_path)"' \
-    "$WORK/ours.json")" = "2 plugins $bundles"
+    "$WORK/ours.json")" = "3 plugins $bundles"
 
 (cd "$(dirname "$bundles")" && LV2_PATH=$(basename "$bundles") "$cli" plugins >"$WORK/relative.txt")
 check "a relative LV2_PATH" grep -q "^12 LV2 plugins" "$WORK/relative.txt"
