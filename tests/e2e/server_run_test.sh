@@ -53,6 +53,20 @@ check_structure() {
     grep -q "In the JACK server's cycle: our load" "$WORK/run.svg" || fail "$server_kind: picture"
 }
 
+# A chain of our test plugins in the server's cycle: its instances are
+# searched there like streams (the bundle beside the build's tests).
+check_plugins() {
+    local bundle
+    bundle=$(dirname "$(dirname "$cli")")/tests/lv2
+    [ -d "$bundle" ] || return 0
+    LV2_PATH=$bundle server_run "$cli" realtime --server jack --plugin urn:zem-test:gain \
+        --idle 1 --confirm 1 --json >"$WORK/plugins.json" 2>"$WORK/err" ||
+        fail "$server_kind, plugins: $(cat "$WORK/err")"
+    jq -e '.plan.loads[0].name == "ZEM test gain" and (.runs[0] | .verdict != "sustainable"
+      or (.tests.plugins1 | .trials > 0 and .kernel_bound > 0))' "$WORK/plugins.json" \
+        >/dev/null || fail "$server_kind, plugins: $(jq -c .runs "$WORK/plugins.json")"
+}
+
 # midrun STATUS PATTERN ACTION...: a long idle run, ACTION once our port is
 # in the server's graph; the run must end within 5 s with STATUS, its JSON
 # printed, and for status 1 one line on stderr matching PATTERN.
@@ -84,6 +98,7 @@ stop_program() { kill -TERM "$program"; }
 stop_server_now() { kill "-$([ "$server_kind" = jackd ] && echo TERM || echo KILL)" "$server_pid"; }
 
 check_structure
+check_plugins
 server_run "$cli" realtime --server jack --buffers 512 2>"$WORK/err"
 one_line $? 1 "$WORK/err" "$kind at 1024 asked for 512"
 midrun 143 '' stop_program
