@@ -199,6 +199,15 @@ TEST(Compare, MedianOfTheLargestFiguresDoesNotOverflow) {
     EXPECT_EQ(median_of({9000, 8000, 8600, 8100}), 8350);
 }
 
+TEST(Compare, ReadsAChainOfPluginsByItsNameInVersion3) {
+    ReportRecord plugins{};
+    std::string problem;
+    ASSERT_TRUE(read_report(fixture("realtime_v3_plugins.json"), &plugins, &problem)) << problem;
+    EXPECT_EQ(plugins.schema_version, 3);
+    EXPECT_EQ(plugins.cells.at(RtCellKey{1024, "x42-eq - Parametric Equalizer Mono", 1}).streams,
+              390);
+}
+
 TEST(Compare, ReadsBothVersionsAndTakesTheMedianOfThroughputRuns) {
     Mix mix;
     const ReportRecord& v1 = mix.reports[0];
