@@ -158,6 +158,23 @@ bool prepare_plugin_loads(PluginHost* host, RtPlan* plan) {
         } else if (verdict == PLUGIN_FLAGGED) {
             load.flags = plugin_validation_line(names, &validation);
         }
+        if (!load.failed) {
+            // It passed its child's run: one instance here tells its wiring.
+            PluginLoadFacts facts;
+            std::string error;
+            PluginLoad* one = plugin_load_open(host, &spec, &facts, &error);
+            if (one != nullptr) {
+                load.wiring = facts.wiring;
+                load.heard = facts.input;
+                for (const PluginStep& step : facts.chain) {
+                    if (step.gets_notes) {
+                        load.heard += "; " + step.name +
+                                      " gets a fixed pattern of notes through its MIDI input";
+                    }
+                }
+                plugin_load_close(one);
+            }
+        }
     }
     return all_fine;
 }

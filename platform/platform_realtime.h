@@ -22,6 +22,8 @@
 //                          rt_drop_priority undoes it before the thread ends.
 //   rt_min_timer_slack     the calling thread's timer slack at 1 ns (Linux).
 //   rt_flush_denormals     the calling thread's FTZ and DAZ bits.
+//   rt_denormals_flushed   whether both are still set on the calling thread
+//                          (a plugin may clear them): 1, 0, or -1 unknown.
 //   rt_physical_cores      one logical processor of each physical core (not
 //                          hyper-thread siblings), at most `max`; their count.
 //   rt_pin_thread          the calling thread to that logical processor.
@@ -75,6 +77,7 @@ void rt_raise_priority(RtStep* step);
 void rt_drop_priority();
 void rt_min_timer_slack(RtStep* step);
 void rt_flush_denormals(RtStep* step);
+int32_t rt_denormals_flushed();
 uint32_t rt_physical_cores(uint32_t* processors, uint32_t max, RtStep* step);
 void rt_pin_thread(uint32_t processor, RtStep* step);
 int64_t rt_thread_cpu_ns();

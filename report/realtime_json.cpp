@@ -73,6 +73,14 @@ Json test_json(const RtTestResult* test, uint32_t threads) {
          test->stream_ns_offline > 0.0 ? Json(test->stream_ns_offline) : Json(nullptr)},
         {"stream_ns_in_confirm",
          test->stream_ns_in_confirm > 0.0 ? Json(test->stream_ns_in_confirm) : Json(nullptr)},
+        {"worker", test->worker.jobs > 0 || test->worker.refused > 0
+                       ? Json{{"jobs", test->worker.jobs},
+                              {"total_ns", test->worker.total_ns},
+                              {"longest_ns", test->worker.longest_ns},
+                              {"refused", test->worker.refused}}
+                       : Json(nullptr)},
+        {"log", test->log[0] != '\0' ? Json(test->log) : Json(nullptr)},
+        {"denormals_lost", test->denormals_lost},
         {"misses", misses_json(&test->misses)},
         {"model",
          test->per_stream_ns > 0.0
@@ -108,6 +116,8 @@ Json load_json(const RtLoad* load) {
     entry["validation"] = load->failed ? "failed" : load->flags.empty() ? "passed" : "flagged";
     entry["flags"] = load->flags.empty() ? Json(nullptr) : Json(load->flags);
     entry["failure"] = load->failure.empty() ? Json(nullptr) : Json(load->failure);
+    entry["wiring"] = load->wiring.empty() ? Json(nullptr) : Json(load->wiring);
+    entry["hears"] = load->heard.empty() ? Json(nullptr) : Json(load->heard);
     return entry;
 }
 

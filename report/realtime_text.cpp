@@ -70,6 +70,12 @@ void print_plugin_load(FILE* out, const RtLoad* load) {
         std::fprintf(out, "%s%s", p > 0 ? " + " : "", load->spec.uris[p].c_str());
     }
     std::fprintf(out, "); input %s", PLUGIN_INPUT_NAMES[load->spec.input]);
+    if (!load->wiring.empty()) {
+        std::fprintf(out, "\n    wiring: %s", load->wiring.c_str());
+    }
+    if (!load->heard.empty()) {
+        std::fprintf(out, "\n    hears: %s", load->heard.c_str());
+    }
     if (load->failed) {
         std::fprintf(out, "; failed: %s", load->failure.c_str());
     } else if (!load->flags.empty()) {
@@ -345,6 +351,24 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
                              "    %-6s processing time about (%.1f us + %.2f ns a stream) x a "
                              "spread whose tail at the confirm's odds is %.3f\n",
                              "", test->fixed_ns / 1e3, test->per_stream_ns, test->tail_ratio);
+            }
+            if (test->worker.jobs > 0 || test->worker.refused > 0) {
+                std::fprintf(
+                    out,
+                    "    %-6s worker, outside the periods: %" PRIu64
+                    " jobs, %.3f ms in all, the longest %.3f ms, %" PRIu64 " refused\n",
+                    "", test->worker.jobs, static_cast<double>(test->worker.total_ns) / 1e6,
+                    static_cast<double>(test->worker.longest_ns) / 1e6, test->worker.refused);
+            }
+            if (test->denormals_lost > 0) {
+                std::fprintf(
+                    out,
+                    "    %-6s denormals: flush-to-zero was off after %u of its %u trials (the "
+                    "plugins turned it off): those periods may run slower\n",
+                    "", test->denormals_lost, test->trials);
+            }
+            if (test->log[0] != '\0') {
+                std::fprintf(out, "    %-6s the plugins logged: %s\n", "", test->log);
             }
             if (test->stream_ns_in_confirm > 0.0) {
                 std::fprintf(out,

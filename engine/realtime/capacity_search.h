@@ -87,6 +87,7 @@ struct TrialOutcome {
     Histogram processing;
     int64_t worst_checkpoint_ns[MAX_CHECKPOINTS]; // processing, from the wake-up
     ServerFigures server;
+    bool denormals_lost; // a measuring thread ended the trial with FTZ or DAZ cleared
     // Each period's work over the judge's expected_ns: the spread the
     // search pools (less what lies far past its tail).
     SpreadHistogram spread;

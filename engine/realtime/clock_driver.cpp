@@ -52,6 +52,7 @@ uint32_t measuring_thread(void* parameter) {
         int64_t cpu_start = rt_thread_cpu_ns();
         run_period_loop(&clock, &run->plan, &run->job, driver->stats[run->index]);
         driver->cpu_ns[run->index] = rt_thread_cpu_ns() - cpu_start;
+        driver->flushed[run->index] = rt_denormals_flushed();
     }
     rt_timer_close(timer);
     rt_drop_priority();
@@ -179,6 +180,7 @@ bool clock_trial(PeriodDriver* driver, const TrialRequest* request, TrialOutcome
         run->origin = &origin;
         period_stats_reset(clock->stats[t]);
         clock->cpu_ns[t] = 0;
+        clock->flushed[t] = -1;
     }
     observer_reset(clock->observer, driver->threads, clock->processors);
     PlatformThread* observing = platform_thread_start_with(observer_thread, clock->observer);
@@ -211,6 +213,9 @@ bool clock_trial(PeriodDriver* driver, const TrialRequest* request, TrialOutcome
         clock->observer->count = 0; // no samples: every miss's counters unknown
     }
     gather(clock, started, outcome);
+    for (uint32_t t = 0; t < started; ++t) {
+        outcome->denormals_lost = outcome->denormals_lost || clock->flushed[t] == 0;
+    }
     driver->steps = clock->steps[0];
     for (uint32_t t = 0; t < started; ++t) {
         driver->cpu_ns += clock->cpu_ns[t];

@@ -18,6 +18,7 @@ struct ClockDriver {
     ThreadSteps steps[MAX_RT_THREADS];
     int64_t cpu_ns[MAX_RT_THREADS];    // processor time of each thread's loop
     uint32_t capacity[MAX_RT_THREADS]; // streams each thread's set holds
+    int32_t flushed[MAX_RT_THREADS];   // after the trial, rt_denormals_flushed on each thread
     Observer* observer;                // nullptr until open
 };
 

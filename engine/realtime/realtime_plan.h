@@ -42,6 +42,8 @@ struct RtLoad {
     bool failed;
     std::string flags; // "" none; else what was seen, e.g. "denormals, allocates in run"
     std::string failure;
+    std::string wiring; // how the chain is wired, in words (RT_PLUGINS, once it opened)
+    std::string heard;  // what its first plugin hears, notes for an instrument included
 };
 
 // A plan's load of a ZEM test.

@@ -320,12 +320,34 @@ bool prepare_test(RunContext* run, uint32_t index, const RtConfigResult* config,
     }
 }
 
+// A chain's workers and log, from each thread's load, before they close.
+void keep_plugin_facts(const StreamSet sets[MAX_RT_THREADS], uint32_t threads,
+                       RtTestResult* result) {
+    std::string log;
+    for (uint32_t t = 0; t < threads; ++t) {
+        if (sets[t].plugins == nullptr) {
+            continue;
+        }
+        const PluginWorkerStats worker = plugin_load_worker(sets[t].plugins);
+        result->worker.jobs += worker.jobs;
+        result->worker.total_ns += worker.total_ns;
+        result->worker.longest_ns = worker.longest_ns > result->worker.longest_ns
+                                        ? worker.longest_ns
+                                        : result->worker.longest_ns;
+        result->worker.refused += worker.refused;
+        result->worker.responses += worker.responses;
+        log += plugin_load_log(sets[t].plugins);
+    }
+    std::snprintf(result->log, sizeof result->log, "%s", log.c_str());
+}
+
 struct ProgressTrial {
     RunContext* run;
     PeriodDriver* driver;
     const char* test_name;
     uint32_t frames;
     uint32_t trials;
+    uint32_t denormals_lost; // trials after which a thread had FTZ or DAZ cleared
 };
 
 bool trial_with_progress(void* context, const TrialRequest* request, TrialOutcome* outcome) {
@@ -337,6 +359,7 @@ bool trial_with_progress(void* context, const TrialRequest* request, TrialOutcom
              request->checkpoint_count > 0 ? " (confirm)" : "");
     bool finished = driver_trial(trial->driver, request, outcome);
     keep_steps(trial->run, trial->driver);
+    trial->denormals_lost += outcome->denormals_lost ? 1 : 0;
     return finished;
 }
 
@@ -394,7 +417,7 @@ void run_test(RunContext* run, PeriodDriver* driver, uint32_t index, RtConfigRes
     search.throttle_share = rt_throttle_share();
     search.max_trials = MAX_SEARCH_TRIALS;
     search.max_confirms = MAX_CONFIRM_TRIALS;
-    ProgressTrial trial{run, driver, name, config->frames, 0};
+    ProgressTrial trial{run, driver, name, config->frames, 0, 0};
     auto found_memory = std::make_unique<SearchResult>();
     SearchResult& found = *found_memory;
     if (stop_requested(run)) {
@@ -405,6 +428,7 @@ void run_test(RunContext* run, PeriodDriver* driver, uint32_t index, RtConfigRes
         search_capacity(trial_with_progress, &trial, &search, &found);
     }
     driver_set_streams(driver, nullptr);
+    keep_plugin_facts(sets, config->threads, result);
     for (uint32_t t = 0; t < config->threads; ++t) {
         stream_set_free(&sets[t]);
     }
@@ -414,6 +438,7 @@ void run_test(RunContext* run, PeriodDriver* driver, uint32_t index, RtConfigRes
         result->kernel_ns_after = time_kernel(run, index, config->frames);
     }
     result->trials = found.trials;
+    result->denormals_lost = trial.denormals_lost;
     result->sustained = found.sustained;
     result->headroom = found.headroom;
     for (uint32_t t = 0; t < config->threads; ++t) {

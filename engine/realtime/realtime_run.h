@@ -34,6 +34,9 @@ struct RtFigures {
     MissMark marks[MAX_MISS_MARKS];
 };
 
+// What a report keeps of a chain's log: its first lines (the whole log is
+// bounded by the host; a test's result is plain memory a child hands back).
+constexpr uint32_t LOG_EXCERPT = 512;
 // The search's ceiling over the kernel-alone bound: the streams do not run
 // faster than the kernel alone in the cache, but one timing of it in a
 // slow spell of the host (up to 1.8x here) must not cap the count.
@@ -78,6 +81,14 @@ struct RtTestResult {
     // median work over the busiest thread's streams, less the fixed part).
     double stream_ns_offline;
     double stream_ns_in_confirm;
+    // A chain of plugins: its workers over every trial, on their own threads
+    // outside the periods (all threads' loads together), and the start of
+    // what its plugins logged.
+    PluginWorkerStats worker;
+    char log[LOG_EXCERPT];
+    // Trials after which a measuring thread found flush-to-zero or
+    // denormals-are-zero cleared (the streams' code, a plugin, turned it off).
+    uint32_t denormals_lost;
     // A chain of plugins that crashed in a trial: the signal; -1 when its
     // process ended early by itself; 0 none.
     int32_t crash_signal;

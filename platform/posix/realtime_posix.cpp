@@ -184,6 +184,14 @@ void rt_flush_denormals(RtStep* step) {
 #endif
 }
 
+int32_t rt_denormals_flushed() {
+#if defined(__x86_64__) || defined(__i386__)
+    return (_mm_getcsr() & 0x8040) == 0x8040 ? 1 : 0;
+#else
+    return -1;
+#endif
+}
+
 uint32_t rt_physical_cores(uint32_t* processors, uint32_t max, RtStep* step) {
     uint32_t found = hwloc_cores(processors, max);
     if (found > 0) {

@@ -192,6 +192,10 @@ void rt_flush_denormals(RtStep* step) {
     rt_note(step, 1, "denormals flushed to zero (FTZ and DAZ)");
 }
 
+int32_t rt_denormals_flushed() {
+    return (_mm_getcsr() & 0x8040) == 0x8040 ? 1 : 0;
+}
+
 uint32_t rt_physical_cores(uint32_t* processors, uint32_t max, RtStep* step) {
     uint32_t found = cores_from_windows(processors, max);
     if (found > 0) {

@@ -87,11 +87,12 @@ TEST(RealtimeReport, JsonFollowsTheDocumentedSchema) {
     EXPECT_EQ(missed["tests"]["zem2"]["state"], "not run");
     EXPECT_TRUE(missed["tests"]["zem2"]["streams"].is_null());
     const Json& held = doc["runs"][1]["tests"]["zem2"];
-    EXPECT_EQ(keys_of(held), (std::set<std::string>{
-                                 "state", "streams", "headroom", "per_core", "kernel_ns_per_sample",
-                                 "kernel_ns_per_sample_after", "kernel_bound", "search_bound",
-                                 "memory_capped", "trials", "crash_signal", "stream_ns_offline",
-                                 "stream_ns_in_confirm", "misses", "model", "confirm"}));
+    EXPECT_EQ(keys_of(held),
+              (std::set<std::string>{
+                  "state", "streams", "headroom", "per_core", "kernel_ns_per_sample",
+                  "kernel_ns_per_sample_after", "kernel_bound", "search_bound", "memory_capped",
+                  "trials", "crash_signal", "stream_ns_offline", "stream_ns_in_confirm", "worker",
+                  "log", "denormals_lost", "misses", "model", "confirm"}));
     EXPECT_EQ(held["streams"], 900);
     EXPECT_EQ(held["model"]["speed_spread"], 1.3);
     EXPECT_NE(doc["runs"][1]["summary"].get<std::string>().find("ZEM-2's speed varied 1.30x"),
