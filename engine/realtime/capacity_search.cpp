@@ -364,6 +364,7 @@ void search(TrialFunction trial, void* context, const SearchPlan* plan, SearchRe
     // the periods now say holds is reported, and it held too, being fewer.
     const uint32_t aimed = aim(known, plan);
     result->sustained = aimed > 0 && aimed < low ? aimed : low;
+    result->headroom = result->headroom < result->sustained ? result->headroom : result->sustained;
     result->state = low > 0 ? SEARCH_CONFIRMED : SEARCH_NOT_CONFIRMED;
 }
 } // namespace

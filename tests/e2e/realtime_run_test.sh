@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # A real run of the real-time mode: buffer 4096, ZEM-2 on one core, 2 s
 # confirm runs. Checks the report's structure and its honesty, never a
-# timing: the streams sustained never exceed the kernel-alone bound, a test
-# is searched only where the idle system held, and a count is given only
-# with the confirm run that held it (stops: realtime_stop_test.sh).
+# timing: the streams sustained never exceed the search's ceiling (1.5 times
+# the kernel-alone bound), a test is searched only where the idle system
+# held, and a count is given only with a confirm run that held it or more
+# (stops: realtime_stop_test.sh).
 #
 #   tests/e2e/realtime_run_test.sh CLI [RUNNER...]
 #
@@ -27,10 +28,10 @@ jq -e "
   and (.runs | length == 1) and (.runs[0] | .buffer == 4096 and .cores == 1
     and (.idle.processing_ns | $ordered) and (.idle.lateness_ns | $ordered)
     and (if .verdict == \"sustainable\" then
-           .tests.zem2 | .state == \"done\" and .streams <= .kernel_bound
+           .tests.zem2 | .state == \"done\" and .search_bound <= .kernel_bound * 3 / 2
              and .kernel_bound > 0 and .streams <= .search_bound and .headroom <= .streams
              and (.per_core | add) == .streams
-             and (if .streams > 0 then .confirm.streams == .streams and .confirm.misses.work == 0
+             and (if .streams > 0 then .confirm.streams >= .streams and .confirm.misses.work == 0
                     and .confirm.periods >= 24 and (.confirm.processing_ns | $ordered)
                   else .confirm == null end)
          else .verdict == \"not sustainable at this buffer on this system\"
