@@ -182,7 +182,8 @@ bool prepare_plugin_loads(PluginHost* host, RtPlan* plan) {
 // Runs the plan on the driver it names and prints the reports. The
 // system's facts are read before the run's set-up, as the check would find
 // them, and judged after it.
-int measure(const CliOptions* options, RtPlan* plan, PeriodDriver* driver, OutputFile* svg) {
+int measure(const CliOptions* options, RtPlan* plan, PeriodDriver* driver, PluginHost* plugins,
+            bool loads_fine, OutputFile* svg) {
     MachineReport machine{};
     describe_machine(&machine);
     const bool progress = console_stderr_is_terminal() && !options->progress_lines;
@@ -190,21 +191,7 @@ int measure(const CliOptions* options, RtPlan* plan, PeriodDriver* driver, Outpu
                 options->progress_lines ? show_progress_line
                 : progress              ? show_progress
                                         : nullptr,
-                nullptr, nullptr};
-    bool loads_fine = true;
-    for (const RtLoad& load : plan->loads) {
-        if (load.kind == RT_PLUGINS && host.plugins == nullptr) {
-            std::string why;
-            host.plugins = plugin_host_open(&why);
-            if (host.plugins == nullptr) {
-                std::fprintf(stderr, "test_zem_cli: %s\n", why.c_str());
-                return 1;
-            }
-        }
-    }
-    if (host.plugins != nullptr) {
-        loads_fine = prepare_plugin_loads(host.plugins, plan);
-    }
+                nullptr, plugins};
     auto facts = std::make_unique<ReadinessFacts>();
     readiness_read_facts(facts.get());
     auto result = std::make_unique<RtRunResult>();
@@ -250,9 +237,6 @@ int measure(const CliOptions* options, RtPlan* plan, PeriodDriver* driver, Outpu
     if (!output_finish(svg, realtime_svg(&machine, plan, result.get(), &readiness))) {
         status = 1;
     }
-    if (host.plugins != nullptr) {
-        plugin_host_close(host.plugins);
-    }
     status = loads_fine ? status : 1;
     return result->stop_signal != 0 ? 128 + result->stop_signal : status;
 }
@@ -272,22 +256,42 @@ int run_realtime_command(const CliOptions* options) {
     if (!output_open(&svg, options->svg_path)) {
         return 2;
     }
+    // The chains are validated in child processes while this process is
+    // still one thread: before the audio server's client starts its own.
+    PluginHost* plugins = nullptr;
+    bool loads_fine = true;
+    for (const RtLoad& load : plan.loads) {
+        if (load.kind == RT_PLUGINS && plugins == nullptr) {
+            std::string why;
+            plugins = plugin_host_open(&why);
+            if (plugins == nullptr) {
+                std::fprintf(stderr, "test_zem_cli: %s\n", why.c_str());
+                output_abandon(&svg);
+                return 1;
+            }
+            loads_fine = prepare_plugin_loads(plugins, &plan);
+        }
+    }
     PeriodDriver driver{};
+    int status = 0;
     if (options->server.empty()) {
         ClockDriver clock{};
         clock_driver_init(&driver, &clock, console_wait_for_stop);
-        return measure(options, &plan, &driver, &svg);
-    }
-    AudioServerClient* client = nullptr;
-    int refused = open_server(options, &plan, &client);
-    if (refused != 0) {
-        output_abandon(&svg);
+        status = measure(options, &plan, &driver, plugins, loads_fine, &svg);
+    } else {
+        AudioServerClient* client = nullptr;
+        status = open_server(options, &plan, &client);
+        if (status != 0) {
+            output_abandon(&svg);
+        } else {
+            auto server = std::make_unique<ServerDriver>();
+            server_driver_init(&driver, server.get(), client, console_wait_for_stop);
+            status = measure(options, &plan, &driver, plugins, loads_fine, &svg);
+        }
         audio_server_close(client);
-        return refused;
     }
-    auto server = std::make_unique<ServerDriver>();
-    server_driver_init(&driver, server.get(), client, console_wait_for_stop);
-    int status = measure(options, &plan, &driver, &svg);
-    audio_server_close(client);
+    if (plugins != nullptr) {
+        plugin_host_close(plugins);
+    }
     return status;
 }
