@@ -30,14 +30,14 @@ std::vector<std::string> split(const std::string& text, char separator) {
 // ns per instance-block at `frames`, or -1 after a line on stderr.
 double cost_of(PluginHost* host, const std::vector<std::string>& uris, uint32_t frames,
                uint32_t rate, int64_t round_ns) {
-    PluginLoadSpec spec;
-    spec.uris = uris;
-    spec.frames = frames;
-    spec.rate = rate;
-    spec.instances = 1;
+    PluginLoadOrder order;
+    order.uris = uris;
+    order.frames = frames;
+    order.rate = rate;
+    order.instances = 1;
     PluginCost cost{};
     std::string error;
-    if (!plugin_cost_measure(host, &spec, rt_now_ns, REPEATS, round_ns, &cost, &error)) {
+    if (!plugin_cost_measure(host, &order, rt_now_ns, REPEATS, round_ns, &cost, &error)) {
         std::fprintf(stderr, "zem_bench_plugins: %s\n", error.c_str());
         return -1.0;
     }

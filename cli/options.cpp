@@ -364,24 +364,24 @@ bool plugin_loads_fit(const Bound* bound, RtPlan* plan, std::string* problem) {
         std::string chain = bound->plugins[p];
         for (size_t start = 0; start <= chain.size();) {
             const size_t end = std::min(chain.find('+', start), chain.size());
-            load.spec.uris.push_back(chain.substr(start, end - start));
+            load.order.uris.push_back(chain.substr(start, end - start));
             start = end + 1;
         }
-        for (const std::string& uri : load.spec.uris) {
+        for (const std::string& uri : load.order.uris) {
             if (uri.empty()) {
                 *problem = "--plugin " + chain + " names an empty URI";
                 return false;
             }
         }
-        if (load.spec.uris.size() > PLUGIN_MAX_CHAIN) {
+        if (load.order.uris.size() > PLUGIN_MAX_CHAIN) {
             *problem = "--plugin takes at most " + std::to_string(PLUGIN_MAX_CHAIN) +
                        " plugins in a chain";
             return false;
         }
         load.name = chain; // the plugins' own names once the host has read them
-        load.spec.settings = bound->settings;
-        load.spec.preset = bound->preset;
-        load.spec.input = static_cast<PluginInput>(input);
+        load.order.settings = bound->settings;
+        load.order.preset = bound->preset;
+        load.order.input = static_cast<PluginInput>(input);
         plan->loads.push_back(load);
     }
     if (plan->loads.empty()) {

@@ -132,7 +132,7 @@ bool prepare_plugin_loads(PluginHost* host, RtPlan* plan) {
             continue;
         }
         std::vector<std::string> names;
-        for (const std::string& uri : load.spec.uris) {
+        for (const std::string& uri : load.order.uris) {
             PluginInfo info;
             names.push_back(plugin_host_info(host, uri, &info) ? info.name : uri);
         }
@@ -140,15 +140,15 @@ bool prepare_plugin_loads(PluginHost* host, RtPlan* plan) {
         for (const std::string& name : names) {
             load.name += (load.name.empty() ? "" : " + ") + name;
         }
-        PluginLoadSpec spec = load.spec;
-        spec.frames = plan->buffers.empty() ? 256 : plan->buffers[0];
-        spec.rate = plan->rate;
-        spec.instances = 1;
+        PluginLoadOrder order = load.order;
+        order.frames = plan->buffers.empty() ? 256 : plan->buffers[0];
+        order.rate = plan->rate;
+        order.instances = 1;
         PluginValidateOptions options;
         options.blocks = VALIDATION_BLOCKS;
         options.timeout_ms = VALIDATION_TIMEOUT_MS;
         PluginValidation validation;
-        plugin_validate(host, &spec, &options, &validation);
+        plugin_validate(host, &order, &options, &validation);
         const PluginVerdict verdict = plugin_verdict(&validation);
         if (verdict == PLUGIN_FAILED) {
             load.failed = true;
@@ -162,7 +162,7 @@ bool prepare_plugin_loads(PluginHost* host, RtPlan* plan) {
             // It passed its child's run: one instance here tells its wiring.
             PluginLoadFacts facts;
             std::string error;
-            PluginLoad* one = plugin_load_open(host, &spec, &facts, &error);
+            PluginLoad* one = plugin_load_open(host, &order, &facts, &error);
             if (one != nullptr) {
                 load.wiring = facts.wiring;
                 load.heard = facts.input;

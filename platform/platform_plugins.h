@@ -77,7 +77,7 @@ struct PluginInfo {
 enum PluginInput : uint32_t { PLUGIN_NOISE = 0, PLUGIN_SINE = 1, PLUGIN_SILENCE = 2 };
 extern const char* const PLUGIN_INPUT_NAMES[3]; // "noise", "sine", "silence"
 
-struct PluginLoadSpec {
+struct PluginLoadOrder {
     std::vector<std::string> uris;     // the chain, in order
     std::vector<std::string> settings; // "SYMBOL=VALUE" (every plugin having it), "K:SYMBOL=VALUE"
     std::string preset;                // a preset's URI, "" for none
@@ -119,7 +119,7 @@ void plugin_host_close(PluginHost* host);
 std::vector<PluginInfo> plugin_host_list(PluginHost* host);
 bool plugin_host_info(PluginHost* host, const std::string& uri, PluginInfo* info);
 
-PluginLoad* plugin_load_open(PluginHost* host, const PluginLoadSpec* spec, PluginLoadFacts* facts,
+PluginLoad* plugin_load_open(PluginHost* host, const PluginLoadOrder* order, PluginLoadFacts* facts,
                              std::string* error);
 void plugin_load_run(PluginLoad* load, uint32_t first, uint32_t end);
 void plugin_load_finish_period(PluginLoad* load);
@@ -131,7 +131,7 @@ std::string plugin_load_log(const PluginLoad* load);
 void plugin_load_close(PluginLoad* load);
 
 // Validation: one instance is opened in a child process and run for
-// `blocks` blocks with the spec's input, with flush-to-zero and
+// `blocks` blocks with the order's input, with flush-to-zero and
 // denormals-are-zero off so that denormals show, then closed. The record
 // holds what was seen, unjudged (engine/realtime/plugin_cost.h judges): how
 // the child ended (a signal, an exit, a time-out after `timeout_ms`, a
@@ -178,5 +178,5 @@ struct PluginValidation {
     std::vector<PluginFindings> plugins;   // in chain order
 };
 
-void plugin_validate(PluginHost* host, const PluginLoadSpec* spec,
+void plugin_validate(PluginHost* host, const PluginLoadOrder* order,
                      const PluginValidateOptions* options, PluginValidation* result);

@@ -109,10 +109,10 @@ Json load_json(const RtLoad* load) {
     if (load->kind != RT_PLUGINS) {
         return entry;
     }
-    entry["uris"] = load->spec.uris;
-    entry["settings"] = load->spec.settings;
-    entry["preset"] = load->spec.preset.empty() ? Json(nullptr) : Json(load->spec.preset);
-    entry["input"] = PLUGIN_INPUT_NAMES[load->spec.input];
+    entry["uris"] = load->order.uris;
+    entry["settings"] = load->order.settings;
+    entry["preset"] = load->order.preset.empty() ? Json(nullptr) : Json(load->order.preset);
+    entry["input"] = PLUGIN_INPUT_NAMES[load->order.input];
     entry["validation"] = load->failed ? "failed" : load->flags.empty() ? "passed" : "flagged";
     entry["flags"] = load->flags.empty() ? Json(nullptr) : Json(load->flags);
     entry["failure"] = load->failure.empty() ? Json(nullptr) : Json(load->failure);

@@ -66,10 +66,10 @@ namespace {
 // hears, and validation's flags or failure.
 void print_plugin_load(FILE* out, const RtLoad* load) {
     std::fprintf(out, "  %s: %s (", load->key.c_str(), load->name.c_str());
-    for (size_t p = 0; p < load->spec.uris.size(); ++p) {
-        std::fprintf(out, "%s%s", p > 0 ? " + " : "", load->spec.uris[p].c_str());
+    for (size_t p = 0; p < load->order.uris.size(); ++p) {
+        std::fprintf(out, "%s%s", p > 0 ? " + " : "", load->order.uris[p].c_str());
     }
-    std::fprintf(out, "); input %s", PLUGIN_INPUT_NAMES[load->spec.input]);
+    std::fprintf(out, "); input %s", PLUGIN_INPUT_NAMES[load->order.input]);
     if (!load->wiring.empty()) {
         std::fprintf(out, "\n    wiring: %s", load->wiring.c_str());
     }

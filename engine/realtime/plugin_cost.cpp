@@ -31,16 +31,16 @@ PluginVerdict plugin_verdict(const PluginValidation* validation) {
     return flagged ? PLUGIN_FLAGGED : PLUGIN_PASSED;
 }
 
-bool plugin_cost_measure(PluginHost* host, const PluginLoadSpec* spec, int64_t (*now_ns)(),
+bool plugin_cost_measure(PluginHost* host, const PluginLoadOrder* order, int64_t (*now_ns)(),
                          uint32_t repeats, int64_t round_ns, PluginCost* cost, std::string* error) {
-    PluginLoadSpec one = *spec;
+    PluginLoadOrder one = *order;
     one.instances = 1;
     PluginLoadFacts facts;
     PluginLoad* load = plugin_load_open(host, &one, &facts, error);
     if (load == nullptr) {
         return false;
     }
-    *cost = PluginCost{spec->frames, 0.0, 0.0, 0};
+    *cost = PluginCost{order->frames, 0.0, 0.0, 0};
     for (uint32_t r = 0; r <= repeats; ++r) {
         uint64_t blocks = 0;
         int64_t start = now_ns();
@@ -61,7 +61,7 @@ bool plugin_cost_measure(PluginHost* host, const PluginLoadSpec* spec, int64_t (
             }
         }
     }
-    cost->ns_per_sample = cost->ns_per_block / spec->frames;
+    cost->ns_per_sample = cost->ns_per_block / order->frames;
     plugin_load_close(load);
     return true;
 }

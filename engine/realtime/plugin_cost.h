@@ -29,12 +29,12 @@ struct PluginCost {
     uint64_t blocks;      // blocks timed in all
 };
 
-// Opens the load with one instance at spec->frames and times `repeats`
+// Opens the load with one instance at order->frames and times `repeats`
 // rounds of at least `round_ns` each, after one untimed round; the best
 // round counts. Run it on a thread that flushes denormals, as the
 // real-time threads do. False with a line in `error` when the load will
 // not open.
-bool plugin_cost_measure(PluginHost* host, const PluginLoadSpec* spec, int64_t (*now_ns)(),
+bool plugin_cost_measure(PluginHost* host, const PluginLoadOrder* order, int64_t (*now_ns)(),
                          uint32_t repeats, int64_t round_ns, PluginCost* cost, std::string* error);
 
 // ns_per_block ≈ a_ns + b_ns_per_sample · frames, least squares over the

@@ -33,10 +33,10 @@ constexpr uint32_t MAX_LOADS = 8;
 // What a stream is: one of the ZEM tests, or one instance (a track) of a
 // chain of plugins. The run measures each load the same way.
 struct RtLoad {
-    RtTestKind kind;     // RT_ZEM1, RT_ZEM2, RT_ZEMM or RT_PLUGINS
-    std::string name;    // "ZEM-1", or the plugins' names joined by " + "
-    std::string key;     // in the JSON: "zem1", "zem2", "zemm", "plugins1", ...
-    PluginLoadSpec spec; // RT_PLUGINS: the chain, its settings, preset and input
+    RtTestKind kind;       // RT_ZEM1, RT_ZEM2, RT_ZEMM or RT_PLUGINS
+    std::string name;      // "ZEM-1", or the plugins' names joined by " + "
+    std::string key;       // in the JSON: "zem1", "zem2", "zemm", "plugins1", ...
+    PluginLoadOrder order; // RT_PLUGINS: the chain, its settings, preset and input
     // Validation's word on a chain, before any trial (RT_PLUGINS): failed
     // loads are not run; flagged ones are, and the reports say why.
     bool failed;

@@ -204,12 +204,12 @@ double time_burst(const KernelTiming* timing) {
         return kernel_ns_per_sample(timing->load->kind, timing->frames, timing->mix, rt_now_ns,
                                     KERNEL_REPEATS, KERNEL_ROUND_NS);
     }
-    PluginLoadSpec spec = timing->load->spec;
-    spec.frames = timing->frames;
-    spec.rate = timing->rate;
+    PluginLoadOrder order = timing->load->order;
+    order.frames = timing->frames;
+    order.rate = timing->rate;
     PluginCost cost{};
     std::string error;
-    return plugin_cost_measure(timing->plugins, &spec, rt_now_ns, KERNEL_REPEATS, KERNEL_ROUND_NS,
+    return plugin_cost_measure(timing->plugins, &order, rt_now_ns, KERNEL_REPEATS, KERNEL_ROUND_NS,
                                &cost, &error)
                ? cost.ns_per_sample
                : 0.0;
@@ -299,7 +299,7 @@ bool prepare_test(RunContext* run, uint32_t index, const RtConfigResult* config,
         for (uint32_t t = 0; t < threads && complete; ++t) {
             std::string error;
             complete = test == RT_PLUGINS
-                           ? stream_set_prepare_plugins(&sets[t], run->host->plugins, &load->spec,
+                           ? stream_set_prepare_plugins(&sets[t], run->host->plugins, &load->order,
                                                         config->frames, run->plan->rate,
                                                         static_cast<uint32_t>(capacity), &error)
                            : stream_set_prepare(&sets[t], test, config->frames,

@@ -111,14 +111,14 @@ bool stream_set_prepare(StreamSet* set, RtTestKind test, uint32_t frames, uint32
     return ready;
 }
 
-bool stream_set_prepare_plugins(StreamSet* set, PluginHost* host, const PluginLoadSpec* spec,
+bool stream_set_prepare_plugins(StreamSet* set, PluginHost* host, const PluginLoadOrder* order,
                                 uint32_t frames, uint32_t rate, uint32_t capacity,
                                 std::string* error) {
     *set = StreamSet{};
     set->test = RT_PLUGINS;
     set->frames = frames;
     set->capacity = capacity;
-    PluginLoadSpec instances = *spec;
+    PluginLoadOrder instances = *order;
     instances.frames = frames;
     instances.rate = rate;
     instances.instances = capacity;

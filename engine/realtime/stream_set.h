@@ -60,7 +60,7 @@ bool stream_set_prepare(StreamSet* set, RtTestKind test, uint32_t frames, uint32
                         const MixData* mix);
 // A set of `capacity` instances of a chain of plugins; false with one line
 // in `error` when the load will not open.
-bool stream_set_prepare_plugins(StreamSet* set, PluginHost* host, const PluginLoadSpec* spec,
+bool stream_set_prepare_plugins(StreamSet* set, PluginHost* host, const PluginLoadOrder* order,
                                 uint32_t frames, uint32_t rate, uint32_t capacity,
                                 std::string* error);
 void stream_set_free(StreamSet* set);

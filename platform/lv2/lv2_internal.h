@@ -136,7 +136,7 @@ struct LoadProgress {
     void* context;
 };
 
-PluginLoad* load_open(PluginHost* host, const PluginLoadSpec* spec, PluginLoadFacts* facts,
+PluginLoad* load_open(PluginHost* host, const PluginLoadOrder* order, PluginLoadFacts* facts,
                       std::string* error, const LoadProgress* progress);
 // One plugin of one instance, then its worker's answers.
 void load_run_step(PluginLoad* load, uint32_t instance, uint32_t step);

@@ -187,12 +187,13 @@ void fill_input(float* block, uint32_t frames, uint32_t rate, PluginInput input,
     }
 }
 
-std::string input_text(const PluginLoadSpec* spec, uint32_t channels) {
+std::string input_text(const PluginLoadOrder* order, uint32_t channels) {
     char level[64];
     std::snprintf(level, sizeof level, " at %.0f dBFS", INPUT_DBFS);
-    std::string what = spec->input == PLUGIN_NOISE ? std::string("pink noise") + level
-                       : spec->input == PLUGIN_SINE
-                           ? "a " + std::to_string(std::lround(sine_hz(spec->frames, spec->rate))) +
+    std::string what = order->input == PLUGIN_NOISE ? std::string("pink noise") + level
+                       : order->input == PLUGIN_SINE
+                           ? "a " +
+                                 std::to_string(std::lround(sine_hz(order->frames, order->rate))) +
                                  " Hz sine" + level
                            : std::string("silence");
     if (channels == 0) {
@@ -588,28 +589,28 @@ void free_states(PluginLoad* load) {
 }
 
 // The chain's plugins, hostable, with their ports; false with a line.
-bool plan_chain(PluginLoad* load, const PluginLoadSpec* spec, std::string* error) {
-    if (spec->uris.empty() || spec->uris.size() > PLUGIN_MAX_CHAIN) {
+bool plan_chain(PluginLoad* load, const PluginLoadOrder* order, std::string* error) {
+    if (order->uris.empty() || order->uris.size() > PLUGIN_MAX_CHAIN) {
         *error = "a load is 1 to " + std::to_string(PLUGIN_MAX_CHAIN) + " plugins, not " +
-                 std::to_string(spec->uris.size());
+                 std::to_string(order->uris.size());
         return false;
     }
-    if (spec->frames == 0 || spec->rate == 0 || spec->instances == 0) {
+    if (order->frames == 0 || order->rate == 0 || order->instances == 0) {
         *error = "a load needs a block size, a rate and at least one instance";
         return false;
     }
-    load->plan.resize(spec->uris.size());
-    for (size_t s = 0; s < spec->uris.size(); ++s) {
+    load->plan.resize(order->uris.size());
+    for (size_t s = 0; s < order->uris.size(); ++s) {
         StepPlan& step = load->plan[s];
-        step.plugin = plugin_by_uri(load->host, spec->uris[s]);
+        step.plugin = plugin_by_uri(load->host, order->uris[s]);
         if (step.plugin == nullptr) {
-            *error = "no plugin " + spec->uris[s] + " is installed (see 'test_zem_cli plugins')";
+            *error = "no plugin " + order->uris[s] + " is installed (see 'test_zem_cli plugins')";
             return false;
         }
-        step.facts.uri = spec->uris[s];
+        step.facts.uri = order->uris[s];
         step.facts.name = node_text(lilv_plugin_get_name(step.plugin));
         std::string missing;
-        if (!plugin_hostable(load->host, step.plugin, spec->frames, &missing)) {
+        if (!plugin_hostable(load->host, step.plugin, order->frames, &missing)) {
             *error = step.facts.name + " cannot be hosted: it requires " + missing;
             return false;
         }
@@ -624,7 +625,7 @@ bool plan_chain(PluginLoad* load, const PluginLoadSpec* spec, std::string* error
 }
 
 // Default states and the preset, read from the world; false with a line.
-bool plan_states(PluginLoad* load, const PluginLoadSpec* spec, PluginLoadFacts* facts,
+bool plan_states(PluginLoad* load, const PluginLoadOrder* order, PluginLoadFacts* facts,
                  std::string* error) {
     PluginHost* host = load->host;
     for (StepPlan& step : load->plan) {
@@ -636,10 +637,10 @@ bool plan_states(PluginLoad* load, const PluginLoadSpec* spec, PluginLoadFacts* 
                                                                   : "no default state found"));
         }
     }
-    if (spec->preset.empty()) {
+    if (order->preset.empty()) {
         return true;
     }
-    LilvNode* preset = lilv_new_uri(host->world, spec->preset.c_str());
+    LilvNode* preset = lilv_new_uri(host->world, order->preset.c_str());
     bool found = false;
     for (StepPlan& step : load->plan) {
         LilvNodes* presets = lilv_plugin_get_related(step.plugin, host->nodes.preset);
@@ -651,25 +652,25 @@ bool plan_states(PluginLoad* load, const PluginLoadSpec* spec, PluginLoadFacts* 
         lilv_world_load_resource(host->world, preset);
         step.preset = lilv_state_new_from_world(host->world, &host->urids.map, preset);
         if (step.preset == nullptr) {
-            *error = "preset " + spec->preset + " of " + step.facts.name + " could not be read";
+            *error = "preset " + order->preset + " of " + step.facts.name + " could not be read";
             lilv_node_free(preset);
             return false;
         }
-        facts->notes.push_back(step.facts.name + ": preset " + spec->preset + " loaded");
+        facts->notes.push_back(step.facts.name + ": preset " + order->preset + " loaded");
         found = true;
     }
     lilv_node_free(preset);
     if (!found) {
-        *error = "preset " + spec->preset + " belongs to no plugin of the load";
+        *error = "preset " + order->preset + " belongs to no plugin of the load";
     }
     return found;
 }
 
-void fill_facts(const PluginLoad* load, const PluginLoadSpec* spec, PluginLoadFacts* facts) {
+void fill_facts(const PluginLoad* load, const PluginLoadOrder* order, PluginLoadFacts* facts) {
     for (const StepPlan& step : load->plan) {
         facts->chain.push_back(step.facts);
     }
-    facts->input = input_text(spec, load->plan.front().facts.audio_in);
+    facts->input = input_text(order, load->plan.front().facts.audio_in);
     facts->outputs = load->plan.back().facts.audio_out;
     uint64_t bytes = static_cast<uint64_t>(load->channels) * load->frames * sizeof(float);
     for (const StepPlan& step : load->plan) {
@@ -705,29 +706,29 @@ void close_instances(PluginLoad* load) {
     delete load;
 }
 
-bool start_instances(PluginLoad* load, const PluginLoadSpec* spec, std::string* error,
+bool start_instances(PluginLoad* load, const PluginLoadOrder* order, std::string* error,
                      const LoadProgress* progress) {
     uint32_t workers = 0;
     for (const StepPlan& step : load->plan) {
         workers += step.facts.has_worker ? 1 : 0;
     }
-    load->slots = std::make_unique<WorkerSlot[]>(static_cast<size_t>(workers) * spec->instances);
-    load->instances.resize(spec->instances);
+    load->slots = std::make_unique<WorkerSlot[]>(static_cast<size_t>(workers) * order->instances);
+    load->instances.resize(order->instances);
     uint32_t inputs = load->plan.front().facts.audio_in;
-    for (uint32_t i = 0; i < spec->instances; ++i) {
+    for (uint32_t i = 0; i < order->instances; ++i) {
         Instance& instance = load->instances[i];
         instance.audio.assign(static_cast<size_t>(load->channels) * load->frames, 0.0f);
         instance.stages.resize(load->plan.size());
         for (uint32_t c = 0; c < inputs; ++c) {
             fill_input(instance.audio.data() +
                            static_cast<size_t>(FIRST_INPUT_CHANNEL + c) * load->frames,
-                       load->frames, load->rate, spec->input, spec->seed + i * 1000003ULL + c);
+                       load->frames, load->rate, order->input, order->seed + i * 1000003ULL + c);
         }
     }
     uint32_t used_slots = 0;
     for (uint32_t s = 0; s < load->plan.size(); ++s) {
         mark(progress, PLUGIN_STAGE_OPEN, s);
-        for (uint32_t i = 0; i < spec->instances; ++i) {
+        for (uint32_t i = 0; i < order->instances; ++i) {
             WorkerSlot* slot = nullptr;
             if (load->plan[s].facts.has_worker) {
                 slot = &load->slots[used_slots++];
@@ -754,7 +755,7 @@ bool start_instances(PluginLoad* load, const PluginLoadSpec* spec, std::string* 
 }
 } // namespace
 
-PluginLoad* load_open(PluginHost* host, const PluginLoadSpec* spec, PluginLoadFacts* facts,
+PluginLoad* load_open(PluginHost* host, const PluginLoadOrder* order, PluginLoadFacts* facts,
                       std::string* error, const LoadProgress* progress) {
     *facts = PluginLoadFacts{};
     auto* load = new (std::nothrow) PluginLoad{};
@@ -763,8 +764,8 @@ PluginLoad* load_open(PluginHost* host, const PluginLoadSpec* spec, PluginLoadFa
         return nullptr;
     }
     load->host = host;
-    load->frames = spec->frames;
-    load->rate = spec->rate;
+    load->frames = order->frames;
+    load->rate = order->rate;
     UridMap* urids = &host->urids;
     load->sequence_type = urid_of(urids, LV2_ATOM__Sequence);
     load->chunk_type = urid_of(urids, LV2_ATOM__Chunk);
@@ -781,11 +782,11 @@ PluginLoad* load_open(PluginHost* host, const PluginLoadSpec* spec, PluginLoadFa
     load->response_scratch = std::make_unique<uint8_t[]>(WORKER_RING_BYTES);
     load->note_template.assign(TEMPLATE_BYTES / 8, 0);
     mark(progress, PLUGIN_STAGE_OPEN, 0);
-    bool planned = plan_chain(load, spec, error);
-    for (size_t k = 0; planned && k < spec->settings.size(); ++k) {
-        planned = plan_setting(load->plan, spec->settings[k], &load->settings, error);
+    bool planned = plan_chain(load, order, error);
+    for (size_t k = 0; planned && k < order->settings.size(); ++k) {
+        planned = plan_setting(load->plan, order->settings[k], &load->settings, error);
     }
-    if (!planned || !plan_states(load, spec, facts, error)) {
+    if (!planned || !plan_states(load, order, facts, error)) {
         close_instances(load);
         return nullptr;
     }
@@ -793,14 +794,14 @@ PluginLoad* load_open(PluginHost* host, const PluginLoadSpec* spec, PluginLoadFa
     for (const StepPlan& step : load->plan) {
         load->notes = load->notes || step.facts.gets_notes;
     }
-    fill_facts(load, spec, facts);
+    fill_facts(load, order, facts);
     try {
-        if (!start_instances(load, spec, error, progress)) {
+        if (!start_instances(load, order, error, progress)) {
             close_instances(load);
             return nullptr;
         }
     } catch (const std::bad_alloc&) {
-        *error = "out of memory for " + std::to_string(spec->instances) + " instances";
+        *error = "out of memory for " + std::to_string(order->instances) + " instances";
         close_instances(load);
         return nullptr;
     }
@@ -808,9 +809,9 @@ PluginLoad* load_open(PluginHost* host, const PluginLoadSpec* spec, PluginLoadFa
     return load;
 }
 
-PluginLoad* plugin_load_open(PluginHost* host, const PluginLoadSpec* spec, PluginLoadFacts* facts,
+PluginLoad* plugin_load_open(PluginHost* host, const PluginLoadOrder* order, PluginLoadFacts* facts,
                              std::string* error) {
-    return load_open(host, spec, facts, error, nullptr);
+    return load_open(host, order, facts, error, nullptr);
 }
 
 void load_run_step(PluginLoad* load, uint32_t instance, uint32_t step) {

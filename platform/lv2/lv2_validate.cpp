@@ -252,7 +252,7 @@ void check_outputs(const PluginLoad* load, uint32_t step, SharedFindings* findin
     }
 }
 
-[[noreturn]] void validate_in_child(PluginHost* host, const PluginLoadSpec* spec, uint32_t blocks,
+[[noreturn]] void validate_in_child(PluginHost* host, const PluginLoadOrder* order, uint32_t blocks,
                                     Shared* shared) {
     default_crash_signals();
     // A thread started and ended first: a runtime that starts a helper
@@ -260,7 +260,7 @@ void check_outputs(const PluginLoad* load, uint32_t step, SharedFindings* findin
     // has done so before the count.
     std::thread([] {}).join();
     int64_t threads_before = count_threads();
-    PluginLoadSpec one = *spec;
+    PluginLoadOrder one = *order;
     one.instances = 1;
     PluginLoadFacts facts;
     std::string error;
@@ -299,7 +299,7 @@ void check_outputs(const PluginLoad* load, uint32_t step, SharedFindings* findin
             malloc_count_into(nullptr);
 #endif
             shared->counting.store(-1);
-            check_outputs(load, s, &shared->findings[s], spec->frames);
+            check_outputs(load, s, &shared->findings[s], order->frames);
         }
         plugin_load_finish_period(load);
         shared->block.store(b + 1);
@@ -367,7 +367,7 @@ bool wait_child(pid_t child, int64_t timeout_ms, int* status) {
 }
 } // namespace
 
-void plugin_validate(PluginHost* host, const PluginLoadSpec* spec,
+void plugin_validate(PluginHost* host, const PluginLoadOrder* order,
                      const PluginValidateOptions* options, PluginValidation* result) {
     *result = PluginValidation{};
     void* memory =
@@ -381,7 +381,7 @@ void plugin_validate(PluginHost* host, const PluginLoadSpec* spec,
     std::fflush(nullptr);
     pid_t child = fork();
     if (child == 0) {
-        validate_in_child(host, spec, options->blocks, shared);
+        validate_in_child(host, order, options->blocks, shared);
     }
     if (child < 0) {
         result->refusal = std::string("validation could not start: ") + std::strerror(errno);
@@ -404,9 +404,9 @@ void plugin_validate(PluginHost* host, const PluginLoadSpec* spec,
     result->block = shared->block.load();
     result->extra_threads = shared->extra_threads;
     result->not_checked = shared->not_checked;
-    for (size_t s = 0; s < spec->uris.size() && s < PLUGIN_MAX_CHAIN; ++s) {
+    for (size_t s = 0; s < order->uris.size() && s < PLUGIN_MAX_CHAIN; ++s) {
         const SharedFindings& seen = shared->findings[s];
-        const LilvPlugin* plugin = plugin_by_uri(host, spec->uris[s]);
+        const LilvPlugin* plugin = plugin_by_uri(host, order->uris[s]);
         result->plugins.push_back(PluginFindings{
             seen.non_finite, seen.denormals, seen.allocations, seen.calls[CALL_MEMORY],
             seen.calls[CALL_FILE], seen.calls[CALL_THREAD],

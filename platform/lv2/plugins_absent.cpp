@@ -29,7 +29,7 @@ bool plugin_host_info(PluginHost*, const std::string&, PluginInfo*) {
     return false;
 }
 
-PluginLoad* plugin_load_open(PluginHost*, const PluginLoadSpec*, PluginLoadFacts*,
+PluginLoad* plugin_load_open(PluginHost*, const PluginLoadOrder*, PluginLoadFacts*,
                              std::string* error) {
     *error = WHY;
     return nullptr;
@@ -57,7 +57,7 @@ std::string plugin_load_log(const PluginLoad*) {
 
 void plugin_load_close(PluginLoad*) {}
 
-void plugin_validate(PluginHost*, const PluginLoadSpec*, const PluginValidateOptions*,
+void plugin_validate(PluginHost*, const PluginLoadOrder*, const PluginValidateOptions*,
                      PluginValidation* result) {
     *result = PluginValidation{};
     result->refusal = WHY;

@@ -52,22 +52,22 @@ TEST_P(RealPlugins, ValidateThenRunFiniteAndAudible) {
         }
         names.push_back(info.name);
     }
-    PluginLoadSpec spec;
-    spec.uris = real.uris;
-    spec.frames = FRAMES;
-    spec.rate = 48000;
-    spec.instances = INSTANCES;
+    PluginLoadOrder order;
+    order.uris = real.uris;
+    order.frames = FRAMES;
+    order.rate = 48000;
+    order.instances = INSTANCES;
     PluginValidateOptions options;
     options.blocks = PERIODS;
     options.timeout_ms = 60000;
     PluginValidation validation;
-    plugin_validate(host, &spec, &options, &validation);
+    plugin_validate(host, &order, &options, &validation);
     std::cout << plugin_validation_line(names, &validation) << "\n";
     EXPECT_NE(plugin_verdict(&validation), PLUGIN_FAILED);
 
     PluginLoadFacts facts;
     std::string error;
-    PluginLoad* load = plugin_load_open(host, &spec, &facts, &error);
+    PluginLoad* load = plugin_load_open(host, &order, &facts, &error);
     ASSERT_NE(load, nullptr) << error;
     std::string said = facts.wiring;
     for (const std::string& note : facts.notes) {

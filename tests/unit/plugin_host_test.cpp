@@ -28,27 +28,27 @@ class Plugins : public ::testing::Test {
     }
 };
 
-PluginLoadSpec spec_of(std::vector<std::string> kinds, std::vector<std::string> settings = {},
-                       uint32_t instances = 2) {
-    PluginLoadSpec spec;
+PluginLoadOrder spec_of(std::vector<std::string> kinds, std::vector<std::string> settings = {},
+                        uint32_t instances = 2) {
+    PluginLoadOrder order;
     for (const std::string& kind : kinds) {
-        spec.uris.push_back("urn:zem-test:" + kind);
+        order.uris.push_back("urn:zem-test:" + kind);
     }
-    spec.settings = std::move(settings);
-    spec.frames = 64;
-    spec.rate = 48000;
-    spec.instances = instances;
-    return spec;
+    order.settings = std::move(settings);
+    order.frames = 64;
+    order.rate = 48000;
+    order.instances = instances;
+    return order;
 }
 
-PluginLoad* open_load(const PluginLoadSpec& spec, PluginLoadFacts* facts, std::string* error) {
-    return plugin_load_open(host, &spec, facts, error);
+PluginLoad* open_load(const PluginLoadOrder& order, PluginLoadFacts* facts, std::string* error) {
+    return plugin_load_open(host, &order, facts, error);
 }
 
-std::string refusal_of(const PluginLoadSpec& spec) {
+std::string refusal_of(const PluginLoadOrder& order) {
     PluginLoadFacts facts;
     std::string error;
-    PluginLoad* load = plugin_load_open(host, &spec, &facts, &error);
+    PluginLoad* load = plugin_load_open(host, &order, &facts, &error);
     plugin_load_close(load);
     return load == nullptr ? error : "opened";
 }
@@ -124,10 +124,10 @@ TEST_F(Plugins, InputsAreAtMinus18DbfsRms) {
     PluginLoadFacts facts;
     std::string error;
     const double level = std::pow(10.0, -18.0 / 20.0);
-    PluginLoadSpec spec = spec_of({"gain"}, {}, 1);
+    PluginLoadOrder order = spec_of({"gain"}, {}, 1);
     for (PluginInput input : {PLUGIN_NOISE, PLUGIN_SINE, PLUGIN_SILENCE}) {
-        spec.input = input;
-        PluginLoad* load = open_load(spec, &facts, &error);
+        order.input = input;
+        PluginLoad* load = open_load(order, &facts, &error);
         ASSERT_NE(load, nullptr) << error;
         run_periods(load, 1, 1);
         double rms = std::sqrt(energy(plugin_load_output(load, 0, 0), 64) / 64);
@@ -136,8 +136,8 @@ TEST_F(Plugins, InputsAreAtMinus18DbfsRms) {
     }
     // Whole cycles in a block: at 64 samples and 48 kHz, one of 750 Hz.
     EXPECT_EQ(facts.input, "silence, 1 channel");
-    spec.input = PLUGIN_SINE;
-    plugin_load_close(open_load(spec, &facts, &error));
+    order.input = PLUGIN_SINE;
+    plugin_load_close(open_load(order, &facts, &error));
     EXPECT_EQ(facts.input, "a 750 Hz sine at -18 dBFS, 1 channel");
 }
 
@@ -151,16 +151,16 @@ TEST_F(Plugins, PresetAndSettingsApplyInOrderCheckedAgainstTheChain) {
     EXPECT_EQ(control(load, 1, "gain"), 0.5f);
     plugin_load_close(load);
     // The preset goes to the plugin it belongs to; a setting wins over it.
-    PluginLoadSpec spec = spec_of({"gain", "stereo"});
-    spec.preset = "urn:zem-test:quiet-stereo";
-    load = open_load(spec, &facts, &error);
+    PluginLoadOrder order = spec_of({"gain", "stereo"});
+    order.preset = "urn:zem-test:quiet-stereo";
+    load = open_load(order, &facts, &error);
     ASSERT_NE(load, nullptr) << error;
     EXPECT_EQ(control(load, 0, "gain"), 1.0f);
     EXPECT_EQ(control(load, 1, "gain"), 0.25f);
     EXPECT_EQ(facts.notes.back(), "ZEM test stereo gain: preset urn:zem-test:quiet-stereo loaded");
     plugin_load_close(load);
-    spec.settings = {"gain=0.5"};
-    load = open_load(spec, &facts, &error);
+    order.settings = {"gain=0.5"};
+    load = open_load(order, &facts, &error);
     ASSERT_NE(load, nullptr) << error;
     EXPECT_EQ(control(load, 1, "gain"), 0.5f);
     plugin_load_close(load);
@@ -187,9 +187,9 @@ TEST_F(Plugins, RefusesByNameBeforeAnythingRuns) {
               "urn:zem-test:unknown-feature-uri");
     EXPECT_NE(refusal_of(spec_of({"none"})).find("no plugin urn:zem-test:none is installed"),
               std::string::npos);
-    PluginLoadSpec spec = spec_of({"gain"});
-    spec.preset = "urn:zem-test:no-such-preset";
-    EXPECT_EQ(refusal_of(spec),
+    PluginLoadOrder order = spec_of({"gain"});
+    order.preset = "urn:zem-test:no-such-preset";
+    EXPECT_EQ(refusal_of(order),
               "preset urn:zem-test:no-such-preset belongs to no plugin of the load");
 }
 
@@ -293,10 +293,10 @@ TEST_F(Plugins, ValidationGivesEachFaultItsVerdictAndLine) {
     for (const Case& c : cases) {
         PluginValidation validation;
         options.blocks = c.blocks;
-        PluginLoadSpec spec = spec_of(c.kinds, c.settings);
-        plugin_validate(host, &spec, &options, &validation);
+        PluginLoadOrder order = spec_of(c.kinds, c.settings);
+        plugin_validate(host, &order, &options, &validation);
         std::vector<std::string> names;
-        for (const std::string& uri : spec.uris) {
+        for (const std::string& uri : order.uris) {
             PluginInfo info;
             names.push_back(plugin_host_info(host, uri, &info) ? info.name : uri);
         }
@@ -329,8 +329,8 @@ TEST_F(Plugins, ValidationFlagsWhatRunAsksOfTheSystem) {
     };
     for (const Case& c : cases) {
         PluginValidation validation;
-        PluginLoadSpec spec = spec_of({"gain", c.kind});
-        plugin_validate(host, &spec, &options, &validation);
+        PluginLoadOrder order = spec_of({"gain", c.kind});
+        plugin_validate(host, &order, &options, &validation);
         ASSERT_EQ(validation.plugins.size(), 2u);
         EXPECT_EQ(plugin_verdict(&validation), PLUGIN_FLAGGED) << c.kind;
         EXPECT_TRUE(c.seen(validation.plugins[1], validation)) << c.kind;
@@ -350,16 +350,16 @@ TEST_F(Plugins, OfflineCostAndItsLine) {
     static int64_t now = 0;
     PluginCost cost{};
     std::string error;
-    PluginLoadSpec spec = spec_of({"gain"});
+    PluginLoadOrder order = spec_of({"gain"});
     ASSERT_TRUE(plugin_cost_measure(
-        host, &spec, [] { return now += 1000; }, 3, 10000, &cost, &error))
+        host, &order, [] { return now += 1000; }, 3, 10000, &cost, &error))
         << error;
     EXPECT_DOUBLE_EQ(cost.ns_per_block, 125.0);
     EXPECT_DOUBLE_EQ(cost.ns_per_sample, 125.0 / 64);
     EXPECT_EQ(cost.blocks, 3u * 80);
-    spec.uris = {"urn:zem-test:unknown-feature"};
+    order.uris = {"urn:zem-test:unknown-feature"};
     EXPECT_FALSE(plugin_cost_measure(
-        host, &spec, [] { return now += 1000; }, 3, 10000, &cost, &error));
+        host, &order, [] { return now += 1000; }, 3, 10000, &cost, &error));
 
     PluginCostLine line = plugin_cost_line(
         {{64, 100 + 2.0 * 64, 0, 0}, {256, 100 + 2.0 * 256, 0, 0}, {1024, 100 + 2.0 * 1024, 0, 0}});
