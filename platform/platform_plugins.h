@@ -29,8 +29,14 @@
 //                          chain in order on one block, and gets the worker's
 //                          answers after each plugin. Nothing on our side
 //                          allocates, locks or opens a file.
-//   plugin_load_finish_period  refills the event buffers of every instance and
+//   plugin_load_finish_period  refills the event buffers of instances [0, end) and
 //                          moves the note pattern on, for the next period.
+//   plugin_load_restart    deactivates and activates instances [first, end),
+//                          as a session starts: their plugins start again
+//                          (audio time from 0), their note pattern from its
+//                          beginning, their worker's pending requests and
+//                          answers dropped, the worker kept off them
+//                          meanwhile. Between periods, never in one.
 //   plugin_load_output     an instance's audio output (of the chain's last
 //                          plugin), `frames` samples; nullptr past the last.
 //   plugin_load_control    a control port's current value, by the plugin's
@@ -42,12 +48,14 @@
 //   plugin_validate        runs the load once in a child process, so that
 //                          nothing the plugins do can harm the caller, and
 //                          says what it saw.
-// Everything but plugin_load_run and plugin_load_finish_period belongs
-// outside the periods, on one thread at a time (lilv is not thread-safe); a
-// load's run and finish_period belong to the one thread that runs it, which
-// may be another. Like a stream set, a real-time thread gets a load of its
-// own, calls plugin_load_run for its instances, in slices if it checks the
-// time between them, then plugin_load_finish_period once a period.
+// Everything but plugin_load_run, plugin_load_finish_period and
+// plugin_load_restart belongs outside the periods, on one thread at a time
+// (lilv is not thread-safe); a load's run, finish_period and restart belong
+// to the one thread that runs it, which may be another. Like a stream set, a
+// real-time thread gets a load of its own, calls plugin_load_run for its
+// instances, in slices if it checks the time between them, then
+// plugin_load_finish_period once a period, and plugin_load_restart between
+// trials, so that the instances of each start together.
 #pragma once
 
 #include <cstdint>
@@ -122,7 +130,8 @@ bool plugin_host_info(PluginHost* host, const std::string& uri, PluginInfo* info
 PluginLoad* plugin_load_open(PluginHost* host, const PluginLoadOrder* order, PluginLoadFacts* facts,
                              std::string* error);
 void plugin_load_run(PluginLoad* load, uint32_t first, uint32_t end);
-void plugin_load_finish_period(PluginLoad* load);
+void plugin_load_finish_period(PluginLoad* load, uint32_t end);
+void plugin_load_restart(PluginLoad* load, uint32_t first, uint32_t end);
 const float* plugin_load_output(const PluginLoad* load, uint32_t instance, uint32_t channel);
 bool plugin_load_control(const PluginLoad* load, uint32_t instance, uint32_t plugin,
                          const std::string& symbol, float* value);

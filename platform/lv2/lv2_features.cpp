@@ -101,6 +101,7 @@ void worker_loop(Worker* worker) {
         if (worker->stop.load()) {
             return;
         }
+        std::lock_guard<std::mutex> serving(worker->serving);
         for (WorkerSlot* slot : worker->slots) {
             uint32_t size = 0;
             while (ring_take(&slot->requests, worker->scratch.get(), &size)) {
@@ -172,6 +173,10 @@ bool ring_put(Ring* ring, uint32_t size, const void* data) {
     return true;
 }
 
+void ring_drop(Ring* ring) {
+    ring->tail.store(ring->head.load(std::memory_order_acquire), std::memory_order_release);
+}
+
 bool ring_take(Ring* ring, uint8_t* out, uint32_t* size) {
     uint32_t tail = ring->tail.load(std::memory_order_relaxed);
     uint32_t head = ring->head.load(std::memory_order_acquire);
@@ -203,6 +208,11 @@ void worker_slot_init(WorkerSlot* slot, Worker* worker) {
     slot->interface = nullptr;
     slot->handle = nullptr;
     slot->worker = worker;
+}
+
+void worker_slot_clear(WorkerSlot* slot) {
+    ring_drop(&slot->requests);
+    ring_drop(&slot->responses);
 }
 
 bool worker_start(Worker* worker) {

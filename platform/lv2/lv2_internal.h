@@ -93,6 +93,8 @@ bool ring_put(Ring* ring, uint32_t size, const void* data);
 // The next message into `out` (room for the ring's capacity); false when
 // there is none.
 bool ring_take(Ring* ring, uint8_t* out, uint32_t* size);
+// The reader's side: every message waiting is dropped.
+void ring_drop(Ring* ring);
 
 struct Worker;
 
@@ -107,10 +109,12 @@ struct WorkerSlot {
     Worker* worker;
 };
 
-// The worker's thread of a load, outside the periods, serving every slot.
+// The worker's thread of a load, outside the periods, serving every slot;
+// it holds `serving` while it calls plugins' work.
 struct Worker {
     std::vector<WorkerSlot*> slots;
     sem_t wake;
+    std::mutex serving;
     std::atomic<bool> stop;
     std::thread thread;
     bool running;
@@ -124,6 +128,9 @@ struct Worker {
 constexpr uint32_t WORKER_RING_BYTES = 8192; // a path or a small object a request; plenty
 void worker_init(Worker* worker);
 void worker_slot_init(WorkerSlot* slot, Worker* worker);
+// Drops a slot's requests and answers not yet delivered. The caller runs
+// the instance and holds the worker's `serving`: neither side is in a ring.
+void worker_slot_clear(WorkerSlot* slot);
 bool worker_start(Worker* worker);
 void worker_stop(Worker* worker); // also frees the semaphore
 // On the thread that runs the instance, after its run: the answers, then

@@ -96,6 +96,7 @@ struct StageInstance {
 struct Instance {
     std::vector<float> audio; // channels of `frames` samples
     std::vector<std::unique_ptr<StageInstance>> stages;
+    uint64_t origin = 0; // the load's position when it last started: its notes count from there
 };
 
 struct RestoreTarget {
@@ -114,8 +115,9 @@ struct PluginLoad {
     std::vector<Setting> settings;
     std::vector<Instance> instances;
     bool notes;
-    uint64_t position; // the next period's first sample, for the notes
+    uint64_t position; // the next period's first sample since the load opened
     std::vector<uint64_t> note_template;
+    uint64_t template_at; // the pattern's sample note_template starts at
     LV2_URID sequence_type, chunk_type, midi_type;
     LV2_Feature map_feature, unmap_feature, bounded_feature, fixed_feature, power_feature,
         log_feature, default_state_feature;
@@ -407,9 +409,9 @@ void make_options(PluginLoad* load, StepPlan* step) {
     step->options_feature = LV2_Feature{LV2_OPTIONS__options, step->options};
 }
 
-// The note events of the period starting at load->position, as an atom
-// sequence in load->note_template.
-void make_notes(PluginLoad* load) {
+// The note events of the period starting at sample `start` of the pattern,
+// as an atom sequence in load->note_template.
+void make_notes(PluginLoad* load, uint64_t start) {
     struct Note {
         int64_t frame;
         uint8_t status, key, velocity;
@@ -418,7 +420,6 @@ void make_notes(PluginLoad* load) {
     uint32_t count = 0;
     auto every = std::max<uint64_t>(1, static_cast<uint64_t>(NOTE_EVERY_S * load->rate));
     auto hold = static_cast<uint64_t>(NOTE_HOLD_S * load->rate);
-    uint64_t start = load->position;
     uint64_t end = start + load->frames;
     uint64_t first = start > hold ? (start - hold) / every : 0;
     for (uint64_t k = first; k * every < end && count + 2 <= MAX_PERIOD_EVENTS; ++k) {
@@ -451,14 +452,22 @@ void make_notes(PluginLoad* load) {
     }
 }
 
-// Every instance's event buffers for the next period: inputs empty, or the
-// notes for MIDI inputs; outputs their whole capacity.
-void refill_events(PluginLoad* load) {
-    if (load->notes) {
-        make_notes(load);
-    }
+// The event buffers of instances [first, end) for the next period: inputs
+// empty, or the notes for MIDI inputs, from each instance's own start;
+// outputs their whole capacity. Only the instances that run are refilled: a
+// period costs nothing that grows with the instances prepared, and the
+// notes are made again only where an instance started at another time than
+// the one before it.
+void refill_events(PluginLoad* load, uint32_t first, uint32_t end) {
     const auto* notes = reinterpret_cast<const LV2_Atom_Sequence*>(load->note_template.data());
-    for (Instance& instance : load->instances) {
+    const size_t count = end < load->instances.size() ? end : load->instances.size();
+    for (size_t i = first; i < count; ++i) {
+        Instance& instance = load->instances[i];
+        uint64_t at = load->position - instance.origin;
+        if (load->notes && at != load->template_at) {
+            make_notes(load, at);
+            load->template_at = at;
+        }
         for (size_t s = 0; s < load->plan.size(); ++s) {
             const StepPlan& step = load->plan[s];
             uint64_t* atoms = instance.stages[s]->atoms.data();
@@ -746,7 +755,7 @@ bool start_instances(PluginLoad* load, const PluginLoadOrder* order, std::string
             instance.stages[s]->active = true;
         }
     }
-    refill_events(load);
+    refill_events(load, 0, static_cast<uint32_t>(load->instances.size()));
     if (!worker_start(&load->worker)) {
         *error = "the worker's thread would not start";
         return false;
@@ -781,6 +790,7 @@ PluginLoad* load_open(PluginHost* host, const PluginLoadOrder* order, PluginLoad
     worker_init(&load->worker);
     load->response_scratch = std::make_unique<uint8_t[]>(WORKER_RING_BYTES);
     load->note_template.assign(TEMPLATE_BYTES / 8, 0);
+    load->template_at = UINT64_MAX;
     mark(progress, PLUGIN_STAGE_OPEN, 0);
     bool planned = plan_chain(load, order, error);
     for (size_t k = 0; planned && k < order->settings.size(); ++k) {
@@ -831,9 +841,33 @@ void plugin_load_run(PluginLoad* load, uint32_t first, uint32_t end) {
     }
 }
 
-void plugin_load_finish_period(PluginLoad* load) {
+void plugin_load_finish_period(PluginLoad* load, uint32_t end) {
     load->position += load->frames;
-    refill_events(load);
+    refill_events(load, 0, end);
+}
+
+void plugin_load_restart(PluginLoad* load, uint32_t first, uint32_t end) {
+    end = std::min(end, static_cast<uint32_t>(load->instances.size()));
+    {
+        // The worker calls no work() meanwhile: activate and deactivate may
+        // not overlap any other call of the instance.
+        std::lock_guard<std::mutex> serving(load->worker.serving);
+        for (uint32_t i = first; i < end; ++i) {
+            Instance& instance = load->instances[i];
+            for (auto& stage : instance.stages) {
+                if (stage->active) {
+                    lilv_instance_deactivate(stage->instance);
+                }
+                if (stage->slot != nullptr) {
+                    worker_slot_clear(stage->slot);
+                }
+                lilv_instance_activate(stage->instance);
+                stage->active = true;
+            }
+            instance.origin = load->position;
+        }
+    }
+    refill_events(load, first, end);
 }
 
 const float* load_step_output(const PluginLoad* load, uint32_t instance, uint32_t step,

@@ -301,7 +301,7 @@ void check_outputs(const PluginLoad* load, uint32_t step, SharedFindings* findin
             shared->counting.store(-1);
             check_outputs(load, s, &shared->findings[s], order->frames);
         }
-        plugin_load_finish_period(load);
+        plugin_load_finish_period(load, 1);
         shared->block.store(b + 1);
     }
     int64_t threads_after = count_threads();

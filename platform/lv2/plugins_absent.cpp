@@ -37,7 +37,9 @@ PluginLoad* plugin_load_open(PluginHost*, const PluginLoadOrder*, PluginLoadFact
 
 void plugin_load_run(PluginLoad*, uint32_t, uint32_t) {}
 
-void plugin_load_finish_period(PluginLoad*) {}
+void plugin_load_finish_period(PluginLoad*, uint32_t) {}
+
+void plugin_load_restart(PluginLoad*, uint32_t, uint32_t) {}
 
 const float* plugin_load_output(const PluginLoad*, uint32_t, uint32_t) {
     return nullptr;

@@ -62,8 +62,19 @@ float control(PluginLoad* load, uint32_t plugin, const char* symbol) {
 void run_periods(PluginLoad* load, uint32_t instances, uint32_t periods) {
     for (uint32_t p = 0; p < periods; ++p) {
         plugin_load_run(load, 0, instances);
-        plugin_load_finish_period(load);
+        plugin_load_finish_period(load, instances);
     }
+}
+
+float phase(PluginLoad* load, uint32_t instance) {
+    float value = -1.0f;
+    EXPECT_TRUE(plugin_load_control(load, instance, 0, "phase", &value));
+    return value;
+}
+
+std::vector<float> output_of(PluginLoad* load, uint32_t instance) {
+    const float* block = plugin_load_output(load, instance, 0);
+    return std::vector<float>(block, block + 64);
 }
 
 double energy(const float* block, uint32_t frames) {
@@ -77,7 +88,7 @@ double energy(const float* block, uint32_t frames) {
 
 TEST_F(Plugins, ListsTheBundleAndNamesWhatItCannotHost) {
     std::vector<PluginInfo> list = plugin_host_list(host);
-    ASSERT_EQ(list.size(), 12u);
+    ASSERT_EQ(list.size(), 16u);
     PluginInfo info;
     ASSERT_TRUE(plugin_host_info(host, "urn:zem-test:unknown-feature", &info));
     EXPECT_FALSE(info.hostable);
@@ -89,6 +100,9 @@ TEST_F(Plugins, ListsTheBundleAndNamesWhatItCannotHost) {
     EXPECT_EQ(info.audio_in + info.audio_out + info.control_in, 5u);
     EXPECT_FALSE(info.hard_rt_capable);
     EXPECT_FALSE(plugin_host_info(host, "urn:zem-test:none", &info));
+    ASSERT_TRUE(plugin_host_info(host, "urn:zem-test:burst", &info));
+    EXPECT_TRUE(info.hostable && info.hard_rt_capable);
+    EXPECT_EQ(info.control_in + info.control_out, 2u);
 }
 
 TEST_F(Plugins, ChainsWireByIndexEachInstanceWithItsOwnBuffers) {
@@ -228,6 +242,85 @@ TEST_F(Plugins, WorkerRunsOffThePeriodThreadAndAnswersInRun) {
     EXPECT_GE(worker.jobs, 3u);
     EXPECT_GE(worker.responses, 3u);
     EXPECT_GT(worker.total_ns, 0);
+    plugin_load_close(load);
+}
+
+// The burst is heavy for the first 2400 of every 19200 frames at 48 kHz:
+// periods 0 to 37 of 64 frames, then from period 300.
+TEST_F(Plugins, ARestartStartsAudioTimeAgainForTheInstancesRestarted) {
+    PluginLoadFacts facts;
+    std::string error;
+    PluginLoad* load = open_load(spec_of({"burst"}), &facts, &error);
+    ASSERT_NE(load, nullptr) << error;
+    run_periods(load, 2, 38);
+    EXPECT_EQ(phase(load, 0), 1.0f);
+    run_periods(load, 2, 1);
+    EXPECT_EQ(phase(load, 0), 0.0f);
+    EXPECT_EQ(phase(load, 1), 0.0f);
+    // The second alone: 38 heavy periods from the restart, the first
+    // carrying on past its burst.
+    plugin_load_restart(load, 1, 2);
+    run_periods(load, 2, 38);
+    EXPECT_EQ(phase(load, 0), 0.0f);
+    EXPECT_EQ(phase(load, 1), 1.0f);
+    run_periods(load, 2, 1);
+    EXPECT_EQ(phase(load, 1), 0.0f);
+
+    // Restarted, an instance plays what a fresh one plays, from the first
+    // block on; carried on, it does not.
+    PluginLoad* fresh = open_load(spec_of({"burst"}, {}, 1), &facts, &error);
+    ASSERT_NE(fresh, nullptr) << error;
+    run_periods(load, 2, 1);
+    run_periods(fresh, 1, 1);
+    EXPECT_NE(output_of(load, 0), output_of(fresh, 0));
+    plugin_load_close(fresh);
+    fresh = open_load(spec_of({"burst"}, {}, 1), &facts, &error);
+    ASSERT_NE(fresh, nullptr) << error;
+    plugin_load_restart(load, 0, 2);
+    for (uint32_t p = 0; p < 40; ++p) {
+        run_periods(load, 2, 1);
+        run_periods(fresh, 1, 1);
+        ASSERT_EQ(output_of(load, 0), output_of(fresh, 0)) << "period " << p;
+        ASSERT_EQ(phase(load, 0), phase(fresh, 0)) << "period " << p;
+    }
+    plugin_load_close(fresh);
+    plugin_load_close(load);
+}
+
+TEST_F(Plugins, ARestartStartsTheNotesAgainAndKeepsTheWorker) {
+    PluginLoadFacts facts;
+    std::string error;
+    // A note at once, the next 12000 samples later: a restart at sample
+    // 6400 plays the first again.
+    PluginLoad* load = open_load(spec_of({"instrument"}, {}, 1), &facts, &error);
+    ASSERT_NE(load, nullptr) << error;
+    run_periods(load, 1, 100);
+    EXPECT_EQ(control(load, 0, "notes"), 1.0f);
+    plugin_load_restart(load, 0, 1);
+    run_periods(load, 1, 1);
+    EXPECT_EQ(control(load, 0, "notes"), 2.0f);
+    EXPECT_GT(energy(plugin_load_output(load, 0, 0), 64), 0.0);
+    // Released 0.2 s after the restart, not held by the note it cut short.
+    run_periods(load, 1, 160);
+    EXPECT_EQ(energy(plugin_load_output(load, 0, 0), 64), 0.0);
+    plugin_load_close(load);
+
+    // Restarts between periods while the worker works: it answers on.
+    load = open_load(spec_of({"worker"}), &facts, &error);
+    ASSERT_NE(load, nullptr) << error;
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    uint32_t restarts = 0;
+    while ((restarts < 20 || control(load, 0, "answers") < 3.0f) &&
+           std::chrono::steady_clock::now() < deadline) {
+        run_periods(load, 2, 1);
+        plugin_load_restart(load, 0, 2);
+        restarts += 1;
+        run_periods(load, 2, 1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_GE(restarts, 20u);
+    EXPECT_GE(control(load, 0, "answers"), 3.0f);
+    EXPECT_EQ(control(load, 0, "off_thread"), 1.0f);
     plugin_load_close(load);
 }
 
