@@ -2,8 +2,12 @@
 // zem-test.ttl describes them). A gain, mono and stereo; and plugins that
 // each do one thing a host must survive or see: crash in run, at once or
 // after CRASH_AFTER calls, hang, write NaN, allocate, open a file or start a
-// thread in run, require a feature no host has, schedule work; and an
-// instrument that sounds while a note is held.
+// thread in run, require a feature no host has, schedule work; an
+// instrument that sounds while a note is held; and four gains that labour,
+// a serial chain of multiply-adds a sample, heavier in phases of audio time
+// (frames run since activate, so that instances activated together are
+// heavy together): a burst of 4 times the work for 50 ms of every 400 ms,
+// a slow phase of 1.6 times for 1 s of every 3 s, and each of those always.
 #include <lv2/atom/util.h>
 #include <lv2/core/lv2.h>
 #include <lv2/midi/midi.h>
@@ -32,15 +36,35 @@ enum Kind {
     UNKNOWN_FEATURE,
     WORKER,
     INSTRUMENT,
+    BURST,
+    BURST_ALWAYS,
+    SLOW_PHASE,
+    SLOW_ALWAYS,
     KINDS
 };
-const char* const NAMES[KINDS] = {"gain",   "stereo",    "crash", "crash-later", "hang",
-                                  "nan",    "alloc",     "file",  "thread",      "unknown-feature",
-                                  "worker", "instrument"};
+const char* const NAMES[KINDS] = {
+    "gain",  "stereo",       "crash",      "crash-later",     "hang",   "nan",
+    "alloc", "file",         "thread",     "unknown-feature", "worker", "instrument",
+    "burst", "burst-always", "slow-phase", "slow-always"};
 // Past validation's warm-up blocks, well inside a trial's periods.
 constexpr uint64_t CRASH_AFTER = 300;
 // Above glibc's first mmap threshold, so that the kernel sees it too.
 constexpr size_t ALLOCATE_BYTES = 1 << 20;
+// The labouring gains: BASE_STEPS dependent multiply-adds a sample, some
+// 15 to 20 ns on a current x86 core, x = x * LEAK + DRIVE each, the first
+// one also taking the input. The leak is slow, so that x remembers how much
+// work was done, and it settles at REST; what it strays from REST is mixed
+// into the output some 60 dB down.
+constexpr uint32_t BASE_STEPS = 10;
+constexpr uint32_t BURST_STEPS = 4 * BASE_STEPS;
+constexpr uint32_t SLOW_STEPS = BASE_STEPS * 16 / 10;
+constexpr float LEAK = 1.0f - 0x1.0p-10f;
+constexpr float DRIVE = 0.5f * 0x1.0p-10f; // (1 - LEAK) * REST
+constexpr float REST = 0.5f;
+constexpr float INPUT_DRIVE = 0x1.0p-10f;
+constexpr float MIX = 0x1.0p-10f;
+constexpr double BURST_S = 0.05, BURST_EVERY_S = 0.4;
+constexpr double SLOW_S = 1.0, SLOW_EVERY_S = 3.0;
 
 int* volatile nowhere = nullptr; // the crash's address, unknown to the compiler
 volatile bool spinning = true;   // the hang's, never cleared
@@ -56,13 +80,30 @@ struct Plugin {
     LV2_Worker_Schedule* schedule;
     std::thread::id run_thread, work_thread;
     int held;
+    // The labouring gains: frames into the cycle, the first heavy_frames of
+    // every cycle_frames heavy, and the chain's value.
+    uint64_t cycle_frames, heavy_frames, at;
+    uint32_t heavy_steps;
+    float x;
 };
 
 float* port(Plugin* plugin, int index) {
     return static_cast<float*>(plugin->ports[index]);
 }
 
-LV2_Handle instantiate(const LV2_Descriptor* descriptor, double, const char*,
+uint64_t frames_of(double seconds, double rate) {
+    double frames = seconds * rate + 0.5;
+    return frames < 1.0 ? 1 : static_cast<uint64_t>(frames);
+}
+
+// Heavy for `heavy_s` of every `every_s` seconds; both 0: always.
+void set_phases(Plugin* plugin, double rate, double heavy_s, double every_s, uint32_t steps) {
+    plugin->cycle_frames = every_s > 0.0 ? frames_of(every_s, rate) : 1;
+    plugin->heavy_frames = every_s > 0.0 ? frames_of(heavy_s, rate) : 1;
+    plugin->heavy_steps = steps;
+}
+
+LV2_Handle instantiate(const LV2_Descriptor* descriptor, double rate, const char*,
                        const LV2_Feature* const* features) {
     auto* plugin = new Plugin{};
     plugin->kind = KINDS;
@@ -82,7 +123,32 @@ LV2_Handle instantiate(const LV2_Descriptor* descriptor, double, const char*,
         delete plugin;
         return nullptr;
     }
+    switch (plugin->kind) {
+    case BURST:
+        set_phases(plugin, rate, BURST_S, BURST_EVERY_S, BURST_STEPS);
+        break;
+    case BURST_ALWAYS:
+        set_phases(plugin, rate, 0.0, 0.0, BURST_STEPS);
+        break;
+    case SLOW_PHASE:
+        set_phases(plugin, rate, SLOW_S, SLOW_EVERY_S, SLOW_STEPS);
+        break;
+    case SLOW_ALWAYS:
+        set_phases(plugin, rate, 0.0, 0.0, SLOW_STEPS);
+        break;
+    default:
+        break;
+    }
     return plugin;
+}
+
+// Starting again: no note held, the first frame after activate the cycle's
+// first, the chain at rest.
+void activate(LV2_Handle handle) {
+    auto* plugin = static_cast<Plugin*>(handle);
+    plugin->held = 0;
+    plugin->at = 0;
+    plugin->x = REST;
 }
 
 void connect_port(LV2_Handle handle, uint32_t index, void* data) {
@@ -102,6 +168,31 @@ void play(Plugin* plugin, uint32_t frames) {
     for (uint32_t i = 0; i < frames; ++i) {
         port(plugin, 1)[i] = plugin->held > 0 ? (i & 32 ? 0.25f : -0.25f) : 0.0f;
     }
+}
+
+// The gain, and the chain's steps for each sample, heavy_steps in the heavy
+// part of the cycle; phase is 1 when any sample of the block was heavy.
+void labour(Plugin* plugin, uint32_t frames) {
+    const float* in = port(plugin, 0);
+    float* out = port(plugin, 1);
+    float gain = *port(plugin, 2);
+    float x = plugin->x;
+    uint64_t at = plugin->at;
+    bool heavy_seen = false;
+    for (uint32_t i = 0; i < frames; ++i) {
+        bool heavy = at < plugin->heavy_frames;
+        heavy_seen = heavy_seen || heavy;
+        at = at + 1 == plugin->cycle_frames ? 0 : at + 1;
+        uint32_t steps = heavy ? plugin->heavy_steps : BASE_STEPS;
+        x = x * LEAK + (DRIVE + in[i] * INPUT_DRIVE);
+        for (uint32_t k = 1; k < steps; ++k) {
+            x = x * LEAK + DRIVE;
+        }
+        out[i] = in[i] * gain + (x - REST) * MIX;
+    }
+    plugin->x = x;
+    plugin->at = at;
+    *port(plugin, 3) = heavy_seen ? 1.0f : 0.0f;
 }
 
 void run(LV2_Handle handle, uint32_t frames) {
@@ -146,6 +237,12 @@ void run(LV2_Handle handle, uint32_t frames) {
         break;
     case INSTRUMENT:
         play(plugin, frames);
+        return;
+    case BURST:
+    case BURST_ALWAYS:
+    case SLOW_PHASE:
+    case SLOW_ALWAYS:
+        labour(plugin, frames);
         return;
     default:
         break;
@@ -201,7 +298,7 @@ extern "C" LV2_SYMBOL_EXPORT const LV2_Descriptor* lv2_descriptor(uint32_t index
         return nullptr;
     }
     std::snprintf(uris[index], sizeof uris[index], "urn:zem-test:%s", NAMES[index]);
-    descriptors[index] = LV2_Descriptor{uris[index], instantiate, connect_port, nullptr,
+    descriptors[index] = LV2_Descriptor{uris[index], instantiate, connect_port, activate,
                                         run,         nullptr,     cleanup,      extension_data};
     return &descriptors[index];
 }
