@@ -19,7 +19,7 @@ struct Rig {
     std::unique_ptr<PeriodStats> stats = std::make_unique<PeriodStats>();
     std::vector<MissRecord> records = std::vector<MissRecord>(MAX_MISS_RECORDS);
     RtClock clock{real_now_ns, nullptr, nullptr, real_thread_counters, nullptr};
-    MissJudge judge{PERIOD_256_NS, 0, PERIOD_256_NS / 2, PERIOD_256_NS, false};
+    MissJudge judge{PERIOD_256_NS, 0, PERIOD_256_NS / 2, false};
     Rig() {
         stats->records = records.data();
         period_stats_reset(stats.get());
@@ -69,7 +69,8 @@ void BM_IdlePeriodHarness(benchmark::State& state) {
     for (auto _ : state) {
         // A period that has just begun: the sleep returns at once, the
         // deadline is a whole period away.
-        LoopPlan plan{PeriodGrid{rt_now_ns() - 1000, 256, 48000}, 1, UINT64_MAX, rig.judge, &halt};
+        LoopPlan plan{
+            PeriodGrid{rt_now_ns() - 1000, 256, 48000}, 0, 1, UINT64_MAX, rig.judge, &halt};
         benchmark::DoNotOptimize(run_period_loop(&rig.clock, &plan, &idle, rig.stats.get()));
     }
     rt_timer_close(timer);

@@ -16,16 +16,18 @@ const char* const DESCRIPTION =
     "  ZEM-2  the same filter in single-precision float\n"
     "  ZEM-M  64-track float mix, tracks mixed in real time and Mfloat/s\n"
     "Without a subcommand: the throughput run of the three tests.\n"
-    "With 'realtime': how many streams each test sustains at a buffer size with\n"
-    "no missed period, on one core and on all (see 'test_zem_cli realtime --help').\n"
+    "With 'realtime': how many streams of each test play at a buffer size, missing\n"
+    "no more periods than the idle system, on one core and on all (see\n"
+    "'test_zem_cli realtime --help').\n"
     "With 'check': whether this system is set up for real-time audio.\n"
     "With 'compare': two or more reports written with --json, side by side.\n"
     "With 'plugins': the LV2 plugins installed and whether they can be hosted.";
 
 const char* const REALTIME_DESCRIPTION =
     "Real-time capacity: for each buffer size and core count, the idle system\n"
-    "first, then the largest number of streams of each test that runs period\n"
-    "after period with none missed, as an audio device would need.\n"
+    "first, then the largest number of streams of each test that plays: run\n"
+    "together every period through a hold of --confirm seconds, it missed no\n"
+    "more periods, whatever their causes, than the idle system in that time.\n"
     "With --server jack the periods are those of a running JACK server (or of\n"
     "PipeWire, under pw-jack): its buffer size and rate, on its one thread.";
 
@@ -250,11 +252,12 @@ CLI::App* add_realtime(CLI::App* app, CliOptions* options, Bound* bound) {
     bound->streams_option =
         realtime
             ->add_option("--streams", bound->streams,
-                         "run exactly K streams of each test, no search for the most")
+                         "one hold of exactly K streams of each test: plays or does not play")
             ->transform(whole(1, NO_LIMIT))
             ->type_name("K");
     realtime
-        ->add_option("--confirm", plan->confirm_seconds, "length of each confirm run in seconds")
+        ->add_option("--confirm", plan->confirm_seconds,
+                     "length of each hold in seconds: the longer, the stronger the claim")
         ->check(decimal(MIN_RUN_SECONDS, MAX_SECONDS, false, "a number of seconds"))
         ->capture_default_str()
         ->type_name("S");

@@ -2,6 +2,7 @@
 
 #include "cli/output.h"
 #include "engine/realtime/clock_driver.h"
+#include "engine/realtime/load_checks.h"
 #include "engine/realtime/server_driver.h"
 #include "platform/platform_audio_server.h"
 #include "platform/platform_console.h"
@@ -116,69 +117,6 @@ void judge_readiness(const ReadinessFacts* facts, const RtPlan* plan, const RtRu
     }
 }
 
-// Validation runs each chain in a child process for this many blocks (the
-// first second or so at 256 samples), and gives it this long.
-constexpr uint32_t VALIDATION_BLOCKS = 200;
-constexpr int64_t VALIDATION_TIMEOUT_MS = 20000;
-
-// Names each chain of plugins by its plugins and validates it in a child
-// process, before any trial: a load that fails is named on stderr and not
-// run; a flagged one runs, and the reports say why. False when a load
-// failed (the run goes on with the others).
-bool prepare_plugin_loads(PluginHost* host, RtPlan* plan) {
-    bool all_fine = true;
-    for (RtLoad& load : plan->loads) {
-        if (load.kind != RT_PLUGINS) {
-            continue;
-        }
-        std::vector<std::string> names;
-        for (const std::string& uri : load.order.uris) {
-            PluginInfo info;
-            names.push_back(plugin_host_info(host, uri, &info) ? info.name : uri);
-        }
-        load.name.clear();
-        for (const std::string& name : names) {
-            load.name += (load.name.empty() ? "" : " + ") + name;
-        }
-        PluginLoadOrder order = load.order;
-        order.frames = plan->buffers.empty() ? 256 : plan->buffers[0];
-        order.rate = plan->rate;
-        order.instances = 1;
-        PluginValidateOptions options;
-        options.blocks = VALIDATION_BLOCKS;
-        options.timeout_ms = VALIDATION_TIMEOUT_MS;
-        PluginValidation validation;
-        plugin_validate(host, &order, &options, &validation);
-        const PluginVerdict verdict = plugin_verdict(&validation);
-        if (verdict == PLUGIN_FAILED) {
-            load.failed = true;
-            load.failure = plugin_validation_line(names, &validation);
-            std::fprintf(stderr, "test_zem_cli: %s\n", load.failure.c_str());
-            all_fine = false;
-        } else if (verdict == PLUGIN_FLAGGED) {
-            load.flags = plugin_validation_line(names, &validation);
-        }
-        if (!load.failed) {
-            // It passed its child's run: one instance here tells its wiring.
-            PluginLoadFacts facts;
-            std::string error;
-            PluginLoad* one = plugin_load_open(host, &order, &facts, &error);
-            if (one != nullptr) {
-                load.wiring = facts.wiring;
-                load.heard = facts.input;
-                for (const PluginStep& step : facts.chain) {
-                    if (step.gets_notes) {
-                        load.heard += "; " + step.name +
-                                      " gets a fixed pattern of notes through its MIDI input";
-                    }
-                }
-                plugin_load_close(one);
-            }
-        }
-    }
-    return all_fine;
-}
-
 // Runs the plan on the driver it names and prints the reports. The
 // system's facts are read before the run's set-up, as the check would find
 // them, and judged after it.
@@ -191,7 +129,7 @@ int measure(const CliOptions* options, RtPlan* plan, PeriodDriver* driver, Plugi
                 options->progress_lines ? show_progress_line
                 : progress              ? show_progress
                                         : nullptr,
-                nullptr, plugins};
+                nullptr, plugins, nullptr};
     auto facts = std::make_unique<ReadinessFacts>();
     readiness_read_facts(facts.get());
     auto result = std::make_unique<RtRunResult>();
@@ -269,7 +207,12 @@ int run_realtime_command(const CliOptions* options) {
                 output_abandon(&svg);
                 return 1;
             }
-            loads_fine = prepare_plugin_loads(plugins, &plan);
+            loads_fine = check_plugin_loads(plugins, &plan, plugin_validation_line);
+            for (const RtLoad& checked : plan.loads) {
+                if (checked.failed) {
+                    std::fprintf(stderr, "test_zem_cli: %s\n", checked.failure.c_str());
+                }
+            }
         }
     }
     PeriodDriver driver{};

@@ -1,5 +1,7 @@
 #include "engine/realtime/capacity_search.h"
 
+#include "engine/realtime/period_driver.h"
+
 #include <algorithm>
 #include <cmath>
 #include <memory>
@@ -26,26 +28,23 @@ constexpr double PRIOR_TAIL = 1.2;
 // of under 67) leave the prior.
 constexpr double TAIL_SHARE = 0.3;
 constexpr double TAIL_MIN_POINTS = 20.0;
-// A period this far past the tail the model expects at its count (5 %
-// past the confirm's own) is a pause of the machine or a slower spell, not
-// the work: for an exponential tail of the 0.5 to 3 % widths seen here it
-// is at least five times rarer than the tail itself, and a pause of this
-// host is 1 ms and more.
-constexpr double PAUSE_MARGIN = 1.05;
-// The count's resolution is this many standard errors of the tail: one
-// search in some 4,000 reports more than it knows (none of 5,000
-// simulated machines did).
-constexpr double RES_SIGMAS = 3.5;
-// Pauses of the host here come a few times a minute, under 1 % of the
-// periods even at 64 samples: a trial with this share of its periods far
-// past the tail ran partly at another speed.
-constexpr double SLOW_SHARE = 0.05;
+// A hold's slowest period aims the next hold: a failed one's count is cut
+// at most to this share, and a played one's raised by at most this much.
+constexpr double LEAST_SCALE = 0.15;
+constexpr double MOST_GROWTH = 2.0;
+// A failed hold cuts the count by this share at least, doubled with each
+// failure in a row: a miss that its slowest period does not show (a late
+// wake-up, a period started behind the one before) still moves the search.
+constexpr double FAILED_CUT = 0.04;
+// Aimed a little inside what the slowest period leaves, so that the same
+// periods again would fit.
+constexpr double AIM_MARGIN = 0.98;
 // A trial's spread tells its median only with this many periods.
 constexpr uint64_t SPREAD_MIN_PERIODS = 8;
 constexpr uint32_t MAX_POINTS = 64;
 
 uint32_t resolution(uint32_t count) {
-    uint32_t step = count / 200;
+    const auto step = static_cast<uint32_t>(static_cast<double>(count) * HOLD_STEP);
     return step < 1 ? 1 : step;
 }
 
@@ -59,12 +58,7 @@ struct Knowledge {
     double medians[MAX_POINTS];
     uint32_t late_count;
     double lates[MAX_POINTS];
-    double within_swing; // the largest speed change seen inside one trial (1: none)
 };
-
-uint32_t per_thread(uint32_t streams, uint32_t threads) {
-    return threads > 1 ? (streams + threads - 1) / threads : streams;
-}
 
 double median_of(const double* values, uint32_t count, double none) {
     double sorted[MAX_POINTS];
@@ -75,16 +69,16 @@ double median_of(const double* values, uint32_t count, double none) {
 
 // The expected work of the busiest thread at `streams`.
 double expected_ns(const Knowledge* known, const SearchPlan* plan, uint32_t streams) {
-    return plan->fixed_ns + known->per_stream_ns * per_thread(streams, plan->threads);
+    return plan->fixed_ns + known->per_stream_ns * thread_share(streams, plan->threads, 0);
 }
 
-// The share of periods a confirm may see over its tail: with up to m
-// misses allowed in N periods of T threads, a miss chance p a period and
-// thread with P(Poisson(N·T·p) <= m) = CONFIRM_ODDS.
+// The share of periods a hold may see over its tail: with up to m misses
+// allowed in N periods of T threads, a miss chance p a period and thread
+// with P(Poisson(N·T·p) <= m) = CONFIRM_ODDS.
 double tail_share(const SearchPlan* plan) {
-    const auto allowed =
-        static_cast<double>(allowed_misses(plan->confirm_periods, plan->allowed_miss_fraction));
-    const double draws = static_cast<double>(plan->confirm_periods) *
+    const auto allowed = static_cast<double>(
+        hold_allowance(&plan->idle, plan->hold_periods, plan->allowed_miss_fraction));
+    const double draws = static_cast<double>(plan->hold_periods) *
                          static_cast<double>(plan->threads > 0 ? plan->threads : 1);
     double low = 0.0;
     double high = allowed + 50.0;
@@ -141,9 +135,9 @@ double tail_at(const Knowledge* known, const SearchPlan* plan) {
     return tail_quantile(&known->pool, tail_share(plan)).ratio;
 }
 
-// The count the model gives a probability of CONFIRM_ODDS to hold a whole
-// confirm: the busiest thread's expected work times the tail fills what a
-// usual wake-up leaves of the period. 0 when not even one stream does.
+// The count whose expected work, times the pooled tail, fills what a usual
+// wake-up leaves of the period: where the first hold is aimed. 0 when not
+// even one stream does.
 uint32_t aim(const Knowledge* known, const SearchPlan* plan) {
     const double room = static_cast<double>(plan->period_ns - known->usual_late_ns);
     const double each = (room / tail_at(known, plan) - plan->fixed_ns) / known->per_stream_ns;
@@ -161,7 +155,6 @@ MissJudge judge_for(const Knowledge* known, const SearchPlan* plan, uint32_t str
     judge.usual_late_ns = known->usual_late_ns;
     const double expected = expected_ns(known, plan, streams);
     judge.expected_ns = static_cast<int64_t>(expected);
-    judge.pause_ns = static_cast<int64_t>(expected * tail_at(known, plan) * PAUSE_MARGIN);
     judge.near_throttle =
         plan->throttle_share > 0.0 && plan->throttle_share < 1.0 &&
         expected >= 0.9 * plan->throttle_share * static_cast<double>(plan->period_ns);
@@ -169,7 +162,7 @@ MissJudge judge_for(const Knowledge* known, const SearchPlan* plan, uint32_t str
 }
 
 // The trial's periods join the pool over their own median, and its median
-// work corrects b.
+// work corrects b. The pool only aims the first hold.
 void learn(Knowledge* known, const SearchPlan* plan, const TrialRequest* request,
            const TrialOutcome* outcome) {
     const SpreadHistogram* spread = &outcome->spread;
@@ -177,37 +170,17 @@ void learn(Knowledge* known, const SearchPlan* plan, const TrialRequest* request
     if (spread->count < SPREAD_MIN_PERIODS || middle <= 0.0 || request->streams == 0) {
         return;
     }
-    // A quarter of its periods or more ran at another speed than the rest:
-    // the machine changed speed during the trial, and its periods are two
-    // machines' spreads, not one.
-    const double lower = spread_quantile(spread, 0.25);
-    const double within = lower > 0.0 ? spread_quantile(spread, 0.75) / lower : 1.0;
-    known->within_swing = within > known->within_swing ? within : known->within_swing;
-    if (within >= SPEED_SPREAD_NOTE) {
-        return;
-    }
-    // Periods far past the tail over the trial's own median join no pool:
-    // pauses, or the edge of a slow spell. When they are many, the machine
-    // changed speed, by about the middle of them over the median.
-    const double far = tail_at(known, plan) * PAUSE_MARGIN * middle;
-    uint64_t beyond = spread->above;
     SpreadHistogram* pool = &known->pool;
     for (uint32_t b = 0; b < SPREAD_BINS; ++b) {
         const double step = (b + 0.5) / middle;
-        if ((b + 0.5) / SPREAD_STEPS > far || step >= SPREAD_BINS) {
-            beyond += spread->bins[b];
-        } else {
-            pool->bins[static_cast<uint32_t>(step)] += spread->bins[b];
-            pool->count += spread->bins[b];
-        }
+        const uint32_t into = step >= SPREAD_BINS ? SPREAD_BINS - 1 : static_cast<uint32_t>(step);
+        pool->bins[into] += spread->bins[b];
+        pool->count += spread->bins[b];
     }
-    const double share = static_cast<double>(beyond) / static_cast<double>(spread->count);
-    if (share >= SLOW_SHARE) {
-        const double slow = spread_quantile(spread, 1.0 - share / 2.0) / middle;
-        known->within_swing = slow > known->within_swing ? slow : known->within_swing;
-    }
+    pool->above += spread->above;
+    pool->count += spread->above;
     if (known->point_count < MAX_POINTS) {
-        known->counts[known->point_count] = per_thread(request->streams, plan->threads);
+        known->counts[known->point_count] = thread_share(request->streams, plan->threads, 0);
         known->medians[known->point_count] =
             middle * static_cast<double>(request->judge.expected_ns);
         known->point_count += 1;
@@ -237,7 +210,7 @@ void learn(Knowledge* known, const SearchPlan* plan, const TrialRequest* request
 double speed_spread(const Knowledge* known, const SearchPlan* plan, uint32_t count) {
     double fastest = 0.0;
     double slowest = 0.0;
-    const double least = per_thread(count, plan->threads) / 2.0;
+    const double least = thread_share(count, plan->threads, 0) / 2.0;
     for (uint32_t p = 0; p < known->point_count; ++p) {
         if (known->counts[p] < least || known->medians[p] <= plan->fixed_ns) {
             continue;
@@ -246,8 +219,7 @@ double speed_spread(const Knowledge* known, const SearchPlan* plan, uint32_t cou
         fastest = fastest == 0.0 || each < fastest ? each : fastest;
         slowest = each > slowest ? each : slowest;
     }
-    const double between = fastest > 0.0 ? slowest / fastest : 0.0;
-    return between > known->within_swing ? between : known->within_swing;
+    return fastest > 0.0 ? slowest / fastest : 0.0;
 }
 
 bool run_trial(TrialFunction trial, void* context, TrialRequest* request, TrialOutcome* outcome,
@@ -280,7 +252,14 @@ uint32_t checkpoint_within(const TrialRequest* request, const TrialOutcome* outc
     return fitted;
 }
 
-// Short trials at the model's aim, run whole whatever they miss: they
+// A short probe at `count`: run whole, whatever it misses, to measure.
+TrialRequest probe_request(const Knowledge* known, const SearchPlan* plan, uint32_t count) {
+    return TrialRequest{count,      plan->warmup_periods,          plan->short_periods,
+                        UINT64_MAX, judge_for(known, plan, count), 0,
+                        {}};
+}
+
+// Short probes at the model's aim, run whole whatever they miss: they
 // measure; until the aim settles.
 bool measure(TrialFunction trial, void* context, const SearchPlan* plan, Knowledge* known,
              SearchResult* result) {
@@ -294,8 +273,7 @@ bool measure(TrialFunction trial, void* context, const SearchPlan* plan, Knowled
             std::fabs(static_cast<double>(count) - last) <= last * SETTLED_SHARE) {
             break;
         }
-        TrialRequest request{
-            count, plan->short_periods, UINT64_MAX, judge_for(known, plan, count), 0, {}};
+        TrialRequest request = probe_request(known, plan, count);
         if (!run_trial(trial, context, &request, outcome.get(), result)) {
             return false;
         }
@@ -305,82 +283,165 @@ bool measure(TrialFunction trial, void* context, const SearchPlan* plan, Knowled
     return true;
 }
 
+// The count a hold's slowest period says would just fit: its busiest
+// thread's work less the fixed part scaled into what the period leaves
+// after a usual wake-up, within [LEAST_SCALE, MOST_GROWTH] of `count`.
+uint32_t scaled_by_slowest(const Knowledge* known, const SearchPlan* plan, uint32_t count,
+                           const TrialOutcome* outcome) {
+    const double room = static_cast<double>(plan->period_ns - known->usual_late_ns);
+    const auto slowest = static_cast<double>(outcome->processing.max);
+    double scale = slowest > plan->fixed_ns
+                       ? AIM_MARGIN * (room - plan->fixed_ns) / (slowest - plan->fixed_ns)
+                       : MOST_GROWTH;
+    scale = scale < LEAST_SCALE ? LEAST_SCALE : scale > MOST_GROWTH ? MOST_GROWTH : scale;
+    const double scaled = std::floor(static_cast<double>(count) * scale);
+    return scaled < 1.0 ? 1 : static_cast<uint32_t>(scaled);
+}
+
+// Where the next hold goes, given the largest count that played (`low`, 0:
+// none) and the smallest that failed (`high`, past the bound: none), and
+// how many holds in a row failed.
+uint32_t next_count(const Knowledge* known, const SearchPlan* plan, uint32_t low, uint32_t high,
+                    uint32_t last, const TrialOutcome* outcome, uint32_t failures) {
+    uint32_t count = 0;
+    if (low > 0 && high <= plan->upper_bound) {
+        count = low + (high - low) / 2; // both sides known: halfway
+    } else {
+        count = scaled_by_slowest(known, plan, last, outcome);
+        if (low > 0 && count < low + resolution(low)) {
+            count = low + resolution(low); // a played hold always tries higher
+        }
+        if (failures > 0) {
+            const double cut = std::min(0.5, FAILED_CUT * std::pow(2.0, failures - 1.0));
+            const auto most = static_cast<uint32_t>(static_cast<double>(last) * (1.0 - cut));
+            count = std::min(count, most);
+        }
+    }
+    count = count >= high ? high - 1 : count;
+    count = count <= low ? low + 1 : count;
+    return count > plan->upper_bound ? plan->upper_bound : count;
+}
+
+TrialRequest hold_request(const Knowledge* known, const SearchPlan* plan, uint32_t count) {
+    TrialRequest request{
+        count,
+        plan->warmup_periods,
+        plan->hold_periods,
+        hold_allowance(&plan->idle, plan->hold_periods, plan->allowed_miss_fraction),
+        judge_for(known, plan, count),
+        0,
+        {}};
+    request.checkpoint_count = headroom_checkpoints(count, request.checkpoints);
+    return request;
+}
+
+bool played(const SearchPlan* plan, const TrialRequest* request, const TrialOutcome* outcome) {
+    return hold_plays(&plan->idle, request->periods, outcome->periods, outcome->missed,
+                      plan->allowed_miss_fraction);
+}
+
 void search(TrialFunction trial, void* context, const SearchPlan* plan, SearchResult* result,
             Knowledge* known) {
     if (plan->upper_bound == 0 || !measure(trial, context, plan, known, result)) {
         return;
     }
-    const uint64_t allowed = allowed_misses(plan->confirm_periods, plan->allowed_miss_fraction);
-    uint32_t low = 0;                       // the largest count held
+    result->tail_ratio = tail_at(known, plan);
+    uint32_t low = 0;                       // the largest count that played
     uint32_t high = plan->upper_bound + 1u; // the smallest that failed, or past the bound
+    uint32_t count = aim(known, plan);
+    count = count < 1 ? 1 : count;
     auto outcome = std::make_unique<TrialOutcome>();
-    result->end = END_CONFIRMS;
-    while (result->trials < plan->max_trials && result->confirm_trials < plan->max_confirms) {
-        const uint32_t aimed = aim(known, plan);
-        if (low > 0 && aimed <= low + resolution(low) - 1) {
-            result->end = END_MODEL;
-            break;
-        }
-        if (high - low <= resolution(low)) {
-            result->end = low == plan->upper_bound ? END_CEILING : END_MET;
-            break;
-        }
-        uint32_t count = aimed;
-        if (aimed == 0 && low == 0) {
-            count = 1; // the model sees not one stream fit: the least there is
-        } else if (count >= high || count <= low) {
-            // The model points outside the bounds: halfway, and with nothing
-            // held yet halfway to a tenth below the count that failed.
-            const uint32_t floor_count = low > 0 ? low : high - high / 10;
-            count = floor_count + (high - floor_count) / 2;
-        }
-        count = count < 1 ? 1 : count;
-        TrialRequest request{
-            count, plan->confirm_periods, allowed, judge_for(known, plan, count), 0, {}};
-        request.checkpoint_count = headroom_checkpoints(count, request.checkpoints);
-        result->confirm_trials += 1;
+    result->end = END_HOLDS;
+    uint32_t failures = 0;  // holds failed in a row
+    uint32_t below = 0;     // the largest count that played below `low`
+    bool again = false;     // this hold runs `low` a second time
+    bool low_twice = false; // `low` played twice
+    while (result->trials < plan->max_trials && result->holds < plan->max_holds &&
+           result->played_holds < plan->max_played) {
+        TrialRequest request = hold_request(known, plan, count);
+        result->holds += 1;
         if (!run_trial(trial, context, &request, outcome.get(), result)) {
-            result->confirm = *outcome;
-            result->confirm_streams = count;
+            result->hold = *outcome;
+            result->hold_streams = count;
             return;
         }
         learn(known, plan, &request, outcome.get());
-        if (trial_held(&request, outcome.get(), plan->allowed_miss_fraction)) {
+        if (played(plan, &request, outcome.get())) {
+            low_twice = again;
+            below = again ? below : low;
             low = count;
-            result->confirm = *outcome;
-            result->confirm_streams = count;
+            failures = 0;
+            result->played_holds += 1;
+            result->hold = *outcome;
+            result->hold_streams = count;
             result->headroom = checkpoint_within(&request, outcome.get(), plan->period_ns,
                                                  HEADROOM_PERCENT, count + 1);
         } else {
+            // A count that played once and failed its second hold plays
+            // less often than not: the search goes on below it.
+            if (again) {
+                low = below;
+                below = 0;
+            }
             high = count;
+            failures += 1;
             result->failed_at = count;
             if (low == 0) {
-                result->confirm = *outcome;
-                result->confirm_streams = count;
+                result->hold = *outcome;
+                result->hold_streams = count;
             }
         }
+        again = false;
+        if (low == plan->upper_bound) {
+            result->end = END_CEILING;
+            break;
+        }
+        const bool met = high == 1 || (low > 0 && high - low <= resolution(low));
+        if (met && (low == 0 || low_twice)) {
+            result->end = END_MET;
+            break;
+        }
+        if (met) {
+            // Where the two meet, the count that played holds once more
+            // before it is reported: one hold at the edge plays about as
+            // often as it fails.
+            again = true;
+            count = low;
+            continue;
+        }
+        count = next_count(known, plan, low, high, count, outcome.get(), failures);
     }
-    // A count that held against the model's odds held by luck: what all
-    // the periods now say holds is reported, and it held too, being fewer.
-    const uint32_t aimed = aim(known, plan);
-    result->sustained = aimed > 0 && aimed < low ? aimed : low;
-    result->headroom = result->headroom < result->sustained ? result->headroom : result->sustained;
-    result->state = low > 0 ? SEARCH_CONFIRMED : SEARCH_NOT_CONFIRMED;
+    result->plays = low;
+    result->headroom = result->headroom < low ? result->headroom : low;
+    result->state = low > 0 ? SEARCH_PLAYED : SEARCH_NONE_PLAYED;
+}
+
+void finish(const SearchPlan* plan, const Knowledge* known, SearchResult* result) {
+    result->fixed_ns = plan->fixed_ns;
+    result->per_stream_ns = known->per_stream_ns;
+    result->allowance =
+        hold_allowance(&plan->idle, plan->hold_periods, plan->allowed_miss_fraction);
+    const uint32_t step = resolution(result->plays);
+    const uint32_t gap = result->failed_at > result->plays && result->plays > 0
+                             ? result->failed_at - result->plays
+                             : step;
+    result->resolution = gap > step ? gap : step;
+    const uint32_t count = result->plays > 0 ? result->plays : result->hold_streams;
+    result->speed_spread = speed_spread(known, plan, count);
+    const int64_t room = plan->period_ns - known->usual_late_ns;
+    result->median_fits =
+        median_fits(&result->hold.shape, thread_share(result->hold_streams, plan->threads, 0),
+                    plan->threads, plan->fixed_ns, room);
+}
+
+std::unique_ptr<Knowledge> first_knowledge(const SearchPlan* plan) {
+    auto known = std::make_unique<Knowledge>();
+    *known = Knowledge{};
+    known->per_stream_ns = plan->per_stream_ns;
+    known->usual_late_ns = plan->usual_late_ns;
+    return known;
 }
 } // namespace
-
-uint64_t allowed_misses(uint64_t periods, double fraction) {
-    return static_cast<uint64_t>(std::floor(static_cast<double>(periods) * fraction));
-}
-
-uint64_t work_misses(const TrialOutcome* outcome) {
-    return miss_against_streams(&outcome->misses) + outcome->misses.by_cause[CAUSE_THROTTLED];
-}
-
-bool trial_held(const TrialRequest* request, const TrialOutcome* outcome, double fraction) {
-    return outcome->periods == request->periods &&
-           work_misses(outcome) <= allowed_misses(request->periods, fraction);
-}
 
 uint32_t headroom_checkpoints(uint32_t streams, uint32_t checkpoints[MAX_CHECKPOINTS]) {
     uint32_t count = 0;
@@ -393,33 +454,45 @@ uint32_t headroom_checkpoints(uint32_t streams, uint32_t checkpoints[MAX_CHECKPO
     return count;
 }
 
-MissJudge first_judge(const SearchPlan* plan, uint32_t streams) {
-    auto known = std::make_unique<Knowledge>();
-    *known = Knowledge{};
-    known->per_stream_ns = plan->per_stream_ns;
-    known->usual_late_ns = plan->usual_late_ns;
-    return judge_for(known.get(), plan, streams);
-}
-
 void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
                      SearchResult* result) {
     *result = SearchResult{};
-    result->state = SEARCH_NOT_CONFIRMED;
-    auto known = std::make_unique<Knowledge>();
-    *known = Knowledge{};
-    known->per_stream_ns = plan->per_stream_ns;
-    known->usual_late_ns = plan->usual_late_ns;
+    result->state = SEARCH_NONE_PLAYED;
+    std::unique_ptr<Knowledge> known = first_knowledge(plan);
     search(trial, context, plan, result, known.get());
-    result->fixed_ns = plan->fixed_ns;
-    result->per_stream_ns = known->per_stream_ns;
-    const Tail tail = tail_quantile(&known->pool, tail_share(plan));
-    result->tail_ratio = tail.ratio;
-    // What the count is known to: the bisection's step, or the tail's
-    // error carried into streams, whichever is wider.
-    const double statistical =
-        result->sustained * RES_SIGMAS * tail.error / (tail.ratio > 0.0 ? tail.ratio : 1.0);
-    const uint32_t step = resolution(result->sustained);
-    result->resolution = statistical > step ? static_cast<uint32_t>(std::ceil(statistical)) : step;
-    const uint32_t count = result->sustained > 0 ? result->sustained : result->confirm_streams;
-    result->speed_spread = speed_spread(known.get(), plan, count);
+    finish(plan, known.get(), result);
+}
+
+void hold_fixed(TrialFunction trial, void* context, const SearchPlan* plan, uint32_t streams,
+                SearchResult* result) {
+    *result = SearchResult{};
+    std::unique_ptr<Knowledge> known = first_knowledge(plan);
+    // A short probe first, as the search's: instances that never ran are
+    // slow in their first periods, and a warm-up that overran would leave
+    // the hold's first periods late behind it.
+    TrialRequest probe = probe_request(known.get(), plan, streams);
+    auto outcome = std::make_unique<TrialOutcome>();
+    if (!run_trial(trial, context, &probe, outcome.get(), result)) {
+        result->state = SEARCH_INTERRUPTED;
+        result->hold_streams = streams;
+        finish(plan, known.get(), result);
+        return;
+    }
+    learn(known.get(), plan, &probe, outcome.get());
+    TrialRequest request = hold_request(known.get(), plan, streams);
+    result->holds = 1;
+    result->hold_streams = streams;
+    if (!run_trial(trial, context, &request, &result->hold, result)) {
+        result->state = SEARCH_INTERRUPTED;
+    } else if (played(plan, &request, &result->hold)) {
+        result->state = SEARCH_PLAYED;
+        result->played_holds = 1;
+        result->headroom = checkpoint_within(&request, &result->hold, plan->period_ns,
+                                             HEADROOM_PERCENT, streams + 1);
+    } else {
+        result->state = SEARCH_NONE_PLAYED;
+        result->failed_at = streams;
+    }
+    result->plays = streams;
+    finish(plan, known.get(), result);
 }

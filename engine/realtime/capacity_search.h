@@ -1,44 +1,32 @@
-// The search for the largest number of streams a driver sustains. It only
-// asks a TrialFunction to run trials, so any driver can be searched: our
-// clock loop (clock_driver.h) or another that runs the same period work
+// The search for the largest count that plays. It only asks a
+// TrialFunction to run trials, so any driver can be searched: our clock
+// loop (clock_driver.h) or another that runs the same period work
 // elsewhere.
 //
-// Only misses whose cause is the streams' work, that no counter could
-// place, or that the kernel's throttling caused count against a count
-// (the loop judges each at once: period_loop.h); the system's other
-// misses never cut a trial short and go to the dropout rate.
+// A count is decided by holds alone, judged by the one rule of
+// hold_rule.h: a hold of the confirm's length at K plays when it missed no
+// more periods, whatever their causes, than the idle system's allowance;
+// it stops as soon as its misses pass that allowance. A model aims the
+// holds, never decides them: short probes (a quarter of a second each)
+// learn the work a stream adds (b, through the idle run's fixed part a)
+// and the periods' spread, and the first hold is aimed where the pooled
+// spread's tail would fit. From there each hold's own periods aim the
+// next: a hold that failed scales the count by the room over the time of
+// its slowest period; one that played by the room over its slowest
+// period, and once a count played and one failed, the next lies halfway.
+// The search ends when the two meet within the resolution, when the
+// ceiling played, or when its holds run out, and the count reported is
+// the largest that played: what is reported held.
 //
-// One model: each period's work is close to (a + b·k)·X for k streams on
-// a thread, and it fits when that leaves the usual wake-up room, where X is the
-// period-to-period spread pooled over every trial (each trial's periods
-// over their own median). The fixed part a is the idle run's (the harness
-// with no streams); b starts from the kernel alone and the trials correct
-// it, never a free intercept. Short trials, a quarter of a second each at
-// the count the model aims at, measure b and X; confirms decide. Each
-// confirm is aimed at the count that holds a whole confirm, with the
-// allowed misses, with a probability of CONFIRM_ODDS under the pooled X.
-// X's tail that far out is more than a few seconds of periods show, so it
-// is read as the empirical spread up to its last 30 % and, beyond, as an
-// exponential fitted to that part's excess; periods far past that tail
-// (pauses, the edge of a slow spell) join no pool. The count reported is
-// the largest held, or less where all the periods pooled by the end aim
-// lower, with its resolution: the search's step or the tail's error in
-// streams, whichever is wider.
-//
-// A failed confirm is an upper bound and its periods join the pool; a held
-// one is a lower bound, and the next aim lies between the two (the model's
-// aim, or halfway when the model points outside). The search stops when
-// the bounds meet within the resolution, when the model aims no higher
-// than the count held, or when the confirms run out, and says which. It
-// never tries a count above its upper bound or past the streams allocated.
-//
-// Headroom: the confirm trial reads the clock after several smaller counts
-// of streams (checkpoints) in each period; the headroom is the largest of
+// Headroom: the hold reads the clock after several smaller counts of
+// streams (checkpoints) in each period; the headroom is the largest of
 // them whose worst processing time stayed at most HEADROOM_PERCENT of the
 // period.
 #pragma once
 
 #include "engine/realtime/histogram.h"
+#include "engine/realtime/hold_rule.h"
+#include "engine/realtime/hold_shape.h"
 #include "engine/realtime/miss_cause.h"
 #include "engine/realtime/period_loop.h"
 
@@ -49,9 +37,10 @@ constexpr int64_t HEADROOM_PERCENT = 80;
 
 struct TrialRequest {
     uint32_t streams;
-    uint64_t periods;
-    uint64_t miss_budget; // it may stop once more misses than this count against the streams
-    MissJudge judge;      // how the loop tells those at once
+    uint64_t warmup_periods; // run first, all streams at work, and not counted
+    uint64_t periods;        // counted
+    uint64_t miss_budget;    // it may stop once more periods than this missed, whatever the cause
+    MissJudge judge;         // the loop's first word on each miss's cause
     uint32_t checkpoint_count;
     uint32_t checkpoints[MAX_CHECKPOINTS];
 };
@@ -89,8 +78,9 @@ struct TrialOutcome {
     ServerFigures server;
     bool denormals_lost; // a measuring thread ended the trial with FTZ or DAZ cleared
     // Each period's work over the judge's expected_ns: the spread the
-    // search pools (less what lies far past its tail).
+    // model pools to aim the first hold.
     SpreadHistogram spread;
+    HoldShape shape; // every counted period, read (hold_shape.h)
 };
 
 // Runs one trial; false when a stop was requested (the outcome then holds
@@ -100,7 +90,9 @@ using TrialFunction = bool (*)(void* context, const TrialRequest* request, Trial
 struct SearchPlan {
     uint32_t upper_bound; // no count above it is tried: the streams allocated, within the ceiling
     uint64_t short_periods;
-    uint64_t confirm_periods;
+    uint64_t hold_periods;   // the confirm's length
+    uint64_t warmup_periods; // before every trial's counted periods
+    IdleFloor idle;          // the idle run's periods and misses: the allowance
     double allowed_miss_fraction;
     int64_t period_ns;
     uint32_t threads;      // the streams are split over this many, each with its own periods
@@ -108,44 +100,46 @@ struct SearchPlan {
     double per_stream_ns;  // b's start: one stream a period, the kernel alone
     int64_t usual_late_ns; // the idle run's median wake-up lateness
     double throttle_share; // of real-time threads (rt_throttle_share), -1 unknown
-    uint32_t max_trials;   // short and confirm trials together
-    uint32_t max_confirms; // confirm trials at most
+    uint32_t max_trials;   // probes and holds together
+    uint32_t max_holds;    // holds at most
+    uint32_t max_played;   // holds that ran their whole length at most
 };
 
 enum SearchState : int32_t {
-    SEARCH_CONFIRMED = 0,
+    SEARCH_PLAYED = 0, // a hold played
     SEARCH_INTERRUPTED = 1,
-    SEARCH_NOT_CONFIRMED = 2, // no confirm held
+    SEARCH_NONE_PLAYED = 2, // no hold played
 };
 
 // Why a search stopped.
 enum SearchEnd : int32_t {
-    END_NONE = 0,     // interrupted
-    END_MET = 1,      // the held and the failed count met within the resolution
-    END_MODEL = 2,    // the model aims no higher than the count held
-    END_CEILING = 3,  // the upper bound itself held
-    END_CONFIRMS = 4, // the confirms or trials ran out first
+    END_NONE = 0,    // interrupted
+    END_MET = 1,     // the count that played and the one that failed met within the resolution
+    END_CEILING = 3, // the upper bound itself played
+    END_HOLDS = 4,   // the holds or trials ran out first
 };
 
 struct SearchResult {
     SearchState state;
     SearchEnd end;
-    uint32_t sustained; // confirmed count (0 when none)
+    uint32_t plays; // the largest count that played (0 when none)
     uint32_t headroom;
-    uint32_t failed_at; // the smallest count whose confirm failed; 0: none failed
+    uint32_t failed_at; // the smallest count whose hold failed; 0: none failed
     uint32_t trials;
-    uint32_t confirm_trials;
-    uint32_t confirm_streams; // the count `confirm` ran
+    uint32_t holds;
+    uint32_t played_holds;
+    uint32_t hold_streams; // the count `hold` ran
     uint32_t largest_tried;
-    TrialOutcome confirm; // the confirm trial that held (or the last one run)
-    MissCounts misses;    // of every trial, by cause
-    uint64_t periods;     // every trial's
-    double fixed_ns;      // processing time ≈ fixed_ns + per_stream_ns · streams a thread
+    TrialOutcome hold;  // the hold that played (or the last one run)
+    uint64_t allowance; // the misses a whole hold may have
+    MissCounts misses;  // of every trial, by cause
+    uint64_t periods;   // every trial's
+    double fixed_ns;    // processing time ≈ fixed_ns + per_stream_ns · streams a thread
     double per_stream_ns;
-    double tail_ratio; // X at the confirm's aim: the model's tail over its median
-    // What the count is known to, in streams: the larger of the search's
-    // step (half a percent) and three standard errors of the tail carried
-    // into streams. A count a few seconds of periods cannot pin down says so.
+    double tail_ratio;    // the pooled spread's tail at the first hold's aim
+    uint32_t median_fits; // of `hold` (hold_shape.h)
+    // What the count is known to, in streams: the gap between the count
+    // that played and the smallest that failed, or the search's step.
     uint32_t resolution;
     // The slowest trial's time a stream over the fastest's, among those of
     // at least half the count (0: fewer than one measured). Far above 1,
@@ -157,29 +151,23 @@ struct SearchResult {
 // A spread above this is worth a word in the reports: two timings of the
 // same kernel on a quiet machine here differ by up to 10 %.
 constexpr double SPEED_SPREAD_NOTE = 1.15;
-// A confirm is aimed to hold with this probability: one in ten fails at
-// the true capacity, so a held count is a likely one, not a lucky one.
+// The first hold is aimed where the pooled spread's tail fits with this
+// probability over the whole hold.
 constexpr double CONFIRM_ODDS = 0.9;
 // An idle run in which the system itself missed more than this share of
 // the periods shows nothing of the processor: the buffer size is not
 // sustainable.
 constexpr double SYSTEM_MISS_LIMIT = 0.01;
+// The search's step: two counts this share apart are one answer.
+constexpr double HOLD_STEP = 0.02;
 
-// Missed periods of a trial that count against its count: work, those of
-// unknown cause, and throttling.
-uint64_t work_misses(const TrialOutcome* outcome);
-
-// Misses a trial of `periods` may have and still hold.
-uint64_t allowed_misses(uint64_t periods, double fraction);
-// The trial ran all its periods with no more work misses than allowed.
-bool trial_held(const TrialRequest* request, const TrialOutcome* outcome, double fraction);
-
-// Checkpoints of a confirm trial at `streams`: fractions of it from a quarter
-// up to the whole, distinct and ascending.
+// Checkpoints of a hold at `streams`: fractions of it from a quarter up to
+// the whole, distinct and ascending.
 uint32_t headroom_checkpoints(uint32_t streams, uint32_t checkpoints[MAX_CHECKPOINTS]);
 
 void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
                      SearchResult* result);
-// How the loop judges a trial of `streams` before anything was measured:
-// the kernel alone and the prior tail (a fixed count runs with it).
-MissJudge first_judge(const SearchPlan* plan, uint32_t streams);
+// One hold at a fixed count (--streams), after a short probe at it that
+// is not judged: plays or does not play.
+void hold_fixed(TrialFunction trial, void* context, const SearchPlan* plan, uint32_t streams,
+                SearchResult* result);

@@ -92,6 +92,7 @@ void clock_close(PeriodDriver* driver) {
         if (stats != nullptr) {
             platform_free(stats->miss_map);
             platform_free(stats->records);
+            platform_free(stats->samples);
             platform_free(stats);
             stats = nullptr;
         }
@@ -119,11 +120,14 @@ bool clock_open(PeriodDriver* driver, const DriverSetup* setup) {
         stats->miss_map = static_cast<uint64_t*>(platform_alloc(words * sizeof(uint64_t)));
         stats->records =
             static_cast<MissRecord*>(platform_alloc(MAX_MISS_RECORDS * sizeof(MissRecord)));
-        if (stats->miss_map == nullptr || stats->records == nullptr) {
+        stats->samples = static_cast<PeriodSample*>(
+            platform_alloc(static_cast<size_t>(setup->max_periods) * sizeof(PeriodSample)));
+        if (stats->miss_map == nullptr || stats->records == nullptr || stats->samples == nullptr) {
             complete = false;
             continue;
         }
         stats->miss_map_periods = setup->max_periods;
+        stats->sample_capacity = setup->max_periods;
         period_stats_reset(clock->stats[t]);
     }
     const double longest = static_cast<double>(setup->max_periods) *
@@ -173,8 +177,12 @@ bool clock_trial(PeriodDriver* driver, const TrialRequest* request, TrialOutcome
             run->job.checkpoints[c] = thread_share(request->checkpoints[c], driver->threads, t);
         }
         run->job.checkpoint_count = driver->sets[t] != nullptr ? request->checkpoint_count : 0;
-        run->plan = LoopPlan{PeriodGrid{0, clock->frames, clock->rate}, periods,
-                             request->miss_budget, request->judge, &halt};
+        run->plan = LoopPlan{PeriodGrid{0, clock->frames, clock->rate},
+                             request->warmup_periods,
+                             periods,
+                             request->miss_budget,
+                             request->judge,
+                             &halt};
         run->ready = &ready;
         run->finished = &finished;
         run->origin = &origin;
@@ -271,6 +279,14 @@ void gather_threads(PeriodStats* const* stats, uint32_t threads, int64_t period_
     // The periods any thread ran: the misses are counted over them.
     outcome->periods = longest;
     outcome->missed = missed;
+    const PeriodSample* samples[MAX_RT_THREADS] = {};
+    uint64_t read = longest;
+    for (uint32_t t = 0; t < threads; ++t) {
+        samples[t] = stats[t]->samples;
+        read = stats[t]->periods < read ? stats[t]->periods : read;
+        read = stats[t]->sample_capacity < read ? stats[t]->sample_capacity : read;
+    }
+    hold_shape_of(samples, samples[0] != nullptr ? threads : 0, read, period_ns, &outcome->shape);
 }
 
 void clock_driver_init(PeriodDriver* driver, ClockDriver* backend, StopWait wait) {

@@ -35,7 +35,7 @@ void classify_off_core(MissRecord* record) {
 // cause, unless the period's own work stood apart (its own verdict is not
 // the system's, or it was long off the core).
 bool own_stall_in_chain(const MissRecord* record) {
-    return record->cpu_ns >= 0 && (record->verdict == VERDICT_PAUSE ||
+    return record->cpu_ns >= 0 && (record->verdict == VERDICT_WORK ||
                                    off_core_ns(record) > off_core_limit(record->processing_ns));
 }
 
@@ -57,14 +57,16 @@ void classify_one(MissRecord* record, const MissRecord* previous, const MissCont
         set(record, CAUSE_UNKNOWN, SOURCE_UNSAID, false);
         return;
     case VERDICT_WORK:
-        set(record, CAUSE_WORK, SOURCE_UNSAID, true);
+        // The host's steal in it names a pause charged as our time; steal
+        // is counted in 10 ms ticks, so it backs a pause, never makes one.
+        if (grew(record->stall.steal_ns)) {
+            set(record, CAUSE_PREEMPTED, SOURCE_HYPERVISOR, true);
+        } else {
+            set(record, CAUSE_WORK, SOURCE_UNSAID, true);
+        }
         return;
     case VERDICT_THROTTLED:
         set(record, CAUSE_THROTTLED, SOURCE_UNSAID, false);
-        return;
-    case VERDICT_PAUSE:
-        // Steal is counted in 10 ms ticks: it backs the pause, never makes it.
-        set(record, CAUSE_PREEMPTED, SOURCE_HYPERVISOR, grew(record->stall.steal_ns));
         return;
     case VERDICT_SYSTEM:
         break;

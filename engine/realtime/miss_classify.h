@@ -15,9 +15,9 @@
 //                kernel's real-time share.
 //   preempted    the rest: off the core (the hypervisor when steal grew,
 //                another thread after an involuntary switch or run-queue
-//                delay, interrupts when their time grew), or on it far past
-//                the expected spread: a pause of the machine that the guest
-//                counts as ours (the hypervisor).
+//                delay, interrupts when their time grew).
+// A period whose own time overran is the work's even when the host paused
+// it on the core: with a lighter load that pause would not have been heard.
 #pragma once
 
 #include "engine/realtime/capacity_search.h"

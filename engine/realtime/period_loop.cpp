@@ -6,8 +6,6 @@ void period_stats_reset(PeriodStats* stats) {
     spread_clear(&stats->spread);
     stats->periods = 0;
     stats->missed = 0;
-    stats->against = 0;
-    stats->worst_met_ns = 0;
     for (uint32_t c = 0; c < MAX_CHECKPOINTS; ++c) {
         stats->worst_checkpoint_ns[c] = 0;
     }
@@ -17,7 +15,6 @@ void period_stats_reset(PeriodStats* stats) {
     stats->record_count = 0;
     stats->last_counters = RtThreadCounters{-1, -1};
     stats->last_done_ns = INT64_MIN;
-    stats->pause_scale = 1.0;
 }
 
 int64_t real_now_ns(void* /*context*/) {
@@ -40,19 +37,12 @@ MissVerdict judge_miss(const MissJudge* judge, int64_t processing_ns, int64_t cp
         return VERDICT_UNKNOWN;
     }
     if (cpu_ns > judge->period_ns - judge->usual_late_ns) {
-        // Its own time alone overran: the work, unless it ran far past
-        // anything the work's spread gives at this count.
-        return judge->pause_ns > 0 && processing_ns > judge->pause_ns ? VERDICT_PAUSE
-                                                                      : VERDICT_WORK;
+        return VERDICT_WORK; // its own time alone overran what the period left
     }
     if (judge->near_throttle && involuntary > 0 && processing_ns - cpu_ns >= THROTTLE_GAP_NS) {
         return VERDICT_THROTTLED;
     }
     return VERDICT_SYSTEM;
-}
-
-bool verdict_against_streams(MissVerdict verdict) {
-    return verdict == VERDICT_WORK || verdict == VERDICT_UNKNOWN || verdict == VERDICT_THROTTLED;
 }
 
 namespace {
@@ -97,72 +87,73 @@ int64_t period_work(const PeriodJob* job, const RtClock* clock, int64_t woke_ns,
         }
     }
     stream_set_run(job->set, done, job->streams);
-    stream_set_finish_period(job->set);
+    stream_set_finish_period(job->set, job->streams);
     return clock->now_ns(clock->context);
 }
 
 bool period_account(PeriodStats* stats, const MissJudge* judge, uint64_t index,
                     const PeriodTimes* times, const RtThreadCounters* counters) {
     const int64_t processing = times->done_ns - times->woke_ns;
+    const int64_t cpu = difference(counters->cpu_ns, stats->last_counters.cpu_ns);
     histogram_add(&stats->lateness, times->woke_ns - times->start_ns);
     histogram_add(&stats->processing, processing);
-    // A machine slower for a while runs every period long: its pauses are
-    // told against the trial's own median, not only against the model's.
-    const uint64_t ran = stats->periods;
-    if ((ran % PAUSE_SCALE_PERIODS == 0 || ran == 4 || ran == 8) && judge->expected_ns > 0) {
-        const double middle = static_cast<double>(histogram_percentile(&stats->processing, P50)) /
-                              static_cast<double>(judge->expected_ns);
-        stats->pause_scale = middle > 1.0 ? middle : 1.0;
+    if (stats->samples != nullptr && index < stats->sample_capacity) {
+        stats->samples[index] = PeriodSample{processing, cpu, times->woke_ns - times->start_ns};
     }
-    MissJudge scaled = *judge;
-    scaled.pause_ns =
-        static_cast<int64_t>(static_cast<double>(judge->pause_ns) * stats->pause_scale);
     stats->periods += 1;
     if (judge->expected_ns > 0) {
         spread_add(&stats->spread,
                    static_cast<double>(processing) / static_cast<double>(judge->expected_ns));
     }
-    bool against = false;
-    if (times->done_ns > times->deadline_ns) {
+    const bool missed = times->done_ns > times->deadline_ns;
+    if (missed) {
         stats->missed += 1;
         if (stats->miss_map != nullptr && index < stats->miss_map_periods) {
             stats->miss_map[index / 64] |= uint64_t{1} << (index % 64);
         }
-        const MissVerdict verdict = judge_miss(
-            &scaled, processing, difference(counters->cpu_ns, stats->last_counters.cpu_ns),
-            difference(counters->involuntary, stats->last_counters.involuntary));
-        against = verdict_against_streams(verdict);
-        stats->against += against ? 1 : 0;
+        const MissVerdict verdict =
+            judge_miss(judge, processing, cpu,
+                       difference(counters->involuntary, stats->last_counters.involuntary));
         record_miss(stats, index, times, counters, verdict);
-    } else if (processing > stats->worst_met_ns) {
-        stats->worst_met_ns = processing;
     }
     stats->last_counters = *counters;
     stats->last_done_ns = times->done_ns;
-    return against;
+    return missed;
 }
 
 uint64_t run_period_loop(const RtClock* clock, const LoopPlan* plan, const PeriodJob* job,
                          PeriodStats* stats) {
     uint64_t period = 0;
+    const uint64_t total = plan->warmup_periods + plan->periods;
     int64_t start = grid_period_start(&plan->grid, 0);
-    period_begin(stats, clock);
-    while (period < plan->periods && plan->halt->load(std::memory_order_relaxed) == HALT_NONE) {
+    if (plan->warmup_periods == 0) {
+        period_begin(stats, clock);
+    }
+    while (period < total && plan->halt->load(std::memory_order_relaxed) == HALT_NONE) {
         int64_t deadline = grid_period_start(&plan->grid, period + 1);
         clock->sleep_until_ns(clock->context, start);
         PeriodTimes times{start, deadline, clock->now_ns(clock->context), 0};
         times.done_ns = period_work(job, clock, times.woke_ns, stats);
+        if (period < plan->warmup_periods) {
+            if (period + 1 == plan->warmup_periods) {
+                period_begin(stats, clock); // the first counted period's edge
+                stats->last_done_ns = times.done_ns;
+            }
+            start = deadline;
+            period += 1;
+            continue;
+        }
         RtThreadCounters counters{-1, -1};
         if (clock->thread_counters != nullptr) {
             clock->thread_counters(clock->counter_context, &counters);
         }
-        if (period_account(stats, &plan->judge, period, &times, &counters) &&
-            stats->against > plan->miss_budget) {
+        if (period_account(stats, &plan->judge, period - plan->warmup_periods, &times, &counters) &&
+            stats->missed > plan->miss_budget) {
             int32_t expected = HALT_NONE;
             plan->halt->compare_exchange_strong(expected, HALT_MISSED);
         }
         start = deadline;
         period += 1;
     }
-    return period;
+    return period > plan->warmup_periods ? period - plan->warmup_periods : 0;
 }

@@ -16,6 +16,7 @@
 #pragma once
 
 #include "engine/realtime/histogram.h"
+#include "engine/realtime/hold_shape.h"
 #include "engine/realtime/miss_cause.h"
 #include "engine/realtime/period_grid.h"
 #include "engine/realtime/stream_set.h"
@@ -39,18 +40,14 @@ struct RtClock {
 int64_t real_now_ns(void* context);
 void real_thread_counters(void* context, RtThreadCounters* counters);
 
-// What the loop needs to tell, the moment a period missed, whether the
-// miss counts against the streams: a trial is cut short on those alone,
-// never on the system's own stalls.
+// What the loop needs to give each missed period its first word on the
+// cause, the moment it missed. Every miss counts against a hold, whatever
+// its cause (hold_rule.h); the cause explains it.
 struct MissJudge {
     int64_t period_ns;
     int64_t usual_late_ns; // the usual wake-up lateness: what a period leaves for the work
     int64_t expected_ns;   // the work the search expects of this thread a period; 0: none
-    // Processing beyond this is a pause of the machine that the guest counts
-    // as the thread's own time (a virtual machine's), far past the spread
-    // the search expects at this count; 0: none is told apart.
-    int64_t pause_ns;
-    bool near_throttle; // the load nears the kernel's real-time share
+    bool near_throttle;    // the load nears the kernel's real-time share
 };
 
 enum MissVerdict : uint8_t {
@@ -58,7 +55,6 @@ enum MissVerdict : uint8_t {
     VERDICT_WORK = 1,      // the thread's own processor time overran what the period left
     VERDICT_UNKNOWN = 2,   // no processor time to tell by
     VERDICT_THROTTLED = 3, // off the core for long, switched out, at a load near the share
-    VERDICT_PAUSE = 4,     // on the core far past the expected spread: the machine paused
 };
 
 // Off the core for this long in one period, switched out, at a load near
@@ -68,8 +64,6 @@ constexpr int64_t THROTTLE_GAP_NS = 500000;
 
 MissVerdict judge_miss(const MissJudge* judge, int64_t processing_ns, int64_t cpu_ns,
                        int64_t involuntary);
-// Work, unknown and throttled misses count against a count of streams.
-bool verdict_against_streams(MissVerdict verdict);
 
 // What is kept of a missed period until the trial ends and it is classified
 // (miss_cause.h): its times, the thread's counters, the loop's verdict, and
@@ -112,24 +106,19 @@ struct PeriodStats {
     SpreadHistogram spread; // processing over the judge's expected_ns
     uint64_t periods;
     uint64_t missed;
-    uint64_t against;     // misses whose verdict counts against the streams
-    int64_t worst_met_ns; // the longest work of a period that met its deadline
     int64_t worst_checkpoint_ns[MAX_CHECKPOINTS]; // from the wake-up
     uint64_t* miss_map;                           // optional: bit n set when period n missed
     uint64_t miss_map_periods;
     MissRecord* records; // optional: the first MAX_MISS_RECORDS misses
     uint32_t record_count;
+    PeriodSample* samples; // optional: every period, up to sample_capacity
+    uint64_t sample_capacity;
     // Carried from one period to the next:
     RtThreadCounters last_counters; // at the last period's end
     int64_t last_done_ns;
-    double pause_scale; // the trial's median work over the expected, at least 1
 };
-// How often the trial's own median is read again for pause_scale: often
-// enough to follow a slow spell within 16 periods, rare enough that the
-// read (a walk over the histogram) costs under 100 operations a period.
-constexpr uint64_t PAUSE_SCALE_PERIODS = 16;
 
-// Empties the figures; keeps the miss map, cleared.
+// Empties the figures; keeps the miss map, cleared, and the samples' memory.
 void period_stats_reset(PeriodStats* stats);
 
 // (a) Processes the job's streams once, in a period that woke at
@@ -150,19 +139,20 @@ struct PeriodTimes {
 // an edge to count from.
 void period_begin(PeriodStats* stats, const RtClock* clock);
 
-// (a) Records period `index`: its lateness and processing time, and a miss
-// when the work ended after the deadline, with the thread's counters
-// (`counters`: read at the work's end) and the judge's verdict. Writes
-// into memory prepared before; no system call. Returns true on a miss
-// that counts against the streams.
+// (a) Records period `index`: its lateness, processing and processor time,
+// and a miss when the work ended after the deadline, with the thread's
+// counters (`counters`: read at the work's end) and the judge's verdict.
+// Writes into memory prepared before; no system call. Returns true on a
+// miss.
 bool period_account(PeriodStats* stats, const MissJudge* judge, uint64_t index,
                     const PeriodTimes* times, const RtThreadCounters* counters);
 
 // What a driven run is to do.
 struct LoopPlan {
     PeriodGrid grid;
-    uint64_t periods;     // periods 0 .. periods - 1
-    uint64_t miss_budget; // once more misses than this count against the streams, it raises halt
+    uint64_t warmup_periods; // run first on the same grid, with the same work, and not counted
+    uint64_t periods;        // counted: periods 0 .. periods - 1 after the warm-up
+    uint64_t miss_budget;    // once more periods than this missed, it raises halt
     MissJudge judge;
     // Checked once per period; the loop stops when it is not 0. A thread
     // that goes over its miss budget stores HALT_MISSED into it, so that
@@ -176,6 +166,6 @@ constexpr int32_t HALT_STOP = 2; // a stop request from outside
 
 // (b) Our driver: for each period, sleeps until its start on the grid, then
 // does (a). It only sleeps, works and records: no file, no allocation, no
-// lock. Returns the periods run.
+// lock. Returns the counted periods run.
 uint64_t run_period_loop(const RtClock* clock, const LoopPlan* plan, const PeriodJob* job,
                          PeriodStats* stats);

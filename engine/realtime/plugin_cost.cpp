@@ -48,7 +48,7 @@ bool plugin_cost_measure(PluginHost* host, const PluginLoadOrder* order, int64_t
         do {
             for (uint32_t b = 0; b < BLOCKS_PER_READING; ++b) {
                 plugin_load_run(load, 0, 1);
-                plugin_load_finish_period(load);
+                plugin_load_finish_period(load, 1);
             }
             blocks += BLOCKS_PER_READING;
             elapsed = now_ns() - start;

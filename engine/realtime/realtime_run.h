@@ -11,15 +11,24 @@
 #include "engine/realtime/stream_set.h"
 #include "platform/platform_realtime.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-// Search trials: a quarter of a second, at least 16 periods.
+// Probes: a quarter of a second, at least 16 periods.
 constexpr double SHORT_TRIAL_SECONDS = 0.25;
 constexpr uint64_t SHORT_TRIAL_MIN_PERIODS = 16;
+// Before every trial counts, its streams run this long: caches, the
+// plugins' first blocks and the thread's wake-ups settle.
+constexpr double WARMUP_SECONDS = 0.1;
+constexpr uint64_t WARMUP_MIN_PERIODS = 8;
 constexpr uint32_t MAX_SEARCH_TRIALS = 60;
-constexpr uint32_t MAX_CONFIRM_TRIALS = 8;
+// Holds a cell may run, and of them those that play their whole length:
+// a failed hold stops at its first miss past the allowance, so most cost
+// a fraction of the confirm's length.
+constexpr uint32_t MAX_HOLDS = 8;
+constexpr uint32_t MAX_PLAYED_HOLDS = 4;
 
 // One trial as the reports show it.
 struct RtFigures {
@@ -47,13 +56,23 @@ constexpr uint64_t MAX_PLUGIN_INSTANCES = 16384;
 
 enum RtTestState : int32_t {
     RT_NOT_RUN = 0,       // not asked for, or the idle system already missed
-    RT_DONE = 1,          // searched and confirmed
-    RT_NOT_CONFIRMED = 2, // the search ran out of trials before a confirm held
+    RT_DONE = 1,          // searched: a hold played
+    RT_NONE_PLAYS = 2,    // no hold played, not even of one stream
     RT_INTERRUPTED = 3,   // stopped by a signal
     RT_NO_MEMORY = 4,     // the streams could not be allocated
     RT_FAILED = 5,        // the driver could not go on (the audio server went away...)
-    RT_FITS = 6,          // a fixed count (--streams) ran with no work miss beyond those allowed
-    RT_DOES_NOT_FIT = 7,  // a fixed count missed periods for its work
+    RT_PLAYS = 6,         // a fixed count (--streams) played its hold
+    RT_DOES_NOT_PLAY = 7, // a fixed count missed more periods than the idle allowance
+};
+
+// The terms a hold was judged on (hold_rule.h): its length asked, the
+// periods it ran first uncounted, its allowance, and the idle run's.
+struct HoldTerms {
+    double seconds;
+    uint64_t warmup_periods;
+    uint64_t allowance;
+    uint64_t idle_periods;
+    uint64_t idle_missed;
 };
 
 struct RtTestResult {
@@ -63,15 +82,20 @@ struct RtTestResult {
     uint32_t kernel_bound;       // all threads: threads / (rate * kernel_ns_per_sample)
     uint32_t search_bound;       // the search's ceiling: kernel_bound, or less for memory
     bool memory_capped;
-    uint32_t sustained;
+    uint32_t plays; // the count that played (RT_DONE), or the fixed count asked
     uint32_t headroom;
+    uint32_t median_fits; // the hold's median period would just fit here (hold_shape.h)
     uint32_t per_core[MAX_RT_THREADS];          // sustained, as the threads split it
     uint32_t headroom_per_core[MAX_RT_THREADS]; // headroom, likewise
     uint32_t trials;
-    RtFigures confirm; // the confirm run that held, the last that did not, or the fixed count's
-    MissCounts misses; // of every trial, by cause
-    uint64_t periods;  // of every trial
-    double fixed_ns;   // processing time ≈ fixed_ns + per_stream_ns · streams a thread
+    RtFigures hold;  // the hold the count rests on, the last that failed, or the fixed count's
+    HoldTerms terms; // what `hold` was judged on
+    HoldShape shape; // what `hold`'s periods show
+    uint32_t holds;  // holds run
+    double harness_ns_per_stream; // our own cost a stream a period, with the load's work left out
+    MissCounts misses;            // of every trial, by cause
+    uint64_t periods;             // of every trial
+    double fixed_ns; // processing time ≈ fixed_ns + per_stream_ns · streams a thread
     double per_stream_ns;
     double tail_ratio;    // the spread's tail at the confirm's odds over its median
     SearchEnd search_end; // why the search stopped
@@ -96,6 +120,10 @@ struct RtTestResult {
     double speed_spread; // the trials' slowest time a stream over their fastest (capacity_search.h)
 };
 
+// The idle run's length: as long as a hold at least, so that its misses
+// give a hold's allowance.
+double idle_seconds(const RtPlan* plan);
+
 // How far the machine's speed moved during a test's search: the larger of
 // its trials' spread and the kernel alone after the search against before
 // (1: steady; 0: not measured). From SPEED_SPREAD_NOTE the figure moves with it.
@@ -111,8 +139,9 @@ struct RtConfigResult {
     RtFigures idle;
     int64_t harness_cpu_ns_per_period; // processor time per period of the idle loop, -1 unknown
     RtTestResult tests[MAX_LOADS];     // each of the plan's loads, in its order
-    // The system's own dropouts: every miss but the streams' work, over
-    // every trial at this size and core count, the idle run's included.
+    HoldShape idle_shape; // the idle run's periods: the host's pauses where no load can cause them
+    // The system's own dropouts: the idle run's misses, where no load can
+    // cause one; a loaded hold's misses are the load's.
     MissCounts dropouts;
     double dropout_minutes;
     double dropouts_per_minute;
@@ -147,11 +176,31 @@ struct RtRunResult {
     IdleStateEffect idle_effect;
 };
 
+// The system calls a run makes outside its periods: RT_SYSTEM is the
+// machine's own; a test passes a scripted one (a memory cap that bites, a
+// child that crashes) without touching the machine.
+struct RtRunSystem {
+    void (*lock_memory)(RtStep* step);
+    uint32_t (*physical_cores)(uint32_t* processors, uint32_t max, RtStep* step);
+    void (*hold_idle_states)(RtStep* step);
+    void (*release_idle_states)();
+    void (*stall_counters)(uint32_t processor, int64_t thread_id, RtStallCounters* counters);
+    double (*throttle_share)();
+    void* (*shared_alloc)(size_t bytes);
+    void (*shared_free)(void* block, size_t bytes);
+    // Runs entry(parameter) in a child process: 0 when it ended by itself,
+    // its signal when one ended it, -1 when it could not run (platform_engine.h).
+    int (*run_in_child)(uint32_t (*entry)(void* parameter), void* parameter,
+                        int (*stop_wait)(int64_t timeout_ms), int* stop_signal);
+};
+extern const RtRunSystem RT_SYSTEM;
+
 struct RtHost {
     StopWait wait_for_stop;
     void (*progress)(void* context, const char* text); // may be nullptr
     void* progress_context;
-    PluginHost* plugins; // the plugin host of the plan's chains; nullptr when it has none
+    PluginHost* plugins;       // the plugin host of the plan's chains; nullptr when it has none
+    const RtRunSystem* system; // nullptr: RT_SYSTEM
 };
 
 // The plan's steps (each buffer size and core count: the idle run, then

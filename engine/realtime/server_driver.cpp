@@ -38,10 +38,14 @@ void close_period(ServerDriver* driver, const AudioServerCycle* next) {
     PeriodStats* stats = driver->stats;
     const PeriodTimes times{last->start_ns, cycle_end(driver, last, next), last->woke_ns,
                             driver->last_done};
+    if (driver->warmup_left > 0) {
+        driver->warmup_left -= 1; // run, not counted
+        return;
+    }
     // The server's thread runs other clients between our periods: only our
     // own work's processor time counts.
     stats->last_counters = driver->last_entry;
-    const bool against =
+    const bool missed =
         period_account(stats, &driver->judge, stats->periods, &times, &driver->last_counters);
     driver->processing_sum_ns += driver->last_done - last->woke_ns;
     driver->load_sum += last->server_load;
@@ -50,7 +54,7 @@ void close_period(ServerDriver* driver, const AudioServerCycle* next) {
         driver->stated_periods += 1;
         driver->stated_missed += driver->last_done > last->stated_end_ns ? 1 : 0;
     }
-    if (stats->periods >= driver->periods || (against && stats->against > driver->miss_budget)) {
+    if (stats->periods >= driver->periods || (missed && stats->missed > driver->miss_budget)) {
         driver->cpu_last_ns = rt_thread_cpu_ns();
         driver->finished.store(true, std::memory_order_release);
     }
@@ -163,6 +167,10 @@ void gather(ServerDriver* driver, int64_t period_ns, uint32_t xruns, TrialOutcom
     outcome->lateness = stats->lateness;
     outcome->processing = stats->processing;
     outcome->spread = stats->spread;
+    const PeriodSample* samples[1] = {stats->samples};
+    hold_shape_of(samples, 1,
+                  stats->periods < stats->sample_capacity ? stats->periods : stats->sample_capacity,
+                  period_ns, &outcome->shape);
     for (uint32_t c = 0; c < MAX_CHECKPOINTS; ++c) {
         outcome->worst_checkpoint_ns[c] = stats->worst_checkpoint_ns[c];
     }
@@ -186,6 +194,7 @@ void server_close(PeriodDriver* driver) {
     auto* server = static_cast<ServerDriver*>(driver->backend);
     if (server->stats != nullptr) {
         platform_free(server->stats->records);
+        platform_free(server->stats->samples);
     }
     platform_free(server->stats);
     server->stats = nullptr;
@@ -201,8 +210,12 @@ bool server_open(PeriodDriver* driver, const DriverSetup* setup) {
         *server->stats = PeriodStats{};
         server->stats->records =
             static_cast<MissRecord*>(platform_alloc(MAX_MISS_RECORDS * sizeof(MissRecord)));
+        server->stats->samples = static_cast<PeriodSample*>(
+            platform_alloc(static_cast<size_t>(setup->max_periods) * sizeof(PeriodSample)));
+        server->stats->sample_capacity = setup->max_periods;
     }
-    if (server->stats == nullptr || server->stats->records == nullptr) {
+    if (server->stats == nullptr || server->stats->records == nullptr ||
+        server->stats->samples == nullptr) {
         server_close(driver);
         driver_fail(driver, "not enough memory for the figures of a trial");
         return false;
@@ -227,6 +240,7 @@ bool server_trial(PeriodDriver* driver, const TrialRequest* request, TrialOutcom
         server->job.checkpoints[c] = request->checkpoints[c];
     }
     server->periods = request->periods;
+    server->warmup_left = request->warmup_periods;
     server->miss_budget = request->miss_budget;
     server->judge = request->judge;
     server->processing_sum_ns = 0;

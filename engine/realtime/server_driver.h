@@ -31,6 +31,7 @@ struct ServerDriver {
     // work is installed, read after it is removed.
     PeriodJob job;
     uint64_t periods;
+    uint64_t warmup_left; // periods still to run before they count
     uint64_t miss_budget;
     MissJudge judge;
     std::atomic<bool> finished;

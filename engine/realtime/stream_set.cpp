@@ -36,6 +36,17 @@ bool prepare_filters(StreamSet* set, CircularFilter<Sample>** filters, void (*fi
     return true;
 }
 
+template <typename Sample> void restart_filters(CircularFilter<Sample>* filters, uint32_t end) {
+    for (uint32_t s = 0; s < end; ++s) {
+        CircularFilter<Sample>& filter = filters[s];
+        filter.state = Sample{};
+        filter.in_pos = filter.in_start;
+        filter.out_pos = filter.out_start;
+        std::memset(static_cast<void*>(filter.out_start), 0,
+                    static_cast<size_t>(filter.out_end - filter.out_start) * sizeof(Sample));
+    }
+}
+
 void run_mix(StreamSet* set, uint32_t first, uint32_t end) {
     if (first == 0) {
         clear_block(set->bus, set->frames * static_cast<uint32_t>(sizeof(float)));
@@ -160,9 +171,9 @@ void stream_set_run(StreamSet* set, uint32_t first, uint32_t end) {
     }
 }
 
-void stream_set_finish_period(StreamSet* set) {
+void stream_set_finish_period(StreamSet* set, uint32_t end) {
     if (set->test == RT_PLUGINS) {
-        plugin_load_finish_period(set->plugins);
+        plugin_load_finish_period(set->plugins, end);
         return;
     }
     if (set->test != RT_ZEMM) {
@@ -171,6 +182,25 @@ void stream_set_finish_period(StreamSet* set) {
     set->mix_position += set->frames;
     if (set->mix_position + set->frames > TRACK_SAMPLES) {
         set->mix_position = 0;
+    }
+}
+
+void stream_set_restart(StreamSet* set, uint32_t end) {
+    end = end < set->capacity ? end : set->capacity;
+    switch (set->test) {
+    case RT_ZEM1:
+        restart_filters(set->int_filters, end);
+        break;
+    case RT_ZEM2:
+        restart_filters(set->float_filters, end);
+        break;
+    case RT_ZEMM:
+        set->mix_position = 0;
+        std::memset(set->bus, 0, set->frames * sizeof(float));
+        break;
+    case RT_PLUGINS:
+        plugin_load_restart(set->plugins, 0, end);
+        break;
     }
 }
 

@@ -66,9 +66,17 @@ bool stream_set_prepare_plugins(StreamSet* set, PluginHost* host, const PluginLo
 void stream_set_free(StreamSet* set);
 
 // One period of streams [first, end): the mix clears its bus when first is 0
-// before mixing; stream_set_finish_period then moves the mix on.
+// before mixing; stream_set_finish_period then moves the mix on, and
+// readies the first `end` instances of a chain for the next period.
 void stream_set_run(StreamSet* set, uint32_t first, uint32_t end);
-void stream_set_finish_period(StreamSet* set);
+void stream_set_finish_period(StreamSet* set, uint32_t end);
+
+// Between trials, never in a period: the first `end` streams start again as
+// if just prepared, together. Filters get their state and positions back and
+// an empty output block; the mix reads the tracks from their start into an
+// empty bus; a chain's instances are deactivated and activated
+// (plugin_load_restart).
+void stream_set_restart(StreamSet* set, uint32_t end);
 
 // Best time per sample, in nanoseconds, of the kernel alone on one stream
 // whose data stays in the first-level cache: `repeats` timed rounds of at

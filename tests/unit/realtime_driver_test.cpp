@@ -16,7 +16,7 @@ int stop_at_once(int64_t /*timeout_ms*/) {
     return 2;
 }
 
-const MissJudge JUDGE{grid_period_ns(64, 48000), 0, 0, 0, false};
+const MissJudge JUDGE{grid_period_ns(64, 48000), 0, 0, false};
 
 struct Rig {
     ClockDriver clock{};
@@ -46,7 +46,7 @@ struct Rig {
 
 TEST(RealtimeDriver, RunsATrialOnEveryCoreAndGathersItsFigures) {
     Rig rig(never_stop);
-    TrialRequest request{16, 40, UINT64_MAX, JUDGE, 2, {4, 8}};
+    TrialRequest request{16, 8, 40, UINT64_MAX, JUDGE, 2, {4, 8}};
     auto outcome = std::make_unique<TrialOutcome>();
     ASSERT_TRUE(driver_trial(&rig.driver, &request, outcome.get()));
     EXPECT_EQ(outcome->periods, 40u);
@@ -60,7 +60,7 @@ TEST(RealtimeDriver, RunsATrialOnEveryCoreAndGathersItsFigures) {
 
 TEST(RealtimeDriver, AStopRequestEndsTheTrialWithEveryThreadJoined) {
     Rig rig(stop_at_once);
-    TrialRequest request{16, 64, UINT64_MAX, JUDGE, 0, {}};
+    TrialRequest request{16, 0, 64, UINT64_MAX, JUDGE, 0, {}};
     auto outcome = std::make_unique<TrialOutcome>();
     EXPECT_FALSE(driver_trial(&rig.driver, &request, outcome.get()));
     EXPECT_EQ(rig.driver.stop_signal, 2);

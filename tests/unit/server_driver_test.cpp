@@ -77,9 +77,9 @@ struct Rig {
         audio_server_close(client);
     }
     bool trial(uint64_t periods, uint64_t miss_budget, TrialOutcome* outcome) {
-        TrialRequest request{0,           periods,
-                             miss_budget, MissJudge{grid_period_ns(FRAMES, 48000), 0, 0, 0, false},
-                             0,           {}};
+        TrialRequest request{
+            0, 0, periods, miss_budget, MissJudge{grid_period_ns(FRAMES, 48000), 0, 0, false},
+            0, {}};
         return driver_trial(&driver, &request, outcome);
     }
 };
@@ -101,8 +101,8 @@ TEST(ServerDriver, HoldsEachPeriodToTheEndOfItsCycleAndFailsOnServerTrouble) {
     const Case cases[] = {
         {"on time", steady(), sleeps, NONE, true, N, 0, ""},
         {"one late", jump(0, BEFORE_LAST_WORK), sleeps, NONE, true, N, 1, ""},
-        // The system's stall never cuts a trial short, whatever its budget.
-        {"late, no budget", jump(0, BEFORE_LAST_WORK), sleeps, 0, true, N, 1, ""},
+        // Every miss counts, the system's stall too: past the budget the trial stops.
+        {"late, no budget", jump(0, BEFORE_LAST_WORK), sleeps, 0, true, 3, 1, ""},
         // 1000 cycles skipped: the end is 1000 periods before cycle 3's start.
         {"skipped, missed", jump(1000 * FRAMES, 500 * PERIOD_NS), sleeps, NONE, true, N, 1, ""},
         {"skipped, in time", jump(2 * FRAMES, 2 * PERIOD_NS), sleeps, NONE, true, N, 0, ""},
