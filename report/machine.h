@@ -10,7 +10,7 @@
 
 // Every JSON report carries it first; a reader takes every version up to
 // its own (reports without it are version 1).
-constexpr int REPORT_SCHEMA_VERSION = 3;
+constexpr int REPORT_SCHEMA_VERSION = 4;
 
 struct MachineReport {
     MachineFacts facts;

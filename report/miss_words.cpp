@@ -95,8 +95,10 @@ std::string buffer_summary(const RtPlan* plan, const RtConfigResult* config,
             continue;
         }
         VerdictTest verdict{load_label(&plan->loads[l]),
-                            test->state == RT_DONE || test->state == RT_FITS, test->sustained};
-        verdict.refused = test_state_text(test->state);
+                            test->state == RT_DONE || test->state == RT_PLAYS, test->plays};
+        verdict.refused = test->state == RT_DOES_NOT_PLAY
+                              ? thousands(test->plays) + " does not play"
+                              : test_state_text(test->state);
         input.tests.push_back(verdict);
     }
     std::string text = buffer_verdict(&input, readiness);

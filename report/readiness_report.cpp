@@ -92,7 +92,7 @@ std::string minutes_text(double minutes) {
 std::string dropouts(const BufferVerdictInput* input, const ReadinessReport* readiness) {
     uint64_t total = miss_system_total(&input->misses);
     if (total == 0) {
-        return "no dropouts in " + minutes_text(input->minutes);
+        return "the idle system: no dropouts in " + minutes_text(input->minutes);
     }
     double rate = input->dropouts_per_minute;
     std::string how_often;
@@ -105,7 +105,7 @@ std::string dropouts(const BufferVerdictInput* input, const ReadinessReport* rea
     } else {
         how_often = thousands(total) + " in " + minutes_text(input->minutes);
     }
-    return "dropouts " + how_often + ", " + main_cause(&input->misses, readiness);
+    return "the idle system: dropouts " + how_often + ", " + main_cause(&input->misses, readiness);
 }
 } // namespace
 
@@ -125,19 +125,15 @@ std::string buffer_verdict(const BufferVerdictInput* input, const ReadinessRepor
     }
     verdict += ": ";
     if (!input->idle_sustainable) {
-        verdict += "no streams fit, as the system alone missed periods";
+        verdict += "nothing is held here, as the idle system alone missed more than 1 % of its "
+                   "periods";
     } else {
-        std::string fit;
-        std::string unconfirmed;
+        std::string words;
         for (const VerdictTest& test : input->tests) {
-            std::string& list = test.confirmed ? fit : unconfirmed;
-            list += (list.empty() ? "" : ", ") + test.name +
-                    (test.confirmed ? " " + thousands(test.streams) : " " + test.refused);
+            words += (words.empty() ? "" : ", ") + test.name + " " +
+                     (test.plays ? thousands(test.streams) + " plays" : test.refused);
         }
-        verdict += fit.empty() ? "" : fit + " streams fit";
-        verdict += fit.empty() || unconfirmed.empty() ? "" : ", ";
-        verdict += unconfirmed;
-        verdict += fit.empty() && unconfirmed.empty() ? "no test run" : "";
+        verdict += words.empty() ? "no test run" : words;
     }
     return verdict + "; " + dropouts(input, readiness);
 }

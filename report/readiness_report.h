@@ -14,10 +14,10 @@
 #include <vector>
 
 struct VerdictTest {
-    std::string name; // "ZEM-1"
-    bool confirmed;   // false: its capacity was not confirmed
-    uint32_t streams;
-    std::string refused = "not confirmed"; // what to say when not confirmed
+    std::string name;                   // "ZEM-1"
+    bool plays;                         // false: no count of it played
+    uint32_t streams;                   // the count that played
+    std::string refused = "none plays"; // what to say when none played
 };
 
 struct BufferVerdictInput {
@@ -30,9 +30,10 @@ struct BufferVerdictInput {
     uint32_t threads = 0; // named after the size when not 0
 };
 
-// e.g. "128 samples: ZEM-1 5,100, ZEM-2 4,000 streams fit; dropouts about 1 a
-// minute, mostly from the hypervisor (this is a virtual machine: expect
-// better on real hardware)".
+// e.g. "128 samples: ZEM-1 5,100 plays, ZEM-2 4,000 plays; the idle system:
+// dropouts about 1 a minute, mostly from the hypervisor (this is a virtual
+// machine: expect better on real hardware)". The dropouts are the idle
+// run's, where no load can cause one.
 std::string buffer_verdict(const BufferVerdictInput* input, const ReadinessReport* readiness);
 
 const char* readiness_state_name(ReadinessState state); // "ok", "warn", "unknown"

@@ -1,5 +1,6 @@
 #include "report/realtime_report.h"
 
+#include "report/hold_words.h"
 #include "report/miss_words.h"
 #include "report/readiness_report.h"
 
@@ -48,16 +49,53 @@ Json figures_json(const RtFigures* figures) {
                 {"server", server_json(&figures->server)}};
 }
 
-Json test_json(const RtTestResult* test, uint32_t threads) {
+// The spread of a hold's periods: the median in microseconds, the rest
+// over it.
+Json spread_json(const HoldShape* shape) {
+    if (shape->periods == 0) {
+        return nullptr;
+    }
+    return Json{{"p50_us", static_cast<double>(shape->spread.p50_ns) / 1e3},
+                {"p99", shape->spread.p99},
+                {"p999", shape->spread.p999},
+                {"max", shape->spread.max}};
+}
+
+// The hold the count rests on (or the last that failed), with the terms it
+// was judged on.
+Json hold_json(const RtTestResult* test, const HoldShape* idle) {
+    Json hold = figures_json(&test->hold);
+    if (hold.is_null()) {
+        return hold;
+    }
+    const HoldTerms* terms = &test->terms;
+    hold["seconds"] = terms->seconds;
+    hold["warmup_periods"] = terms->warmup_periods;
+    hold["allowance"] = terms->allowance;
+    hold["idle_periods"] = terms->idle_periods;
+    hold["idle_missed"] = terms->idle_missed;
+    hold["claim"] = hold_claim_text(terms->seconds);
+    hold["spread"] = spread_json(&test->shape);
+    hold["limits"] = hold_limit_sentences(&test->shape, idle);
+    return hold;
+}
+
+Json test_json(const RtTestResult* test, uint32_t threads, const HoldShape* idle) {
     bool done = test->state == RT_DONE;
-    bool fixed = test->state == RT_FITS || test->state == RT_DOES_NOT_FIT;
+    bool counted = done || test->state == RT_PLAYS;
     Json per_core = Json::array();
     for (uint32_t t = 0; t < threads && done; ++t) {
         per_core.push_back(test->per_core[t]);
     }
+    const std::string gap = median_gap_sentence(test, idle);
     return Json{
         {"state", test_state_text(test->state)},
-        {"streams", done || fixed ? Json(test->sustained) : Json(nullptr)},
+        {"plays", counted ? Json(test->plays) : Json(nullptr)},
+        {"streams", counted ? Json(test->plays) : Json(nullptr)},
+        {"asked", test->state == RT_PLAYS || test->state == RT_DOES_NOT_PLAY ? Json(test->plays)
+                                                                             : Json(nullptr)},
+        {"median_fits", test->median_fits > 0 ? Json(test->median_fits) : Json(nullptr)},
+        {"median_gap", gap.empty() ? Json(nullptr) : Json(gap)},
         {"headroom", done ? Json(test->headroom) : Json(nullptr)},
         {"per_core", per_core},
         {"kernel_ns_per_sample",
@@ -68,11 +106,14 @@ Json test_json(const RtTestResult* test, uint32_t threads) {
         {"search_bound", test->search_bound},
         {"memory_capped", test->memory_capped},
         {"trials", test->trials},
+        {"holds", test->holds},
         {"crash_signal", test->crash_signal != 0 ? Json(test->crash_signal) : Json(nullptr)},
         {"stream_ns_offline",
          test->stream_ns_offline > 0.0 ? Json(test->stream_ns_offline) : Json(nullptr)},
-        {"stream_ns_in_confirm",
+        {"stream_ns_in_hold",
          test->stream_ns_in_confirm > 0.0 ? Json(test->stream_ns_in_confirm) : Json(nullptr)},
+        {"harness_ns_per_stream",
+         test->harness_ns_per_stream > 0.0 ? Json(test->harness_ns_per_stream) : Json(nullptr)},
         {"worker", test->worker.jobs > 0 || test->worker.refused > 0
                        ? Json{{"jobs", test->worker.jobs},
                               {"total_ns", test->worker.total_ns},
@@ -92,12 +133,12 @@ Json test_json(const RtTestResult* test, uint32_t threads) {
                     {"failed_at", test->failed_at > 0 ? Json(test->failed_at) : Json(nullptr)},
                     {"of_kernel_bound",
                      test->kernel_bound > 0 && done
-                         ? Json(static_cast<double>(test->sustained) / test->kernel_bound)
+                         ? Json(static_cast<double>(test->plays) / test->kernel_bound)
                          : Json(nullptr)},
                     {"speed_spread",
                      test->speed_spread > 0.0 ? Json(test->speed_spread) : Json(nullptr)}}
              : Json(nullptr)},
-        {"confirm", figures_json(&test->confirm)}};
+        {"hold", hold_json(test, idle)}};
 }
 
 // A load as the plan gives it: a ZEM test, or a chain of plugins with its
@@ -129,13 +170,16 @@ Json config_json(const RtPlan* plan, const RtConfigResult* config,
     }
     Json idle = figures_json(&config->idle);
     if (!idle.is_null()) {
+        idle["spread"] = spread_json(&config->idle_shape);
+        idle["limits"] = hold_limit_sentences(&config->idle_shape, nullptr);
         idle["harness_cpu_ns_per_period"] = config->harness_cpu_ns_per_period >= 0
                                                 ? Json(config->harness_cpu_ns_per_period)
                                                 : Json(nullptr);
     }
     Json tests = Json::object();
     for (uint32_t l = 0; l < plan->loads.size(); ++l) {
-        tests[plan->loads[l].key] = test_json(&config->tests[l], config->threads);
+        tests[plan->loads[l].key] =
+            test_json(&config->tests[l], config->threads, &config->idle_shape);
     }
     const char* verdict = !config->idle_done    ? "stopped"
                           : config->sustainable ? "sustainable"

@@ -18,6 +18,9 @@ constexpr int GAP = 60;
 constexpr int TOP = 50;
 constexpr int CHART_HEIGHT = 240; // the capacity chart's plot
 constexpr int CHART_BLOCK = 440;  // with its title, axes and dropout notes
+// The verdicts under the chart, wrapped to its width.
+constexpr size_t VERDICT_CHARACTERS = 150;
+constexpr int VERDICT_LINES = 10;
 const char* const CAUSE_COLOURS[MISS_CAUSES] = {"#d62728", "#ff7f0e", "#9467bd", "#8c564b",
                                                 "#7f7f7f"};
 // One colour a load, in the plan's order.
@@ -122,7 +125,14 @@ void add_capacity_chart(std::string* svg, const RtPlan* plan, const RtRunResult*
                         const ReadinessReport* readiness, int y) {
     std::vector<uint32_t> sizes;
     std::vector<uint32_t> thread_counts;
-    uint32_t most = 1;
+    // Each load on its own scale: its count over its kernel-alone bound, so
+    // that a chain of plugins at 400 does not lie flat under 9,000 streams.
+    double most = 0.05;
+    auto share_of = [](const RtTestResult* test) {
+        return test->kernel_bound > 0
+                   ? static_cast<double>(test->plays) / static_cast<double>(test->kernel_bound)
+                   : 0.0;
+    };
     for (const RtConfigResult& config : result->configs) {
         if (std::find(sizes.begin(), sizes.end(), config.frames) == sizes.end()) {
             sizes.push_back(config.frames);
@@ -132,7 +142,7 @@ void add_capacity_chart(std::string* svg, const RtPlan* plan, const RtRunResult*
             thread_counts.push_back(config.threads);
         }
         for (const RtTestResult& test : config.tests) {
-            most = test.state == RT_DONE && test.sustained > most ? test.sustained : most;
+            most = test.state == RT_DONE && share_of(&test) > most ? share_of(&test) : most;
         }
     }
     std::sort(sizes.begin(), sizes.end());
@@ -143,20 +153,18 @@ void add_capacity_chart(std::string* svg, const RtPlan* plan, const RtRunResult*
                                 : 30.0 + static_cast<double>(at) * (width - 60.0) /
                                              static_cast<double>(sizes.size() - 1);
     };
-    auto y_of = [&](uint32_t streams) {
-        return CHART_HEIGHT - CHART_HEIGHT * static_cast<double>(streams) / (most * 1.1);
-    };
+    auto y_of = [&](double share) { return CHART_HEIGHT - CHART_HEIGHT * share / (most * 1.1); };
     svg_add(svg, "<g class=\"capacity\" transform=\"translate(%d,%d)\">\n", LEFT, y);
     svg_add(svg,
-            "<text class=\"heading\" x=\"0\" y=\"-12\">Streams that fit, by buffer size at %u Hz "
-            "(solid: 1 core, dashed: all cores)</text>\n",
+            "<text class=\"heading\" x=\"0\" y=\"-12\">What plays, by buffer size at %u Hz, as a "
+            "share of each load's kernel-alone bound (solid: 1 core, dashed: all cores)</text>\n",
             plan->rate);
     svg_add(svg, "<rect class=\"frame\" x=\"0\" y=\"0\" width=\"%d\" height=\"%d\"/>\n", width,
             CHART_HEIGHT);
     for (int tick = 0; tick <= 4; ++tick) {
-        const auto streams = static_cast<uint32_t>(most * 1.1 * tick / 4);
-        svg_add(svg, "<text class=\"count\" x=\"-4\" y=\"%.1f\">%s</text>\n", y_of(streams) + 4,
-                thousands(streams).c_str());
+        const double share = most * 1.1 * tick / 4;
+        svg_add(svg, "<text class=\"count\" x=\"-4\" y=\"%.1f\">%.0f %%</text>\n", y_of(share) + 4,
+                share * 100.0);
     }
     for (uint32_t frames : sizes) {
         svg_add(svg, "<text class=\"time\" x=\"%.1f\" y=\"%d\">%u</text>\n", x_of(frames),
@@ -174,14 +182,16 @@ void add_capacity_chart(std::string* svg, const RtPlan* plan, const RtRunResult*
                 }
                 char point[64];
                 std::snprintf(point, sizeof point, "%.1f,%.1f ", x_of(config.frames),
-                              y_of(result_of->sustained));
+                              y_of(share_of(result_of)));
                 points += point;
                 svg_add(svg,
                         "<circle class=\"point\" cx=\"%.1f\" cy=\"%.1f\" r=\"3\" fill=\"%s\">"
-                        "<title>%s, %u core%s, %u samples: %s streams</title></circle>\n",
-                        x_of(config.frames), y_of(result_of->sustained), LOAD_COLOURS[test],
+                        "<title>%s, %u core%s, %u samples: %s plays, %.0f %% of %s</title>"
+                        "</circle>\n",
+                        x_of(config.frames), y_of(share_of(result_of)), LOAD_COLOURS[test],
                         label.c_str(), threads, threads == 1 ? "" : "s", config.frames,
-                        thousands(result_of->sustained).c_str());
+                        thousands(result_of->plays).c_str(), share_of(result_of) * 100.0,
+                        thousands(result_of->kernel_bound).c_str());
             }
             svg_add(svg,
                     "<polyline class=\"capacity-line\" fill=\"none\" stroke=\"%s\" "
@@ -196,11 +206,13 @@ void add_capacity_chart(std::string* svg, const RtPlan* plan, const RtRunResult*
     }
     int line = 0;
     for (const RtConfigResult& config : result->configs) {
-        svg_add(svg, "<text class=\"dropouts\" x=\"0\" y=\"%d\">%s</text>\n",
-                CHART_HEIGHT + 36 + 13 * line++,
-                svg_escaped(buffer_summary(plan, &config, readiness)).c_str());
-        if (line >= 6) {
-            break; // the text report has every verdict
+        for (const std::string& words :
+             svg_wrapped(buffer_summary(plan, &config, readiness), VERDICT_CHARACTERS)) {
+            if (line < VERDICT_LINES) {
+                svg_add(svg, "<text class=\"dropouts\" x=\"0\" y=\"%d\">%s</text>\n",
+                        CHART_HEIGHT + 36 + 13 * line, svg_escaped(words).c_str());
+            }
+            line += 1; // past the last line the text report has every verdict
         }
     }
     svg->append("</g>\n");
@@ -213,7 +225,7 @@ std::string realtime_svg(const MachineReport* machine, const RtPlan* plan,
     for (const RtConfigResult& config : result->configs) {
         rows += config.idle.periods > 0 ? 1 : 0;
         for (const RtTestResult& test : config.tests) {
-            rows += test.confirm.periods > 0 ? 1 : 0;
+            rows += test.hold.periods > 0 ? 1 : 0;
         }
     }
     std::string svg;
@@ -260,18 +272,24 @@ std::string realtime_svg(const MachineReport* machine, const RtPlan* plan,
                     plan->server_name.c_str());
         }
         for (uint32_t t = 0; t < plan->loads.size(); ++t) {
-            const RtFigures* confirm = &config.tests[t].confirm;
-            if (confirm->periods == 0) {
+            const RtTestResult* test = &config.tests[t];
+            const RtFigures* hold = &test->hold;
+            if (hold->periods == 0) {
                 continue;
             }
+            // The hold the reported count rests on, or the last that failed.
+            const bool plays =
+                (test->state == RT_DONE || test->state == RT_PLAYS) && hold->streams == test->plays;
             std::snprintf(heading, sizeof heading,
-                          "Buffer %u at %u Hz (%.2f ms), %u %s: %s, %u streams, %llu of %llu "
-                          "periods missed",
+                          "Buffer %u at %u Hz (%.2f ms), %u %s: %s, %u %s: %llu of %llu "
+                          "periods missed, %llu allowed",
                           config.frames, plan->rate, static_cast<double>(config.period_ns) / 1e6,
-                          config.threads, cores, load_label(&plan->loads[t]).c_str(),
-                          confirm->streams, static_cast<unsigned long long>(confirm->missed),
-                          static_cast<unsigned long long>(confirm->periods));
-            add_row(&svg, row++, heading, confirm, config.period_ns, plan->server_name.c_str());
+                          config.threads, cores, load_label(&plan->loads[t]).c_str(), hold->streams,
+                          plays ? "play" : "do not play",
+                          static_cast<unsigned long long>(hold->missed),
+                          static_cast<unsigned long long>(hold->periods),
+                          static_cast<unsigned long long>(test->terms.allowance));
+            add_row(&svg, row++, heading, hold, config.period_ns, plan->server_name.c_str());
         }
     }
     svg += "</svg>\n";

@@ -1,5 +1,6 @@
 #include "report/realtime_report.h"
 
+#include "report/hold_words.h"
 #include "report/miss_words.h"
 #include "report/readiness_report.h"
 
@@ -13,18 +14,18 @@ const char* test_state_text(RtTestState state) {
         return "not run";
     case RT_DONE:
         return "done";
-    case RT_NOT_CONFIRMED:
-        return "not confirmed";
+    case RT_NONE_PLAYS:
+        return "none plays";
     case RT_INTERRUPTED:
         return "stopped";
     case RT_NO_MEMORY:
         return "no memory";
     case RT_FAILED:
         return "failed";
-    case RT_FITS:
-        return "fits";
-    case RT_DOES_NOT_FIT:
-        return "does not fit";
+    case RT_PLAYS:
+        return "plays";
+    case RT_DOES_NOT_PLAY:
+        return "does not play";
     }
     return "unknown";
 }
@@ -33,12 +34,10 @@ const char* search_end_key(SearchEnd end) {
     switch (end) {
     case END_MET:
         return "met";
-    case END_MODEL:
-        return "model";
     case END_CEILING:
         return "ceiling";
-    case END_CONFIRMS:
-        return "confirms";
+    case END_HOLDS:
+        return "holds";
     case END_NONE:
         break;
     }
@@ -48,13 +47,11 @@ const char* search_end_key(SearchEnd end) {
 const char* search_end_text(SearchEnd end) {
     switch (end) {
     case END_MET:
-        return "a held and a failed count met";
-    case END_MODEL:
-        return "the model aimed no higher than the count held";
+        return "a count that played and one that failed met";
     case END_CEILING:
-        return "the ceiling itself held";
-    case END_CONFIRMS:
-        return "the confirms ran out before the bounds met";
+        return "the ceiling itself played";
+    case END_HOLDS:
+        return "the holds ran out before the two met";
     case END_NONE:
         break;
     }
@@ -132,9 +129,19 @@ void print_setup(FILE* out, const RtPlan* plan, const RtRunResult* result) {
     std::fprintf(out, "\n");
 }
 
-// The cell of one test: "9512 (7610)", or why there is no figure.
+// A count with its headroom: "9512 (headroom 7610)", "372 (no headroom)".
+void count_text(const char* count, uint32_t headroom, const char* headroom_text, char* text,
+                size_t size) {
+    if (headroom == 0) {
+        std::snprintf(text, size, "%s (no headroom)", count);
+    } else {
+        std::snprintf(text, size, "%s (headroom %s)", count, headroom_text);
+    }
+}
+
+// The cell of one test: "9512 (headroom 7610)", or why there is no figure.
 void format_cell(const RtTestResult* test, char* text, size_t size) {
-    if (test->state == RT_FITS || test->state == RT_DOES_NOT_FIT) {
+    if (test->state == RT_PLAYS || test->state == RT_DOES_NOT_PLAY) {
         std::snprintf(text, size, "%s", test_state_text(test->state));
         return;
     }
@@ -143,8 +150,12 @@ void format_cell(const RtTestResult* test, char* text, size_t size) {
                       test->state == RT_NOT_RUN ? "-" : test_state_text(test->state));
         return;
     }
-    bool at_cap = test->memory_capped && test->sustained >= test->search_bound;
-    std::snprintf(text, size, "%s%u (%u)", at_cap ? ">=" : "", test->sustained, test->headroom);
+    bool at_cap = test->memory_capped && test->plays >= test->search_bound;
+    char count[24];
+    char headroom[24];
+    std::snprintf(count, sizeof count, "%s%u", at_cap ? ">=" : "", test->plays);
+    std::snprintf(headroom, sizeof headroom, "%u", test->headroom);
+    count_text(count, test->headroom, headroom, text, size);
 }
 
 void print_processors(FILE* out, const RtPlan* plan, const RtConfigResult* config) {
@@ -178,17 +189,20 @@ void share_text(const uint32_t* shares, uint32_t threads, char* text, size_t siz
 void print_table(FILE* out, const RtPlan* plan, const RtRunResult* result) {
     if (plan->fixed_streams > 0) {
         std::fprintf(out,
-                     "Does a load of %u streams fit at %u Hz, with no missed period for its "
-                     "work%s?\n",
-                     plan->fixed_streams, plan->rate,
-                     plan->allowed_miss_fraction > 0.0 ? " beyond those allowed" : "");
+                     "Does a load of %u streams play at %u Hz? Run together every period "
+                     "through a %g s hold,\nwith %s%s?\n",
+                     plan->fixed_streams, plan->rate, plan->confirm_seconds,
+                     hold_claim_text(plan->confirm_seconds).c_str(),
+                     plan->allowed_miss_fraction > 0.0 ? " (or the misses allowed)" : "");
     } else {
-        std::fprintf(
-            out,
-            "Streams sustained at %u Hz with no missed period%s (in brackets: with headroom,\n"
-            "the worst processing time at most %d %% of the period)\n",
-            plan->rate, plan->allowed_miss_fraction > 0.0 ? " beyond those allowed" : "",
-            static_cast<int>(HEADROOM_PERCENT));
+        std::fprintf(out,
+                     "Streams that play at %u Hz: run together every period through a %g s "
+                     "hold with\n%s%s. The headroom: the largest count\nwhose worst period "
+                     "took at most %d %% of it.\n",
+                     plan->rate, plan->confirm_seconds,
+                     hold_claim_text(plan->confirm_seconds).c_str(),
+                     plan->allowed_miss_fraction > 0.0 ? " (or the misses allowed)" : "",
+                     static_cast<int>(HEADROOM_PERCENT));
     }
     uint32_t threads = 0;
     for (const RtConfigResult& config : result->configs) {
@@ -198,7 +212,7 @@ void print_table(FILE* out, const RtPlan* plan, const RtRunResult* result) {
             print_processors(out, plan, &config);
             std::fprintf(out, "  %6s  %9s", "Buffer", "Latency");
             for (const RtLoad& load : plan->loads) {
-                std::fprintf(out, "   %-16s", load_label(&load).c_str());
+                std::fprintf(out, "   %-22s", load_label(&load).c_str());
             }
             std::fprintf(out, "\n");
         }
@@ -216,24 +230,24 @@ void print_table(FILE* out, const RtPlan* plan, const RtRunResult* result) {
             continue;
         }
         for (uint32_t l = 0; l < plan->loads.size(); ++l) {
-            char cell[48];
+            char cell[64];
             format_cell(&config.tests[l], cell, sizeof cell);
-            std::fprintf(out, "   %-16s", cell);
+            std::fprintf(out, "   %-22s", cell);
         }
         std::fprintf(out, "\n");
         if (config.threads > 1 && plan->fixed_streams == 0) {
             std::fprintf(out, "  %17s", "per core");
             for (uint32_t l = 0; l < plan->loads.size(); ++l) {
                 const RtTestResult* test = &config.tests[l];
-                char cell[48] = "-";
+                char cell[64] = "-";
                 if (test->state == RT_DONE) {
                     char streams[20];
                     char headroom[20];
                     share_text(test->per_core, config.threads, streams, sizeof streams);
                     share_text(test->headroom_per_core, config.threads, headroom, sizeof headroom);
-                    std::snprintf(cell, sizeof cell, "%s (%s)", streams, headroom);
+                    count_text(streams, test->headroom, headroom, cell, sizeof cell);
                 }
-                std::fprintf(out, "   %-16s", cell);
+                std::fprintf(out, "   %-22s", cell);
             }
             std::fprintf(out, "\n");
         }
@@ -287,6 +301,32 @@ void print_figures_row(FILE* out, const char* name, const RtFigures* figures) {
     print_misses(out, &figures->misses);
 }
 
+// What a hold was judged on and what its periods show.
+void print_hold_terms(FILE* out, const RtTestResult* test, const HoldShape* idle) {
+    const HoldTerms* terms = &test->terms;
+    std::fprintf(out,
+                 "    %-6s hold of %g s after %" PRIu64 " warm-up periods: %" PRIu64
+                 " missed, %" PRIu64 " allowed (the idle run missed %" PRIu64 " of %" PRIu64 ")\n",
+                 "", terms->seconds, terms->warmup_periods, test->hold.missed, terms->allowance,
+                 terms->idle_missed, terms->idle_periods);
+    if (test->shape.periods > 0) {
+        std::fprintf(out,
+                     "    %-6s its periods: median %.3f ms; 99th %.2fx, 99.9th %.2fx, slowest "
+                     "%.2fx the median\n",
+                     "", ms(test->shape.spread.p50_ns), test->shape.spread.p99,
+                     test->shape.spread.p999, test->shape.spread.max);
+    }
+    for (const std::string& sentence : hold_limit_sentences(&test->shape, idle)) {
+        std::fprintf(out, "    %-6s %s\n", "", sentence.c_str());
+    }
+    const std::string gap = median_gap_sentence(test, idle);
+    if (!gap.empty()) {
+        std::fprintf(out, "    %-6s %s\n", "", gap.c_str());
+    } else if (test->median_fits > 0) {
+        std::fprintf(out, "    %-6s its median period would just fit %u\n", "", test->median_fits);
+    }
+}
+
 void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
     std::fprintf(out, "Details: processing time and wake-up lateness in ms, "
                       "50th / 99th / 99.9th percentile / maximum\n");
@@ -299,6 +339,9 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
                      "processing", "wake-up lateness");
         if (config.idle.periods > 0) {
             print_figures_row(out, "idle", &config.idle);
+            for (const std::string& sentence : hold_limit_sentences(&config.idle_shape, nullptr)) {
+                std::fprintf(out, "    %-6s %s\n", "", sentence.c_str());
+            }
         }
         if (config.harness_cpu_ns_per_period >= 0) {
             std::fprintf(
@@ -327,13 +370,15 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
                 }
                 continue;
             }
-            if (test->confirm.periods > 0) {
-                print_figures_row(out, label.c_str(), &test->confirm);
+            if (test->hold.periods > 0) {
+                print_figures_row(out, label.c_str(), &test->hold);
+                print_hold_terms(out, test, &config.idle_shape);
                 if (test->state != RT_DONE) {
                     std::fprintf(out, "    %-6s %s: %s\n", "", test_state_text(test->state),
                                  test->state == RT_FAILED
-                                     ? "the server could not go on; above, the last confirm run"
-                                     : "the last confirm run above did not hold");
+                                     ? "the server could not go on; above, the last hold"
+                                     : "the last hold above missed more periods than its "
+                                       "allowance");
                 }
             } else if (test->state == RT_DONE) {
                 std::fprintf(out, "    %-6s %8u  even the fewest streams missed in a short trial\n",
@@ -349,7 +394,7 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
             if (test->per_stream_ns > 0.0) {
                 std::fprintf(out,
                              "    %-6s processing time about (%.1f us + %.2f ns a stream) x a "
-                             "spread whose tail at the confirm's odds is %.3f\n",
+                             "spread whose tail at the hold's odds is %.3f\n",
                              "", test->fixed_ns / 1e3, test->per_stream_ns, test->tail_ratio);
             }
             if (test->worker.jobs > 0 || test->worker.refused > 0) {
@@ -373,7 +418,7 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
             if (test->stream_ns_in_confirm > 0.0) {
                 std::fprintf(out,
                              "    %-6s one stream a period: %.2f us offline, %.2f us inside the "
-                             "confirm run (%.2fx)\n",
+                             "hold (%.2fx)\n",
                              "", test->stream_ns_offline / 1e3, test->stream_ns_in_confirm / 1e3,
                              test->stream_ns_in_confirm / test->stream_ns_offline);
             }
@@ -381,8 +426,8 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
                 std::fprintf(out,
                              "    %-6s held %u streams, known to %u, %.2f of the kernel-alone "
                              "bound; stopped as %s\n",
-                             "", test->sustained, test->resolution,
-                             static_cast<double>(test->sustained) / test->kernel_bound,
+                             "", test->plays, test->resolution,
+                             static_cast<double>(test->plays) / test->kernel_bound,
                              search_end_text(test->search_end));
             }
             if (test->speed_spread > 0.0) {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-constexpr int64_t NEWEST_SCHEMA_VERSION = 3;
+constexpr int64_t NEWEST_SCHEMA_VERSION = 4;
 
 // A plan setting or a set-up step as text ("plan.rate" → "48000",
 // "setup.pinning" → "done"), compared as text.

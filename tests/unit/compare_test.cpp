@@ -97,8 +97,8 @@ TEST(Compare, RefusesEveryUnreadableFileInOneLine) {
     const std::pair<const char*, const char*> cases[] = {
         {"missing_buffer.json", "runs[1].buffer is missing"},
         {"truncated.json", "not a complete JSON document (parse error at line"},
-        {"schema_4.json", "written by a newer program (schema_version 4; this program reads "
-                          "up to 3)"},
+        {"schema_5.json", "written by a newer program (schema_version 5; this program reads "
+                          "up to 4)"},
         {"not_report.json", "not a report of test_zem_cli (no \"mode\", no test figures)"},
         {"bad_line.json", "line 2: zem1.cycles_44100 is not an integer"},
         {"absent.json", "cannot be read (No such file or directory)"}};
@@ -112,10 +112,10 @@ TEST(Compare, RefusesEveryUnreadableFileInOneLine) {
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();
     EXPECT_EQ(
-        run_compare_command({fixture("realtime_v1.json"), fixture("schema_4.json")}, false, ""), 2);
+        run_compare_command({fixture("realtime_v1.json"), fixture("schema_5.json")}, false, ""), 2);
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "test_zem_cli: " + fixture("schema_4.json") +
-                  ": written by a newer program (schema_version 4; this program reads up to 3)\n");
+              "test_zem_cli: " + fixture("schema_5.json") +
+                  ": written by a newer program (schema_version 5; this program reads up to 4)\n");
     EXPECT_EQ(testing::internal::GetCapturedStdout(), ""); // nothing from a half-read set
     testing::internal::CaptureStdout();
     testing::internal::CaptureStderr();

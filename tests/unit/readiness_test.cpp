@@ -206,8 +206,9 @@ TEST(Readiness, VerdictNamesTheLargestCauseAndTheItemBehindIt) {
     input.misses.preempted_by[SOURCE_HYPERVISOR] = 7;
     input.misses.preempted_by[SOURCE_INTERRUPTS] = 2;
     EXPECT_EQ(buffer_verdict(&input, &readiness),
-              "128 samples: ZEM-1 5,100, ZEM-2 4,000 streams fit; dropouts about 1 a minute, "
-              "mostly from the hypervisor (this is a virtual machine: expect better on real "
+              "128 samples: ZEM-1 5,100 plays, ZEM-2 4,000 plays; the idle system: dropouts "
+              "about 1 a minute, mostly from the hypervisor (this is a virtual machine: expect "
+              "better on real "
               "hardware)");
 
     input.misses.preempted_by[SOURCE_INTERRUPTS] = 8;
@@ -218,15 +219,16 @@ TEST(Readiness, VerdictNamesTheLargestCauseAndTheItemBehindIt) {
     input = BufferVerdictInput{64, false, {}, 0.25, {}, 12.0};
     input.misses.by_cause[CAUSE_THROTTLED] = 3;
     EXPECT_EQ(buffer_verdict(&input, &readiness),
-              "64 samples: no streams fit, as the system alone missed periods; dropouts about 1 "
-              "every 4 minutes, mostly from real-time throttling (fair_server could not be read)");
+              "64 samples: nothing is held here, as the idle system alone missed more than 1 % "
+              "of its periods; the idle system: dropouts about 1 every 4 minutes, mostly from "
+              "real-time throttling (fair_server could not be read)");
 
     input = BufferVerdictInput{1024, true, {{"ZEM-1", true, 1234567}, {"ZEM-M", false, 0}},
                                0.0,  {},   12.0};
     input.misses.by_cause[CAUSE_WORK] = 40;
     EXPECT_EQ(buffer_verdict(&input, &readiness),
-              "1024 samples: ZEM-1 1,234,567 streams fit, ZEM-M not confirmed; no dropouts in 12 "
-              "minutes");
+              "1024 samples: ZEM-1 1,234,567 plays, ZEM-M none plays; the idle system: no "
+              "dropouts in 12 minutes");
 }
 
 TEST(Readiness, JsonItemsFollowTheSchema) {

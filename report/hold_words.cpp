@@ -1,0 +1,74 @@
+#include "report/hold_words.h"
+
+#include "report/readiness_report.h"
+
+#include <cstdio>
+
+std::string hold_claim_text(double seconds) {
+    char text[96];
+    std::snprintf(text, sizeof text, "no more dropouts than the idle system in %g s", seconds);
+    return text;
+}
+
+std::vector<std::string> hold_limit_sentences(const HoldShape* hold, const HoldShape* idle) {
+    std::vector<std::string> sentences;
+    const HoldLimits* limits = &hold->limits;
+    char text[200];
+    if (limits->bursts) {
+        std::snprintf(text, sizeof text,
+                      "its cost rose %.1fx for %.0f ms every %.0f ms, in every instance at once",
+                      limits->burst_factor, limits->burst_ms, limits->burst_every_ms);
+        sentences.emplace_back(text);
+    }
+    if (limits->slow_phases) {
+        std::snprintf(text, sizeof text,
+                      "it ran %.2fx slower for %.0f %% of the hold, in stretches of a second or "
+                      "more",
+                      limits->slow_factor, limits->slow_share * 100.0);
+        sentences.emplace_back(text);
+    }
+    if (limits->pauses > 0) {
+        const char* idle_word = idle == nullptr           ? ""
+                                : idle->limits.pauses > 0 ? " (the idle run had such pauses too)"
+                                                          : " (the idle run had none)";
+        std::snprintf(text, sizeof text,
+                      "the host paused it %u time%s, up to %.1f ms, about %.0f a minute%s",
+                      limits->pauses, limits->pauses == 1 ? "" : "s", limits->pause_longest_ms,
+                      limits->pauses_per_minute, idle_word);
+        sentences.emplace_back(text);
+    }
+    return sentences;
+}
+
+std::string median_gap_sentence(const RtTestResult* test, const HoldShape* idle) {
+    const bool counted = test->state == RT_DONE || test->state == RT_PLAYS;
+    if (!counted || test->median_fits == 0 ||
+        static_cast<double>(test->plays) >=
+            MEDIAN_GAP_NOTE * static_cast<double>(test->median_fits)) {
+        return "";
+    }
+    const std::vector<std::string> limits = hold_limit_sentences(&test->shape, idle);
+    const HoldLimits* found = &test->shape.limits;
+    char text[400];
+    std::snprintf(text, sizeof text,
+                  "%s plays, %.2f of the %s at which its median period would just fit: ",
+                  thousands(test->plays).c_str(),
+                  static_cast<double>(test->plays) / static_cast<double>(test->median_fits),
+                  thousands(test->median_fits).c_str());
+    std::string sentence = text;
+    if (limits.empty()) {
+        std::snprintf(text, sizeof text,
+                      "the spread of its periods cut it (the slowest %.2fx the "
+                      "median, the 99.9th percentile %.2fx)",
+                      test->shape.spread.max, test->shape.spread.p999);
+        return sentence + text;
+    }
+    sentence += limits[0];
+    for (size_t l = 1; l < limits.size(); ++l) {
+        sentence += "; " + limits[l];
+    }
+    if (!found->bursts && !found->slow_phases) {
+        sentence += "; on a quieter machine expect up to " + thousands(test->median_fits);
+    }
+    return sentence;
+}
