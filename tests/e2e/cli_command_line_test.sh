@@ -43,7 +43,7 @@ head -c 100000 /dev/zero | tr '\0' '[' >"$hostile/nested.json"
 printf '{"mode":"realtime","machine":{"processor":"\377\376"}}\n' >"$hostile/latin1.json"
 : >"$hostile/empty.json"
 truncate -s 200M "$hostile/large.json" # sparse: no disk is used
-sed 's/"schema_version": 2/"schema_version": 4/' "$fixture" >"$hostile/newer.json"
+sed 's/"schema_version": 2/"schema_version": 999/' "$fixture" >"$hostile/newer.json"
 for report in e400 u64 negative nan infinity nested latin1 empty large newer folder /dev/zero; do
     case $report in
     /*) path=$report ;;

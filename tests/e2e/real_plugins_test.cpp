@@ -78,7 +78,7 @@ TEST_P(RealPlugins, ValidateThenRunFiniteAndAudible) {
     uint64_t non_finite = 0;
     for (uint32_t p = 0; p < PERIODS; ++p) {
         plugin_load_run(load, 0, INSTANCES);
-        plugin_load_finish_period(load);
+        plugin_load_finish_period(load, INSTANCES);
         for (uint32_t i = 0; i < INSTANCES; ++i) {
             for (uint32_t c = 0; c < facts.outputs; ++c) {
                 const float* out = plugin_load_output(load, i, c);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # A stop in every kind of trial the real-time mode runs: the idle system,
 # the idle system with deep idle states allowed, a short trial of the
-# search, a confirm, and a fixed count. Each run is stopped once its
+# search, a hold, and a fixed count. Each run is stopped once its
 # progress line names the trial, by SIGINT or SIGTERM, and must end with
 # 130 or 143 after printing what it measured.
 #
@@ -39,7 +39,7 @@ stop_in() {
 stop_in idle INT 130 'idle system, ' --tests ZEM-1 --idle 20
 stop_in idle_states INT 130 'deep idle states allowed' --tests ZEM-1 --idle 10
 stop_in short TERM 143 'trial 1, ' --tests ZEM-2 --idle 0.5 --confirm 20
-stop_in confirm INT 130 '(confirm)' --tests ZEM-1 --idle 0.5 --confirm 60
-stop_in fixed TERM 143 'trial 1, 100 streams' --tests ZEM-M --streams 100 --idle 0.5 --confirm 60
+stop_in hold INT 130 '(hold)' --tests ZEM-1 --idle 0.5 --confirm 8
+stop_in fixed TERM 143 'trial 1, 100 streams' --tests ZEM-M --streams 100 --idle 0.5 --confirm 8
 
 finish "realtime stops"
