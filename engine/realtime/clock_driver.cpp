@@ -76,9 +76,9 @@ void wait_for_threads(PeriodDriver* driver, std::atomic<int32_t>* counter, int32
     }
 }
 
-void gather(ClockDriver* driver, uint32_t started, TrialOutcome* outcome) {
+void gather(ClockDriver* driver, uint32_t started, bool loaded, TrialOutcome* outcome) {
     gather_threads(driver->stats, started, grid_period_ns(driver->frames, driver->rate),
-                   driver->observer, outcome);
+                   driver->observer, loaded, outcome);
 }
 
 void clock_close(PeriodDriver* driver) {
@@ -220,7 +220,7 @@ bool clock_trial(PeriodDriver* driver, const TrialRequest* request, TrialOutcome
     } else {
         clock->observer->count = 0; // no samples: every miss's counters unknown
     }
-    gather(clock, started, outcome);
+    gather(clock, started, request->streams > 0, outcome);
     for (uint32_t t = 0; t < started; ++t) {
         outcome->denormals_lost = outcome->denormals_lost || clock->flushed[t] == 0;
     }
@@ -238,7 +238,7 @@ const PeriodDriverOps CLOCK_OPS = {clock_open, clock_close, clock_trial};
 } // namespace
 
 void gather_threads(PeriodStats* const* stats, uint32_t threads, int64_t period_ns,
-                    const Observer* observer, TrialOutcome* outcome) {
+                    const Observer* observer, bool loaded, TrialOutcome* outcome) {
     uint64_t longest = 0;
     for (uint32_t t = 0; t < threads; ++t) {
         longest = stats[t]->periods > longest ? stats[t]->periods : longest;
@@ -286,7 +286,8 @@ void gather_threads(PeriodStats* const* stats, uint32_t threads, int64_t period_
         read = stats[t]->periods < read ? stats[t]->periods : read;
         read = stats[t]->sample_capacity < read ? stats[t]->sample_capacity : read;
     }
-    hold_shape_of(samples, samples[0] != nullptr ? threads : 0, read, period_ns, &outcome->shape);
+    hold_shape_of(samples, samples[0] != nullptr ? threads : 0, read, period_ns, loaded,
+                  &outcome->shape);
 }
 
 void clock_driver_init(PeriodDriver* driver, ClockDriver* backend, StopWait wait) {

@@ -26,8 +26,9 @@ struct ClockDriver {
 // a period missed when any thread's work ended late in it, for the cause
 // the first such thread's record gives (matched with the observer's
 // samples, when there is an observer), unknown past the records kept.
+// `loaded`: the trial ran streams (not the idle run).
 void gather_threads(PeriodStats* const* stats, uint32_t threads, int64_t period_ns,
-                    const Observer* observer, TrialOutcome* outcome);
+                    const Observer* observer, bool loaded, TrialOutcome* outcome);
 
 // Makes `driver` run on `backend`, which must outlive it.
 void clock_driver_init(PeriodDriver* driver, ClockDriver* backend, StopWait wait);

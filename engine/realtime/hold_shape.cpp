@@ -161,8 +161,8 @@ bool read_bursts(const Series* series, const Episode* episodes, size_t found, do
 
 // Bursts: runs of slow periods outside the slow phases whose starts recur
 // at one interval. Pauses: the rest, short and far over the usual end.
-void find_bursts_and_pauses(const Series* series, int64_t period_ns, double median, double* scratch,
-                            HoldLimits* limits) {
+void find_bursts_and_pauses(const Series* series, int64_t period_ns, double median, bool loaded,
+                            double* scratch, HoldLimits* limits) {
     const size_t count = series->count;
     std::unique_ptr<Episode[]> episodes(new (std::nothrow) Episode[count / 2 + 2]);
     if (!episodes) {
@@ -192,9 +192,9 @@ void find_bursts_and_pauses(const Series* series, int64_t period_ns, double medi
             longer[long_count++] = episodes[e];
         }
     }
-    if ((longer &&
-         read_bursts(series, longer.get(), long_count, period, median, scratch, limits)) ||
-        read_bursts(series, episodes.get(), found, period, median, scratch, limits)) {
+    if (loaded && ((longer && read_bursts(series, longer.get(), long_count, period, median, scratch,
+                                          limits)) ||
+                   read_bursts(series, episodes.get(), found, period, median, scratch, limits))) {
         return; // the host's pauses inside a load's bursts are not told apart
     }
     const double usual = quantile(series->finish.get(), count, 0.5, scratch);
@@ -214,7 +214,7 @@ void find_bursts_and_pauses(const Series* series, int64_t period_ns, double medi
 } // namespace
 
 bool hold_shape_of(const PeriodSample* const* samples, uint32_t threads, uint64_t period_count,
-                   int64_t period_ns, HoldShape* shape) {
+                   int64_t period_ns, bool loaded, HoldShape* shape) {
     const auto periods = static_cast<size_t>(period_count);
     *shape = HoldShape{};
     shape->median_cpu_ns = -1;
@@ -244,8 +244,10 @@ bool hold_shape_of(const PeriodSample* const* samples, uint32_t threads, uint64_
         shape->median_cpu_ns =
             static_cast<int64_t>(quantile(series.cpu.get(), known, 0.5, scratch.get()));
     }
-    find_slow_phases(&series, period_ns, scratch.get(), &shape->limits);
-    find_bursts_and_pauses(&series, period_ns, median > 0.0 ? median : 1.0, scratch.get(),
+    if (loaded) {
+        find_slow_phases(&series, period_ns, scratch.get(), &shape->limits);
+    }
+    find_bursts_and_pauses(&series, period_ns, median > 0.0 ? median : 1.0, loaded, scratch.get(),
                            &shape->limits);
     return true;
 }

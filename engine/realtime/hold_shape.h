@@ -58,9 +58,11 @@ constexpr double SLOW_PHASE_SECONDS = 0.5;
 constexpr double BURST_INTERVAL_TOLERANCE = 0.1;
 
 // Reads `periods` periods of `threads` threads' samples (samples[t][p]).
+// Without a load (`loaded` false: the idle run, whose periods only wake
+// up) no cost can rise, so only the pauses are read.
 // Scratch memory is taken and given back here; false when there was none.
 bool hold_shape_of(const PeriodSample* const* samples, uint32_t threads, uint64_t periods,
-                   int64_t period_ns, HoldShape* shape);
+                   int64_t period_ns, bool loaded, HoldShape* shape);
 
 // The count at which the hold's median period would just fit: each
 // thread's `per_thread` streams took p50_ns with `fixed_ns` of it the

@@ -153,7 +153,8 @@ void note_steps(ServerDriver* driver, const AudioServerState* state) {
     }
 }
 
-void gather(ServerDriver* driver, int64_t period_ns, uint32_t xruns, TrialOutcome* outcome) {
+void gather(ServerDriver* driver, int64_t period_ns, uint32_t xruns, bool loaded,
+            TrialOutcome* outcome) {
     PeriodStats* stats = driver->stats;
     outcome->periods = stats->periods;
     outcome->missed = stats->missed;
@@ -170,7 +171,7 @@ void gather(ServerDriver* driver, int64_t period_ns, uint32_t xruns, TrialOutcom
     const PeriodSample* samples[1] = {stats->samples};
     hold_shape_of(samples, 1,
                   stats->periods < stats->sample_capacity ? stats->periods : stats->sample_capacity,
-                  period_ns, &outcome->shape);
+                  period_ns, loaded, &outcome->shape);
     for (uint32_t c = 0; c < MAX_CHECKPOINTS; ++c) {
         outcome->worst_checkpoint_ns[c] = stats->worst_checkpoint_ns[c];
     }
@@ -272,7 +273,7 @@ bool server_trial(PeriodDriver* driver, const TrialRequest* request, TrialOutcom
         server_fine(driver, &after); // a change the last period saw first
     }
     gather(server, grid_period_ns(server->frames, server->rate),
-           after.server_xruns - before.server_xruns, outcome);
+           after.server_xruns - before.server_xruns, request->streams > 0, outcome);
     driver->cpu_ns = server->cpu_last_ns > 0 ? server->cpu_last_ns - server->cpu_first_ns : 0;
     return driver->stop_signal == 0 && !driver->failure.failed;
 }

@@ -115,7 +115,8 @@ bool sim_trial(void* context, const TrialRequest* request, TrialOutcome* outcome
         PeriodJob job{};
         run_period_loop(&clock, &plan, &job, threads[t]);
     }
-    gather_threads(threads, m->threads, grid_period_ns(m->frames, m->rate), nullptr, outcome);
+    gather_threads(threads, m->threads, grid_period_ns(m->frames, m->rate), nullptr,
+                   request->streams > 0, outcome);
     sim->next_period += total + grid_periods_in(TRIAL_GAP_SECONDS, m->frames, m->rate, 1);
     return true;
 }

@@ -229,7 +229,7 @@ std::vector<MissCause> classify_script(ScriptClock* clock, std::vector<PreemptSo
     observe(clock, observer.get());
     auto outcome = std::make_unique<TrialOutcome>();
     PeriodStats* threads[1] = {stats.get()};
-    gather_threads(threads, 1, 100 * MS, observer.get(), outcome.get());
+    gather_threads(threads, 1, 100 * MS, observer.get(), true, outcome.get());
     observer_close(observer.get());
     std::vector<MissCause> causes;
     for (uint32_t r = 0; r < stats->record_count; ++r) {
@@ -313,7 +313,7 @@ TEST(MissCauses, ThreadsMissTogetherPastTheRecordsKeptAndAStaleSampleSaysNothing
     observer->count = 1;
     auto outcome = std::make_unique<TrialOutcome>();
     PeriodStats* threads[2] = {stats[0].get(), stats[1].get()};
-    gather_threads(threads, 2, MS, observer.get(), outcome.get());
+    gather_threads(threads, 2, MS, observer.get(), true, outcome.get());
     observer_close(observer.get());
     // Periods that are even or a multiple of three: 5000 + 3334 - 1667.
     EXPECT_EQ(outcome->periods, PERIODS);
@@ -417,7 +417,8 @@ struct DrawnHold {
     HoldShape shape() {
         const PeriodSample* threads[1] = {samples.data()};
         HoldShape read{};
-        EXPECT_TRUE(hold_shape_of(threads, 1, samples.size(), grid_period_ns(256, 48000), &read));
+        EXPECT_TRUE(
+            hold_shape_of(threads, 1, samples.size(), grid_period_ns(256, 48000), true, &read));
         return read;
     }
 };
