@@ -27,8 +27,8 @@ constexpr uint32_t MAX_SEARCH_TRIALS = 60;
 // Holds a cell may run, and of them those that play their whole length:
 // a failed hold stops at its first miss past the allowance, so most cost
 // a fraction of the confirm's length.
-constexpr uint32_t MAX_HOLDS = 8;
-constexpr uint32_t MAX_PLAYED_HOLDS = 4;
+constexpr uint32_t MAX_HOLDS = 6;
+constexpr uint32_t MAX_PLAYED_HOLDS = 3;
 
 // One trial as the reports show it.
 struct RtFigures {
