@@ -1,7 +1,8 @@
 // The LV2 host's records, shared by its files: the host (lv2_host.cpp: the
 // world, the listing, what we can host), the features we give plugins
-// (lv2_features.cpp: URIDs, log, worker), the loads (lv2_load.cpp) and their
-// validation in a child process (lv2_validate.cpp).
+// (lv2_features.cpp: URIDs, log, worker), a load's plan read from the world
+// (lv2_plan.cpp), the loads (lv2_load.cpp) and their validation in a child
+// process (lv2_validate.cpp).
 #pragma once
 
 #include "platform/platform_plugins.h"
@@ -66,6 +67,49 @@ bool plugin_hostable(PluginHost* host, const LilvPlugin* plugin, uint32_t frames
                      std::string* missing);
 const LilvPlugin* plugin_by_uri(PluginHost* host, const std::string& uri);
 std::string node_text(LilvNode* node); // frees the node
+
+// A load's plan, read from the world before anything is instantiated.
+enum PortKind : uint8_t { PORT_AUDIO, PORT_CONTROL, PORT_ATOM, PORT_CV, PORT_OTHER };
+
+struct PortPlan {
+    PortKind kind;
+    bool output;
+    bool midi;
+    uint32_t channel; // audio and atom ports: index among the plugin's ports of that kind
+    std::string symbol;
+    float minimum, maximum; // control ports' range; NaN where the plugin gives none
+    float value;            // control inputs: the default, or what the settings make it
+};
+
+struct StepPlan {
+    const LilvPlugin* plugin;
+    PluginStep facts;
+    std::vector<PortPlan> ports;
+    uint32_t atom_ports;
+    uint32_t atom_bytes;
+    std::vector<uint32_t> input_source; // per audio input: the instance's channel feeding it
+    uint32_t first_output;              // the instance's channel of its first output
+    LilvState* default_state;
+    LilvState* preset;
+    // The options it gets: rate, block lengths, sequence size.
+    float rate_value;
+    int32_t block_value;
+    int32_t sequence_value;
+    LV2_Options_Option options[6];
+    LV2_Feature options_feature;
+};
+
+struct Setting {
+    uint32_t step;
+    uint32_t port;
+    float value;
+};
+
+// The order's chain, each plugin with its ports, and its settings checked
+// against them; false with a line. Whether each plugin can be hosted is
+// not asked here.
+bool plan_order(PluginHost* host, const PluginLoadOrder* order, std::vector<StepPlan>* plan,
+                std::vector<Setting>* settings, std::string* error);
 
 // The log feature: messages into a bounded buffer. Any thread may write;
 // writers take their room with one atomic add, so a full buffer drops what

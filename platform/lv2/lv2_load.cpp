@@ -17,9 +17,6 @@
 #include <new>
 
 namespace {
-// Room for a period's notes and a plugin's usual messages; a port that asks
-// for more (rsz:minimumSize) gets what it asks.
-constexpr uint32_t DEFAULT_SEQUENCE_BYTES = 8192;
 // The level of a track's signal in a mix: well below clipping, well above
 // the noise floor, as recordings are made.
 constexpr double INPUT_DBFS = -18.0;
@@ -45,42 +42,6 @@ constexpr uint32_t TEMPLATE_BYTES = 1024; // header and MAX_PERIOD_EVENTS events
 constexpr uint32_t SILENT_CHANNEL = 0;
 constexpr uint32_t SCRATCH_CHANNEL = 1;
 constexpr uint32_t FIRST_INPUT_CHANNEL = 2;
-
-enum PortKind : uint8_t { PORT_AUDIO, PORT_CONTROL, PORT_ATOM, PORT_CV, PORT_OTHER };
-
-struct PortPlan {
-    PortKind kind;
-    bool output;
-    bool midi;
-    uint32_t channel; // audio and atom ports: index among the plugin's ports of that kind
-    std::string symbol;
-    float minimum, maximum; // control ports' range; NaN where the plugin gives none
-    float value;            // control inputs: the default, or what the settings make it
-};
-
-struct StepPlan {
-    const LilvPlugin* plugin;
-    PluginStep facts;
-    std::vector<PortPlan> ports;
-    uint32_t atom_ports;
-    uint32_t atom_bytes;
-    std::vector<uint32_t> input_source; // per audio input: the instance's channel feeding it
-    uint32_t first_output;              // the instance's channel of its first output
-    LilvState* default_state;
-    LilvState* preset;
-    // The options it gets: rate, block lengths, sequence size.
-    float rate_value;
-    int32_t block_value;
-    int32_t sequence_value;
-    LV2_Options_Option options[6];
-    LV2_Feature options_feature;
-};
-
-struct Setting {
-    uint32_t step;
-    uint32_t port;
-    float value;
-};
 
 struct StageInstance {
     LilvInstance* instance = nullptr;
@@ -202,119 +163,6 @@ std::string input_text(const PluginLoadOrder* order, uint32_t channels) {
         return "none: the first plugin has no audio input";
     }
     return what + ", " + std::to_string(channels) + (channels == 1 ? " channel" : " channels");
-}
-
-float value_or(float value, float otherwise) {
-    return std::isnan(value) ? otherwise : value;
-}
-
-void plan_ports(PluginHost* host, StepPlan* step) {
-    const HostNodes& n = host->nodes;
-    uint32_t count = lilv_plugin_get_num_ports(step->plugin);
-    std::vector<float> minimum(count), maximum(count), defaults(count);
-    lilv_plugin_get_port_ranges_float(step->plugin, minimum.data(), maximum.data(),
-                                      defaults.data());
-    step->atom_bytes = DEFAULT_SEQUENCE_BYTES;
-    for (uint32_t p = 0; p < count; ++p) {
-        const LilvPort* port = lilv_plugin_get_port_by_index(step->plugin, p);
-        PortPlan plan{};
-        plan.symbol = lilv_node_as_string(lilv_port_get_symbol(step->plugin, port));
-        plan.output = lilv_port_is_a(step->plugin, port, n.output_port);
-        plan.minimum = minimum[p];
-        plan.maximum = maximum[p];
-        plan.kind = PORT_OTHER;
-        if (lilv_port_is_a(step->plugin, port, n.audio_port)) {
-            plan.kind = PORT_AUDIO;
-            plan.channel = plan.output ? step->facts.audio_out++ : step->facts.audio_in++;
-        } else if (lilv_port_is_a(step->plugin, port, n.control_port)) {
-            plan.kind = PORT_CONTROL;
-            plan.value = value_or(defaults[p], value_or(minimum[p], 0.0f));
-        } else if (lilv_port_is_a(step->plugin, port, n.cv_port)) {
-            plan.kind = PORT_CV;
-        } else if (lilv_port_is_a(step->plugin, port, n.atom_port)) {
-            plan.kind = PORT_ATOM;
-            plan.channel = step->atom_ports++;
-            plan.midi = !plan.output && lilv_port_supports_event(step->plugin, port, n.midi_event);
-            step->facts.gets_notes = step->facts.gets_notes || plan.midi;
-            LilvNodes* sizes = lilv_port_get_value(step->plugin, port, n.minimum_size);
-            if (sizes != nullptr && lilv_nodes_size(sizes) > 0) {
-                int asked = lilv_node_as_int(lilv_nodes_get_first(sizes));
-                step->atom_bytes = std::max(step->atom_bytes, static_cast<uint32_t>(asked));
-            }
-            lilv_nodes_free(sizes);
-        }
-        step->ports.push_back(plan);
-    }
-    // Whole 64-bit words, as the buffers are made of.
-    step->atom_bytes = (step->atom_bytes + 7) / 8 * 8;
-}
-
-// "SYMBOL=VALUE" or "K:SYMBOL=VALUE" checked against the chain; the
-// settings it makes, or a line saying why not.
-bool plan_setting(const std::vector<StepPlan>& plan, const std::string& text,
-                  std::vector<Setting>* settings, std::string* error) {
-    size_t equals = text.find('=');
-    size_t colon = text.find(':');
-    uint32_t only = 0; // 0: every plugin having it
-    size_t symbol_start = 0;
-    if (colon != std::string::npos && colon < equals) {
-        std::string number = text.substr(0, colon);
-        if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos ||
-            number.size() > 3) {
-            *error = "setting '" + text + "': K in K:SYMBOL=VALUE is a plugin's place in the chain";
-            return false;
-        }
-        only = static_cast<uint32_t>(std::stoul(number));
-        symbol_start = colon + 1;
-        if (only == 0 || only > plan.size()) {
-            *error = "setting '" + text + "': the load has " + std::to_string(plan.size()) +
-                     (plan.size() == 1 ? " plugin" : " plugins");
-            return false;
-        }
-    }
-    std::string symbol =
-        equals == std::string::npos ? "" : text.substr(symbol_start, equals - symbol_start);
-    std::string number = equals == std::string::npos ? "" : text.substr(equals + 1);
-    char* end = nullptr;
-    double value = number.empty() ? 0.0 : std::strtod(number.c_str(), &end);
-    if (symbol.empty() || number.empty() || *end != '\0' || !std::isfinite(value)) {
-        *error = "setting '" + text + "': not SYMBOL=VALUE or K:SYMBOL=VALUE";
-        return false;
-    }
-    bool found = false;
-    for (uint32_t s = 0; s < plan.size(); ++s) {
-        if (only != 0 && s + 1 != only) {
-            continue;
-        }
-        for (uint32_t p = 0; p < plan[s].ports.size(); ++p) {
-            const PortPlan& port = plan[s].ports[p];
-            if (port.kind != PORT_CONTROL || port.output || port.symbol != symbol) {
-                continue;
-            }
-            if ((!std::isnan(port.minimum) && value < port.minimum) ||
-                (!std::isnan(port.maximum) && value > port.maximum)) {
-                char range[96];
-                std::snprintf(range, sizeof range, "%g to %g", static_cast<double>(port.minimum),
-                              static_cast<double>(port.maximum));
-                *error = "setting '" + text + "': " + plan[s].facts.name + "'s " + symbol +
-                         " takes " + range;
-                return false;
-            }
-            settings->push_back(Setting{s, p, static_cast<float>(value)});
-            found = true;
-        }
-    }
-    if (!found) {
-        if (only == 0) {
-            *error = "setting '" + text + "': no plugin of the load has a control input '" +
-                     symbol + "'";
-        } else {
-            *error = "setting '" + text + "': " + plan[only - 1].facts.name +
-                     " has no control input '" + symbol + "'";
-        }
-        return false;
-    }
-    return true;
 }
 
 // Every plugin's outputs feed the next one's inputs by index; the last
@@ -597,37 +445,19 @@ void free_states(PluginLoad* load) {
     }
 }
 
-// The chain's plugins, hostable, with their ports; false with a line.
-bool plan_chain(PluginLoad* load, const PluginLoadOrder* order, std::string* error) {
-    if (order->uris.empty() || order->uris.size() > PLUGIN_MAX_CHAIN) {
-        *error = "a load is 1 to " + std::to_string(PLUGIN_MAX_CHAIN) + " plugins, not " +
-                 std::to_string(order->uris.size());
-        return false;
-    }
-    if (order->frames == 0 || order->rate == 0 || order->instances == 0) {
-        *error = "a load needs a block size, a rate and at least one instance";
-        return false;
-    }
-    load->plan.resize(order->uris.size());
-    for (size_t s = 0; s < order->uris.size(); ++s) {
-        StepPlan& step = load->plan[s];
-        step.plugin = plugin_by_uri(load->host, order->uris[s]);
-        if (step.plugin == nullptr) {
-            *error = "no plugin " + order->uris[s] + " is installed (see 'test_zem_cli plugins')";
-            return false;
-        }
-        step.facts.uri = order->uris[s];
-        step.facts.name = node_text(lilv_plugin_get_name(step.plugin));
+// Each plugin of the plan hostable at the block size, with its options;
+// false with a line.
+bool host_chain(PluginLoad* load, std::string* error) {
+    const HostNodes& n = load->host->nodes;
+    for (StepPlan& step : load->plan) {
         std::string missing;
-        if (!plugin_hostable(load->host, step.plugin, order->frames, &missing)) {
+        if (!plugin_hostable(load->host, step.plugin, load->frames, &missing)) {
             *error = step.facts.name + " cannot be hosted: it requires " + missing;
             return false;
         }
-        const HostNodes& n = load->host->nodes;
         step.facts.hard_rt_capable = lilv_plugin_has_feature(step.plugin, n.hard_rt);
         step.facts.has_worker = lilv_plugin_has_extension_data(step.plugin, n.worker_interface) ||
                                 lilv_plugin_has_feature(step.plugin, n.worker_schedule);
-        plan_ports(load->host, &step);
         make_options(load, &step);
     }
     return true;
@@ -792,11 +622,8 @@ PluginLoad* load_open(PluginHost* host, const PluginLoadOrder* order, PluginLoad
     load->note_template.assign(TEMPLATE_BYTES / 8, 0);
     load->template_at = UINT64_MAX;
     mark(progress, PLUGIN_STAGE_OPEN, 0);
-    bool planned = plan_chain(load, order, error);
-    for (size_t k = 0; planned && k < order->settings.size(); ++k) {
-        planned = plan_setting(load->plan, order->settings[k], &load->settings, error);
-    }
-    if (!planned || !plan_states(load, order, facts, error)) {
+    if (!plan_order(host, order, &load->plan, &load->settings, error) || !host_chain(load, error) ||
+        !plan_states(load, order, facts, error)) {
         close_instances(load);
         return nullptr;
     }

@@ -1,0 +1,168 @@
+// A load's plan: the chain's plugins looked up in the world, their ports,
+// and the settings checked against the ports, before anything is
+// instantiated.
+#include "platform/lv2/lv2_internal.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+// Room for a period's notes and a plugin's usual messages; a port that asks
+// for more (rsz:minimumSize) gets what it asks.
+constexpr uint32_t DEFAULT_SEQUENCE_BYTES = 8192;
+
+float value_or(float value, float otherwise) {
+    return std::isnan(value) ? otherwise : value;
+}
+
+void plan_ports(PluginHost* host, StepPlan* step) {
+    const HostNodes& n = host->nodes;
+    uint32_t count = lilv_plugin_get_num_ports(step->plugin);
+    std::vector<float> minimum(count), maximum(count), defaults(count);
+    lilv_plugin_get_port_ranges_float(step->plugin, minimum.data(), maximum.data(),
+                                      defaults.data());
+    step->atom_bytes = DEFAULT_SEQUENCE_BYTES;
+    for (uint32_t p = 0; p < count; ++p) {
+        const LilvPort* port = lilv_plugin_get_port_by_index(step->plugin, p);
+        PortPlan plan{};
+        plan.symbol = lilv_node_as_string(lilv_port_get_symbol(step->plugin, port));
+        plan.output = lilv_port_is_a(step->plugin, port, n.output_port);
+        plan.minimum = minimum[p];
+        plan.maximum = maximum[p];
+        plan.kind = PORT_OTHER;
+        if (lilv_port_is_a(step->plugin, port, n.audio_port)) {
+            plan.kind = PORT_AUDIO;
+            plan.channel = plan.output ? step->facts.audio_out++ : step->facts.audio_in++;
+        } else if (lilv_port_is_a(step->plugin, port, n.control_port)) {
+            plan.kind = PORT_CONTROL;
+            plan.value = value_or(defaults[p], value_or(minimum[p], 0.0f));
+        } else if (lilv_port_is_a(step->plugin, port, n.cv_port)) {
+            plan.kind = PORT_CV;
+        } else if (lilv_port_is_a(step->plugin, port, n.atom_port)) {
+            plan.kind = PORT_ATOM;
+            plan.channel = step->atom_ports++;
+            plan.midi = !plan.output && lilv_port_supports_event(step->plugin, port, n.midi_event);
+            step->facts.gets_notes = step->facts.gets_notes || plan.midi;
+            LilvNodes* sizes = lilv_port_get_value(step->plugin, port, n.minimum_size);
+            if (sizes != nullptr && lilv_nodes_size(sizes) > 0) {
+                int asked = lilv_node_as_int(lilv_nodes_get_first(sizes));
+                step->atom_bytes = std::max(step->atom_bytes, static_cast<uint32_t>(asked));
+            }
+            lilv_nodes_free(sizes);
+        }
+        step->ports.push_back(plan);
+    }
+    // Whole 64-bit words, as the buffers are made of.
+    step->atom_bytes = (step->atom_bytes + 7) / 8 * 8;
+}
+
+// "SYMBOL=VALUE" or "K:SYMBOL=VALUE" checked against the chain; the
+// settings it makes, or a line saying why not.
+bool plan_setting(const std::vector<StepPlan>& plan, const std::string& text,
+                  std::vector<Setting>* settings, std::string* error) {
+    size_t equals = text.find('=');
+    size_t colon = text.find(':');
+    uint32_t only = 0; // 0: every plugin having it
+    size_t symbol_start = 0;
+    if (colon != std::string::npos && colon < equals) {
+        std::string number = text.substr(0, colon);
+        if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos ||
+            number.size() > 3) {
+            *error = "setting '" + text + "': K in K:SYMBOL=VALUE is a plugin's place in the chain";
+            return false;
+        }
+        only = static_cast<uint32_t>(std::stoul(number));
+        symbol_start = colon + 1;
+        if (only == 0 || only > plan.size()) {
+            *error = "setting '" + text + "': the load has " + std::to_string(plan.size()) +
+                     (plan.size() == 1 ? " plugin" : " plugins");
+            return false;
+        }
+    }
+    std::string symbol =
+        equals == std::string::npos ? "" : text.substr(symbol_start, equals - symbol_start);
+    std::string number = equals == std::string::npos ? "" : text.substr(equals + 1);
+    char* end = nullptr;
+    double value = number.empty() ? 0.0 : std::strtod(number.c_str(), &end);
+    if (symbol.empty() || number.empty() || *end != '\0' || !std::isfinite(value)) {
+        *error = "setting '" + text + "': not SYMBOL=VALUE or K:SYMBOL=VALUE";
+        return false;
+    }
+    bool found = false;
+    for (uint32_t s = 0; s < plan.size(); ++s) {
+        if (only != 0 && s + 1 != only) {
+            continue;
+        }
+        for (uint32_t p = 0; p < plan[s].ports.size(); ++p) {
+            const PortPlan& port = plan[s].ports[p];
+            if (port.kind != PORT_CONTROL || port.output || port.symbol != symbol) {
+                continue;
+            }
+            if ((!std::isnan(port.minimum) && value < port.minimum) ||
+                (!std::isnan(port.maximum) && value > port.maximum)) {
+                char range[96];
+                std::snprintf(range, sizeof range, "%g to %g", static_cast<double>(port.minimum),
+                              static_cast<double>(port.maximum));
+                *error = "setting '" + text + "': " + plan[s].facts.name + "'s " + symbol +
+                         " takes " + range;
+                return false;
+            }
+            settings->push_back(Setting{s, p, static_cast<float>(value)});
+            found = true;
+        }
+    }
+    if (!found) {
+        if (only == 0) {
+            *error = "setting '" + text + "': no plugin of the load has a control input '" +
+                     symbol + "'";
+        } else {
+            *error = "setting '" + text + "': " + plan[only - 1].facts.name +
+                     " has no control input '" + symbol + "'";
+        }
+        return false;
+    }
+    return true;
+}
+
+// The chain's plugins, each with its ports; false with a line.
+bool plan_chain(PluginHost* host, const PluginLoadOrder* order, std::vector<StepPlan>* plan,
+                std::string* error) {
+    if (order->uris.empty() || order->uris.size() > PLUGIN_MAX_CHAIN) {
+        *error = "a load is 1 to " + std::to_string(PLUGIN_MAX_CHAIN) + " plugins, not " +
+                 std::to_string(order->uris.size());
+        return false;
+    }
+    if (order->frames == 0 || order->rate == 0 || order->instances == 0) {
+        *error = "a load needs a block size, a rate and at least one instance";
+        return false;
+    }
+    plan->resize(order->uris.size());
+    for (size_t s = 0; s < order->uris.size(); ++s) {
+        StepPlan& step = (*plan)[s];
+        step.plugin = plugin_by_uri(host, order->uris[s]);
+        if (step.plugin == nullptr) {
+            *error = "no plugin " + order->uris[s] + " is installed (see 'test_zem_cli plugins')";
+            return false;
+        }
+        step.facts.uri = order->uris[s];
+        step.facts.name = node_text(lilv_plugin_get_name(step.plugin));
+        plan_ports(host, &step);
+    }
+    return true;
+}
+} // namespace
+
+bool plan_order(PluginHost* host, const PluginLoadOrder* order, std::vector<StepPlan>* plan,
+                std::vector<Setting>* settings, std::string* error) {
+    if (!plan_chain(host, order, plan, error)) {
+        return false;
+    }
+    for (const std::string& text : order->settings) {
+        if (!plan_setting(*plan, text, settings, error)) {
+            return false;
+        }
+    }
+    return true;
+}
