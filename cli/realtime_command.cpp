@@ -76,6 +76,32 @@ int open_server(const CliOptions* options, RtPlan* plan, AudioServerClient** cli
     return 0;
 }
 
+// With a chain of plugins in the plan: the host, with every chain as the
+// command line gives it found there. Returns the exit status to give up
+// with (2: the command line asks for what is not installed), or 0.
+int open_plugins(const RtPlan* plan, PluginHost** host) {
+    bool any = false;
+    for (const RtLoad& load : plan->loads) {
+        any = any || load.kind == RT_PLUGINS;
+    }
+    if (!any) {
+        return 0;
+    }
+    std::string why;
+    *host = plugin_host_open(&why);
+    if (*host == nullptr) {
+        std::fprintf(stderr, "test_zem_cli: %s\n", why.c_str());
+        return 1;
+    }
+    if (!resolve_plugin_loads(*host, plan, &why)) {
+        std::fprintf(stderr, "test_zem_cli: %s\n", why.c_str());
+        plugin_host_close(*host);
+        *host = nullptr;
+        return 2;
+    }
+    return 0;
+}
+
 std::string idle_floor_text(const RtFigures* figures) {
     char text[120];
     std::snprintf(text, sizeof text, "%llu of %llu periods missed, worst wake-up %.3f ms late",
@@ -190,33 +216,30 @@ int run_realtime_command(const CliOptions* options) {
                      physical);
         return 2;
     }
+    // The host reads what is installed, and the command line's chains are
+    // checked against it before anything is opened or run.
+    PluginHost* plugins = nullptr;
+    int status = open_plugins(&plan, &plugins);
+    if (status != 0) {
+        return status;
+    }
     OutputFile svg{};
     if (!output_open(&svg, options->svg_path)) {
+        plugin_host_close(plugins);
         return 2;
     }
     // The chains are validated in child processes while this process is
     // still one thread: before the audio server's client starts its own.
-    PluginHost* plugins = nullptr;
     bool loads_fine = true;
-    for (const RtLoad& load : plan.loads) {
-        if (load.kind == RT_PLUGINS && plugins == nullptr) {
-            std::string why;
-            plugins = plugin_host_open(&why);
-            if (plugins == nullptr) {
-                std::fprintf(stderr, "test_zem_cli: %s\n", why.c_str());
-                output_abandon(&svg);
-                return 1;
-            }
-            loads_fine = check_plugin_loads(plugins, &plan, plugin_validation_line);
-            for (const RtLoad& checked : plan.loads) {
-                if (checked.failed) {
-                    std::fprintf(stderr, "test_zem_cli: %s\n", checked.failure.c_str());
-                }
+    if (plugins != nullptr) {
+        loads_fine = check_plugin_loads(plugins, &plan, plugin_validation_line);
+        for (const RtLoad& checked : plan.loads) {
+            if (checked.failed) {
+                std::fprintf(stderr, "test_zem_cli: %s\n", checked.failure.c_str());
             }
         }
     }
     PeriodDriver driver{};
-    int status = 0;
     if (options->server.empty()) {
         ClockDriver clock{};
         clock_driver_init(&driver, &clock, console_wait_for_stop);
@@ -233,8 +256,6 @@ int run_realtime_command(const CliOptions* options) {
         }
         audio_server_close(client);
     }
-    if (plugins != nullptr) {
-        plugin_host_close(plugins);
-    }
+    plugin_host_close(plugins);
     return status;
 }

@@ -16,6 +16,13 @@
 //                          in `why` when this build has no host.
 //   plugin_host_list       every plugin found, sorted by URI.
 //   plugin_host_info       one of them by URI; false when not installed.
+//   plugin_load_check      the order against what is installed, instantiating
+//                          nothing: each URI, each setting against the
+//                          plugins' control inputs at the order's rate, and
+//                          the preset. false with one line in `error` when
+//                          the order asks for what is not there (as a
+//                          command line may); whether the plugins can be
+//                          hosted is validation's to say.
 //   plugin_load_open       instantiates the chain `instances` times at the
 //                          block size and rate, restores state, applies the
 //                          settings, activates, prepares the input and the
@@ -127,6 +134,7 @@ void plugin_host_close(PluginHost* host);
 std::vector<PluginInfo> plugin_host_list(PluginHost* host);
 bool plugin_host_info(PluginHost* host, const std::string& uri, PluginInfo* info);
 
+bool plugin_load_check(PluginHost* host, const PluginLoadOrder* order, std::string* error);
 PluginLoad* plugin_load_open(PluginHost* host, const PluginLoadOrder* order, PluginLoadFacts* facts,
                              std::string* error);
 void plugin_load_run(PluginLoad* load, uint32_t first, uint32_t end);

@@ -1,6 +1,7 @@
 #include "engine/realtime/load_checks.h"
 
 #include "engine/realtime/plugin_cost.h"
+#include "platform/common/echoed.h"
 
 #include <string>
 #include <vector>
@@ -11,7 +12,32 @@ namespace {
 constexpr uint32_t VALIDATION_BLOCKS = 200;
 constexpr int64_t VALIDATION_TIMEOUT_MS = 20000;
 
+// One instance at the plan's first block size and its rate.
+PluginLoadOrder one_instance(const RtPlan* plan, const RtLoad* load) {
+    PluginLoadOrder order = load->order;
+    order.frames = plan->buffers.empty() ? 256 : plan->buffers[0];
+    order.rate = plan->rate;
+    order.instances = 1;
+    return order;
+}
 } // namespace
+
+bool resolve_plugin_loads(PluginHost* host, const RtPlan* plan, std::string* problem) {
+    uint32_t chains = 0;
+    for (const RtLoad& load : plan->loads) {
+        chains += load.kind == RT_PLUGINS ? 1 : 0;
+    }
+    for (const RtLoad& load : plan->loads) {
+        const PluginLoadOrder order = one_instance(plan, &load);
+        if (load.kind == RT_PLUGINS && !plugin_load_check(host, &order, problem)) {
+            if (chains > 1) {
+                *problem = echoed(load.name) + ": " + *problem;
+            }
+            return false;
+        }
+    }
+    return true;
+}
 
 bool check_plugin_loads(PluginHost* host, RtPlan* plan, ValidationWords words) {
     bool all_fine = true;
@@ -28,10 +54,7 @@ bool check_plugin_loads(PluginHost* host, RtPlan* plan, ValidationWords words) {
         for (const std::string& name : names) {
             load.name += (load.name.empty() ? "" : " + ") + name;
         }
-        PluginLoadOrder order = load.order;
-        order.frames = plan->buffers.empty() ? 256 : plan->buffers[0];
-        order.rate = plan->rate;
-        order.instances = 1;
+        PluginLoadOrder order = one_instance(plan, &load);
         PluginValidateOptions options;
         options.blocks = VALIDATION_BLOCKS;
         options.timeout_ms = VALIDATION_TIMEOUT_MS;

@@ -1,5 +1,6 @@
-// Before any trial: each chain of plugins of a plan named by its plugins
-// and validated in a child process, with its wiring and what it hears.
+// Before any trial: each chain of plugins of a plan checked against what is
+// installed, then named by its plugins and validated in a child process,
+// with its wiring and what it hears.
 #pragma once
 
 #include "engine/realtime/realtime_plan.h"
@@ -12,6 +13,12 @@
 // own words: report/plugins_report.h).
 using ValidationWords = std::string (*)(const std::vector<std::string>& names,
                                         const PluginValidation* validation);
+
+// Each chain as the command line gives it: its plugins installed, its
+// settings and preset theirs, at the plan's rate. False with the line of
+// the first that is not, which names the chain when there are several:
+// nothing is to run then.
+bool resolve_plugin_loads(PluginHost* host, const RtPlan* plan, std::string* problem);
 
 // A load that fails is marked failed, with the line that says why, and
 // not run; a flagged one runs, and the reports say why. False when a load

@@ -110,6 +110,10 @@ struct Setting {
 // not asked here.
 bool plan_order(PluginHost* host, const PluginLoadOrder* order, std::vector<StepPlan>* plan,
                 std::vector<Setting>* settings, std::string* error);
+// The plan's steps that `preset` belongs to; false with a line when it
+// belongs to none of them (naming the plugin it is for, if any).
+bool preset_steps(PluginHost* host, const std::vector<StepPlan>& plan, const std::string& preset,
+                  std::vector<uint32_t>* steps, std::string* error);
 
 // The log feature: messages into a bounded buffer. Any thread may write;
 // writers take their room with one atomic add, so a full buffer drops what

@@ -479,16 +479,14 @@ bool plan_states(PluginLoad* load, const PluginLoadOrder* order, PluginLoadFacts
     if (order->preset.empty()) {
         return true;
     }
+    std::vector<uint32_t> steps;
+    if (!preset_steps(host, load->plan, order->preset, &steps, error)) {
+        return false;
+    }
     LilvNode* preset = lilv_new_uri(host->world, order->preset.c_str());
-    bool found = false;
-    for (StepPlan& step : load->plan) {
-        LilvNodes* presets = lilv_plugin_get_related(step.plugin, host->nodes.preset);
-        bool its = preset != nullptr && lilv_nodes_contains(presets, preset);
-        lilv_nodes_free(presets);
-        if (!its) {
-            continue;
-        }
-        lilv_world_load_resource(host->world, preset);
+    lilv_world_load_resource(host->world, preset);
+    for (uint32_t s : steps) {
+        StepPlan& step = load->plan[s];
         step.preset = lilv_state_new_from_world(host->world, &host->urids.map, preset);
         if (step.preset == nullptr) {
             *error = "preset " + order->preset + " of " + step.facts.name + " could not be read";
@@ -496,13 +494,9 @@ bool plan_states(PluginLoad* load, const PluginLoadOrder* order, PluginLoadFacts
             return false;
         }
         facts->notes.push_back(step.facts.name + ": preset " + order->preset + " loaded");
-        found = true;
     }
     lilv_node_free(preset);
-    if (!found) {
-        *error = "preset " + order->preset + " belongs to no plugin of the load";
-    }
-    return found;
+    return true;
 }
 
 void fill_facts(const PluginLoad* load, const PluginLoadOrder* order, PluginLoadFacts* facts) {
@@ -622,6 +616,11 @@ PluginLoad* load_open(PluginHost* host, const PluginLoadOrder* order, PluginLoad
     load->note_template.assign(TEMPLATE_BYTES / 8, 0);
     load->template_at = UINT64_MAX;
     mark(progress, PLUGIN_STAGE_OPEN, 0);
+    if (order->frames == 0 || order->instances == 0) {
+        *error = "a load needs a block size and at least one instance";
+        close_instances(load);
+        return nullptr;
+    }
     if (!plan_order(host, order, &load->plan, &load->settings, error) || !host_chain(load, error) ||
         !plan_states(load, order, facts, error)) {
         close_instances(load);

@@ -3,6 +3,8 @@
 // instantiated.
 #include "platform/lv2/lv2_internal.h"
 
+#include <lv2/core/lv2.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -134,8 +136,8 @@ bool plan_chain(PluginHost* host, const PluginLoadOrder* order, std::vector<Step
                  std::to_string(order->uris.size());
         return false;
     }
-    if (order->frames == 0 || order->rate == 0 || order->instances == 0) {
-        *error = "a load needs a block size, a rate and at least one instance";
+    if (order->rate == 0) {
+        *error = "a load needs a sample rate";
         return false;
     }
     plan->resize(order->uris.size());
@@ -152,6 +154,23 @@ bool plan_chain(PluginHost* host, const PluginLoadOrder* order, std::vector<Step
     }
     return true;
 }
+
+// What the world says of a preset that belongs to no plugin of the load.
+std::string preset_elsewhere(PluginHost* host, LilvNode* preset, const std::string& uri) {
+    LilvNode* applies_to = lilv_new_uri(host->world, LV2_CORE__appliesTo);
+    LilvNode* owner =
+        preset != nullptr ? lilv_world_get(host->world, preset, applies_to, nullptr) : nullptr;
+    const LilvPlugin* plugin = owner != nullptr && lilv_node_is_uri(owner)
+                                   ? plugin_by_uri(host, lilv_node_as_uri(owner))
+                                   : nullptr;
+    std::string text = plugin != nullptr ? "preset " + uri + " is for " +
+                                               node_text(lilv_plugin_get_name(plugin)) +
+                                               ", not a plugin of the load"
+                                         : "no preset " + uri + " is installed";
+    lilv_node_free(owner);
+    lilv_node_free(applies_to);
+    return text;
+}
 } // namespace
 
 bool plan_order(PluginHost* host, const PluginLoadOrder* order, std::vector<StepPlan>* plan,
@@ -165,4 +184,29 @@ bool plan_order(PluginHost* host, const PluginLoadOrder* order, std::vector<Step
         }
     }
     return true;
+}
+
+bool preset_steps(PluginHost* host, const std::vector<StepPlan>& plan, const std::string& preset,
+                  std::vector<uint32_t>* steps, std::string* error) {
+    LilvNode* node = lilv_new_uri(host->world, preset.c_str());
+    for (uint32_t s = 0; node != nullptr && s < plan.size(); ++s) {
+        LilvNodes* presets = lilv_plugin_get_related(plan[s].plugin, host->nodes.preset);
+        if (lilv_nodes_contains(presets, node)) {
+            steps->push_back(s);
+        }
+        lilv_nodes_free(presets);
+    }
+    if (steps->empty()) {
+        *error = preset_elsewhere(host, node, preset);
+    }
+    lilv_node_free(node);
+    return !steps->empty();
+}
+
+bool plugin_load_check(PluginHost* host, const PluginLoadOrder* order, std::string* error) {
+    std::vector<StepPlan> plan;
+    std::vector<Setting> settings;
+    std::vector<uint32_t> steps;
+    return plan_order(host, order, &plan, &settings, error) &&
+           (order->preset.empty() || preset_steps(host, plan, order->preset, &steps, error));
 }

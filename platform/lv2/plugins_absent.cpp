@@ -29,6 +29,11 @@ bool plugin_host_info(PluginHost*, const std::string&, PluginInfo*) {
     return false;
 }
 
+bool plugin_load_check(PluginHost*, const PluginLoadOrder*, std::string* error) {
+    *error = WHY;
+    return false;
+}
+
 PluginLoad* plugin_load_open(PluginHost*, const PluginLoadOrder*, PluginLoadFacts*,
                              std::string* error) {
     *error = WHY;

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Chains of our own test plugins in the real-time mode: a chain that
-# crashes a few hundred periods into a trial fails alone (exit 1, its line
-# naming the signal) while the gain beside it is measured; validation fails
-# a chain that writes NaN before any trial and flags one that opens a file in
-# run; --streams runs a fixed count of a chain of two. Structure only.
+# Chains of our own test plugins in the real-time mode: a command line that
+# names what is not installed, or a setting or preset no plugin takes, is
+# refused before anything runs (exit 2); a chain that crashes a few hundred
+# periods into a trial fails alone (exit 1, its line naming the signal)
+# while the gain beside it is measured; validation fails a chain that
+# writes NaN before any trial and flags one that opens a file in run;
+# --streams runs a fixed count of a chain of two. Structure only.
 #
 #   tests/e2e/realtime_plugins_test.sh CLI LV2_PATH
 cli=$1
@@ -11,6 +13,26 @@ export LV2_PATH=$2
 # shellcheck source=../lib.sh
 source "$(dirname "$0")/../lib.sh"
 work=$WORK
+
+# refused ARGS...: exit status 2 and one line on stderr, left in $err, with
+# nothing measured: no step shown, no report, no picture.
+refused() {
+    local status
+    err=$(timeout 60 "$cli" realtime "$@" --buffers 1024 --cores 1 --confirm 0.5 --idle 0.5 \
+        --progress --svg "$work/refused.svg" 2>&1 >"$work/refused.out")
+    status=$?
+    [ "$status" -eq 2 ] || fail "$*: exit status $status, not 2: $err"
+    [ "$(printf '%s\n' "$err" | wc -l)" -eq 1 ] || fail "$*: not one line: $err"
+    if [ -s "$work/refused.out" ] || [ -e "$work/refused.svg" ]; then
+        fail "$*: a report was written"
+    fi
+}
+gain=urn:zem-test:gain
+refused --plugin urn:zem-test:none
+refused --plugin "$gain" --set volume=1
+refused --plugin "$gain" --set 2:gain=1
+refused --plugin "$gain" --set gain=3
+refused --plugin "$gain" --preset urn:no:such:preset
 
 "$cli" realtime --plugin urn:zem-test:crash-later --plugin urn:zem-test:gain \
     --plugin urn:zem-test:nan --plugin urn:zem-test:file --buffers 1024 --cores 1 --confirm 1 \

@@ -203,8 +203,28 @@ TEST_F(Plugins, RefusesByNameBeforeAnythingRuns) {
               std::string::npos);
     PluginLoadOrder order = spec_of({"gain"});
     order.preset = "urn:zem-test:no-such-preset";
+    EXPECT_EQ(refusal_of(order), "no preset urn:zem-test:no-such-preset is installed");
+    order.preset = "urn:zem-test:quiet-stereo";
     EXPECT_EQ(refusal_of(order),
-              "preset urn:zem-test:no-such-preset belongs to no plugin of the load");
+              "preset urn:zem-test:quiet-stereo is for ZEM test stereo gain, not a plugin of the "
+              "load");
+}
+
+TEST_F(Plugins, CheckFindsWhatACommandLineGetsWrongAndLeavesHostingToValidation) {
+    std::string error;
+    PluginLoadOrder order = spec_of({"gain", "unknown-feature"}, {"2:gain=0.5"});
+    order.preset = "urn:zem-test:quiet-stereo";
+    order.uris.back() = "urn:zem-test:stereo";
+    EXPECT_TRUE(plugin_load_check(host, &order, &error)) << error;
+    order.uris.back() = "urn:zem-test:unknown-feature";
+    order.preset.clear();
+    EXPECT_TRUE(plugin_load_check(host, &order, &error)) << error;
+    for (const PluginLoadOrder& wrong :
+         {spec_of({"gain", "none"}), spec_of({"gain"}, {"2:gain=1"}),
+          spec_of({"gain"}, {"gain=3"})}) {
+        EXPECT_FALSE(plugin_load_check(host, &wrong, &error));
+        EXPECT_EQ(error, refusal_of(wrong));
+    }
 }
 
 TEST_F(Plugins, InstrumentGetsTheNotePattern) {
