@@ -58,6 +58,10 @@ HostNodes make_nodes(LilvWorld* world) {
         lilv_new_uri(world, LV2_STATE__loadDefaultState),
         lilv_new_uri(world, LV2_WORKER__interface),
         lilv_new_uri(world, LV2_WORKER__schedule),
+        lilv_new_uri(world, LV2_CORE__sampleRate),
+        lilv_new_uri(world, LV2_CORE__integer),
+        lilv_new_uri(world, LV2_CORE__toggled),
+        lilv_new_uri(world, LV2_CORE__enumeration),
     };
 }
 
@@ -66,7 +70,8 @@ void free_nodes(HostNodes* nodes) {
          {nodes->audio_port, nodes->control_port, nodes->cv_port, nodes->atom_port,
           nodes->input_port, nodes->output_port, nodes->midi_event, nodes->connection_optional,
           nodes->minimum_size, nodes->instrument, nodes->hard_rt, nodes->preset,
-          nodes->default_state, nodes->worker_interface, nodes->worker_schedule}) {
+          nodes->default_state, nodes->worker_interface, nodes->worker_schedule, nodes->sample_rate,
+          nodes->integer, nodes->toggled, nodes->enumeration}) {
         lilv_node_free(node);
     }
 }

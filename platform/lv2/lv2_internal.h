@@ -5,6 +5,7 @@
 // process (lv2_validate.cpp).
 #pragma once
 
+#include "platform/common/control_value.h"
 #include "platform/platform_plugins.h"
 
 #include <lilv/lilv.h>
@@ -53,6 +54,10 @@ struct HostNodes {
     LilvNode* default_state;
     LilvNode* worker_interface;
     LilvNode* worker_schedule;
+    LilvNode* sample_rate;
+    LilvNode* integer;
+    LilvNode* toggled;
+    LilvNode* enumeration;
 };
 
 struct PluginHost {
@@ -77,8 +82,8 @@ struct PortPlan {
     bool midi;
     uint32_t channel; // audio and atom ports: index among the plugin's ports of that kind
     std::string symbol;
-    float minimum, maximum; // control ports' range; NaN where the plugin gives none
-    float value;            // control inputs: the default, or what the settings make it
+    ControlPort control; // control ports: as the plugin declares them
+    float value;         // control inputs: the default, in the port's units at the rate
 };
 
 struct StepPlan {

@@ -1,25 +1,54 @@
 // A load's plan: the chain's plugins looked up in the world, their ports,
 // and the settings checked against the ports, before anything is
 // instantiated.
+#include "platform/common/echoed.h"
 #include "platform/lv2/lv2_internal.h"
 
 #include <lv2/core/lv2.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
+#include <string>
 
 namespace {
 // Room for a period's notes and a plugin's usual messages; a port that asks
 // for more (rsz:minimumSize) gets what it asks.
 constexpr uint32_t DEFAULT_SEQUENCE_BYTES = 8192;
 
-float value_or(float value, float otherwise) {
+double value_or(double value, double otherwise) {
     return std::isnan(value) ? otherwise : value;
 }
 
-void plan_ports(PluginHost* host, StepPlan* step) {
+// A control port's declared range, properties and scale points.
+ControlPort declared_control(PluginHost* host, const LilvPlugin* plugin, const LilvPort* port,
+                             float minimum, float maximum, float default_value) {
+    const HostNodes& n = host->nodes;
+    ControlPort control;
+    control.minimum = minimum;
+    control.maximum = maximum;
+    control.default_value = default_value;
+    control.sample_rate = lilv_port_has_property(plugin, port, n.sample_rate);
+    control.integer = lilv_port_has_property(plugin, port, n.integer);
+    control.toggled = lilv_port_has_property(plugin, port, n.toggled);
+    control.enumeration = lilv_port_has_property(plugin, port, n.enumeration);
+    LilvScalePoints* points = lilv_port_get_scale_points(plugin, port);
+    if (points == nullptr) {
+        return control;
+    }
+    LILV_FOREACH(scale_points, i, points) {
+        const LilvScalePoint* point = lilv_scale_points_get(points, i);
+        const LilvNode* label = lilv_scale_point_get_label(point);
+        const LilvNode* value = lilv_scale_point_get_value(point);
+        if (label != nullptr && (lilv_node_is_float(value) || lilv_node_is_int(value))) {
+            control.points.push_back(
+                ControlPoint{lilv_node_as_string(label), lilv_node_as_float(value)});
+        }
+    }
+    lilv_scale_points_free(points);
+    return control;
+}
+
+void plan_ports(PluginHost* host, StepPlan* step, uint32_t rate) {
     const HostNodes& n = host->nodes;
     uint32_t count = lilv_plugin_get_num_ports(step->plugin);
     std::vector<float> minimum(count), maximum(count), defaults(count);
@@ -31,15 +60,17 @@ void plan_ports(PluginHost* host, StepPlan* step) {
         PortPlan plan{};
         plan.symbol = lilv_node_as_string(lilv_port_get_symbol(step->plugin, port));
         plan.output = lilv_port_is_a(step->plugin, port, n.output_port);
-        plan.minimum = minimum[p];
-        plan.maximum = maximum[p];
         plan.kind = PORT_OTHER;
         if (lilv_port_is_a(step->plugin, port, n.audio_port)) {
             plan.kind = PORT_AUDIO;
             plan.channel = plan.output ? step->facts.audio_out++ : step->facts.audio_in++;
         } else if (lilv_port_is_a(step->plugin, port, n.control_port)) {
             plan.kind = PORT_CONTROL;
-            plan.value = value_or(defaults[p], value_or(minimum[p], 0.0f));
+            plan.control =
+                declared_control(host, step->plugin, port, minimum[p], maximum[p], defaults[p]);
+            const ControlRange range = control_range(&plan.control, rate);
+            plan.value =
+                static_cast<float>(value_or(range.default_value, value_or(range.minimum, 0.0)));
         } else if (lilv_port_is_a(step->plugin, port, n.cv_port)) {
             plan.kind = PORT_CV;
         } else if (lilv_port_is_a(step->plugin, port, n.atom_port)) {
@@ -60,72 +91,86 @@ void plan_ports(PluginHost* host, StepPlan* step) {
     step->atom_bytes = (step->atom_bytes + 7) / 8 * 8;
 }
 
-// "SYMBOL=VALUE" or "K:SYMBOL=VALUE" checked against the chain; the
-// settings it makes, or a line saying why not.
-bool plan_setting(const std::vector<StepPlan>& plan, const std::string& text,
-                  std::vector<Setting>* settings, std::string* error) {
+// A setting's parts: the plugin's place in the chain (0: every plugin that
+// has the symbol), the symbol and the value as written.
+struct SettingParts {
+    uint32_t only;
+    std::string symbol;
+    std::string value;
+};
+
+// "SYMBOL=VALUE" or "K:SYMBOL=VALUE" for a chain of `plugins`; false with
+// what is wrong.
+bool split_setting(const std::string& text, size_t plugins, SettingParts* parts,
+                   std::string* error) {
     size_t equals = text.find('=');
     size_t colon = text.find(':');
-    uint32_t only = 0; // 0: every plugin having it
     size_t symbol_start = 0;
+    parts->only = 0;
     if (colon != std::string::npos && colon < equals) {
         std::string number = text.substr(0, colon);
         if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos ||
             number.size() > 3) {
-            *error = "setting '" + text + "': K in K:SYMBOL=VALUE is a plugin's place in the chain";
+            *error = "K in K:SYMBOL=VALUE is a plugin's place in the chain";
             return false;
         }
-        only = static_cast<uint32_t>(std::stoul(number));
+        parts->only = static_cast<uint32_t>(std::stoul(number));
         symbol_start = colon + 1;
-        if (only == 0 || only > plan.size()) {
-            *error = "setting '" + text + "': the load has " + std::to_string(plan.size()) +
-                     (plan.size() == 1 ? " plugin" : " plugins");
+        if (parts->only == 0 || parts->only > plugins) {
+            *error =
+                "the load has " + std::to_string(plugins) + (plugins == 1 ? " plugin" : " plugins");
             return false;
         }
     }
-    std::string symbol =
+    parts->symbol =
         equals == std::string::npos ? "" : text.substr(symbol_start, equals - symbol_start);
-    std::string number = equals == std::string::npos ? "" : text.substr(equals + 1);
-    char* end = nullptr;
-    double value = number.empty() ? 0.0 : std::strtod(number.c_str(), &end);
-    if (symbol.empty() || number.empty() || *end != '\0' || !std::isfinite(value)) {
-        *error = "setting '" + text + "': not SYMBOL=VALUE or K:SYMBOL=VALUE";
+    parts->value = equals == std::string::npos ? "" : text.substr(equals + 1);
+    if (parts->symbol.empty() || parts->value.empty()) {
+        *error = "not SYMBOL=VALUE or K:SYMBOL=VALUE";
+        return false;
+    }
+    return true;
+}
+
+// "SYMBOL=VALUE" or "K:SYMBOL=VALUE" checked against the chain's control
+// inputs at `rate`; the settings it makes, or a line saying why not.
+bool plan_setting(const std::vector<StepPlan>& plan, uint32_t rate, const std::string& text,
+                  std::vector<Setting>* settings, std::string* error) {
+    const std::string said = "setting '" + echoed(text) + "': ";
+    SettingParts parts;
+    if (!split_setting(text, plan.size(), &parts, error)) {
+        *error = said + *error;
         return false;
     }
     bool found = false;
     for (uint32_t s = 0; s < plan.size(); ++s) {
-        if (only != 0 && s + 1 != only) {
-            continue;
-        }
         for (uint32_t p = 0; p < plan[s].ports.size(); ++p) {
             const PortPlan& port = plan[s].ports[p];
-            if (port.kind != PORT_CONTROL || port.output || port.symbol != symbol) {
+            if ((parts.only != 0 && s + 1 != parts.only) || port.kind != PORT_CONTROL ||
+                port.output || port.symbol != parts.symbol) {
                 continue;
             }
-            if ((!std::isnan(port.minimum) && value < port.minimum) ||
-                (!std::isnan(port.maximum) && value > port.maximum)) {
-                char range[96];
-                std::snprintf(range, sizeof range, "%g to %g", static_cast<double>(port.minimum),
-                              static_cast<double>(port.maximum));
-                *error = "setting '" + text + "': " + plan[s].facts.name + "'s " + symbol +
-                         " takes " + range;
+            float value = 0.0f;
+            std::string why;
+            const ControlRefusal refusal =
+                control_value_of(&port.control, rate, parts.value, &value, &why);
+            if (refusal != CONTROL_TAKEN) {
+                *error = said + (refusal == CONTROL_NOT_TAKEN
+                                     ? plan[s].facts.name + "'s " + parts.symbol + " " + why
+                                     : why);
                 return false;
             }
-            settings->push_back(Setting{s, p, static_cast<float>(value)});
+            settings->push_back(Setting{s, p, value});
             found = true;
         }
     }
-    if (!found) {
-        if (only == 0) {
-            *error = "setting '" + text + "': no plugin of the load has a control input '" +
-                     symbol + "'";
-        } else {
-            *error = "setting '" + text + "': " + plan[only - 1].facts.name +
-                     " has no control input '" + symbol + "'";
-        }
-        return false;
+    const std::string symbol = "'" + echoed(parts.symbol) + "'";
+    if (!found && parts.only == 0) {
+        *error = said + "no plugin of the load has a control input " + symbol;
+    } else if (!found) {
+        *error = said + plan[parts.only - 1].facts.name + " has no control input " + symbol;
     }
-    return true;
+    return found;
 }
 
 // The chain's plugins, each with its ports; false with a line.
@@ -150,7 +195,7 @@ bool plan_chain(PluginHost* host, const PluginLoadOrder* order, std::vector<Step
         }
         step.facts.uri = order->uris[s];
         step.facts.name = node_text(lilv_plugin_get_name(step.plugin));
-        plan_ports(host, &step);
+        plan_ports(host, &step, order->rate);
     }
     return true;
 }
@@ -179,7 +224,7 @@ bool plan_order(PluginHost* host, const PluginLoadOrder* order, std::vector<Step
         return false;
     }
     for (const std::string& text : order->settings) {
-        if (!plan_setting(*plan, text, settings, error)) {
+        if (!plan_setting(*plan, order->rate, text, settings, error)) {
             return false;
         }
     }

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Chains of our own test plugins in the real-time mode: a command line that
-# names what is not installed, or a setting or preset no plugin takes, is
-# refused before anything runs (exit 2); a chain that crashes a few hundred
-# periods into a trial fails alone (exit 1, its line naming the signal)
-# while the gain beside it is measured; validation fails a chain that
-# writes NaN before any trial and flags one that opens a file in run;
-# --streams runs a fixed count of a chain of two. Structure only.
+# names what is not installed, or a setting (out of range, not finite, hex)
+# or preset no plugin takes, is refused before anything runs (exit 2); a
+# chain that crashes a few hundred periods into a trial fails alone (exit
+# 1, its line naming the signal) while the gain beside it is measured;
+# validation fails a chain that writes NaN before any trial and flags one
+# that opens a file in run; --streams runs a fixed count of a chain of two.
+# Structure only.
 #
 #   tests/e2e/realtime_plugins_test.sh CLI LV2_PATH
 cli=$1
@@ -31,7 +32,9 @@ gain=urn:zem-test:gain
 refused --plugin urn:zem-test:none
 refused --plugin "$gain" --set volume=1
 refused --plugin "$gain" --set 2:gain=1
-refused --plugin "$gain" --set gain=3
+for value in 3 nan inf 1e400 0x10; do
+    refused --plugin "$gain" --set "gain=$value"
+done
 refused --plugin "$gain" --preset urn:no:such:preset
 
 "$cli" realtime --plugin urn:zem-test:crash-later --plugin urn:zem-test:gain \

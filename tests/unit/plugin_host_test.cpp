@@ -189,7 +189,7 @@ TEST_F(Plugins, PresetAndSettingsApplyInOrderCheckedAgainstTheChain) {
               "setting 'volume=1': no plugin of the load has a control input 'volume'");
     EXPECT_EQ(refusal_of(spec_of({"gain"}, {"x:gain=1"})),
               "setting 'x:gain=1': K in K:SYMBOL=VALUE is a plugin's place in the chain");
-    for (const char* bad : {"gain", "gain=", "=1", "gain=1x", "gain=nan"}) {
+    for (const char* bad : {"gain", "gain=", "=1", "1:=1"}) {
         EXPECT_NE(refusal_of(spec_of({"gain"}, {bad})).find("not SYMBOL=VALUE"), std::string::npos)
             << bad;
     }
