@@ -1,5 +1,6 @@
 #include "cli/compare_command.h"
 
+#include "platform/common/echoed.h"
 #include "report/compare.h"
 
 #include <cerrno>
@@ -16,7 +17,8 @@ int run_compare_command(const std::vector<std::string>& files, bool json,
     for (size_t f = 0; f < files.size(); ++f) {
         std::string problem;
         if (!read_report(files[f], &reports[f], &problem)) {
-            std::fprintf(stderr, "test_zem_cli: %s: %s\n", files[f].c_str(), problem.c_str());
+            std::fprintf(stderr, "test_zem_cli: %s: %s\n", echoed(files[f]).c_str(),
+                         problem.c_str());
             return 2;
         }
     }
@@ -25,7 +27,7 @@ int run_compare_command(const std::vector<std::string>& files, bool json,
     if (!svg_path.empty()) {
         svg = std::fopen(svg_path.c_str(), "wb");
         if (svg == nullptr) {
-            std::fprintf(stderr, "test_zem_cli: cannot write %s: %s\n", svg_path.c_str(),
+            std::fprintf(stderr, "test_zem_cli: cannot write %s: %s\n", echoed(svg_path).c_str(),
                          std::strerror(errno));
             return 2;
         }
@@ -48,7 +50,7 @@ int run_compare_command(const std::vector<std::string>& files, bool json,
         std::string text = compare_svg(reports, &comparison);
         bool written = std::fwrite(text.data(), 1, text.size(), svg) == text.size();
         if (std::fclose(svg) != 0 || !written) {
-            std::fprintf(stderr, "test_zem_cli: could not write %s\n", svg_path.c_str());
+            std::fprintf(stderr, "test_zem_cli: could not write %s\n", echoed(svg_path).c_str());
             status = 1;
         }
     }

@@ -1,5 +1,7 @@
 #include "cli/options.h"
 
+#include "platform/common/echoed.h"
+
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
@@ -78,7 +80,7 @@ std::string decimal_text(double value) {
 }
 
 std::string refused(const std::string& rule, const std::string& text) {
-    return "takes " + rule + ", not '" + text + "'";
+    return "takes " + rule + ", not '" + echoed(text) + "'";
 }
 
 // A whole number from low to high, handed on to CLI11 in plain decimal.
@@ -308,7 +310,7 @@ bool list_fits(const char* option, const std::vector<std::string>& names, uint32
                const char* what, std::string* problem) {
     for (auto name = names.begin(); name != names.end(); ++name) {
         if (std::find(names.begin(), name, *name) != name) {
-            *problem = std::string(option) + " names " + *name + " twice";
+            *problem = std::string(option) + " names " + echoed(*name) + " twice";
             return false;
         }
     }
@@ -372,7 +374,7 @@ bool plugin_loads_fit(const Bound* bound, RtPlan* plan, std::string* problem) {
         }
         for (const std::string& uri : load.order.uris) {
             if (uri.empty()) {
-                *problem = "--plugin " + chain + " names an empty URI";
+                *problem = "--plugin " + echoed(chain) + " names an empty URI";
                 return false;
             }
         }
@@ -437,14 +439,21 @@ bool realtime_fits(const Bound* bound, CliOptions* options, std::string* problem
 }
 
 // CLI11 writes a refused value as "--rate: takes ..."; ours read as one
-// sentence without the colon.
+// sentence without the colon. CLI11 echoes what it did not expect whole:
+// each long word, quoted or not, is cut.
 std::string one_line(std::string text, bool refused_value) {
     size_t colon = text.find(": ");
     if (refused_value && text.rfind("--", 0) == 0 && colon != std::string::npos) {
         text.erase(colon, 1);
     }
     std::replace(text.begin(), text.end(), '\n', ' ');
-    return text;
+    std::string line;
+    for (size_t start = 0; start <= text.size();) {
+        const size_t end = std::min(text.find_first_of(" '", start), text.size());
+        line += echoed(text.substr(start, end - start)) + text.substr(end, 1);
+        start = end + 1;
+    }
+    return line;
 }
 } // namespace
 

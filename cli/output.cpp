@@ -1,11 +1,13 @@
 #include "cli/output.h"
 
+#include "platform/common/echoed.h"
+
 #include <cerrno>
 #include <cstring>
 
 namespace {
 void complain(const char* what, int error) {
-    std::fprintf(stderr, "test_zem_cli: could not write %s: %s\n", what,
+    std::fprintf(stderr, "test_zem_cli: could not write %s: %s\n", echoed(what).c_str(),
                  error != 0 ? std::strerror(error) : "write error");
 }
 } // namespace

@@ -2,6 +2,7 @@
 // buffers, run one block a period. Everything is allocated, instantiated,
 // restored and activated in plugin_load_open; plugin_load_run only calls the
 // plugins' run and hands them their worker's answers.
+#include "platform/common/echoed.h"
 #include "platform/lv2/lv2_internal.h"
 
 #include <lv2/atom/util.h>
@@ -489,7 +490,8 @@ bool plan_states(PluginLoad* load, const PluginLoadOrder* order, PluginLoadFacts
         StepPlan& step = load->plan[s];
         step.preset = lilv_state_new_from_world(host->world, &host->urids.map, preset);
         if (step.preset == nullptr) {
-            *error = "preset " + order->preset + " of " + step.facts.name + " could not be read";
+            *error =
+                "preset " + echoed(order->preset) + " of " + step.facts.name + " could not be read";
             lilv_node_free(preset);
             return false;
         }

@@ -190,7 +190,8 @@ bool plan_chain(PluginHost* host, const PluginLoadOrder* order, std::vector<Step
         StepPlan& step = (*plan)[s];
         step.plugin = plugin_by_uri(host, order->uris[s]);
         if (step.plugin == nullptr) {
-            *error = "no plugin " + order->uris[s] + " is installed (see 'test_zem_cli plugins')";
+            *error = "no plugin " + echoed(order->uris[s]) +
+                     " is installed (see 'test_zem_cli plugins')";
             return false;
         }
         step.facts.uri = order->uris[s];
@@ -201,7 +202,8 @@ bool plan_chain(PluginHost* host, const PluginLoadOrder* order, std::vector<Step
 }
 
 // What the world says of a preset that belongs to no plugin of the load.
-std::string preset_elsewhere(PluginHost* host, LilvNode* preset, const std::string& uri) {
+std::string preset_elsewhere(PluginHost* host, LilvNode* preset, const std::string& given) {
+    const std::string uri = echoed(given);
     LilvNode* applies_to = lilv_new_uri(host->world, LV2_CORE__appliesTo);
     LilvNode* owner =
         preset != nullptr ? lilv_world_get(host->world, preset, applies_to, nullptr) : nullptr;

@@ -36,6 +36,8 @@ for value in 3 nan inf 1e400 0x10; do
     refused --plugin "$gain" --set "gain=$value"
 done
 refused --plugin "$gain" --preset urn:no:such:preset
+refused --plugin "urn:$(head -c 10000 /dev/zero | tr '\0' x)"
+[ "${#err}" -lt 200 ] || fail "a long URI is echoed whole: ${#err} characters"
 
 "$cli" realtime --plugin urn:zem-test:crash-later --plugin urn:zem-test:gain \
     --plugin urn:zem-test:nan --plugin urn:zem-test:file --buffers 1024 --cores 1 --confirm 1 \

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 namespace {
@@ -164,5 +165,21 @@ TEST(CliOptions, RefusalsSayInOneLineWhatIsWrong) {
         EXPECT_FALSE(parse(refusal.args, &o, &problem)) << args;
         EXPECT_NE(problem.find(refusal.problem), std::string::npos) << args << ": " << problem;
         EXPECT_EQ(problem.find('\n'), std::string::npos) << args << ": " << problem;
+    }
+}
+
+TEST(CliOptions, LongInputIsEchoedCut) {
+    const std::string text(10000, '7');
+    const std::vector<std::vector<std::string>> lines{{"realtime", "--buffers", text},
+                                                      {"realtime", text},
+                                                      {"realtime", "--server", text},
+                                                      {"realtime", "--plugin", "+" + text}};
+    for (const std::vector<std::string>& args : lines) {
+        CliOptions o{};
+        std::string problem;
+        EXPECT_FALSE(parse(args, &o, &problem));
+        EXPECT_NE(problem.find(std::string(79, '7') + "..."), std::string::npos) << problem;
+        EXPECT_EQ(std::count(problem.begin(), problem.end(), '\'') % 2, 0) << problem;
+        EXPECT_LT(problem.size(), 200u) << problem;
     }
 }

@@ -219,9 +219,8 @@ TEST_F(Plugins, CheckFindsWhatACommandLineGetsWrongAndLeavesHostingToValidation)
     order.uris.back() = "urn:zem-test:unknown-feature";
     order.preset.clear();
     EXPECT_TRUE(plugin_load_check(host, &order, &error)) << error;
-    for (const PluginLoadOrder& wrong :
-         {spec_of({"gain", "none"}), spec_of({"gain"}, {"2:gain=1"}),
-          spec_of({"gain"}, {"gain=3"})}) {
+    for (const PluginLoadOrder& wrong : {spec_of({"gain", "none"}), spec_of({"gain"}, {"2:gain=1"}),
+                                         spec_of({"gain"}, {"gain=3"})}) {
         EXPECT_FALSE(plugin_load_check(host, &wrong, &error));
         EXPECT_EQ(error, refusal_of(wrong));
     }
