@@ -284,7 +284,8 @@ CLI::App* add_realtime(CLI::App* app, CliOptions* options, Bound* bound) {
     realtime
         ->add_option("--set", bound->settings,
                      "a control port of every plugin that has it (SYMBOL=VALUE), or of the "
-                     "K-th plugin of a chain (K:SYMBOL=VALUE)")
+                     "K-th plugin of a chain (K:SYMBOL=VALUE): a decimal number, a scale "
+                     "point's label, or on/off")
         ->type_name("SETTING");
     realtime->add_option("--preset", bound->preset, "load this preset into the plugin it is for")
         ->type_name("URI");
