@@ -7,8 +7,9 @@
 // plugin's audio outputs feed the next one's audio inputs by index; when the
 // next has more inputs, the last output feeds the extra ones (mono into
 // stereo); outputs beyond its inputs are dropped. Control inputs start at
-// their defaults; then, in order, the plugin's default state, the preset and
-// the settings apply. Plugins with a MIDI input get a fixed pattern of notes.
+// their defaults (times the rate for lv2:sampleRate ports); then, in order,
+// the plugin's default state, the preset and the settings apply. Plugins with a MIDI input get a
+// fixed pattern of notes.
 //
 // Contract:
 //   plugin_host_open       reads what is installed (LV2_PATH when set, the

@@ -28,8 +28,11 @@ bool resolve_plugin_loads(PluginHost* host, const RtPlan* plan, std::string* pro
         chains += load.kind == RT_PLUGINS ? 1 : 0;
     }
     for (const RtLoad& load : plan->loads) {
+        if (load.kind != RT_PLUGINS) {
+            continue;
+        }
         const PluginLoadOrder order = one_instance(plan, &load);
-        if (load.kind == RT_PLUGINS && !plugin_load_check(host, &order, problem)) {
+        if (!plugin_load_check(host, &order, problem)) {
             if (chains > 1) {
                 *problem = echoed(load.name) + ": " + *problem;
             }
