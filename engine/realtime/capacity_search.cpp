@@ -13,9 +13,9 @@ constexpr uint32_t CHECKPOINT_PERCENT[MAX_CHECKPOINTS] = {25, 40, 50, 60, 65, 70
 // Short trials end once the model's aim moves by less than this between
 // two of them and the pool can show its tail (TAIL_MIN_POINTS over
 // TAIL_SHARE periods), or after MAX_SHORT_TRIALS: a quarter of a second
-// each (16 periods at least), they teach b and the spread.
+// each (12 periods at least), they teach b and the spread.
 constexpr double SETTLED_SHARE = 0.02;
-constexpr uint32_t MAX_SHORT_TRIALS = 16;
+constexpr uint32_t MAX_SHORT_TRIALS = 5;
 // Before any period was measured the tail is taken at this: the worst of
 // a few seconds of a ZEM test here lies 5 to 20 % over its median.
 constexpr double PRIOR_TAIL = 1.2;
@@ -36,6 +36,14 @@ constexpr double MOST_GROWTH = 2.0;
 // failure in a row: a miss that its slowest period does not show (a late
 // wake-up, a period started behind the one before) still moves the search.
 constexpr double FAILED_CUT = 0.04;
+// A missed period the host's pause explains ran, or woke, at least this
+// far past the hold's 90th percentile (the host's pauses here last 1 to 14
+// ms), and a quarter of its median work: a miss the count causes lies just
+// past the room instead.
+constexpr int64_t PAUSE_LIFT_NS = 1000000;
+// A hold whose median lies this far over what the trials before it expected
+// ran in a slower stretch of the machine's, whatever its misses look like.
+constexpr double SAME_SPEED = 1.1;
 // Aimed a little inside what the slowest period leaves, so that the same
 // periods again would fit.
 constexpr double AIM_MARGIN = 0.98;
@@ -298,16 +306,63 @@ uint32_t scaled_by_slowest(const Knowledge* known, const SearchPlan* plan, uint3
     return scaled < 1.0 ? 1 : static_cast<uint32_t>(scaled);
 }
 
+// Every miss of a failed hold lies far past its usual periods, at no
+// rhythm of the load's own and at the speed expected: the host paused it.
+// The hold still failed; only its slowest period says nothing of what the
+// count costs.
+bool struck_by_pauses(const TrialRequest* request, const TrialOutcome* outcome) {
+    const HoldLimits* limits = &outcome->shape.limits;
+    const int64_t median = histogram_percentile(&outcome->processing, P50);
+    const auto slowed = static_cast<double>(request->judge.expected_ns) * SAME_SPEED;
+    if (outcome->missed == 0 || outcome->mark_count < outcome->missed || limits->bursts ||
+        limits->slow_phases || static_cast<double>(median) > slowed) {
+        return false;
+    }
+    const int64_t lift = std::max(PAUSE_LIFT_NS, median / 4);
+    const int64_t work = histogram_percentile(&outcome->processing, P90) + lift;
+    const int64_t late = histogram_percentile(&outcome->lateness, P90) + lift;
+    for (uint32_t m = 0; m < outcome->mark_count; ++m) {
+        if (outcome->marks[m].processing_ns < work && outcome->marks[m].lateness_ns < late) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The count whose median period would still have fitted beside the
+// hold's longest pause (in its work or its wake-up), within
+// [LEAST_SCALE, 1] of `count`; `count` itself when no count would have: a
+// pause longer than the period fails every count alike.
+uint32_t beside_pause(const Knowledge* known, const SearchPlan* plan, uint32_t count,
+                      const TrialOutcome* outcome) {
+    const auto median = static_cast<double>(histogram_percentile(&outcome->processing, P50));
+    const auto woke = static_cast<double>(histogram_percentile(&outcome->lateness, P50));
+    const double pause = std::max(static_cast<double>(outcome->processing.max) - median,
+                                  static_cast<double>(outcome->lateness.max) - woke);
+    const double left =
+        static_cast<double>(plan->period_ns - known->usual_late_ns) - pause - plan->fixed_ns;
+    if (left <= 0.0 || median <= plan->fixed_ns) {
+        return count;
+    }
+    double scale = AIM_MARGIN * left / (median - plan->fixed_ns);
+    scale = scale < LEAST_SCALE ? LEAST_SCALE : scale > 1.0 ? 1.0 : scale;
+    const double scaled = std::floor(static_cast<double>(count) * scale);
+    return scaled < 1.0 ? 1 : static_cast<uint32_t>(scaled);
+}
+
 // Where the next hold goes, given the largest count that played (`low`, 0:
 // none) and the smallest that failed (`high`, past the bound: none), and
 // how many holds in a row failed.
 uint32_t next_count(const Knowledge* known, const SearchPlan* plan, uint32_t low, uint32_t high,
-                    uint32_t last, const TrialOutcome* outcome, uint32_t failures) {
+                    uint32_t last, const TrialOutcome* outcome, uint32_t failures, bool paused) {
     uint32_t count = 0;
     if (low > 0 && high <= plan->upper_bound) {
         count = low + (high - low) / 2; // both sides known: halfway
     } else {
-        count = scaled_by_slowest(known, plan, last, outcome);
+        // After a pause the count goes where the same pause would not have
+        // been heard.
+        count = paused ? beside_pause(known, plan, last, outcome)
+                       : scaled_by_slowest(known, plan, last, outcome);
         if (low > 0 && count < low + resolution(low)) {
             count = low + resolution(low); // a played hold always tries higher
         }
@@ -365,8 +420,10 @@ void search(TrialFunction trial, void* context, const SearchPlan* plan, SearchRe
             result->hold_streams = count;
             return;
         }
+        const bool plays = played(plan, &request, outcome.get());
+        const bool paused = !plays && struck_by_pauses(&request, outcome.get());
         learn(known, plan, &request, outcome.get());
-        if (played(plan, &request, outcome.get())) {
+        if (plays) {
             low_twice = again;
             below = again ? below : low;
             low = count;
@@ -409,7 +466,7 @@ void search(TrialFunction trial, void* context, const SearchPlan* plan, SearchRe
             count = low;
             continue;
         }
-        count = next_count(known, plan, low, high, count, outcome.get(), failures);
+        count = next_count(known, plan, low, high, count, outcome.get(), failures, paused);
     }
     result->plays = low;
     result->headroom = result->headroom < low ? result->headroom : low;

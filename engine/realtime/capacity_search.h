@@ -12,8 +12,10 @@
 // and the periods' spread, and the first hold is aimed where the pooled
 // spread's tail would fit. From there each hold's own periods aim the
 // next: a hold that failed scales the count by the room over the time of
-// its slowest period; one that played by the room over its slowest
-// period, and once a count played and one failed, the next lies halfway.
+// its slowest period (when the host's pauses explain all its misses, only
+// by a cut that doubles with each failure in a row); one that played by
+// the room over its slowest period, and once a count played and one
+// failed, the next lies halfway.
 // The search ends when the two meet within the resolution, when the
 // ceiling played, or when its holds run out, and the count reported is
 // the largest that played: what is reported held.

@@ -39,6 +39,7 @@ int64_t histogram_bin_high(uint32_t bin);
 int64_t histogram_percentile(const Histogram* histogram, uint32_t per_100000);
 
 constexpr uint32_t P50 = 50000;
+constexpr uint32_t P90 = 90000;
 constexpr uint32_t P99 = 99000;
 constexpr uint32_t P999 = 99900;
 constexpr uint32_t P100 = 100000;
