@@ -13,7 +13,7 @@ constexpr uint32_t CHECKPOINT_PERCENT[MAX_CHECKPOINTS] = {25, 40, 50, 60, 65, 70
 // Short trials end once the model's aim moves by less than this between
 // two of them and the pool can show its tail (TAIL_MIN_POINTS over
 // TAIL_SHARE periods), or after MAX_SHORT_TRIALS: a quarter of a second
-// each (12 periods at least), they teach b and the spread.
+// each (16 periods at least), they teach b and the spread.
 constexpr double SETTLED_SHARE = 0.02;
 constexpr uint32_t MAX_SHORT_TRIALS = 5;
 // Before any period was measured the tail is taken at this: the worst of
@@ -41,6 +41,9 @@ constexpr double FAILED_CUT = 0.04;
 // ms), and a quarter of its median work: a miss the count causes lies just
 // past the room instead.
 constexpr int64_t PAUSE_LIFT_NS = 1000000;
+// A hold that failed sooner than this cannot have shown the load's own
+// bursts recurring (three at 400 ms), so its misses may be theirs.
+constexpr double PAUSE_EVIDENCE_NS = 1.2e9;
 // A hold whose median lies this far over what the trials before it expected
 // ran in a slower stretch of the machine's, whatever its misses look like.
 constexpr double SAME_SPEED = 1.1;
@@ -314,8 +317,10 @@ bool struck_by_pauses(const TrialRequest* request, const TrialOutcome* outcome) 
     const HoldLimits* limits = &outcome->shape.limits;
     const int64_t median = histogram_percentile(&outcome->processing, P50);
     const auto slowed = static_cast<double>(request->judge.expected_ns) * SAME_SPEED;
-    if (outcome->missed == 0 || outcome->mark_count < outcome->missed || limits->bursts ||
-        limits->slow_phases || static_cast<double>(median) > slowed) {
+    const double ran =
+        static_cast<double>(outcome->periods) * static_cast<double>(request->judge.period_ns);
+    if (outcome->missed == 0 || outcome->mark_count < outcome->missed || ran < PAUSE_EVIDENCE_NS ||
+        limits->bursts || limits->slow_phases || static_cast<double>(median) > slowed) {
         return false;
     }
     const int64_t lift = std::max(PAUSE_LIFT_NS, median / 4);

@@ -16,13 +16,13 @@
 #include <string>
 #include <vector>
 
-// Probes: a quarter of a second, at least 12 periods.
+// Probes: a quarter of a second, at least 16 periods.
 constexpr double SHORT_TRIAL_SECONDS = 0.25;
-constexpr uint64_t SHORT_TRIAL_MIN_PERIODS = 12;
+constexpr uint64_t SHORT_TRIAL_MIN_PERIODS = 16;
 // Before every trial counts, its streams run this long: caches, the
 // plugins' first blocks and the thread's wake-ups settle.
-constexpr double WARMUP_SECONDS = 0.05;
-constexpr uint64_t WARMUP_MIN_PERIODS = 4;
+constexpr double WARMUP_SECONDS = 0.1;
+constexpr uint64_t WARMUP_MIN_PERIODS = 8;
 constexpr uint32_t MAX_SEARCH_TRIALS = 60;
 // Holds a cell may run, and of them those that play their whole length:
 // a failed hold stops at its first miss past the allowance, so most cost
