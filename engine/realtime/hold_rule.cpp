@@ -22,6 +22,22 @@ uint64_t poisson_quantile(double mean) {
     }
     return m;
 }
+
+// P(Poisson(mean) >= m).
+double poisson_at_least(double mean, uint64_t m) {
+    double term = std::exp(-mean);
+    double below = 0.0;
+    for (uint64_t k = 0; k < m && term > 0.0; ++k) {
+        below += term;
+        term *= mean / static_cast<double>(k + 1);
+    }
+    if (term == 0.0 && below == 0.0) { // the mean too far out for the terms: the normal
+        return static_cast<double>(m) <= mean
+                   ? 1.0
+                   : 0.5 * std::erfc((static_cast<double>(m) - mean) / std::sqrt(2.0 * mean));
+    }
+    return below >= 1.0 ? 0.0 : 1.0 - below;
+}
 } // namespace
 
 uint64_t hold_allowance(const IdleFloor* idle, uint64_t periods, double fraction) {
@@ -37,4 +53,9 @@ uint64_t hold_allowance(const IdleFloor* idle, uint64_t periods, double fraction
 bool hold_plays(const IdleFloor* idle, uint64_t asked, uint64_t ran, uint64_t missed,
                 double fraction) {
     return asked > 0 && ran == asked && missed <= hold_allowance(idle, asked, fraction);
+}
+
+bool idle_sustainable(uint64_t asked, uint64_t ran, uint64_t missed, double limit) {
+    return ran == asked && (missed == 0 || poisson_at_least(limit * static_cast<double>(asked),
+                                                            missed) >= IDLE_GATE_ODDS);
 }

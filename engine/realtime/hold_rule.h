@@ -24,6 +24,14 @@ struct IdleFloor {
 // (--allowed-misses) raises it to that share of the periods when larger.
 uint64_t hold_allowance(const IdleFloor* idle, uint64_t periods, double fraction);
 
+// The idle gate, judged as a rate: a system that alone misses more than
+// `limit` of its periods shows nothing of the processor, but a short idle
+// run cannot tell 1 % apart from none. It fails only when it ran short or
+// its misses would come less often than once in IDLE_GATE_ODDS runs at
+// that rate: one late wake-up among a few dozen periods decides nothing.
+constexpr double IDLE_GATE_ODDS = 0.01;
+bool idle_sustainable(uint64_t asked, uint64_t ran, uint64_t missed, double limit);
+
 // The hold ran every period asked and missed no more than its allowance.
 bool hold_plays(const IdleFloor* idle, uint64_t asked, uint64_t ran, uint64_t missed,
                 double fraction);

@@ -92,8 +92,6 @@ bool run_idle(RunContext* run, PeriodDriver* driver, RtConfigResult* config) {
     const double limit = plan->allowed_miss_fraction > SYSTEM_MISS_LIMIT
                              ? plan->allowed_miss_fraction
                              : SYSTEM_MISS_LIMIT;
-    config->sustainable =
-        outcome.periods == periods &&
-        static_cast<double>(outcome.missed) <= std::floor(static_cast<double>(periods) * limit);
+    config->sustainable = idle_sustainable(periods, outcome.periods, outcome.missed, limit);
     return true;
 }

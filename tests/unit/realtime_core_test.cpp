@@ -1,10 +1,11 @@
 // The real-time mode's platform-free parts: histogram bins, overflow and
 // percentiles; the period grid over an hour at 44100 Hz; miss counting and
 // causes on a fake clock with a fake observer; the gathering of several
-// threads' misses; stream sets restarted between trials.
+// threads' misses; stream sets restarted between trials; the idle gate.
 #include "engine/realtime/capacity_search.h"
 #include "engine/realtime/clock_driver.h"
 #include "engine/realtime/histogram.h"
+#include "engine/realtime/hold_rule.h"
 #include "engine/realtime/hold_shape.h"
 #include "engine/realtime/miss_classify.h"
 #include "engine/realtime/period_grid.h"
@@ -14,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -462,4 +464,28 @@ TEST(HoldShape, TellsALoadsBurstsItsSlowPhasesAndTheHostsPausesApart) {
     EXPECT_EQ(shape.limits.pauses, 4u);
     EXPECT_NEAR(shape.limits.pause_longest_ms, 6.0, 0.2);
     EXPECT_NEAR(shape.spread.max, 7.0, 0.3);
+}
+
+// The idle gate is a rate: a few misses in a short run say nothing of 1 %,
+// and the edge of a long run lies where the Poisson tail, summed here in
+// logs, falls under the gate's odds.
+TEST(IdleGate, JudgesTheRateNotOneLateWakeUp) {
+    EXPECT_TRUE(idle_sustainable(24, 24, 1, 0.01));
+    EXPECT_TRUE(idle_sustainable(24, 24, 2, 0.01));
+    EXPECT_FALSE(idle_sustainable(24, 24, 3, 0.01));
+    EXPECT_FALSE(idle_sustainable(24, 23, 0, 0.01)); // it ran short
+    EXPECT_TRUE(idle_sustainable(2000000, 2000000, 20000, 0.01));
+    EXPECT_FALSE(idle_sustainable(2000000, 2000000, 21000, 0.01));
+    const double mean = 22.5; // 2250 periods at 1 %
+    auto at_least = [mean](uint64_t m) {
+        double sum = 0.0;
+        for (uint64_t k = m; k < 400; ++k) {
+            const double kd = static_cast<double>(k);
+            sum += std::exp(kd * std::log(mean) - mean - std::lgamma(kd + 1.0));
+        }
+        return sum;
+    };
+    for (uint64_t m = 0; m < 60; ++m) {
+        EXPECT_EQ(idle_sustainable(2250, 2250, m, 0.01), at_least(m) >= IDLE_GATE_ODDS) << m;
+    }
 }
