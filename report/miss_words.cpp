@@ -3,6 +3,8 @@
 #include "report/readiness_report.h"
 #include "report/realtime_report.h"
 
+#include "platform/common/echoed.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <utility>
@@ -94,7 +96,7 @@ std::string buffer_summary(const RtPlan* plan, const RtConfigResult* config,
         if (test->state == RT_NOT_RUN) {
             continue;
         }
-        VerdictTest verdict{load_label(&plan->loads[l]),
+        VerdictTest verdict{echoed(plan->loads[l].name),
                             test->state == RT_DONE || test->state == RT_PLAYS, test->plays};
         verdict.refused = test->state == RT_DOES_NOT_PLAY
                               ? thousands(test->plays) + " does not play"
@@ -109,7 +111,7 @@ std::string buffer_summary(const RtPlan* plan, const RtConfigResult* config,
     for (uint32_t l = 0; l < plan->loads.size(); ++l) {
         const RtTestResult* test = &config->tests[l];
         if (!plan->loads[l].flags.empty() && test->state != RT_NOT_RUN) {
-            text += "; " + load_label(&plan->loads[l]) + " is flagged: " + plan->loads[l].flags;
+            text += "; " + echoed(plan->loads[l].name) + " is flagged: " + plan->loads[l].flags;
         }
         const double change = test_speed_change(test);
         if (test->state != RT_NOT_RUN && change >= SPEED_SPREAD_NOTE) {
@@ -117,7 +119,7 @@ std::string buffer_summary(const RtPlan* plan, const RtConfigResult* config,
             std::snprintf(note, sizeof note,
                           "; %s's speed varied %.2fx during its search (another guest on "
                           "the host, or the processor's frequency): its figure moves with it",
-                          load_label(&plan->loads[l]).c_str(), change);
+                          echoed(plan->loads[l].name).c_str(), change);
             text += note;
         }
     }
