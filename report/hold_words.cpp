@@ -42,6 +42,12 @@ std::vector<std::string> hold_limit_sentences(const HoldShape* hold, const HoldS
 
 std::string median_gap_sentence(const RtTestResult* test, const HoldShape* idle) {
     const bool counted = test->state == RT_DONE || test->state == RT_PLAYS;
+    if (counted && test->search_end == END_CEILING) {
+        return thousands(test->plays) + " plays: the search's ceiling itself played (" +
+               thousands(test->search_bound) + " prepared" +
+               (test->memory_capped ? ", all the memory the run may use" : "") +
+               "), so more may play";
+    }
     if (!counted || test->median_fits == 0 ||
         static_cast<double>(test->plays) >=
             MEDIAN_GAP_NOTE * static_cast<double>(test->median_fits)) {

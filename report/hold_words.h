@@ -19,7 +19,8 @@ std::string hold_claim_text(double seconds);
 std::vector<std::string> hold_limit_sentences(const HoldShape* hold, const HoldShape* idle);
 
 // Where the count lies far below the count at which the hold's median
-// period would just fit, why: "" when it does not.
+// period would just fit, why: "" when it does not. A count that stopped
+// at the ceiling says so instead: it is a floor, not the reach.
 std::string median_gap_sentence(const RtTestResult* test, const HoldShape* idle);
 
 // Below this share of median_fits the gap is worth a sentence.

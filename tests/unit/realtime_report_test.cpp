@@ -1,5 +1,6 @@
 // The real-time reports: the JSON document's keys and types as
 // docs/json-reports.md documents them, and the SVG's structure.
+#include "report/hold_words.h"
 #include "report/realtime_report.h"
 #include "report/report_reader.h"
 
@@ -95,6 +96,12 @@ TEST(RealtimeReport, JsonReadsBackAndSaysPlaysOnlyOfAHoldWithinItsAllowance) {
     EXPECT_NE(held["median_gap"].get<std::string>().find("900 plays, 0.60 of the 1,500"),
               std::string::npos);
     EXPECT_NE(held["median_gap"].get<std::string>().find("expect up to 1,500"), std::string::npos);
+    // A count that stopped at the ceiling is a floor, whatever the gap.
+    RtTestResult ceiling = sample.result->configs[1].tests[0];
+    ceiling.search_end = END_CEILING;
+    ceiling.search_bound = 900;
+    EXPECT_EQ(median_gap_sentence(&ceiling, nullptr),
+              "900 plays: the search's ceiling itself played (900 prepared), so more may play");
     EXPECT_NE(doc["runs"][1]["summary"].get<std::string>().find("ZEM-2's speed varied 1.30x"),
               std::string::npos);
 
