@@ -7,6 +7,7 @@
 //                               collected by console_wait_for_stop.
 //   console_wait_for_stop       waits up to timeout_ms for a stop request;
 //                               returns the signal number, or 0 on time-out.
+//                               Once one came, it returns it at once ever after.
 //   console_stderr_is_terminal  whether standard error is a terminal.
 #pragma once
 
