@@ -167,19 +167,10 @@ int measure(const CliOptions* options, RtPlan* plan, PeriodDriver* driver, Plugi
     judge_readiness(facts.get(), plan, result.get(), &readiness);
     for (uint32_t l = 0; l < plan->loads.size(); ++l) {
         for (const RtConfigResult& config : result->configs) {
-            const int32_t crash = config.tests[l].crash_signal;
-            if (crash > 0) {
-                std::fprintf(stderr,
-                             "test_zem_cli: %s: failed: crashed with signal %d in a trial at %u "
-                             "samples\n",
-                             plan->loads[l].name.c_str(), crash, config.frames);
-            } else if (crash < 0) {
-                std::fprintf(stderr,
-                             "test_zem_cli: %s: failed: its process ended early in a trial at %u "
-                             "samples\n",
-                             plan->loads[l].name.c_str(), config.frames);
-            }
-            if (crash != 0) {
+            const RtTestResult* test = &config.tests[l];
+            if (test->failure[0] != '\0') {
+                std::fprintf(stderr, "test_zem_cli: %s: failed: %s, trials at %u samples\n",
+                             plan->loads[l].name.c_str(), test->failure, config.frames);
                 loads_fine = false;
                 break;
             }

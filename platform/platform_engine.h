@@ -18,18 +18,27 @@
 //   platform_alloc/free         the standard allocator, behind a test seam.
 //   platform_shared_alloc/free  zeroed memory that a child of platform_run_apart
 //                               writes and its parent reads.
-//   platform_run_apart          runs entry(parameter) in a child process (fork on
-//                               Linux), so that a crash there ends the child
-//                               alone; while it runs, stop_wait(ms) is polled
-//                               and a stop is passed on to the child, its
-//                               signal left in *stop_signal. Returns 0 when the
-//                               child ended by itself, else the signal that
-//                               ended it (-1: it could not start). Where no
-//                               process can be forked (Windows) entry runs here.
+//   platform_run_apart          runs the task's entry(parameter) in a child
+//                               process (fork on Linux), so that a crash there
+//                               ends the child alone. The child's standard
+//                               output and error go to `end->output` (its first
+//                               CHILD_OUTPUT_BYTES), never to ours. While it
+//                               runs, look(parameter) is called here every few
+//                               milliseconds and stop_wait(ms) polled (either
+//                               nullptr: none); a stop is passed on to the
+//                               child, its signal left in *stop_signal, and a
+//                               child not ended CHILD_STOP_GRACE_MS later is
+//                               killed. So is a child whose stage (below) runs
+//                               past its allowance. Where no process can be
+//                               forked (Windows) entry runs here.
+//   platform_child_stage        in a child of platform_run_apart, names the
+//                               stage it enters and how long it may take;
+//                               elsewhere it does nothing.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 using WorkerEntry = uint32_t (*)(void* parameter);
 struct PlatformThread;
@@ -48,8 +57,33 @@ void platform_free(void* block);
 
 void* platform_shared_alloc(size_t bytes);
 void platform_shared_free(void* block, size_t bytes);
-int platform_run_apart(WorkerEntry entry, void* parameter, int (*stop_wait)(int64_t timeout_ms),
-                       int* stop_signal);
+// A child that ignores a stop is killed this long after it was passed on.
+constexpr int64_t CHILD_STOP_GRACE_MS = 1000;
+constexpr uint32_t CHILD_OUTPUT_BYTES = 4096;
+constexpr uint32_t CHILD_STAGE_BYTES = 48;
+
+// How a child of platform_run_apart ended.
+struct ChildEnd {
+    bool started;                  // false: no child could be made
+    int32_t signal;                // the signal that ended it (our SIGKILL included), 0 none
+    char signal_name[16];          // e.g. "SIGSEGV"
+    int32_t exit_status;           // when it ended by itself
+    bool timed_out;                // killed: its stage ran past the allowance
+    bool stopped;                  // a stop was passed on to it
+    char stage[CHILD_STAGE_BYTES]; // the stage it was in at the end, "" when none was named
+    int64_t allowed_ms;            // that stage's allowance
+    std::string output;            // what it wrote to its standard output and error
+};
+
+struct ChildTask {
+    WorkerEntry entry;
+    void* parameter;
+    int (*stop_wait)(int64_t timeout_ms);
+    void (*look)(void* parameter); // the parent's side: what the child shares as it runs
+};
+
+void platform_run_apart(const ChildTask* task, ChildEnd* end, int* stop_signal);
+void platform_child_stage(const char* stage, int64_t allowed_ms);
 
 // Test seam of the allocator. Arming it with n > 0 makes the n-th call of
 // platform_alloc from now on return nullptr (once). The counters let a test

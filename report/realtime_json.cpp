@@ -108,6 +108,7 @@ Json test_json(const RtTestResult* test, uint32_t threads, const HoldShape* idle
         {"trials", test->trials},
         {"holds", test->holds},
         {"crash_signal", test->crash_signal != 0 ? Json(test->crash_signal) : Json(nullptr)},
+        {"failure", test->failure[0] != '\0' ? Json(test->failure) : Json(nullptr)},
         {"stream_ns_offline",
          test->stream_ns_offline > 0.0 ? Json(test->stream_ns_offline) : Json(nullptr)},
         {"stream_ns_in_hold",

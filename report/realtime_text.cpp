@@ -358,11 +358,9 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
             }
             if (test->state == RT_FAILED && test->kernel_ns_per_sample <= 0.0) {
                 const RtLoad* load = &plan->loads[t];
-                if (test->crash_signal != 0) {
-                    std::fprintf(
-                        out,
-                        "    %-6s failed: crashed with signal %d in a trial (-1: ended early)\n",
-                        label.c_str(), test->crash_signal);
+                if (test->failure[0] != '\0') {
+                    std::fprintf(out, "    %-6s failed: %s, in its trials' process\n",
+                                 label.c_str(), test->failure);
                 } else {
                     std::fprintf(out, "    %-6s failed: %s\n", label.c_str(),
                                  load->failed ? load->failure.c_str()

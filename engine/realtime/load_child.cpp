@@ -1,9 +1,24 @@
 #include "engine/realtime/run_context.h"
 
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+
 namespace {
+constexpr uint32_t RELAY_LINE = 260;
+
+// The child's progress lines, shown by the parent: the child's own standard
+// error goes to the log. One thread of the child writes; `sequence` is odd
+// while it does.
+struct ProgressRelay {
+    std::atomic<uint32_t> sequence;
+    char line[RELAY_LINE];
+};
+
 // What a child that ran one load's trials hands back: the buffer size's
 // figures (its dropouts included) and what the run keeps across loads.
 struct ChildResult {
+    ProgressRelay relay;
     bool finished; // the child got to the end and wrote the rest
     RtConfigResult config;
     double best_kernel_ns;
@@ -20,11 +35,43 @@ struct ChildRun {
     uint32_t index;
     RtConfigResult* config;
     ChildResult* shared;
+    uint32_t shown; // the parent's: the relay's last line shown
 };
+
+void relay_line(void* context, const char* text) {
+    auto* relay = static_cast<ProgressRelay*>(context);
+    relay->sequence.fetch_add(1);
+    std::snprintf(relay->line, sizeof relay->line, "%s", text);
+    relay->sequence.fetch_add(1);
+}
+
+// The parent's look at its child: a new progress line, whole, is shown.
+void show_relayed(void* parameter) {
+    auto* child = static_cast<ChildRun*>(parameter);
+    const ProgressRelay* relay = &child->shared->relay;
+    const uint32_t before = relay->sequence.load();
+    if (before == child->shown || before % 2 != 0) {
+        return;
+    }
+    char line[RELAY_LINE];
+    std::memcpy(line, relay->line, sizeof line);
+    line[RELAY_LINE - 1] = '\0';
+    if (relay->sequence.load() != before) {
+        return; // rewritten meanwhile: the next look shows it
+    }
+    child->shown = before;
+    child->run->host->progress(child->run->host->progress_context, line);
+}
 
 uint32_t run_test_in_child(void* parameter) {
     auto* child = static_cast<ChildRun*>(parameter);
     RunContext* run = child->run;
+    RtHost host = *run->host;
+    if (host.progress != nullptr) {
+        host.progress = relay_line;
+        host.progress_context = &child->shared->relay;
+    }
+    run->host = &host; // the child's own copy of the run
     RtStep lock{};
     run->system->lock_memory(&lock); // a forked child does not inherit the parent's lock
     run_test(run, child->driver, child->index, child->config);
@@ -39,12 +86,55 @@ uint32_t run_test_in_child(void* parameter) {
     shared->finished = true;
     return 0;
 }
+
+// "no answer in trial after 13 s", "crashed with signal 11 (SIGSEGV) in
+// instantiate".
+void describe_failure(const ChildEnd* end, RtTestResult* result) {
+    const char* stage = end->stage[0] != '\0' ? end->stage : "the trials' process";
+    if (!end->started) {
+        std::snprintf(result->failure, sizeof result->failure, "its process could not start");
+    } else if (end->timed_out) {
+        std::snprintf(result->failure, sizeof result->failure, "no answer in %s after %lld s",
+                      stage, static_cast<long long>((end->allowed_ms + 999) / 1000));
+    } else if (end->signal != 0) {
+        std::snprintf(result->failure, sizeof result->failure, "crashed with signal %d (%s) in %s",
+                      end->signal, end->signal_name, stage);
+    } else {
+        std::snprintf(result->failure, sizeof result->failure,
+                      "its process ended early (status %d) in %s", end->exit_status, stage);
+    }
+}
+
+// What the child printed, after what its plugins logged, as far as the
+// excerpt goes.
+void keep_printed(const std::string& output, RtTestResult* result) {
+    if (output.empty()) {
+        return;
+    }
+    const size_t used = std::strlen(result->log);
+    std::snprintf(result->log + used, sizeof result->log - used, "%sprinted: %s",
+                  used > 0 ? "\n" : "", output.c_str());
+}
+
+void take_result(RunContext* run, PeriodDriver* driver, uint32_t index, RtConfigResult* config,
+                 const ChildResult* shared, int stop_signal) {
+    *config = shared->config;
+    run->best_kernel_ns[index] = shared->best_kernel_ns;
+    if (!run->result->thread_steps_known && shared->thread_steps_known) {
+        run->result->thread_steps = shared->thread_steps;
+        run->result->thread_steps_known = true;
+    }
+    run->result->stop_signal = shared->stop_signal != 0 ? shared->stop_signal : stop_signal;
+    driver->failure = shared->failure;
+    run->step = shared->step;
+}
 } // namespace
 
 // A chain of plugins on our own clock runs its trials in a child process:
-// a plugin that crashes in the three-hundredth period of a trial ends that
-// load alone, and the run goes on with the others. (Inside an audio server
-// the server's thread is the parent's, so there the load runs in place.)
+// a plugin that crashes in the three-hundredth period of a trial, or hangs
+// in instantiate, ends that load alone, and the run goes on with the
+// others. (Inside an audio server the server's thread is the parent's, so
+// there the load runs in place.)
 void run_load(RunContext* run, PeriodDriver* driver, uint32_t index, RtConfigResult* config) {
     if (run->plan->loads[index].kind != RT_PLUGINS || driver->kind != RT_CLOCK_OWN) {
         run_test(run, driver, index, config);
@@ -55,26 +145,25 @@ void run_load(RunContext* run, PeriodDriver* driver, uint32_t index, RtConfigRes
         config->tests[index].state = RT_NO_MEMORY;
         return;
     }
-    ChildRun child{run, driver, index, config, shared};
+    ChildRun child{run, driver, index, config, shared, 0};
     int stop_signal = 0;
-    const int ended = run->system->run_in_child(run_test_in_child, &child, run->host->wait_for_stop,
-                                                &stop_signal);
-    if (ended == 0 && shared->finished) {
-        *config = shared->config;
-        run->best_kernel_ns[index] = shared->best_kernel_ns;
-        if (!run->result->thread_steps_known && shared->thread_steps_known) {
-            run->result->thread_steps = shared->thread_steps;
-            run->result->thread_steps_known = true;
-        }
-        run->result->stop_signal = shared->stop_signal != 0 ? shared->stop_signal : stop_signal;
-        driver->failure = shared->failure;
-        run->step = shared->step;
-    } else {
-        RtTestResult* result = &config->tests[index];
-        result->state = RT_FAILED;
-        result->crash_signal = ended > 0 ? ended : -1; // -1: it ended by itself, early
+    ChildEnd end;
+    const ChildTask task{run_test_in_child, &child, run->host->wait_for_stop,
+                         run->host->progress != nullptr ? show_relayed : nullptr};
+    run->system->run_in_child(&task, &end, &stop_signal);
+    RtTestResult* result = &config->tests[index];
+    if (end.started && end.signal == 0 && end.exit_status == 0 && shared->finished) {
+        take_result(run, driver, index, config, shared, stop_signal);
+    } else if (end.stopped) {
+        result->state = RT_INTERRUPTED; // stopped with the run, in plugin code that took long
         run->step += 1;
         run->result->stop_signal = stop_signal;
+    } else {
+        result->state = RT_FAILED;
+        result->crash_signal = end.signal != 0 ? end.signal : -1;
+        describe_failure(&end, result);
+        run->step += 1;
     }
+    keep_printed(end.output, result);
     run->system->shared_free(shared, sizeof(ChildResult));
 }

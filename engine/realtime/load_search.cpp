@@ -1,6 +1,7 @@
 #include "engine/realtime/run_context.h"
 
 #include "engine/realtime/period_grid.h"
+#include "engine/realtime/plugin_cost.h"
 
 #include <memory>
 
@@ -15,9 +16,20 @@ struct ProgressTrial {
     StreamSet* sets;         // each thread's
 };
 
+// In a child, a trial may take its own length and a margin, and its
+// instances' restart as long as opening them.
+void name_trial_stage(const ProgressTrial* trial, const TrialRequest* request) {
+    const uint64_t periods = request->warmup_periods + request->periods;
+    const int64_t length_ms = static_cast<int64_t>(periods) *
+                              grid_period_ns(trial->frames, trial->run->plan->rate) / 1000000;
+    platform_child_stage("trial", STAGE_TRIAL_MARGIN_MS + length_ms +
+                                      stage_allowance_ms(STAGE_OPEN_MS, request->streams));
+}
+
 bool trial_with_progress(void* context, const TrialRequest* request, TrialOutcome* outcome) {
     auto* trial = static_cast<ProgressTrial*>(context);
     trial->trials += 1;
+    name_trial_stage(trial, request);
     const uint32_t threads = trial->driver->threads;
     progress(trial->run, "buffer %u, %u core%s: %s trial %u, %u streams%s", trial->frames, threads,
              threads == 1 ? "" : "s", trial->test_name, trial->trials, request->streams,
@@ -80,6 +92,7 @@ void run_test(RunContext* run, PeriodDriver* driver, uint32_t index, RtConfigRes
         search_capacity(trial_with_progress, &trial, &search, &found);
     }
     driver_set_streams(driver, nullptr);
+    platform_child_stage("close", stage_allowance_ms(STAGE_CLOSE_MS, result->search_bound));
     keep_plugin_facts(sets, config->threads, result);
     for (uint32_t t = 0; t < config->threads; ++t) {
         stream_set_free(&sets[t]);

@@ -1,5 +1,7 @@
 #include "engine/realtime/run_context.h"
 
+#include "engine/realtime/plugin_cost.h"
+
 #include <cmath>
 #include <cstdio>
 
@@ -35,6 +37,9 @@ bool prepare_test(RunContext* run, uint32_t index, const RtConfigResult* config,
         result->memory_capped = true;
     }
     for (;;) {
+        if (test == RT_PLUGINS) {
+            platform_child_stage("instantiate", stage_allowance_ms(STAGE_OPEN_MS, capacity));
+        }
         bool complete = capacity > 0;
         for (uint32_t t = 0; t < threads && complete; ++t) {
             std::string error;

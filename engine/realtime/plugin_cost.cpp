@@ -1,5 +1,7 @@
 #include "engine/realtime/plugin_cost.h"
 
+#include "platform/platform_engine.h"
+
 namespace {
 // Blocks between two readings of the clock: enough that reading it costs
 // nothing next to them, few enough to stop close to the round's end.
@@ -14,6 +16,11 @@ bool counted(int64_t count) {
     return count > 0; // PLUGIN_NOT_CHECKED is negative
 }
 } // namespace
+
+int64_t stage_allowance_ms(int64_t one_ms, uint64_t instances) {
+    const uint64_t more = instances > 1 ? instances - 1 : 0;
+    return one_ms + static_cast<int64_t>(more) * STAGE_PER_INSTANCE_MS;
+}
 
 PluginVerdict plugin_verdict(const PluginValidation* validation) {
     if (any_fault(validation)) {
@@ -36,10 +43,12 @@ bool plugin_cost_measure(PluginHost* host, const PluginLoadOrder* order, int64_t
     PluginLoadOrder one = *order;
     one.instances = 1;
     PluginLoadFacts facts;
+    platform_child_stage("instantiate", STAGE_OPEN_MS);
     PluginLoad* load = plugin_load_open(host, &one, &facts, error);
     if (load == nullptr) {
         return false;
     }
+    platform_child_stage("offline timing", STAGE_OFFLINE_TIMING_MS);
     *cost = PluginCost{order->frames, 0.0, 0.0, 0};
     for (uint32_t r = 0; r <= repeats; ++r) {
         uint64_t blocks = 0;
@@ -62,6 +71,7 @@ bool plugin_cost_measure(PluginHost* host, const PluginLoadOrder* order, int64_t
         }
     }
     cost->ns_per_sample = cost->ns_per_block / order->frames;
+    platform_child_stage("close", STAGE_CLOSE_MS);
     plugin_load_close(load);
     return true;
 }

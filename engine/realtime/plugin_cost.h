@@ -14,6 +14,17 @@
 #include <string>
 #include <vector>
 
+// How long each stage of a child that runs plugin code may take before the
+// child is killed and the stage named: far beyond what a plugin that works
+// needs, so that only one that hangs meets them.
+constexpr int64_t STAGE_OPEN_MS = 10000;           // instantiate, activate: one instance
+constexpr int64_t STAGE_PER_INSTANCE_MS = 100;     // each further instance
+constexpr int64_t STAGE_OFFLINE_TIMING_MS = 30000; // the offline rounds of one instance
+constexpr int64_t STAGE_TRIAL_MARGIN_MS = 10000;   // beyond a trial's own length
+constexpr int64_t STAGE_CLOSE_MS = 10000;          // deactivate and free: one instance
+// The allowance of a stage of `instances` instances.
+int64_t stage_allowance_ms(int64_t one_ms, uint64_t instances);
+
 enum PluginVerdict : uint32_t { PLUGIN_PASSED = 0, PLUGIN_FLAGGED = 1, PLUGIN_FAILED = 2 };
 
 // Failed: refused, crashed (a signal), hung (timed out), ended by itself
@@ -31,9 +42,10 @@ struct PluginCost {
 
 // Opens the load with one instance at order->frames and times `repeats`
 // rounds of at least `round_ns` each, after one untimed round; the best
-// round counts. Run it on a thread that flushes denormals, as the
-// real-time threads do. False with a line in `error` when the load will
-// not open.
+// round counts. In a child, each of its stages (instantiate, offline
+// timing, close) is named with its allowance. Run it on a thread that
+// flushes denormals, as the real-time threads do. False with a line in
+// `error` when the load will not open.
 bool plugin_cost_measure(PluginHost* host, const PluginLoadOrder* order, int64_t (*now_ns)(),
                          uint32_t repeats, int64_t round_ns, PluginCost* cost, std::string* error);
 

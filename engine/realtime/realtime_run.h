@@ -9,6 +9,7 @@
 #include "engine/realtime/period_driver.h"
 #include "engine/realtime/realtime_plan.h"
 #include "engine/realtime/stream_set.h"
+#include "platform/platform_engine.h"
 #include "platform/platform_realtime.h"
 
 #include <cstddef>
@@ -113,9 +114,11 @@ struct RtTestResult {
     // Trials after which a measuring thread found flush-to-zero or
     // denormals-are-zero cleared (the streams' code, a plugin, turned it off).
     uint32_t denormals_lost;
-    // A chain of plugins that crashed in a trial: the signal; -1 when its
-    // process ended early by itself; 0 none.
+    // A chain of plugins whose trials' process failed: the signal that
+    // ended it (ours for a hang); -1 when it ended early by itself; 0 none.
+    // `failure` says how, naming the stage: "no answer in trial after 13 s".
     int32_t crash_signal;
+    char failure[160];
     uint32_t failed_at;  // the smallest count whose confirm failed; 0: none
     double speed_spread; // the trials' slowest time a stream over their fastest (capacity_search.h)
 };
@@ -188,10 +191,9 @@ struct RtRunSystem {
     double (*throttle_share)();
     void* (*shared_alloc)(size_t bytes);
     void (*shared_free)(void* block, size_t bytes);
-    // Runs entry(parameter) in a child process: 0 when it ended by itself,
-    // its signal when one ended it, -1 when it could not run (platform_engine.h).
-    int (*run_in_child)(uint32_t (*entry)(void* parameter), void* parameter,
-                        int (*stop_wait)(int64_t timeout_ms), int* stop_signal);
+    // Runs entry(parameter) in a child process and says how it ended
+    // (platform_run_apart).
+    void (*run_in_child)(const ChildTask* task, ChildEnd* end, int* stop_signal);
 };
 extern const RtRunSystem RT_SYSTEM;
 

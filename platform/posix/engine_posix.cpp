@@ -1,15 +1,12 @@
-// Engine operations on POSIX: CLOCK_MONOTONIC in nanoseconds, sched_yield
-// and pthreads.
+// Engine operations on POSIX: CLOCK_MONOTONIC in nanoseconds, sched_yield,
+// pthreads and shared memory (child processes: child_posix.cpp).
 #include "platform/platform_engine.h"
 
-#include <csignal>
 #include <new>
 #include <pthread.h>
 #include <sched.h>
 #include <sys/mman.h>
-#include <sys/wait.h>
 #include <time.h>
-#include <unistd.h>
 
 struct PlatformThread {
     pthread_t id;
@@ -94,33 +91,4 @@ void platform_shared_free(void* block, size_t bytes) {
     if (block != nullptr) {
         munmap(block, bytes);
     }
-}
-
-int platform_run_apart(WorkerEntry entry, void* parameter, int (*stop_wait)(int64_t timeout_ms),
-                       int* stop_signal) {
-    const pid_t child = fork();
-    if (child < 0) {
-        return -1;
-    }
-    if (child == 0) {
-        // Nothing of the parent's is flushed or destroyed here: its buffers
-        // and objects are its own.
-        _exit(static_cast<int>(entry(parameter)));
-    }
-    int status = 0;
-    for (;;) {
-        const pid_t ended = waitpid(child, &status, WNOHANG);
-        if (ended == child) {
-            break;
-        }
-        if (ended < 0) {
-            return -1;
-        }
-        const int signal_number = stop_wait(20);
-        if (signal_number != 0) {
-            *stop_signal = signal_number;
-            kill(child, signal_number); // the child stops as the run would
-        }
-    }
-    return WIFSIGNALED(status) ? WTERMSIG(status) : 0;
 }

@@ -94,8 +94,10 @@ void platform_shared_free(void* block, size_t /*bytes*/) {
     free(block);
 }
 
-int platform_run_apart(WorkerEntry entry, void* parameter, int (* /*stop_wait*/)(int64_t),
-                       int* /*stop_signal*/) {
-    entry(parameter); // no fork here: the caller's own process runs it
-    return 0;
+void platform_run_apart(const ChildTask* task, ChildEnd* end, int* /*stop_signal*/) {
+    *end = ChildEnd{};
+    end->started = true;
+    task->entry(task->parameter); // no fork here: the caller's own process runs it
 }
+
+void platform_child_stage(const char* /*stage*/, int64_t /*allowed_ms*/) {}

@@ -1,11 +1,16 @@
 // The engine's operating-system operations: counter, threads and the
-// thread-creation seam, on whichever platform the tests are built for.
+// thread-creation seam, on whichever platform the tests are built for; and
+// where processes fork, the children that run apart.
 #include "platform/platform_engine.h"
+
+#include "platform/platform_console.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <new>
 #include <thread>
 
 namespace {
@@ -67,3 +72,80 @@ TEST(PlatformThread, SeamFailsExactlyTheArmedNumberOfStarts) {
     platform_thread_close(thread);
     EXPECT_EQ(entry_calls.load(), 1);
 }
+
+#ifndef _WIN32
+namespace {
+uint32_t prints_and_ends(void* /*parameter*/) {
+    std::printf("to stdout, left in its buffer\n");
+    std::fprintf(stderr, "to stderr\n");
+    return 3;
+}
+
+uint32_t outstays_its_stage(void* /*parameter*/) {
+    std::fprintf(stderr, "napping\n");
+    platform_child_stage("nap", 100);
+    std::this_thread::sleep_for(std::chrono::seconds(60));
+    return 0;
+}
+
+uint32_t ignores_stops(void* parameter) {
+    console_block_stop_signals();
+    static_cast<std::atomic<int32_t>*>(parameter)->store(1);
+    platform_child_stage("deaf", 600000);
+    std::this_thread::sleep_for(std::chrono::seconds(60));
+    return 0;
+}
+
+int never_stop(int64_t /*timeout_ms*/) {
+    return 0;
+}
+
+// In memory the child shares: set once the child has blocked the stop signals.
+std::atomic<int32_t>* child_deaf = nullptr;
+
+int stop_once_deaf(int64_t /*timeout_ms*/) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return child_deaf->load() != 0 ? CONSOLE_SIGTERM : 0;
+}
+} // namespace
+
+TEST(PlatformChild, KeepsWhatItPrintedAndHowItEnded) {
+    ChildEnd end;
+    int stop_signal = 0;
+    const ChildTask task{prints_and_ends, nullptr, never_stop, nullptr};
+    platform_run_apart(&task, &end, &stop_signal);
+    EXPECT_TRUE(end.started);
+    EXPECT_EQ(end.exit_status, 3);
+    EXPECT_EQ(end.signal, 0);
+    EXPECT_FALSE(end.timed_out || end.stopped);
+    // Standard output is a file's, buffered until the child's end.
+    EXPECT_EQ(end.output, "to stderr\nto stdout, left in its buffer\n");
+    platform_child_stage("not a child", 1); // here it does nothing
+}
+
+TEST(PlatformChild, IsKilledOnceItsStageOutstaysItsAllowanceAndTheStageIsNamed) {
+    ChildEnd end;
+    int stop_signal = 0;
+    const ChildTask task{outstays_its_stage, nullptr, nullptr, nullptr};
+    platform_run_apart(&task, &end, &stop_signal);
+    EXPECT_TRUE(end.timed_out);
+    EXPECT_FALSE(end.stopped);
+    EXPECT_STREQ(end.stage, "nap");
+    EXPECT_EQ(end.allowed_ms, 100);
+    EXPECT_EQ(end.output, "napping\n");
+    EXPECT_EQ(stop_signal, 0);
+}
+
+TEST(PlatformChild, AStopIsPassedOnAndAChildThatIgnoresItIsKilled) {
+    ChildEnd end;
+    int stop_signal = 0;
+    child_deaf = new (platform_shared_alloc(sizeof(std::atomic<int32_t>))) std::atomic<int32_t>{0};
+    const ChildTask task{ignores_stops, child_deaf, stop_once_deaf, nullptr};
+    platform_run_apart(&task, &end, &stop_signal);
+    platform_shared_free(child_deaf, sizeof(std::atomic<int32_t>));
+    EXPECT_EQ(stop_signal, CONSOLE_SIGTERM);
+    EXPECT_TRUE(end.stopped);
+    EXPECT_FALSE(end.timed_out);
+    EXPECT_STREQ(end.signal_name, "SIGKILL");
+}
+#endif
