@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <dlfcn.h>
 #include <unistd.h>
 
 const char* const PLUGIN_INPUT_NAMES[3] = {"noise", "sine", "silence"};
@@ -189,7 +190,34 @@ const LilvPlugin* plugin_by_uri(PluginHost* host, const std::string& uri) {
     return plugin;
 }
 
+bool host_has_display() {
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        const char* value = std::getenv(name);
+        if (value != nullptr && value[0] != '\0') {
+            return true;
+        }
+    }
+    return false;
+}
+
+void keep_library(const LilvPlugin* plugin) {
+    const LilvNode* library = lilv_plugin_get_library_uri(plugin);
+    char* path =
+        library != nullptr ? lilv_file_uri_parse(lilv_node_as_uri(library), nullptr) : nullptr;
+    if (path != nullptr) {
+        // A reference of our own, never given back, on the library lilv has
+        // loaded: lilv's unloading it with the last instance leaves it here.
+        dlopen(path, RTLD_NOW | RTLD_NOLOAD | RTLD_NODELETE);
+        lilv_free(path);
+    }
+}
+
 PluginHost* plugin_host_open(std::string* why) {
+    // Plugins with a Qt interface abort without a display unless Qt draws
+    // offscreen; set here, before any child, so that every child inherits it.
+    if (!host_has_display()) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    }
     LilvWorld* world = lilv_world_new();
     if (world == nullptr) {
         *why = "lilv could not start";

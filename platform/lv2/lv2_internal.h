@@ -71,6 +71,11 @@ struct PluginHost {
 bool plugin_hostable(PluginHost* host, const LilvPlugin* plugin, uint32_t frames,
                      std::string* missing);
 const LilvPlugin* plugin_by_uri(PluginHost* host, const std::string& uri);
+// Whether this host has a display: DISPLAY or WAYLAND_DISPLAY set.
+bool host_has_display();
+// Keeps the plugin's library, once instantiated, in this process for good:
+// some (GLib types, static registries) cannot be loaded a second time.
+void keep_library(const LilvPlugin* plugin);
 std::string node_text(LilvNode* node); // frees the node
 
 // A load's plan, read from the world before anything is instantiated.

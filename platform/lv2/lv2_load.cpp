@@ -411,6 +411,7 @@ bool instantiate(PluginLoad* load, uint32_t index, uint32_t s, WorkerSlot* slot,
         *error = step.facts.name + " would not start (lilv could not instantiate it)";
         return false;
     }
+    keep_library(step.plugin);
     if (slot != nullptr) {
         slot->handle = lilv_instance_get_handle(stage->instance);
         slot->interface = static_cast<const LV2_Worker_Interface*>(
