@@ -223,7 +223,8 @@ int run_realtime_command(const CliOptions* options) {
     // still one thread: before the audio server's client starts its own.
     bool loads_fine = true;
     if (plugins != nullptr) {
-        loads_fine = check_plugin_loads(plugins, &plan, plugin_validation_line);
+        loads_fine =
+            check_plugin_loads(plugins, &plan, plugin_validation_line, console_wait_for_stop);
         for (const RtLoad& checked : plan.loads) {
             if (checked.failed) {
                 std::fprintf(stderr, "test_zem_cli: %s\n", checked.failure.c_str());

@@ -150,13 +150,18 @@ void plugin_load_close(PluginLoad* load);
 
 // Validation: one instance is opened in a child process and run for
 // `blocks` blocks with the order's input, with flush-to-zero and
-// denormals-are-zero off so that denormals show, then closed. The record
-// holds what was seen, unjudged (engine/realtime/plugin_cost.h judges): how
-// the child ended (a signal, an exit, a time-out after `timeout_ms`, a
-// refusal), and per plugin what its outputs held and what it asked of the
-// kernel during run.
+// denormals-are-zero off so that denormals show, then closed. Each stage
+// (each plugin's instantiate, activate, run, close) may take `timeout_ms`,
+// run that and twice the blocks' audio time, before the child is killed; a
+// stop from `stop_wait` ends it at once. The record holds what was seen,
+// unjudged (engine/realtime/plugin_cost.h judges): how the child ended (a
+// signal, an exit, a time-out, a stop, a refusal), what it printed, the
+// chain's wiring as it opened, and per plugin what its outputs held and
+// what it asked of the kernel during run. Without a display (no DISPLAY or
+// WAYLAND_DISPLAY) the host gives its children QT_QPA_PLATFORM=offscreen
+// unless it is set, and a child that aborts then is said to lack one.
 enum PluginStage : uint32_t {
-    PLUGIN_STAGE_OPEN = 0, // instantiate, state, settings
+    PLUGIN_STAGE_OPEN = 0, // instantiate, state, settings ("instantiate")
     PLUGIN_STAGE_ACTIVATE = 1,
     PLUGIN_STAGE_RUN = 2,
     PLUGIN_STAGE_CLOSE = 3, // deactivate, clean up
@@ -175,11 +180,13 @@ struct PluginFindings {
     int64_t files;         // open, openat, openat2, creat; likewise
     int64_t threads;       // clone, clone3, fork, vfork; likewise
     bool hard_rt_capable;
+    bool gets_notes; // a MIDI input, fed the note pattern
 };
 
 struct PluginValidateOptions {
     uint32_t blocks = 0;
-    int64_t timeout_ms = 0;
+    int64_t timeout_ms = 0;                         // a stage's allowance
+    int (*stop_wait)(int64_t timeout_ms) = nullptr; // polled while the child runs; nullptr none
 };
 
 struct PluginValidation {
@@ -190,10 +197,16 @@ struct PluginValidation {
     int32_t signal = 0;                    // the signal that ended the child, 0 none
     std::string signal_name;               // its name, e.g. "SIGSEGV"
     int32_t exit_status = 0;               // when it ended by itself
-    bool timed_out = false;                // stopped after timeout_ms
+    bool timed_out = false;                // killed: its stage took longer than allowed
+    int64_t allowed_ms = 0;                // that stage's allowance
+    int32_t stop_signal = 0;               // a stop ended it: the signal, 0 none
+    bool no_display = false;               // it aborted, and this host has no display
     int64_t extra_threads = 0;             // threads of the plugins alive after the run
     std::string not_checked;               // what could not be watched during run, and why
     std::vector<PluginFindings> plugins;   // in chain order
+    std::string output;                    // what the child printed (standard output and error)
+    std::string wiring;                    // as PluginLoadFacts, once the load opened
+    std::string input;
 };
 
 void plugin_validate(PluginHost* host, const PluginLoadOrder* order,

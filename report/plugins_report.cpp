@@ -138,6 +138,19 @@ nlohmann::ordered_json plugins_json(const std::vector<PluginInfo>& plugins, cons
     return doc;
 }
 
+namespace {
+// "10 s", "12.5 s".
+std::string seconds_text(int64_t ms) {
+    char text[32];
+    if (ms % 1000 == 0) {
+        std::snprintf(text, sizeof text, "%lld s", static_cast<long long>(ms / 1000));
+    } else {
+        std::snprintf(text, sizeof text, "%.1f s", static_cast<double>(ms) / 1000.0);
+    }
+    return text;
+}
+} // namespace
+
 std::string plugin_validation_line(const std::vector<std::string>& names,
                                    const PluginValidation* validation) {
     std::string chain;
@@ -154,10 +167,14 @@ std::string plugin_validation_line(const std::vector<std::string>& names,
         return chain + ": failed: " + validation->refusal;
     }
     if (validation->timed_out) {
-        return plugin + ": failed: no answer in " + where + ", stopped";
+        return plugin + ": failed: no answer in " + where + " after " +
+               seconds_text(validation->allowed_ms) + ", killed";
     }
     if (validation->signal != 0) {
-        return plugin + ": failed: crashed with " + validation->signal_name + " in " + where;
+        return plugin + ": failed: crashed with " + validation->signal_name + " in " + where +
+               (validation->no_display ? ", for want of a display it seems (this host has none: "
+                                         "DISPLAY and WAYLAND_DISPLAY are unset)"
+                                       : "");
     }
     if (validation->exit_status != 0 || validation->stage != PLUGIN_STAGE_DONE) {
         return plugin + ": failed: the process ended with status " +

@@ -160,6 +160,7 @@ Json load_json(const RtLoad* load) {
     entry["failure"] = load->failure.empty() ? Json(nullptr) : Json(load->failure);
     entry["wiring"] = load->wiring.empty() ? Json(nullptr) : Json(load->wiring);
     entry["hears"] = load->heard.empty() ? Json(nullptr) : Json(load->heard);
+    entry["log"] = load->log.empty() ? Json(nullptr) : Json(load->log);
     return entry;
 }
 

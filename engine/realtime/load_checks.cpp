@@ -8,9 +8,8 @@
 
 namespace {
 // Validation runs each chain in a child process for this many blocks (the
-// first second or so at 256 samples), and gives it this long.
+// first second or so at 256 samples).
 constexpr uint32_t VALIDATION_BLOCKS = 200;
-constexpr int64_t VALIDATION_TIMEOUT_MS = 20000;
 
 // One instance at the plan's first block size and its rate.
 PluginLoadOrder one_instance(const RtPlan* plan, const RtLoad* load) {
@@ -42,7 +41,23 @@ bool resolve_plugin_loads(PluginHost* host, const RtPlan* plan, std::string* pro
     return true;
 }
 
-bool check_plugin_loads(PluginHost* host, RtPlan* plan, ValidationWords words) {
+namespace {
+// Its wiring and what it hears, as the validation's child opened it.
+void keep_wiring(const PluginValidation* validation, const std::vector<std::string>& names,
+                 RtLoad* load) {
+    load->wiring = validation->wiring;
+    load->heard = validation->input;
+    for (size_t p = 0; p < validation->plugins.size() && p < names.size(); ++p) {
+        if (validation->plugins[p].gets_notes) {
+            load->heard +=
+                "; " + names[p] + " gets a fixed pattern of notes through its MIDI input";
+        }
+    }
+}
+} // namespace
+
+bool check_plugin_loads(PluginHost* host, RtPlan* plan, ValidationWords words,
+                        int (*stop_wait)(int64_t timeout_ms)) {
     bool all_fine = true;
     for (RtLoad& load : plan->loads) {
         if (load.kind != RT_PLUGINS) {
@@ -60,33 +75,22 @@ bool check_plugin_loads(PluginHost* host, RtPlan* plan, ValidationWords words) {
         PluginLoadOrder order = one_instance(plan, &load);
         PluginValidateOptions options;
         options.blocks = VALIDATION_BLOCKS;
-        options.timeout_ms = VALIDATION_TIMEOUT_MS;
+        options.timeout_ms = STAGE_OPEN_MS;
+        options.stop_wait = stop_wait;
         PluginValidation validation;
         plugin_validate(host, &order, &options, &validation);
+        if (validation.stop_signal != 0) {
+            break; // the run stops before any trial; no word on what was cut short
+        }
+        load.log = validation.output;
         const PluginVerdict verdict = plugin_verdict(&validation);
         if (verdict == PLUGIN_FAILED) {
             load.failed = true;
             load.failure = words(names, &validation);
             all_fine = false;
-        } else if (verdict == PLUGIN_FLAGGED) {
-            load.flags = words(names, &validation);
-        }
-        if (!load.failed) {
-            // It passed its child's run: one instance here tells its wiring.
-            PluginLoadFacts facts;
-            std::string error;
-            PluginLoad* one = plugin_load_open(host, &order, &facts, &error);
-            if (one != nullptr) {
-                load.wiring = facts.wiring;
-                load.heard = facts.input;
-                for (const PluginStep& step : facts.chain) {
-                    if (step.gets_notes) {
-                        load.heard += "; " + step.name +
-                                      " gets a fixed pattern of notes through its MIDI input";
-                    }
-                }
-                plugin_load_close(one);
-            }
+        } else {
+            load.flags = verdict == PLUGIN_FLAGGED ? words(names, &validation) : "";
+            keep_wiring(&validation, names, &load);
         }
     }
     return all_fine;

@@ -1,6 +1,7 @@
 // Before any trial: each chain of plugins of a plan checked against what is
 // installed, then named by its plugins and validated in a child process,
-// with its wiring and what it hears.
+// which also tells its wiring and what it hears: this process runs no
+// plugin code.
 #pragma once
 
 #include "engine/realtime/realtime_plan.h"
@@ -22,5 +23,7 @@ bool resolve_plugin_loads(PluginHost* host, const RtPlan* plan, std::string* pro
 
 // A load that fails is marked failed, with the line that says why, and
 // not run; a flagged one runs, and the reports say why. False when a load
-// failed (the run goes on with the others).
-bool check_plugin_loads(PluginHost* host, RtPlan* plan, ValidationWords words);
+// failed (the run goes on with the others). A stop from `stop_wait` ends
+// the checks where they are.
+bool check_plugin_loads(PluginHost* host, RtPlan* plan, ValidationWords words,
+                        int (*stop_wait)(int64_t timeout_ms));

@@ -44,6 +44,7 @@ struct RtLoad {
     std::string failure;
     std::string wiring; // how the chain is wired, in words (RT_PLUGINS, once it opened)
     std::string heard;  // what its first plugin hears, notes for an instrument included
+    std::string log;    // what validation's child printed, "" nothing
 };
 
 // A plan's load of a ZEM test.

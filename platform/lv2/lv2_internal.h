@@ -2,7 +2,8 @@
 // world, the listing, what we can host), the features we give plugins
 // (lv2_features.cpp: URIDs, log, worker), a load's plan read from the world
 // (lv2_plan.cpp), the loads (lv2_load.cpp) and their validation in a child
-// process (lv2_validate.cpp).
+// process (lv2_validate.cpp), which watches the plugins' system calls
+// (lv2_call_watch.cpp).
 #pragma once
 
 #include "platform/common/control_value.h"
@@ -200,6 +201,18 @@ struct LoadProgress {
     void (*mark)(void* context, PluginStage stage, uint32_t plugin);
     void* context;
 };
+
+// What validation's child counts of each plugin's run: files opened, memory
+// and threads asked of the kernel, by the plugin `counting` names (-1 none).
+enum CallKind : uint32_t { CALL_FILE, CALL_MEMORY, CALL_THREAD, CALL_KINDS };
+struct CallCounts {
+    std::atomic<int32_t> counting;
+    int64_t calls[PLUGIN_MAX_CHAIN][CALL_KINDS];
+};
+struct CallWatch;
+// Starts the listener's thread, then filters the calling thread's watched
+// calls to it; nullptr, with why in `why`, when the kernel refuses.
+CallWatch* call_watch_start(CallCounts* counts, char* why, size_t size);
 
 PluginLoad* load_open(PluginHost* host, const PluginLoadOrder* order, PluginLoadFacts* facts,
                       std::string* error, const LoadProgress* progress);

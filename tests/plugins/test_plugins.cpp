@@ -2,7 +2,9 @@
 // zem-test.ttl describes them). A gain, mono and stereo; and plugins that
 // each do one thing a host must survive or see: crash in run, at once or
 // after CRASH_AFTER calls, hang, write NaN, allocate, open a file or start a
-// thread in run, require a feature no host has, schedule work; an
+// thread in run, require a feature no host has, schedule work, hang in
+// instantiate (always, or when its library was loaded before in the
+// process), print to the standard output and error; an
 // instrument that sounds while a note is held; and four gains that labour,
 // a serial chain of multiply-adds a sample, heavier in phases of audio time
 // (frames run since activate, so that instances activated together are
@@ -40,12 +42,16 @@ enum Kind {
     BURST_ALWAYS,
     SLOW_PHASE,
     SLOW_ALWAYS,
+    HANG_OPEN,
+    RELOAD,
+    PRINT,
     KINDS
 };
 const char* const NAMES[KINDS] = {
-    "gain",  "stereo",       "crash",      "crash-later",     "hang",   "nan",
-    "alloc", "file",         "thread",     "unknown-feature", "worker", "instrument",
-    "burst", "burst-always", "slow-phase", "slow-always"};
+    "gain",        "stereo",     "crash",  "crash-later",  "hang",
+    "nan",         "alloc",      "file",   "thread",       "unknown-feature",
+    "worker",      "instrument", "burst",  "burst-always", "slow-phase",
+    "slow-always", "hang-open",  "reload", "print"};
 // Past validation's warm-up blocks, well inside a trial's periods.
 constexpr uint64_t CRASH_AFTER = 300;
 // Above glibc's first mmap threshold, so that the kernel sees it too.
@@ -66,6 +72,14 @@ constexpr float MIX = 0x1.0p-10f;
 constexpr double BURST_S = 0.05, BURST_EVERY_S = 0.4;
 constexpr double SLOW_S = 1.0, SLOW_EVERY_S = 3.0;
 
+// Set as the library loads: whether it was loaded before in this process
+// (the environment outlives an unloading, the library's memory does not).
+bool mark_loaded() {
+    const bool before = std::getenv("ZEM_TEST_LOADED") != nullptr;
+    setenv("ZEM_TEST_LOADED", "1", 1);
+    return before;
+}
+const bool LOADED_BEFORE = mark_loaded();
 int* volatile nowhere = nullptr; // the crash's address, unknown to the compiler
 volatile bool spinning = true;   // the hang's, never cleared
 
@@ -117,6 +131,14 @@ LV2_Handle instantiate(const LV2_Descriptor* descriptor, double rate, const char
         } else if (std::strcmp(features[f]->URI, LV2_WORKER__schedule) == 0) {
             plugin->schedule = static_cast<LV2_Worker_Schedule*>(features[f]->data);
         }
+    }
+    if (plugin->kind == HANG_OPEN || (plugin->kind == RELOAD && LOADED_BEFORE)) {
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::hours(1));
+        }
+    }
+    if (plugin->kind == PRINT) {
+        std::printf("ZEM test print: instantiated at %.0f Hz\n", rate); // left in stdio's buffer
     }
     if ((plugin->kind == WORKER && plugin->schedule == nullptr) ||
         (plugin->kind == INSTRUMENT && plugin->midi_event == 0)) {
@@ -229,6 +251,11 @@ void run(LV2_Handle handle, uint32_t frames) {
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 }
             });
+        }
+        break;
+    case PRINT:
+        if (plugin->runs == 1) {
+            std::fprintf(stderr, "ZEM test print: first run, %u frames\n", frames);
         }
         break;
     case WORKER:

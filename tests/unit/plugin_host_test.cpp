@@ -88,7 +88,7 @@ double energy(const float* block, uint32_t frames) {
 
 TEST_F(Plugins, ListsTheBundleAndNamesWhatItCannotHost) {
     std::vector<PluginInfo> list = plugin_host_list(host);
-    ASSERT_EQ(list.size(), 16u);
+    ASSERT_EQ(list.size(), 19u);
     PluginInfo info;
     ASSERT_TRUE(plugin_host_info(host, "urn:zem-test:unknown-feature", &info));
     EXPECT_FALSE(info.hostable);
@@ -387,7 +387,12 @@ TEST_F(Plugins, ValidationGivesEachFaultItsVerdictAndLine) {
          {},
          64,
          PLUGIN_FAILED,
-         "ZEM test hang: failed: no answer in run (block 1), stopped"},
+         "ZEM test hang: failed: no answer in run (block 1) after 2.2 s, killed"},
+        {{"gain", "hang-open"},
+         {},
+         64,
+         PLUGIN_FAILED,
+         "ZEM test hang in instantiate: failed: no answer in instantiate after 2 s, killed"},
         {{"gain", "nan"},
          {},
          64,
@@ -415,6 +420,38 @@ TEST_F(Plugins, ValidationGivesEachFaultItsVerdictAndLine) {
         EXPECT_EQ(plugin_verdict(&validation), c.verdict) << c.kinds.back();
         EXPECT_EQ(plugin_validation_line(names, &validation), c.line);
     }
+}
+
+TEST_F(Plugins, ValidationKeepsWhatThePluginsPrintAndTheWiring) {
+    PluginValidateOptions options;
+    options.blocks = 4;
+    options.timeout_ms = 10000;
+    PluginValidation validation;
+    PluginLoadOrder order = spec_of({"print", "instrument"});
+    plugin_validate(host, &order, &options, &validation);
+    EXPECT_EQ(plugin_verdict(&validation), PLUGIN_PASSED) << validation.output;
+    // The print left in stdio's buffer as well as the one on standard error.
+    EXPECT_NE(validation.output.find("instantiated at 48000 Hz"), std::string::npos);
+    EXPECT_NE(validation.output.find("first run, 64 frames"), std::string::npos);
+    EXPECT_NE(validation.wiring.find("ZEM test print (1 in, 1 out) -> ZEM test instrument"),
+              std::string::npos)
+        << validation.wiring;
+    ASSERT_EQ(validation.plugins.size(), 2u);
+    EXPECT_FALSE(validation.plugins[0].gets_notes);
+    EXPECT_TRUE(validation.plugins[1].gets_notes);
+}
+
+TEST_F(Plugins, ValidationEndsWithAStopWhereverThePluginIs) {
+    PluginValidateOptions options;
+    options.blocks = 4;
+    options.timeout_ms = 600000; // only the stop can end it within the test's time
+    options.stop_wait = [](int64_t) { return 15; };
+    PluginValidation validation;
+    PluginLoadOrder order = spec_of({"hang-open"});
+    plugin_validate(host, &order, &options, &validation);
+    EXPECT_EQ(validation.stop_signal, 15);
+    EXPECT_FALSE(validation.timed_out);
+    EXPECT_EQ(validation.stage, PLUGIN_STAGE_OPEN);
 }
 
 TEST_F(Plugins, ValidationFlagsWhatRunAsksOfTheSystem) {
