@@ -96,6 +96,11 @@ void describe_failure(const ChildEnd* end, RtTestResult* result) {
     } else if (end->timed_out) {
         std::snprintf(result->failure, sizeof result->failure, "no answer in %s after %lld s",
                       stage, static_cast<long long>((end->allowed_ms + 999) / 1000));
+    } else if (std::strcmp(end->signal_name, "SIGKILL") == 0) {
+        // Not ours: the kernel's out-of-memory killer sends it, as a rule.
+        std::snprintf(result->failure, sizeof result->failure,
+                      "killed with signal %d (SIGKILL, most likely for want of memory) in %s",
+                      end->signal, stage);
     } else if (end->signal != 0) {
         std::snprintf(result->failure, sizeof result->failure, "crashed with signal %d (%s) in %s",
                       end->signal, end->signal_name, stage);
