@@ -41,7 +41,8 @@ std::vector<std::string> hold_limit_sentences(const HoldShape* hold, const HoldS
 }
 
 std::string median_gap_sentence(const RtTestResult* test, const HoldShape* idle) {
-    const bool counted = test->state == RT_DONE || test->state == RT_PLAYS;
+    // A count the user asked for was not cut by anything: only a search's is.
+    const bool counted = test->state == RT_DONE;
     if (counted && test->search_end == END_CEILING) {
         return thousands(test->plays) + " plays: the search's ceiling itself played (" +
                thousands(test->search_bound) + " prepared" +

@@ -373,8 +373,10 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
                 print_hold_terms(out, test, &config.idle_shape);
                 if (test->state != RT_DONE) {
                     std::fprintf(out, "    %-6s %s: %s\n", "", test_state_text(test->state),
-                                 test->state == RT_FAILED
-                                     ? "the server could not go on; above, the last hold"
+                                 test->state == RT_FAILED ? "the server could not go on; above, "
+                                                            "the last hold"
+                                 : test->state == RT_PLAYS
+                                     ? "the hold above missed no more periods than its allowance"
                                      : "the last hold above missed more periods than its "
                                        "allowance");
                 }
@@ -389,11 +391,14 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
                          "to %u%s in %u trials\n",
                          "", test->kernel_ns_per_sample, test->kernel_bound, test->search_bound,
                          test->memory_capped ? " (memory cap)" : "", test->trials);
-            if (test->per_stream_ns > 0.0) {
+            if (test->per_stream_ns > 0.0 && test->tail_ratio > 0.0) {
                 std::fprintf(out,
                              "    %-6s processing time about (%.1f us + %.2f ns a stream) x a "
                              "spread whose tail at the hold's odds is %.3f\n",
                              "", test->fixed_ns / 1e3, test->per_stream_ns, test->tail_ratio);
+            } else if (test->per_stream_ns > 0.0) {
+                std::fprintf(out, "    %-6s processing time about %.1f us + %.2f ns a stream\n", "",
+                             test->fixed_ns / 1e3, test->per_stream_ns);
             }
             if (test->worker.jobs > 0 || test->worker.refused > 0) {
                 std::fprintf(
