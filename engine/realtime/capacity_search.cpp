@@ -110,6 +110,13 @@ bool measure(TrialFunction trial, void* context, const SearchPlan* plan, Knowled
     return true;
 }
 
+// `count` times `scale` kept within [LEAST_SCALE, most], and at least 1.
+uint32_t scaled_count(uint32_t count, double scale, double most) {
+    scale = scale < LEAST_SCALE ? LEAST_SCALE : scale > most ? most : scale;
+    const double scaled = std::floor(static_cast<double>(count) * scale);
+    return scaled < 1.0 ? 1 : static_cast<uint32_t>(scaled);
+}
+
 // The count a hold's slowest period says would just fit: its busiest
 // thread's work less the fixed part scaled into what the period leaves
 // after a usual wake-up, within [LEAST_SCALE, MOST_GROWTH] of `count`.
@@ -117,12 +124,10 @@ uint32_t scaled_by_slowest(const Knowledge* known, const SearchPlan* plan, uint3
                            const TrialOutcome* outcome) {
     const double room = static_cast<double>(plan->period_ns - known->usual_late_ns);
     const auto slowest = static_cast<double>(outcome->processing.max);
-    double scale = slowest > plan->fixed_ns
-                       ? AIM_MARGIN * (room - plan->fixed_ns) / (slowest - plan->fixed_ns)
-                       : MOST_GROWTH;
-    scale = scale < LEAST_SCALE ? LEAST_SCALE : scale > MOST_GROWTH ? MOST_GROWTH : scale;
-    const double scaled = std::floor(static_cast<double>(count) * scale);
-    return scaled < 1.0 ? 1 : static_cast<uint32_t>(scaled);
+    const double scale = slowest > plan->fixed_ns
+                             ? AIM_MARGIN * (room - plan->fixed_ns) / (slowest - plan->fixed_ns)
+                             : MOST_GROWTH;
+    return scaled_count(count, scale, MOST_GROWTH);
 }
 
 // Every miss of a failed hold lies far past its usual periods, at no
@@ -165,10 +170,7 @@ uint32_t beside_pause(const Knowledge* known, const SearchPlan* plan, uint32_t c
     if (left <= 0.0 || median <= plan->fixed_ns) {
         return count;
     }
-    double scale = AIM_MARGIN * left / (median - plan->fixed_ns);
-    scale = scale < LEAST_SCALE ? LEAST_SCALE : scale > 1.0 ? 1.0 : scale;
-    const double scaled = std::floor(static_cast<double>(count) * scale);
-    return scaled < 1.0 ? 1 : static_cast<uint32_t>(scaled);
+    return scaled_count(count, AIM_MARGIN * left / (median - plan->fixed_ns), 1.0);
 }
 
 // Where the next hold goes, given the largest count that played (`low`, 0:
