@@ -224,10 +224,11 @@ int run_realtime_command(const CliOptions* options) {
     bool loads_fine = true;
     if (plugins != nullptr) {
         loads_fine =
-            check_plugin_loads(plugins, &plan, plugin_validation_line, console_wait_for_stop);
+            check_plugin_loads(plugins, &plan, plugin_validation_reason, console_wait_for_stop);
         for (const RtLoad& checked : plan.loads) {
             if (checked.failed) {
-                std::fprintf(stderr, "test_zem_cli: %s\n", checked.failure.c_str());
+                std::fprintf(stderr, "test_zem_cli: %s: failed: %s\n", checked.name.c_str(),
+                             checked.failure.c_str());
             }
         }
     }

@@ -63,6 +63,15 @@ std::string median_gap_sentence(const RtTestResult* test, const HoldShape* idle)
                   static_cast<double>(test->plays) / static_cast<double>(test->median_fits),
                   thousands(test->median_fits).c_str());
     std::string sentence = text;
+    if (limits.empty() && test->search_end == END_HOLDS && test->failed_at > test->plays) {
+        // Not the spread: the search stopped short, between a count that
+        // played and one that failed.
+        std::snprintf(text, sizeof text,
+                      "the search's holds ran out before it met %s, the lowest count that "
+                      "failed, so between the two is not known",
+                      thousands(test->failed_at).c_str());
+        return sentence + text;
+    }
     if (limits.empty()) {
         std::snprintf(text, sizeof text,
                       "the spread of its periods cut it (the slowest %.2fx the "

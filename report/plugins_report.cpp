@@ -151,56 +151,123 @@ std::string seconds_text(int64_t ms) {
 }
 } // namespace
 
-std::string plugin_validation_line(const std::vector<std::string>& names,
-                                   const PluginValidation* validation) {
+namespace {
+std::string chain_name(const std::vector<std::string>& names) {
     std::string chain;
     for (const std::string& name : names) {
         chain += (chain.empty() ? "" : " + ") + name;
     }
+    return chain;
+}
+
+// Why the child failed, without naming the plugin; "" when it did not.
+std::string failure_reason(const PluginValidation* validation) {
     const char* stage = PLUGIN_STAGE_NAMES[validation->stage];
     std::string where =
         std::string(stage) + (validation->stage == PLUGIN_STAGE_RUN
                                   ? " (block " + std::to_string(validation->block + 1) + ")"
                                   : "");
-    std::string plugin = validation->plugin < names.size() ? names[validation->plugin] : chain;
-    if (!validation->refusal.empty()) {
-        return chain + ": failed: " + validation->refusal;
-    }
     if (validation->timed_out) {
-        return plugin + ": failed: no answer in " + where + " after " +
-               seconds_text(validation->allowed_ms) + ", killed";
+        return "no answer in " + where + " after " + seconds_text(validation->allowed_ms) +
+               ", killed";
     }
     if (validation->signal != 0) {
-        return plugin + ": failed: crashed with " + validation->signal_name + " in " + where +
+        return "crashed with " + validation->signal_name + " in " + where +
                (validation->no_display ? ", for want of a display it seems (this host has none: "
                                          "DISPLAY and WAYLAND_DISPLAY are unset)"
                                        : "");
     }
     if (validation->exit_status != 0 || validation->stage != PLUGIN_STAGE_DONE) {
-        return plugin + ": failed: the process ended with status " +
-               std::to_string(validation->exit_status) + " in " + where;
+        return "the process ended with status " + std::to_string(validation->exit_status) + " in " +
+               where;
     }
-    std::string flags;
-    for (size_t p = 0; p < validation->plugins.size(); ++p) {
-        const PluginFindings& found = validation->plugins[p];
-        const std::string& name = p < names.size() ? names[p] : chain;
+    for (const PluginFindings& found : validation->plugins) {
         if (found.non_finite > 0) {
-            return name + ": failed: " +
-                   plural(found.non_finite, "NaN or infinite output sample",
+            return plural(found.non_finite, "NaN or infinite output sample",
                           "NaN or infinite output samples");
         }
-        std::string own = flags_of(found);
-        if (!own.empty()) {
-            flags += (flags.empty() ? "" : "; ") + name + ": " + own;
+    }
+    return "";
+}
+
+// The plugin a failure is in: the first with NaN output, or where the child was.
+uint32_t failed_plugin(const PluginValidation* validation) {
+    if (validation->signal == 0 && !validation->timed_out && validation->exit_status == 0 &&
+        validation->stage == PLUGIN_STAGE_DONE) {
+        for (size_t p = 0; p < validation->plugins.size(); ++p) {
+            if (validation->plugins[p].non_finite > 0) {
+                return static_cast<uint32_t>(p);
+            }
         }
+    }
+    return validation->plugin;
+}
+
+// Each plugin's flags, named by plugin in a chain of several.
+std::string flag_reason(const std::vector<std::string>& names, const PluginValidation* validation) {
+    std::string flags;
+    for (size_t p = 0; p < validation->plugins.size(); ++p) {
+        std::string own = flags_of(validation->plugins[p]);
+        if (own.empty()) {
+            continue;
+        }
+        const bool named = names.size() > 1 && p < names.size();
+        flags += (flags.empty() ? "" : "; ") + (named ? names[p] + ": " : "") + own;
     }
     if (validation->extra_threads > 0) {
         flags += (flags.empty() ? "" : "; ") +
                  plural(static_cast<uint64_t>(validation->extra_threads), "thread", "threads") +
                  " of the plugins' own";
     }
+    return flags;
+}
+
+// The host's refusal names the plugin first ("X cannot be hosted: ..."):
+// which one, and the rest.
+bool refusal_names(const std::vector<std::string>& names, const std::string& refusal,
+                   std::string* plugin, std::string* rest) {
+    for (const std::string& name : names) {
+        if (!name.empty() && refusal.compare(0, name.size() + 1, name + " ") == 0) {
+            *plugin = name;
+            *rest = refusal.substr(name.size() + 1);
+            return true;
+        }
+    }
+    return false;
+}
+} // namespace
+
+std::string plugin_validation_reason(const std::vector<std::string>& names,
+                                     const PluginValidation* validation) {
+    std::string plugin, rest;
+    if (!validation->refusal.empty()) {
+        const bool named = refusal_names(names, validation->refusal, &plugin, &rest);
+        return named && names.size() == 1 ? rest : validation->refusal;
+    }
+    const std::string failure = failure_reason(validation);
+    if (!failure.empty()) {
+        const uint32_t p = failed_plugin(validation);
+        return names.size() > 1 && p < names.size() ? names[p] + ": " + failure : failure;
+    }
+    return plugin_verdict(validation) == PLUGIN_FLAGGED ? flag_reason(names, validation) : "";
+}
+
+std::string plugin_validation_line(const std::vector<std::string>& names,
+                                   const PluginValidation* validation) {
+    const std::string chain = chain_name(names);
+    std::string plugin, rest;
+    if (!validation->refusal.empty()) {
+        return refusal_names(names, validation->refusal, &plugin, &rest)
+                   ? plugin + ": failed: " + rest
+                   : chain + ": failed: " + validation->refusal;
+    }
+    const std::string failure = failure_reason(validation);
+    if (!failure.empty()) {
+        const uint32_t p = failed_plugin(validation);
+        return (p < names.size() ? names[p] : chain) + ": failed: " + failure;
+    }
     if (plugin_verdict(validation) == PLUGIN_FLAGGED) {
-        return chain + ": flagged: " + flags;
+        return chain + ": flagged: " + flag_reason(names, validation);
     }
     return chain + ": passed";
 }

@@ -24,3 +24,7 @@ nlohmann::ordered_json plugins_json(const std::vector<PluginInfo>& plugins, cons
 // are the chain's plugins' names, in order.
 std::string plugin_validation_line(const std::vector<std::string>& names,
                                    const PluginValidation* validation);
+// Only why it failed or was flagged, for a line that names the chain
+// already; a plugin is named only in a chain of several. "" when it passed.
+std::string plugin_validation_reason(const std::vector<std::string>& names,
+                                     const PluginValidation* validation);

@@ -83,7 +83,8 @@ std::string main_cause(const MissCounts* misses, const ReadinessReport* readines
 
 std::string minutes_text(double minutes) {
     if (minutes < 1.0) {
-        return thousands(static_cast<uint64_t>(std::lround(minutes * 60.0))) + " seconds";
+        const auto seconds = static_cast<uint64_t>(std::lround(minutes * 60.0));
+        return thousands(seconds) + (seconds == 1 ? " second" : " seconds");
     }
     uint64_t whole = static_cast<uint64_t>(std::lround(minutes));
     return thousands(whole) + (whole == 1 ? " minute" : " minutes");

@@ -427,7 +427,7 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
             }
             if (test->state == RT_DONE && test->kernel_bound > 0) {
                 std::fprintf(out,
-                             "    %-6s held %u streams, known to %u, %.2f of the kernel-alone "
+                             "    %-6s held %u streams, known within %u, %.2f of the kernel-alone "
                              "bound; stopped as %s\n",
                              "", test->plays, test->resolution,
                              static_cast<double>(test->plays) / test->kernel_bound,

@@ -367,7 +367,7 @@ TEST_F(Plugins, ValidationGivesEachFaultItsVerdictAndLine) {
          {"gain=1e-38"},
          64,
          PLUGIN_FLAGGED,
-         "ZEM test gain: flagged: ZEM test gain: 4096 denormal output samples"},
+         "ZEM test gain: flagged: 4096 denormal output samples"},
         {{"crash"},
          {},
          64,
@@ -402,7 +402,7 @@ TEST_F(Plugins, ValidationGivesEachFaultItsVerdictAndLine) {
          {},
          64,
          PLUGIN_FAILED,
-         "ZEM test unknown feature: failed: ZEM test unknown feature cannot be hosted: it requires "
+         "ZEM test unknown feature: failed: cannot be hosted: it requires "
          "urn:zem-test:unknown-feature-uri"},
     };
     PluginValidateOptions options;
