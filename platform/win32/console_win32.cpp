@@ -29,6 +29,9 @@ void console_block_stop_signals() {
     }
 }
 
+// The console's break events come on a thread of their own already.
+void console_watch_stops(int64_t) {}
+
 int console_wait_for_stop(int64_t timeout_ms) {
     if (stop_event == nullptr) {
         Sleep(static_cast<DWORD>(timeout_ms));

@@ -9,6 +9,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <new>
 #include <thread>
@@ -74,6 +75,8 @@ TEST(PlatformThread, SeamFailsExactlyTheArmedNumberOfStarts) {
 }
 
 #ifndef _WIN32
+#include <unistd.h>
+
 namespace {
 uint32_t prints_and_ends(void* /*parameter*/) {
     std::printf("to stdout, left in its buffer\n");
@@ -94,6 +97,27 @@ uint32_t ignores_stops(void* parameter) {
     platform_child_stage("deaf", 600000);
     std::this_thread::sleep_for(std::chrono::seconds(60));
     return 0;
+}
+
+// A stop sent to the whole process, as kill(1) sends it; `taken` says
+// whether the run then asks for it, or is stuck past the watcher's grace.
+uint32_t stopped_while(bool taken) {
+    console_block_stop_signals();
+    console_watch_stops(200);
+    kill(getpid(), SIGTERM);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (taken && console_wait_for_stop(10) == 0 && std::chrono::steady_clock::now() < deadline) {
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(taken ? 400 : 60000));
+    return 0;
+}
+
+uint32_t stuck_when_stopped(void* /*parameter*/) {
+    return stopped_while(false);
+}
+
+uint32_t takes_its_stop(void* /*parameter*/) {
+    return stopped_while(true);
 }
 
 int never_stop(int64_t /*timeout_ms*/) {
@@ -147,5 +171,18 @@ TEST(PlatformChild, AStopIsPassedOnAndAChildThatIgnoresItIsKilled) {
     EXPECT_TRUE(end.stopped);
     EXPECT_FALSE(end.timed_out);
     EXPECT_STREQ(end.signal_name, "SIGKILL");
+}
+
+TEST(ConsoleStops, AStopNoPartTakesEndsTheProgramAndOneTakenLetsItFinish) {
+    ChildEnd end;
+    int stop_signal = 0;
+    const ChildTask stuck{stuck_when_stopped, nullptr, never_stop, nullptr};
+    platform_run_apart(&stuck, &end, &stop_signal);
+    EXPECT_EQ(end.exit_status, 128 + CONSOLE_SIGTERM);
+    EXPECT_NE(end.output.find("did not answer within 200 ms"), std::string::npos) << end.output;
+    const ChildTask taken{takes_its_stop, nullptr, never_stop, nullptr};
+    platform_run_apart(&taken, &end, &stop_signal);
+    EXPECT_EQ(end.signal, 0);
+    EXPECT_EQ(end.exit_status, 0) << end.output;
 }
 #endif
