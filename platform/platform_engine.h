@@ -58,7 +58,7 @@ void platform_free(void* block);
 void* platform_shared_alloc(size_t bytes);
 void platform_shared_free(void* block, size_t bytes);
 // A child that ignores a stop is killed this long after it was passed on.
-constexpr int64_t CHILD_STOP_GRACE_MS = 1000;
+constexpr int64_t CHILD_STOP_GRACE_MS = 500;
 constexpr uint32_t CHILD_OUTPUT_BYTES = 4096;
 constexpr uint32_t CHILD_STAGE_BYTES = 48;
 
