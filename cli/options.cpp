@@ -205,6 +205,7 @@ struct Bound {
     std::vector<std::string> settings; // each --set
     std::string preset;
     std::string input = "noise";
+    bool notes = false;
 };
 
 CLI::App* add_realtime(CLI::App* app, CliOptions* options, Bound* bound) {
@@ -295,6 +296,9 @@ CLI::App* add_realtime(CLI::App* app, CliOptions* options, Bound* bound) {
         ->check(CLI::IsMember({"noise", "sine", "silence"}))
         ->capture_default_str()
         ->type_name("SIGNAL");
+    realtime->add_flag("--notes", bound->notes,
+                       "play the note pattern into the first plugin with a MIDI input, even an "
+                       "effect (otherwise only instruments and MIDI plugins get notes)");
     realtime->add_flag("--json", options->json, "one JSON document instead of the tables");
     realtime->add_flag("--progress", options->progress_lines,
                        "print each step on a line of its own to stderr, also into a file or pipe");
@@ -355,8 +359,9 @@ bool plugin_loads_fit(const Bound* bound, RtPlan* plan, std::string* problem) {
         *problem = "at most " + std::to_string(MAX_LOADS) + " loads, tests and --plugin together";
         return false;
     }
-    if (bound->plugins.empty() && (!bound->settings.empty() || !bound->preset.empty())) {
-        *problem = "--set and --preset need a --plugin";
+    if (bound->plugins.empty() &&
+        (!bound->settings.empty() || !bound->preset.empty() || bound->notes)) {
+        *problem = "--set, --preset and --notes need a --plugin";
         return false;
     }
     uint32_t input = 0;
@@ -388,6 +393,7 @@ bool plugin_loads_fit(const Bound* bound, RtPlan* plan, std::string* problem) {
         load.order.settings = bound->settings;
         load.order.preset = bound->preset;
         load.order.input = static_cast<PluginInput>(input);
+        load.order.notes_to_any_midi = bound->notes;
         plan->loads.push_back(load);
     }
     if (plan->loads.empty()) {

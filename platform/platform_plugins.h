@@ -79,12 +79,15 @@ constexpr uint32_t PLUGIN_MAX_CHAIN = 16;
 struct PluginInfo {
     std::string uri;
     std::string name;
-    std::string class_label; // e.g. "Parametric EQ Plugin"
-    uint32_t audio_in, audio_out;
+    std::string class_label;      // e.g. "Parametric EQ Plugin"
+    uint32_t audio_in, audio_out; // main audio ports
+    uint32_t side_chain_in;       // audio inputs declared lv2:isSideChain
     uint32_t control_in, control_out;
+    uint32_t cv_in, cv_out;       // lv2:CVPort
     uint32_t event_in, event_out; // atom ports
+    bool midi_in;                 // an event input accepts MIDI
+    bool takes_notes;             // lv2:InstrumentPlugin or lv2:MIDIPlugin, with a MIDI input
     bool hard_rt_capable;         // declares lv2:hardRTCapable
-    bool instrument;              // lv2:InstrumentPlugin or a MIDI input
     std::vector<std::string> required_features;
     bool hostable;
     std::string missing; // when not hostable: the feature's URI, or the port and its type
@@ -102,14 +105,22 @@ struct PluginLoadOrder {
     uint32_t rate = 0;   // sample rate in Hz
     uint32_t instances = 0;
     uint64_t seed = 1; // of the noise
+    // The note pattern to the first plugin with a MIDI input, even an
+    // effect that only takes MIDI to be controlled.
+    bool notes_to_any_midi = false;
 };
 
 struct PluginStep {
     std::string uri;
     std::string name;
-    uint32_t audio_in, audio_out;
+    uint32_t audio_in, audio_out; // main audio ports
+    uint32_t side_chain_in;       // fed silence
+    uint32_t cv_in, cv_out;       // inputs at their default; outputs to scratch
+    bool midi_in, midi_out;       // event ports carrying MIDI
+    bool takes_notes;             // an instrument or a MIDI plugin, with a MIDI input
     bool hard_rt_capable;
-    bool gets_notes; // a MIDI input, fed the note pattern
+    bool gets_notes;       // fed the note pattern
+    bool gets_midi_before; // fed the MIDI the plugin before it wrote
     bool has_worker;
 };
 
@@ -180,7 +191,7 @@ struct PluginFindings {
     int64_t files;         // open, openat, openat2, creat; likewise
     int64_t threads;       // clone, clone3, fork, vfork; likewise
     bool hard_rt_capable;
-    bool gets_notes; // a MIDI input, fed the note pattern
+    bool gets_notes; // fed the note pattern
 };
 
 struct PluginValidateOptions {

@@ -85,16 +85,25 @@ void print_plugins_text(FILE* out, const std::vector<PluginInfo>& plugins, const
     }
     std::fprintf(out,
                  "%s (%s): %zu can be hosted, %zu cannot.\n"
-                 "Ports as inputs/outputs; events are atom ports.\n\n",
+                 "Ports as inputs/outputs (audio: the main ones); events are atom ports;\n"
+                 "takes notes: an instrument or a MIDI plugin; MIDI in: takes MIDI, not notes.\n\n",
                  plural(plugins.size(), "LV2 plugin", "LV2 plugins").c_str(),
                  path_text(lv2_path).c_str(), hostable, plugins.size() - hostable);
     for (const PluginInfo& plugin : plugins) {
-        std::string facts = plugin.class_label + " · " +
-                            ports_text("audio", plugin.audio_in, plugin.audio_out) + " · " +
-                            ports_text("control", plugin.control_in, plugin.control_out) + " · " +
-                            ports_text("events", plugin.event_in, plugin.event_out);
-        if (plugin.instrument) {
+        std::string facts =
+            plugin.class_label + " · " + ports_text("audio", plugin.audio_in, plugin.audio_out);
+        if (plugin.side_chain_in > 0) {
+            facts += " + " + std::to_string(plugin.side_chain_in) + " side-chain in";
+        }
+        facts += " · " + ports_text("control", plugin.control_in, plugin.control_out);
+        if (plugin.cv_in + plugin.cv_out > 0) {
+            facts += " · " + ports_text("CV", plugin.cv_in, plugin.cv_out);
+        }
+        facts += " · " + ports_text("events", plugin.event_in, plugin.event_out);
+        if (plugin.takes_notes) {
             facts += " · takes notes";
+        } else if (plugin.midi_in) {
+            facts += " · MIDI in";
         }
         facts += plugin.hard_rt_capable ? " · hard RT" : " · not hard RT";
         std::string required;
@@ -124,10 +133,14 @@ nlohmann::ordered_json plugins_json(const std::vector<PluginInfo>& plugins, cons
         entry["uri"] = plugin.uri;
         entry["name"] = plugin.name;
         entry["class"] = plugin.class_label;
-        entry["audio"] = {{"in", plugin.audio_in}, {"out", plugin.audio_out}};
+        entry["audio"] = {{"in", plugin.audio_in},
+                          {"out", plugin.audio_out},
+                          {"side_chain_in", plugin.side_chain_in}};
         entry["control"] = {{"in", plugin.control_in}, {"out", plugin.control_out}};
+        entry["cv"] = {{"in", plugin.cv_in}, {"out", plugin.cv_out}};
         entry["events"] = {{"in", plugin.event_in}, {"out", plugin.event_out}};
-        entry["instrument"] = plugin.instrument;
+        entry["midi_in"] = plugin.midi_in;
+        entry["takes_notes"] = plugin.takes_notes;
         entry["hard_rt_capable"] = plugin.hard_rt_capable;
         entry["required_features"] = plugin.required_features;
         entry["hostable"] = plugin.hostable;

@@ -63,16 +63,24 @@ HostNodes make_nodes(LilvWorld* world) {
         lilv_new_uri(world, LV2_CORE__integer),
         lilv_new_uri(world, LV2_CORE__toggled),
         lilv_new_uri(world, LV2_CORE__enumeration),
+        lilv_new_uri(world, LV2_CORE_PREFIX "MIDIPlugin"),
+        lilv_new_uri(world, LV2_CORE_PREFIX "isSideChain"),
+        lilv_new_uri(world, "http://www.w3.org/1999/02/22-rdf-syntax-ns#type"),
     };
 }
 
 void free_nodes(HostNodes* nodes) {
-    for (LilvNode* node :
-         {nodes->audio_port, nodes->control_port, nodes->cv_port, nodes->atom_port,
-          nodes->input_port, nodes->output_port, nodes->midi_event, nodes->connection_optional,
-          nodes->minimum_size, nodes->instrument, nodes->hard_rt, nodes->preset,
-          nodes->default_state, nodes->worker_interface, nodes->worker_schedule, nodes->sample_rate,
-          nodes->integer, nodes->toggled, nodes->enumeration}) {
+    for (LilvNode* node : {nodes->audio_port,      nodes->control_port,
+                           nodes->cv_port,         nodes->atom_port,
+                           nodes->input_port,      nodes->output_port,
+                           nodes->midi_event,      nodes->connection_optional,
+                           nodes->minimum_size,    nodes->instrument,
+                           nodes->hard_rt,         nodes->preset,
+                           nodes->default_state,   nodes->worker_interface,
+                           nodes->worker_schedule, nodes->sample_rate,
+                           nodes->integer,         nodes->toggled,
+                           nodes->enumeration,     nodes->midi_plugin,
+                           nodes->side_chain,      nodes->rdf_type}) {
         lilv_node_free(node);
     }
 }
@@ -116,19 +124,21 @@ void fill_info(PluginHost* host, const LilvPlugin* plugin, PluginInfo* info) {
     info->name = node_text(lilv_plugin_get_name(plugin));
     const LilvPluginClass* plugin_class = lilv_plugin_get_class(plugin);
     info->class_label = lilv_node_as_string(lilv_plugin_class_get_label(plugin_class));
-    info->instrument = lilv_node_equals(lilv_plugin_class_get_uri(plugin_class), n.instrument);
+    const StepPorts ports = step_ports(host, plugin);
+    info->audio_in = ports.audio_in;
+    info->side_chain_in = ports.side_chain_in;
+    info->audio_out = ports.audio_out;
+    info->cv_in = ports.cv_in;
+    info->cv_out = ports.cv_out;
+    info->midi_in = ports.midi_in;
+    info->takes_notes = ports.takes_notes;
     for (uint32_t p = 0; p < lilv_plugin_get_num_ports(plugin); ++p) {
         const LilvPort* port = lilv_plugin_get_port_by_index(plugin, p);
         bool output = lilv_port_is_a(plugin, port, n.output_port);
-        if (lilv_port_is_a(plugin, port, n.audio_port)) {
-            ++(output ? info->audio_out : info->audio_in);
-        } else if (lilv_port_is_a(plugin, port, n.control_port)) {
+        if (lilv_port_is_a(plugin, port, n.control_port)) {
             ++(output ? info->control_out : info->control_in);
         } else if (lilv_port_is_a(plugin, port, n.atom_port)) {
             ++(output ? info->event_out : info->event_in);
-            if (!output && lilv_port_supports_event(plugin, port, n.midi_event)) {
-                info->instrument = true;
-            }
         }
     }
     info->hard_rt_capable = lilv_plugin_has_feature(plugin, n.hard_rt);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "platform/common/control_value.h"
+#include "platform/lv2/lv2_wiring.h"
 #include "platform/platform_plugins.h"
 
 #include <lilv/lilv.h>
@@ -59,6 +60,9 @@ struct HostNodes {
     LilvNode* integer;
     LilvNode* toggled;
     LilvNode* enumeration;
+    LilvNode* midi_plugin;
+    LilvNode* side_chain;
+    LilvNode* rdf_type;
 };
 
 struct PluginHost {
@@ -82,14 +86,26 @@ std::string node_text(LilvNode* node); // frees the node
 // A load's plan, read from the world before anything is instantiated.
 enum PortKind : uint8_t { PORT_AUDIO, PORT_CONTROL, PORT_ATOM, PORT_CV, PORT_OTHER };
 
+// A plugin's ports counted as the wiring and the listing see them.
+struct StepPorts {
+    uint32_t audio_in, side_chain_in, audio_out, cv_in, cv_out;
+    bool midi_in, midi_out, takes_notes;
+};
+StepPorts step_ports(PluginHost* host, const LilvPlugin* plugin);
+
+constexpr uint32_t NO_PORT = UINT32_MAX;
+
 struct PortPlan {
     PortKind kind;
     bool output;
-    bool midi;
-    uint32_t channel; // audio and atom ports: index among the plugin's ports of that kind
+    bool midi;       // atom ports: carries MIDI events
+    bool side_chain; // audio inputs: lv2:isSideChain
+    // Audio ports: index among the main (or side-chain) ports of its
+    // direction; atom and CV ports: among the plugin's ports of that kind.
+    uint32_t channel;
     std::string symbol;
     ControlPort control; // control ports: as the plugin declares them
-    float value;         // control inputs: the default, in the port's units at the rate
+    float value;         // control and CV inputs: the default, in the port's units at the rate
 };
 
 struct StepPlan {
@@ -98,8 +114,9 @@ struct StepPlan {
     std::vector<PortPlan> ports;
     uint32_t atom_ports;
     uint32_t atom_bytes;
-    std::vector<uint32_t> input_source; // per audio input: the instance's channel feeding it
-    uint32_t first_output;              // the instance's channel of its first output
+    uint32_t midi_input;  // the atom channel of its first MIDI input, NO_PORT none
+    uint32_t midi_output; // of its first MIDI output
+    WiredStep wired;      // where its audio and MIDI come from
     LilvState* default_state;
     LilvState* preset;
     // The options it gets: rate, block lengths, sequence size.
@@ -125,6 +142,18 @@ bool plan_order(PluginHost* host, const PluginLoadOrder* order, std::vector<Step
 // belongs to none of them (naming the plugin it is for, if any).
 bool preset_steps(PluginHost* host, const std::vector<StepPlan>& plan, const std::string& preset,
                   std::vector<uint32_t>* steps, std::string* error);
+
+// The test input (lv2_input.cpp): a block of the order's signal, the
+// words for it, and the note pattern's events of the period starting at
+// sample `start`, as an atom sequence in `buffer` (NOTE_BYTES).
+constexpr uint32_t NOTE_BYTES = 1024; // a sequence of a period's notes, at most 16
+struct NoteTypes {
+    LV2_URID sequence, midi;
+};
+void fill_input(float* block, uint32_t frames, uint32_t rate, PluginInput input, uint64_t seed);
+std::string input_text(const PluginLoadOrder* order, uint32_t channels);
+void write_notes(uint64_t* buffer, const NoteTypes* types, uint64_t start, uint32_t frames,
+                 uint32_t rate);
 
 // The log feature: messages into a bounded buffer. Any thread may write;
 // writers take their room with one atomic add, so a full buffer drops what

@@ -18,37 +18,12 @@
 #include <new>
 
 namespace {
-// The level of a track's signal in a mix: well below clipping, well above
-// the noise floor, as recordings are made.
-constexpr double INPUT_DBFS = -18.0;
-// Samples the pink-noise filter runs before a block is kept, so that its
-// slowest pole has settled.
-constexpr uint32_t NOISE_SETTLE = 8192;
-// The sine's frequency, rounded to whole cycles a block so that the block
-// repeats without a click.
-constexpr double SINE_HZ = 1000.0;
-constexpr double PI = 3.14159265358979323846;
-// The note pattern: a note every quarter second, held a fifth of a second,
-// walking up a chord: voices sound most of the time without piling up.
-constexpr double NOTE_EVERY_S = 0.25;
-constexpr double NOTE_HOLD_S = 0.2;
-constexpr uint8_t NOTES[] = {60, 64, 67, 72};
-constexpr uint8_t VELOCITY = 100;
-// At most this many note events a period: at 8192 samples, the longest
-// block, and 8 kHz a pattern this slow needs ten.
-constexpr uint32_t MAX_PERIOD_EVENTS = 16;
-constexpr uint32_t TEMPLATE_BYTES = 1024; // header and MAX_PERIOD_EVENTS events
-// Audio channels every instance has before the plugins': silence (inputs fed
-// by nothing) and a scratch buffer (CV outputs).
-constexpr uint32_t SILENT_CHANNEL = 0;
-constexpr uint32_t SCRATCH_CHANNEL = 1;
-constexpr uint32_t FIRST_INPUT_CHANNEL = 2;
-
 struct StageInstance {
     LilvInstance* instance = nullptr;
     bool active = false;
     std::vector<float> controls;   // one per port; control ports use theirs
     std::vector<uint64_t> atoms;   // the atom ports' buffers, atom_bytes each
+    std::vector<float> cv;         // the CV inputs' buffers, each its default
     WorkerSlot* slot = nullptr;    // the schedule feature's
     WorkerSlot* deliver = nullptr; // with a worker interface: answers to deliver
     LV2_Feature schedule_feature;
@@ -80,7 +55,8 @@ struct PluginLoad {
     uint64_t position; // the next period's first sample since the load opened
     std::vector<uint64_t> note_template;
     uint64_t template_at; // the pattern's sample note_template starts at
-    LV2_URID sequence_type, chunk_type, midi_type;
+    LV2_URID sequence_type, chunk_type;
+    NoteTypes note_types;
     LV2_Feature map_feature, unmap_feature, bounded_feature, fixed_feature, power_feature,
         log_feature, default_state_feature;
     LogBuffer log;
@@ -90,126 +66,6 @@ struct PluginLoad {
 };
 
 namespace {
-uint64_t mix_seed(uint64_t value) {
-    value += 0x9E3779B97F4A7C15ULL;
-    value = (value ^ (value >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    value = (value ^ (value >> 27)) * 0x94D049BB133111EBULL;
-    return (value ^ (value >> 31)) | 1;
-}
-
-double white(uint64_t* state) {
-    uint64_t x = *state;
-    x ^= x >> 12;
-    x ^= x << 25;
-    x ^= x >> 27;
-    *state = x;
-    return static_cast<double>((x * 2685821657736338717ULL) >> 11) * 0x1.0p-53 * 2.0 - 1.0;
-}
-
-// Pink noise (the filter of P. Kellet's "refined" method, -3 dB an octave),
-// scaled so that the block's RMS level is INPUT_DBFS.
-void fill_noise(float* block, uint32_t frames, uint64_t seed) {
-    uint64_t state = mix_seed(seed);
-    double b[7] = {};
-    double sum = 0.0;
-    for (uint32_t i = 0; i < NOISE_SETTLE + frames; ++i) {
-        double w = white(&state);
-        b[0] = 0.99886 * b[0] + w * 0.0555179;
-        b[1] = 0.99332 * b[1] + w * 0.0750759;
-        b[2] = 0.96900 * b[2] + w * 0.1538520;
-        b[3] = 0.86650 * b[3] + w * 0.3104856;
-        b[4] = 0.55000 * b[4] + w * 0.5329522;
-        b[5] = -0.7616 * b[5] - w * 0.0168980;
-        double pink = b[0] + b[1] + b[2] + b[3] + b[4] + b[5] + b[6] + w * 0.5362;
-        b[6] = w * 0.115926;
-        if (i >= NOISE_SETTLE) {
-            block[i - NOISE_SETTLE] = static_cast<float>(pink);
-            sum += pink * pink;
-        }
-    }
-    double gain = std::pow(10.0, INPUT_DBFS / 20.0) / std::sqrt(sum / frames);
-    for (uint32_t i = 0; i < frames; ++i) {
-        block[i] = static_cast<float>(block[i] * gain);
-    }
-}
-
-double sine_hz(uint32_t frames, uint32_t rate) {
-    double cycles = std::max(1.0, std::round(SINE_HZ * frames / rate));
-    return cycles * rate / frames;
-}
-
-void fill_input(float* block, uint32_t frames, uint32_t rate, PluginInput input, uint64_t seed) {
-    if (input == PLUGIN_NOISE) {
-        fill_noise(block, frames, seed);
-        return;
-    }
-    double amplitude =
-        input == PLUGIN_SINE ? std::sqrt(2.0) * std::pow(10.0, INPUT_DBFS / 20.0) : 0;
-    double step = 2.0 * PI * sine_hz(frames, rate) / rate;
-    for (uint32_t i = 0; i < frames; ++i) {
-        block[i] = static_cast<float>(amplitude * std::sin(step * i));
-    }
-}
-
-std::string input_text(const PluginLoadOrder* order, uint32_t channels) {
-    char level[64];
-    std::snprintf(level, sizeof level, " at %.0f dBFS", INPUT_DBFS);
-    std::string what = order->input == PLUGIN_NOISE ? std::string("pink noise") + level
-                       : order->input == PLUGIN_SINE
-                           ? "a " +
-                                 std::to_string(std::lround(sine_hz(order->frames, order->rate))) +
-                                 " Hz sine" + level
-                           : std::string("silence");
-    if (channels == 0) {
-        return "none: the first plugin has no audio input";
-    }
-    return what + ", " + std::to_string(channels) + (channels == 1 ? " channel" : " channels");
-}
-
-// Every plugin's outputs feed the next one's inputs by index; the last
-// output feeds any extra input; the rest are dropped. Returns the words.
-std::string wire(std::vector<StepPlan>* plan, uint32_t* channels) {
-    uint32_t next = FIRST_INPUT_CHANNEL;
-    std::string text;
-    for (size_t s = 0; s < plan->size(); ++s) {
-        StepPlan& step = (*plan)[s];
-        const PluginStep& f = step.facts;
-        std::string words = f.name + " (" + std::to_string(f.audio_in) + " in, " +
-                            std::to_string(f.audio_out) + " out)";
-        if (s == 0) {
-            for (uint32_t i = 0; i < f.audio_in; ++i) {
-                step.input_source.push_back(next++);
-            }
-        } else {
-            const StepPlan& before = (*plan)[s - 1];
-            uint32_t outputs = before.facts.audio_out;
-            for (uint32_t i = 0; i < f.audio_in; ++i) {
-                step.input_source.push_back(
-                    outputs == 0 ? SILENT_CHANNEL : before.first_output + std::min(i, outputs - 1));
-            }
-            if (f.audio_in > 0 && outputs == 0) {
-                words += ", its inputs silent (nothing before it has audio out)";
-            } else if (f.audio_in > outputs) {
-                words += ", output " + std::to_string(outputs) + " of the one before feeding " +
-                         (f.audio_in - outputs == 1 ? "input " : "inputs ") +
-                         std::to_string(outputs) + " to " + std::to_string(f.audio_in) +
-                         (outputs == 1 ? " (mono into stereo)" : "");
-            } else if (f.audio_in < outputs) {
-                words += ", " +
-                         (outputs - f.audio_in == 1 ? "output " + std::to_string(outputs)
-                                                    : "outputs " + std::to_string(f.audio_in + 1) +
-                                                          " to " + std::to_string(outputs)) +
-                         " of the one before dropped";
-            }
-        }
-        step.first_output = next;
-        next += f.audio_out;
-        text += (s == 0 ? "" : " -> ") + words;
-    }
-    *channels = next;
-    return text;
-}
-
 void set_port_value(const char* symbol, void* user, const void* value, uint32_t size,
                     uint32_t type) {
     auto* target = static_cast<RestoreTarget*>(user);
@@ -258,51 +114,9 @@ void make_options(PluginLoad* load, StepPlan* step) {
     step->options_feature = LV2_Feature{LV2_OPTIONS__options, step->options};
 }
 
-// The note events of the period starting at sample `start` of the pattern,
-// as an atom sequence in load->note_template.
-void make_notes(PluginLoad* load, uint64_t start) {
-    struct Note {
-        int64_t frame;
-        uint8_t status, key, velocity;
-    };
-    Note notes[MAX_PERIOD_EVENTS];
-    uint32_t count = 0;
-    auto every = std::max<uint64_t>(1, static_cast<uint64_t>(NOTE_EVERY_S * load->rate));
-    auto hold = static_cast<uint64_t>(NOTE_HOLD_S * load->rate);
-    uint64_t end = start + load->frames;
-    uint64_t first = start > hold ? (start - hold) / every : 0;
-    for (uint64_t k = first; k * every < end && count + 2 <= MAX_PERIOD_EVENTS; ++k) {
-        uint8_t key = NOTES[k % (sizeof NOTES)];
-        if (k * every + hold >= start && k * every + hold < end) {
-            notes[count++] = Note{static_cast<int64_t>(k * every + hold - start), 0x80, key, 0};
-        }
-        if (k * every >= start) {
-            notes[count++] = Note{static_cast<int64_t>(k * every - start), 0x90, key, VELOCITY};
-        }
-    }
-    std::stable_sort(notes, notes + count,
-                     [](const Note& a, const Note& b) { return a.frame < b.frame; });
-    auto* sequence = reinterpret_cast<LV2_Atom_Sequence*>(load->note_template.data());
-    sequence->atom.type = load->sequence_type;
-    sequence->atom.size = sizeof(LV2_Atom_Sequence_Body);
-    sequence->body.unit = 0;
-    sequence->body.pad = 0;
-    for (uint32_t i = 0; i < count; ++i) {
-        auto* event = reinterpret_cast<LV2_Atom_Event*>(
-            reinterpret_cast<uint8_t*>(&sequence->body) + sequence->atom.size);
-        event->time.frames = notes[i].frame;
-        event->body.type = load->midi_type;
-        event->body.size = 3;
-        auto* bytes = reinterpret_cast<uint8_t*>(event + 1);
-        bytes[0] = notes[i].status;
-        bytes[1] = notes[i].key;
-        bytes[2] = notes[i].velocity;
-        sequence->atom.size += lv2_atom_pad_size(sizeof(LV2_Atom_Event) + 3);
-    }
-}
-
 // The event buffers of instances [first, end) for the next period: inputs
-// empty, or the notes for MIDI inputs, from each instance's own start;
+// empty, or the notes for the MIDI input that gets them, from each
+// instance's own start (MIDI from the plugin before comes during run);
 // outputs their whole capacity. Only the instances that run are refilled: a
 // period costs nothing that grows with the instances prepared, and the
 // notes are made again only where an instance started at another time than
@@ -314,7 +128,8 @@ void refill_events(PluginLoad* load, uint32_t first, uint32_t end) {
         Instance& instance = load->instances[i];
         uint64_t at = load->position - instance.origin;
         if (load->notes && at != load->template_at) {
-            make_notes(load, at);
+            write_notes(load->note_template.data(), &load->note_types, at, load->frames,
+                        load->rate);
             load->template_at = at;
         }
         for (size_t s = 0; s < load->plan.size(); ++s) {
@@ -329,7 +144,7 @@ void refill_events(PluginLoad* load, uint32_t first, uint32_t end) {
                 if (port.output) {
                     atom->atom.type = load->chunk_type;
                     atom->atom.size = step.atom_bytes - static_cast<uint32_t>(sizeof(LV2_Atom));
-                } else if (port.midi) {
+                } else if (step.wired.gets_notes && port.channel == step.midi_input) {
                     std::memcpy(atom, notes, sizeof(LV2_Atom) + notes->atom.size);
                 } else {
                     atom->atom.type = load->sequence_type;
@@ -339,6 +154,78 @@ void refill_events(PluginLoad* load, uint32_t first, uint32_t end) {
                 }
             }
         }
+    }
+}
+
+// The plan's wiring applied to its steps; the words.
+std::string wire(PluginLoad* load, bool notes_to_any_midi) {
+    std::vector<WiringPorts> chain;
+    for (const StepPlan& step : load->plan) {
+        const PluginStep& f = step.facts;
+        chain.push_back(WiringPorts{f.name, f.audio_in, f.side_chain_in, f.audio_out, f.cv_in,
+                                    f.cv_out, f.midi_in, f.midi_out, f.takes_notes});
+    }
+    Wiring wiring = plan_wiring(chain, notes_to_any_midi);
+    for (size_t s = 0; s < load->plan.size(); ++s) {
+        StepPlan& step = load->plan[s];
+        step.wired = wiring.steps[s];
+        step.facts.gets_notes = step.wired.gets_notes;
+        step.facts.gets_midi_before = step.wired.midi_from_before;
+        load->notes = load->notes || step.wired.gets_notes;
+    }
+    load->channels = wiring.channels;
+    return wiring.words;
+}
+
+// Stereo into mono: the outputs beyond the inputs summed into the last
+// input's own channel.
+void sum_channels(const PluginLoad* load, Instance* instance, const WiredStep& wired) {
+    const size_t frames = load->frames;
+    float* audio = instance->audio.data();
+    float* sum = audio + static_cast<size_t>(wired.input_source.back()) * frames;
+    const float* first = audio + static_cast<size_t>(wired.sum_first) * frames;
+    std::copy_n(first, frames, sum);
+    for (uint32_t c = 1; c < wired.sum_count; ++c) {
+        const float* more = first + c * frames;
+        for (size_t i = 0; i < frames; ++i) {
+            sum[i] += more[i];
+        }
+    }
+}
+
+LV2_Atom_Sequence* sequence_of(const PluginLoad* load, Instance* instance, uint32_t step,
+                               uint32_t channel) {
+    const StepPlan& plan = load->plan[step];
+    return reinterpret_cast<LV2_Atom_Sequence*>(instance->stages[step]->atoms.data() +
+                                                static_cast<size_t>(channel) * plan.atom_bytes / 8);
+}
+
+// The MIDI events step `from` wrote, into the next step's MIDI input, as
+// many as fit; the rest of what it wrote stays behind.
+void pass_midi(const PluginLoad* load, Instance* instance, uint32_t from) {
+    const LV2_Atom_Sequence* out = sequence_of(load, instance, from, load->plan[from].midi_output);
+    const StepPlan& next = load->plan[from + 1];
+    LV2_Atom_Sequence* in = sequence_of(load, instance, from + 1, next.midi_input);
+    in->atom.type = load->sequence_type;
+    in->atom.size = sizeof(LV2_Atom_Sequence_Body);
+    in->body.unit = 0;
+    in->body.pad = 0;
+    const uint32_t room = next.atom_bytes - static_cast<uint32_t>(sizeof(LV2_Atom));
+    if (out->atom.type != load->sequence_type ||
+        out->atom.size + sizeof(LV2_Atom) > load->plan[from].atom_bytes) {
+        return; // it wrote nothing, or not a sequence we can read
+    }
+    LV2_ATOM_SEQUENCE_FOREACH(out, event) {
+        if (event->body.type != load->note_types.midi) {
+            continue;
+        }
+        const uint32_t size = lv2_atom_pad_size(sizeof(LV2_Atom_Event) + event->body.size);
+        if (in->atom.size + size > room) {
+            break;
+        }
+        std::memcpy(reinterpret_cast<uint8_t*>(&in->body) + in->atom.size, event,
+                    sizeof(LV2_Atom_Event) + event->body.size);
+        in->atom.size += size;
     }
 }
 
@@ -356,11 +243,13 @@ void connect(PluginLoad* load, Instance* instance, uint32_t s) {
         const PortPlan& port = step.ports[p];
         void* buffer = nullptr;
         switch (port.kind) {
-        case PORT_AUDIO:
-            buffer = audio + static_cast<size_t>(port.output ? step.first_output + port.channel
-                                                             : step.input_source[port.channel]) *
-                                 load->frames;
+        case PORT_AUDIO: {
+            const uint32_t channel = port.output       ? step.wired.first_output + port.channel
+                                     : port.side_chain ? SILENT_CHANNEL
+                                                       : step.wired.input_source[port.channel];
+            buffer = audio + static_cast<size_t>(channel) * load->frames;
             break;
+        }
         case PORT_CONTROL:
             buffer = &stage->controls[p];
             break;
@@ -368,8 +257,9 @@ void connect(PluginLoad* load, Instance* instance, uint32_t s) {
             buffer = stage->atoms.data() + static_cast<size_t>(port.channel) * step.atom_bytes / 8;
             break;
         case PORT_CV:
-            buffer = audio + static_cast<size_t>(port.output ? SCRATCH_CHANNEL : SILENT_CHANNEL) *
-                                 load->frames;
+            buffer = port.output
+                         ? audio + static_cast<size_t>(SCRATCH_CHANNEL) * load->frames
+                         : stage->cv.data() + static_cast<size_t>(port.channel) * load->frames;
             break;
         case PORT_OTHER:
             break;
@@ -390,6 +280,13 @@ bool instantiate(PluginLoad* load, uint32_t index, uint32_t s, WorkerSlot* slot,
         stage->controls[p] = step.ports[p].kind == PORT_CONTROL ? step.ports[p].value : 0.0f;
     }
     stage->atoms.assign(static_cast<size_t>(step.atom_ports) * step.atom_bytes / 8, 0);
+    stage->cv.resize(static_cast<size_t>(step.facts.cv_in) * load->frames);
+    for (const PortPlan& port : step.ports) {
+        if (port.kind == PORT_CV && !port.output) {
+            std::fill_n(stage->cv.begin() + static_cast<ptrdiff_t>(port.channel) * load->frames,
+                        load->frames, port.value);
+        }
+    }
     stage->features = {&load->map_feature,          &load->unmap_feature, &step.options_feature,
                        &load->bounded_feature,      &load->fixed_feature, &load->log_feature,
                        &load->default_state_feature};
@@ -511,7 +408,8 @@ void fill_facts(const PluginLoad* load, const PluginLoadOrder* order, PluginLoad
     uint64_t bytes = static_cast<uint64_t>(load->channels) * load->frames * sizeof(float);
     for (const StepPlan& step : load->plan) {
         bytes += static_cast<uint64_t>(step.atom_ports) * step.atom_bytes +
-                 step.ports.size() * sizeof(float) +
+                 (step.ports.size() + static_cast<uint64_t>(step.facts.cv_in) * load->frames) *
+                     sizeof(float) +
                  (step.facts.has_worker ? 2 : 0) * WORKER_RING_BYTES;
     }
     facts->bytes_per_instance = bytes;
@@ -605,7 +503,7 @@ PluginLoad* load_open(PluginHost* host, const PluginLoadOrder* order, PluginLoad
     UridMap* urids = &host->urids;
     load->sequence_type = urid_of(urids, LV2_ATOM__Sequence);
     load->chunk_type = urid_of(urids, LV2_ATOM__Chunk);
-    load->midi_type = urid_of(urids, LV2_MIDI__MidiEvent);
+    load->note_types = NoteTypes{load->sequence_type, urid_of(urids, LV2_MIDI__MidiEvent)};
     load->map_feature = LV2_Feature{LV2_URID__map, &urids->map};
     load->unmap_feature = LV2_Feature{LV2_URID__unmap, &urids->unmap};
     load->bounded_feature = LV2_Feature{LV2_BUF_SIZE__boundedBlockLength, nullptr};
@@ -616,7 +514,7 @@ PluginLoad* load_open(PluginHost* host, const PluginLoadOrder* order, PluginLoad
     load->log_feature = LV2_Feature{LV2_LOG__log, &load->log.log};
     worker_init(&load->worker);
     load->response_scratch = std::make_unique<uint8_t[]>(WORKER_RING_BYTES);
-    load->note_template.assign(TEMPLATE_BYTES / 8, 0);
+    load->note_template.assign(NOTE_BYTES / 8, 0);
     load->template_at = UINT64_MAX;
     mark(progress, PLUGIN_STAGE_OPEN, 0);
     if (order->frames == 0 || order->instances == 0) {
@@ -629,10 +527,7 @@ PluginLoad* load_open(PluginHost* host, const PluginLoadOrder* order, PluginLoad
         close_instances(load);
         return nullptr;
     }
-    facts->wiring = wire(&load->plan, &load->channels);
-    for (const StepPlan& step : load->plan) {
-        load->notes = load->notes || step.facts.gets_notes;
-    }
+    facts->wiring = wire(load, order->notes_to_any_midi);
     fill_facts(load, order, facts);
     try {
         if (!start_instances(load, order, error, progress)) {
@@ -654,10 +549,18 @@ PluginLoad* plugin_load_open(PluginHost* host, const PluginLoadOrder* order, Plu
 }
 
 void load_run_step(PluginLoad* load, uint32_t instance, uint32_t step) {
-    StageInstance* stage = load->instances[instance].stages[step].get();
+    Instance& ours = load->instances[instance];
+    const StepPlan& plan = load->plan[step];
+    if (plan.wired.sum_count > 0) {
+        sum_channels(load, &ours, plan.wired);
+    }
+    StageInstance* stage = ours.stages[step].get();
     lilv_instance_run(stage->instance, load->frames);
     if (stage->deliver != nullptr) {
         worker_deliver(stage->deliver, load->response_scratch.get());
+    }
+    if (step + 1 < load->plan.size() && load->plan[step + 1].wired.midi_from_before) {
+        pass_midi(load, &ours, step);
     }
 }
 
@@ -706,7 +609,7 @@ const float* load_step_output(const PluginLoad* load, uint32_t instance, uint32_
         return nullptr;
     }
     return load->instances[instance].audio.data() +
-           static_cast<size_t>(load->plan[step].first_output + channel) * load->frames;
+           static_cast<size_t>(load->plan[step].wired.first_output + channel) * load->frames;
 }
 
 uint32_t load_step_outputs(const PluginLoad* load, uint32_t step) {

@@ -48,37 +48,75 @@ ControlPort declared_control(PluginHost* host, const LilvPlugin* plugin, const L
     return control;
 }
 
-void plan_ports(PluginHost* host, StepPlan* step, uint32_t rate) {
+bool has_type(PluginHost* host, const LilvPlugin* plugin, const LilvNode* type) {
+    LilvNodes* types = lilv_plugin_get_value(plugin, host->nodes.rdf_type);
+    bool found = types != nullptr && lilv_nodes_contains(types, type);
+    lilv_nodes_free(types);
+    return found;
+}
+
+// A port's kind, and for an atom port whether it carries MIDI, for an
+// audio input whether it is a side-chain.
+struct PortKindOf {
+    PortKind kind;
+    bool output;
+    bool midi;
+    bool side_chain;
+};
+
+PortKindOf kind_of(PluginHost* host, const LilvPlugin* plugin, const LilvPort* port) {
     const HostNodes& n = host->nodes;
+    PortKindOf of{PORT_OTHER, lilv_port_is_a(plugin, port, n.output_port), false, false};
+    if (lilv_port_is_a(plugin, port, n.audio_port)) {
+        of.kind = PORT_AUDIO;
+        of.side_chain = !of.output && lilv_port_has_property(plugin, port, n.side_chain);
+    } else if (lilv_port_is_a(plugin, port, n.control_port)) {
+        of.kind = PORT_CONTROL;
+    } else if (lilv_port_is_a(plugin, port, n.cv_port)) {
+        of.kind = PORT_CV;
+    } else if (lilv_port_is_a(plugin, port, n.atom_port)) {
+        of.kind = PORT_ATOM;
+        of.midi = lilv_port_supports_event(plugin, port, n.midi_event);
+    }
+    return of;
+}
+
+void plan_ports(PluginHost* host, StepPlan* step, uint32_t rate) {
     uint32_t count = lilv_plugin_get_num_ports(step->plugin);
     std::vector<float> minimum(count), maximum(count), defaults(count);
     lilv_plugin_get_port_ranges_float(step->plugin, minimum.data(), maximum.data(),
                                       defaults.data());
     step->atom_bytes = DEFAULT_SEQUENCE_BYTES;
+    step->midi_input = NO_PORT;
+    step->midi_output = NO_PORT;
+    uint32_t counts[2][3] = {}; // [output][audio, side-chain, CV]
     for (uint32_t p = 0; p < count; ++p) {
         const LilvPort* port = lilv_plugin_get_port_by_index(step->plugin, p);
+        const PortKindOf of = kind_of(host, step->plugin, port);
         PortPlan plan{};
         plan.symbol = lilv_node_as_string(lilv_port_get_symbol(step->plugin, port));
-        plan.output = lilv_port_is_a(step->plugin, port, n.output_port);
-        plan.kind = PORT_OTHER;
-        if (lilv_port_is_a(step->plugin, port, n.audio_port)) {
-            plan.kind = PORT_AUDIO;
-            plan.channel = plan.output ? step->facts.audio_out++ : step->facts.audio_in++;
-        } else if (lilv_port_is_a(step->plugin, port, n.control_port)) {
-            plan.kind = PORT_CONTROL;
+        plan.kind = of.kind;
+        plan.output = of.output;
+        plan.side_chain = of.side_chain;
+        if (of.kind == PORT_AUDIO) {
+            plan.channel = counts[of.output][of.side_chain ? 1 : 0]++;
+        } else if (of.kind == PORT_CONTROL) {
             plan.control =
                 declared_control(host, step->plugin, port, minimum[p], maximum[p], defaults[p]);
             const ControlRange range = control_range(&plan.control, rate);
             plan.value =
                 static_cast<float>(value_or(range.default_value, value_or(range.minimum, 0.0)));
-        } else if (lilv_port_is_a(step->plugin, port, n.cv_port)) {
-            plan.kind = PORT_CV;
-        } else if (lilv_port_is_a(step->plugin, port, n.atom_port)) {
-            plan.kind = PORT_ATOM;
+        } else if (of.kind == PORT_CV) {
+            plan.channel = counts[of.output][2]++;
+            plan.value = static_cast<float>(value_or(defaults[p], value_or(minimum[p], 0.0)));
+        } else if (of.kind == PORT_ATOM) {
             plan.channel = step->atom_ports++;
-            plan.midi = !plan.output && lilv_port_supports_event(step->plugin, port, n.midi_event);
-            step->facts.gets_notes = step->facts.gets_notes || plan.midi;
-            LilvNodes* sizes = lilv_port_get_value(step->plugin, port, n.minimum_size);
+            plan.midi = of.midi;
+            uint32_t* first = of.output ? &step->midi_output : &step->midi_input;
+            if (of.midi && *first == NO_PORT) {
+                *first = plan.channel;
+            }
+            LilvNodes* sizes = lilv_port_get_value(step->plugin, port, host->nodes.minimum_size);
             if (sizes != nullptr && lilv_nodes_size(sizes) > 0) {
                 int asked = lilv_node_as_int(lilv_nodes_get_first(sizes));
                 step->atom_bytes = std::max(step->atom_bytes, static_cast<uint32_t>(asked));
@@ -89,6 +127,16 @@ void plan_ports(PluginHost* host, StepPlan* step, uint32_t rate) {
     }
     // Whole 64-bit words, as the buffers are made of.
     step->atom_bytes = (step->atom_bytes + 7) / 8 * 8;
+    const StepPorts ports = step_ports(host, step->plugin);
+    PluginStep& f = step->facts;
+    f.audio_in = ports.audio_in;
+    f.side_chain_in = ports.side_chain_in;
+    f.audio_out = ports.audio_out;
+    f.cv_in = ports.cv_in;
+    f.cv_out = ports.cv_out;
+    f.midi_in = ports.midi_in;
+    f.midi_out = ports.midi_out;
+    f.takes_notes = ports.takes_notes;
 }
 
 // A setting's parts: the plugin's place in the chain (0: every plugin that
@@ -219,6 +267,25 @@ std::string preset_elsewhere(PluginHost* host, LilvNode* preset, const std::stri
     return text;
 }
 } // namespace
+
+StepPorts step_ports(PluginHost* host, const LilvPlugin* plugin) {
+    StepPorts ports{};
+    for (uint32_t p = 0; p < lilv_plugin_get_num_ports(plugin); ++p) {
+        const PortKindOf of = kind_of(host, plugin, lilv_plugin_get_port_by_index(plugin, p));
+        if (of.kind == PORT_AUDIO) {
+            ++(of.output ? ports.audio_out : of.side_chain ? ports.side_chain_in : ports.audio_in);
+        } else if (of.kind == PORT_CV) {
+            ++(of.output ? ports.cv_out : ports.cv_in);
+        } else if (of.kind == PORT_ATOM && of.midi) {
+            (of.output ? ports.midi_out : ports.midi_in) = true;
+        }
+    }
+    // Effects often take MIDI only to be controlled (MIDI learn): notes are
+    // for instruments and MIDI plugins.
+    ports.takes_notes = ports.midi_in && (has_type(host, plugin, host->nodes.instrument) ||
+                                          has_type(host, plugin, host->nodes.midi_plugin));
+    return ports;
+}
 
 bool plan_order(PluginHost* host, const PluginLoadOrder* order, std::vector<StepPlan>* plan,
                 std::vector<Setting>* settings, std::string* error) {

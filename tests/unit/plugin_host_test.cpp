@@ -94,7 +94,7 @@ TEST_F(Plugins, ListsTheBundleAndNamesWhatItCannotHost) {
     EXPECT_FALSE(info.hostable);
     EXPECT_EQ(info.missing, "urn:zem-test:unknown-feature-uri");
     ASSERT_TRUE(plugin_host_info(host, "urn:zem-test:instrument", &info));
-    EXPECT_TRUE(info.hostable && info.instrument && info.hard_rt_capable);
+    EXPECT_TRUE(info.hostable && info.takes_notes && info.hard_rt_capable);
     EXPECT_EQ(info.event_in + info.audio_out + info.control_out, 3u);
     ASSERT_TRUE(plugin_host_info(host, "urn:zem-test:stereo", &info));
     EXPECT_EQ(info.audio_in + info.audio_out + info.control_in, 5u);
