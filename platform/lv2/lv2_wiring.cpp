@@ -41,8 +41,8 @@ std::string wire_audio(const WiringPorts& ports, const WiringPorts& before, cons
     }
     if (inputs > outputs) {
         return ", output " + std::to_string(outputs) + " of the one before feeding " +
-               range_text("input", "inputs", outputs, inputs) +
-               (outputs == 1 ? " (mono into stereo)" : "");
+               (inputs - outputs == 1 ? "input " : "inputs ") + std::to_string(outputs) + " to " +
+               std::to_string(inputs) + (outputs == 1 ? " (mono into stereo)" : "");
     }
     if (inputs < outputs) {
         // The last input hears a channel of its own, the sum.

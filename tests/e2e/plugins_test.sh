@@ -25,20 +25,21 @@ check "the text says how many" grep -q "^$expected LV2 plugins (LV2_PATH not set
 
 LV2_PATH=$bundles "$cli" plugins >"$WORK/ours.txt"
 check "our bundle alone, one not hostable" \
-    grep -q "^19 LV2 plugins (LV2_PATH $bundles): 18 can be hosted, 1 cannot" "$WORK/ours.txt"
+    grep -q "^21 LV2 plugins (LV2_PATH $bundles): 20 can be hosted, 1 cannot" "$WORK/ours.txt"
 check "the missing feature named" \
     grep -q "cannot be hosted: it requires urn:zem-test:unknown-feature-uri" "$WORK/ours.txt"
 check "a plugin's line" grep -q "audio 0/1 · control 0/1 · events 1/0 · takes notes · hard RT" \
     "$WORK/ours.txt"
+check "a side-chain's line" grep -q "audio 1/1 + 1 side-chain in · control 0/1" "$WORK/ours.txt"
 LV2_PATH=$bundles "$cli" plugins --json >"$WORK/ours.json"
-check "JSON: the missing feature and the required ones" test "$(jq -r \
-    '[.plugins[] | select(.hostable | not) | .missing] | join(",")' "$WORK/ours.json")" \
-    = "urn:zem-test:unknown-feature-uri"
+check "JSON: side-chain and MIDI" test "$(jq -r '[.plugins[] | select(.uri | endswith("side-chain")
+    or endswith("note-each-period")) | "\(.audio.side_chain_in) \(.midi_in) \(.takes_notes)"]
+    | join(",")' "$WORK/ours.json")" = "0 true true,1 false false"
 check "JSON: schema and mode" test "$(jq -r '"\(.schema_version) \(.mode) \(.lv2_path)"' \
     "$WORK/ours.json")" = "4 plugins $bundles"
 
 (cd "$(dirname "$bundles")" && LV2_PATH=$(basename "$bundles") "$cli" plugins >"$WORK/relative.txt")
-check "a relative LV2_PATH" grep -q "^19 LV2 plugins" "$WORK/relative.txt"
+check "a relative LV2_PATH" grep -q "^21 LV2 plugins" "$WORK/relative.txt"
 
 mkdir "$WORK/empty"
 LV2_PATH=$WORK/empty "$cli" plugins >"$WORK/none.txt"

@@ -5,7 +5,9 @@
 // thread in run, require a feature no host has, schedule work, hang in
 // instantiate (always, or when its library was loaded before in the
 // process), print to the standard output and error; an
-// instrument that sounds while a note is held; and four gains that labour,
+// instrument that sounds while a note is held; a MIDI plugin that writes a
+// note-on each period; a gain whose side-chain's peak shows on a control
+// output; and four gains that labour,
 // a serial chain of multiply-adds a sample, heavier in phases of audio time
 // (frames run since activate, so that instances activated together are
 // heavy together): a burst of 4 times the work for 50 ms of every 400 ms,
@@ -18,6 +20,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,13 +48,16 @@ enum Kind {
     HANG_OPEN,
     RELOAD,
     PRINT,
+    NOTE_EACH_PERIOD,
+    SIDE_CHAIN,
     KINDS
 };
 const char* const NAMES[KINDS] = {
     "gain",        "stereo",     "crash",  "crash-later",  "hang",
     "nan",         "alloc",      "file",   "thread",       "unknown-feature",
     "worker",      "instrument", "burst",  "burst-always", "slow-phase",
-    "slow-always", "hang-open",  "reload", "print"};
+    "slow-always", "hang-open",  "reload", "print",        "note-each-period",
+    "side-chain"};
 // Past validation's warm-up blocks, well inside a trial's periods.
 constexpr uint64_t CRASH_AFTER = 300;
 // Above glibc's first mmap threshold, so that the kernel sees it too.
@@ -90,7 +96,7 @@ struct Plugin {
     void* block;
     std::thread thread;
     std::atomic<bool> stop;
-    LV2_URID midi_event;
+    LV2_URID midi_event, sequence;
     LV2_Worker_Schedule* schedule;
     std::thread::id run_thread, work_thread;
     int held;
@@ -128,6 +134,7 @@ LV2_Handle instantiate(const LV2_Descriptor* descriptor, double rate, const char
         if (std::strcmp(features[f]->URI, LV2_URID__map) == 0) {
             auto* map = static_cast<LV2_URID_Map*>(features[f]->data);
             plugin->midi_event = map->map(map->handle, LV2_MIDI__MidiEvent);
+            plugin->sequence = map->map(map->handle, LV2_ATOM__Sequence);
         } else if (std::strcmp(features[f]->URI, LV2_WORKER__schedule) == 0) {
             plugin->schedule = static_cast<LV2_Worker_Schedule*>(features[f]->data);
         }
@@ -141,7 +148,8 @@ LV2_Handle instantiate(const LV2_Descriptor* descriptor, double rate, const char
         std::printf("ZEM test print: instantiated at %.0f Hz\n", rate); // left in stdio's buffer
     }
     if ((plugin->kind == WORKER && plugin->schedule == nullptr) ||
-        (plugin->kind == INSTRUMENT && plugin->midi_event == 0)) {
+        ((plugin->kind == INSTRUMENT || plugin->kind == NOTE_EACH_PERIOD) &&
+         plugin->midi_event == 0)) {
         delete plugin;
         return nullptr;
     }
@@ -189,6 +197,23 @@ void play(Plugin* plugin, uint32_t frames) {
     }
     for (uint32_t i = 0; i < frames; ++i) {
         port(plugin, 1)[i] = plugin->held > 0 ? (i & 32 ? 0.25f : -0.25f) : 0.0f;
+    }
+}
+
+// One note-on at the period's first frame, in the room the host gave.
+void write_note(Plugin* plugin) {
+    auto* out = static_cast<LV2_Atom_Sequence*>(plugin->ports[1]);
+    const uint32_t room = out->atom.size;
+    out->atom.type = plugin->sequence;
+    out->atom.size = sizeof(LV2_Atom_Sequence_Body);
+    out->body.unit = 0;
+    out->body.pad = 0;
+    struct {
+        LV2_Atom_Event event;
+        uint8_t bytes[3];
+    } note{{{0}, {3, plugin->midi_event}}, {LV2_MIDI_MSG_NOTE_ON, 60, 100}};
+    if (room >= sizeof(LV2_Atom_Sequence_Body) + sizeof note) {
+        lv2_atom_sequence_append_event(out, room, &note.event);
     }
 }
 
@@ -265,6 +290,18 @@ void run(LV2_Handle handle, uint32_t frames) {
     case INSTRUMENT:
         play(plugin, frames);
         return;
+    case NOTE_EACH_PERIOD:
+        write_note(plugin);
+        return;
+    case SIDE_CHAIN: {
+        float peak = 0.0f;
+        for (uint32_t i = 0; i < frames; ++i) {
+            port(plugin, 1)[i] = port(plugin, 0)[i];
+            peak = std::fmax(peak, std::fabs(port(plugin, 2)[i]));
+        }
+        *port(plugin, 3) = peak;
+        return;
+    }
     case BURST:
     case BURST_ALWAYS:
     case SLOW_PHASE:

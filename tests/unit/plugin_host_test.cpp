@@ -88,7 +88,7 @@ double energy(const float* block, uint32_t frames) {
 
 TEST_F(Plugins, ListsTheBundleAndNamesWhatItCannotHost) {
     std::vector<PluginInfo> list = plugin_host_list(host);
-    ASSERT_EQ(list.size(), 19u);
+    ASSERT_EQ(list.size(), 21u);
     PluginInfo info;
     ASSERT_TRUE(plugin_host_info(host, "urn:zem-test:unknown-feature", &info));
     EXPECT_FALSE(info.hostable);
@@ -124,13 +124,26 @@ TEST_F(Plugins, ChainsWireByIndexEachInstanceWithItsOwnBuffers) {
     EXPECT_NE(std::vector<float>(left, left + 64), std::vector<float>(other, other + 64));
     EXPECT_EQ(plugin_load_output(load, 0, 2), nullptr);
     plugin_load_close(load);
-    // Stereo into mono: the second output is dropped.
-    load = open_load(spec_of({"stereo", "gain"}), &facts, &error);
+    // Stereo into mono: both outputs summed; a sine, the same on each
+    // channel, comes out twice as loud as through the mono gain alone.
+    PluginLoadOrder order = spec_of({"gain"}, {}, 1);
+    order.input = PLUGIN_SINE;
+    load = open_load(order, &facts, &error);
     ASSERT_NE(load, nullptr) << error;
-    EXPECT_NE(facts.wiring.find("output 2 of the one before dropped"), std::string::npos)
-        << facts.wiring;
-    EXPECT_EQ(facts.input, "pink noise at -18 dBFS, 2 channels");
-    EXPECT_EQ(facts.outputs, 1u);
+    run_periods(load, 1, 1);
+    const float* mono = plugin_load_output(load, 0, 0);
+    std::vector<float> twice(mono, mono + 64);
+    for (float& sample : twice) {
+        sample *= 2.0f;
+    }
+    plugin_load_close(load);
+    order.uris.insert(order.uris.begin(), "urn:zem-test:stereo");
+    load = open_load(order, &facts, &error);
+    ASSERT_NE(load, nullptr) << error;
+    EXPECT_EQ(facts.input.substr(facts.input.size() - 10), "2 channels");
+    run_periods(load, 1, 1);
+    const float* summed = plugin_load_output(load, 0, 0);
+    EXPECT_EQ(std::vector<float>(summed, summed + 64), twice);
     plugin_load_close(load);
 }
 
@@ -241,6 +254,35 @@ TEST_F(Plugins, InstrumentGetsTheNotePattern) {
     }
     EXPECT_EQ(control(load, 0, "notes"), 3.0f);
     EXPECT_GT(sound, 0.0);
+    plugin_load_close(load);
+}
+
+TEST_F(Plugins, MidiWrittenInAPeriodReachesTheNextPluginInIt) {
+    PluginLoadFacts facts;
+    std::string error;
+    PluginLoad* load =
+        open_load(spec_of({"note-each-period", "instrument"}, {}, 1), &facts, &error);
+    ASSERT_NE(load, nullptr) << error;
+    EXPECT_TRUE(facts.chain[0].gets_notes);
+    EXPECT_TRUE(!facts.chain[1].gets_notes && facts.chain[1].gets_midi_before);
+    // One note-on a period, none of the pattern's three.
+    run_periods(load, 1, 400);
+    EXPECT_EQ(control(load, 1, "notes"), 400.0f);
+    plugin_load_close(load);
+}
+
+TEST_F(Plugins, ASideChainHearsSilence) {
+    PluginLoadFacts facts;
+    std::string error;
+    PluginLoad* load = open_load(spec_of({"stereo", "side-chain"}, {}, 1), &facts, &error);
+    ASSERT_NE(load, nullptr) << error;
+    EXPECT_NE(facts.wiring.find("summed into input 1 (stereo into mono), side-chain input 2: "
+                                "silence"),
+              std::string::npos)
+        << facts.wiring;
+    run_periods(load, 1, 4);
+    EXPECT_EQ(control(load, 1, "side_peak"), 0.0f);
+    EXPECT_GT(energy(plugin_load_output(load, 0, 0), 64), 0.0);
     plugin_load_close(load);
 }
 

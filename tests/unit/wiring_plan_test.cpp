@@ -12,7 +12,7 @@ TEST(WiringPlan, MonoIntoStereoFeedsTheLastOutputTwice) {
     const Wiring w = plan_wiring({audio("A", 1, 1), audio("B", 2, 2)}, false);
     EXPECT_EQ(w.steps[1].input_source, (std::vector<uint32_t>{3, 3}));
     EXPECT_EQ(w.steps[1].sum_count, 0u);
-    EXPECT_NE(w.words.find("feeding inputs 1 to 2 (mono into stereo)"), std::string::npos);
+    EXPECT_NE(w.words.find("feeding input 1 to 2 (mono into stereo)"), std::string::npos);
 }
 
 TEST(WiringPlan, StereoIntoMonoSumsIntoAChannelOfItsOwn) {
