@@ -4,12 +4,15 @@
 //
 // A load is a chain of one or more plugins run in order on one thread (one
 // track), opened as N instances, each with its own buffers. In a chain each
-// plugin's audio outputs feed the next one's audio inputs by index; when the
-// next has more inputs, the last output feeds the extra ones (mono into
-// stereo); outputs beyond its inputs are dropped. Control inputs start at
-// their defaults (times the rate for lv2:sampleRate ports); then, in order,
-// the plugin's default state, the preset and the settings apply. Plugins with a MIDI input get a
-// fixed pattern of notes.
+// plugin's audio outputs feed the next one's main audio inputs by index;
+// when the next has more inputs, the last output feeds the extra ones (mono
+// into stereo); when fewer, the extra outputs are summed into its last input.
+// Side-chain inputs hear silence, CV inputs their default. A plugin's MIDI
+// output feeds the next one's MIDI input in the same period. The first
+// instrument or MIDI plugin (with notes_to_any_midi, the first plugin with a
+// MIDI input) gets a fixed pattern of notes. Control inputs start at their
+// defaults (times the rate for lv2:sampleRate ports); then, in order, the
+// plugin's default state, the preset and the settings apply.
 //
 // Contract:
 //   plugin_host_open       reads what is installed (LV2_PATH when set, the
