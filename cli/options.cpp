@@ -49,6 +49,7 @@ const char* const PLUGINS_DESCRIPTION =
 const std::vector<uint32_t> DEFAULT_BUFFERS{64, 128, 256, 512, 1024};
 const std::vector<uint32_t> DEFAULT_CORES{1, ALL_CORES};
 constexpr double MIN_RUN_SECONDS = 0.5; // --confirm and --idle
+constexpr double MAX_MEMORY_GB = 1e6;   // --memory: far past any machine, within setrlimit's range
 constexpr uint64_t NO_LIMIT = std::numeric_limits<uint64_t>::max();
 
 // Numbers on the command line are decimal, as people write them: CLI11's own
@@ -274,6 +275,13 @@ CLI::App* add_realtime(CLI::App* app, CliOptions* options, Bound* bound) {
         ->check(decimal(0.0, 1.0, false, "a fraction"))
         ->capture_default_str()
         ->type_name("F");
+    realtime
+        ->add_option("--memory", plan->memory_gb,
+                     "what each plugin load's process may allocate, in GB (default: " +
+                         std::to_string(static_cast<int>(MEMORY_SHARE * 100.0)) +
+                         " % of the memory available)")
+        ->check(decimal(0.0, MAX_MEMORY_GB, true, "a number of gigabytes"))
+        ->type_name("GB");
     realtime->add_flag_callback(
         "--allow-idle-states", [plan] { plan->hold_idle_states = false; },
         "let the processor enter its deep idle states (held out of them otherwise)");

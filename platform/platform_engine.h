@@ -34,6 +34,12 @@
 //   platform_child_stage        in a child of platform_run_apart, names the
 //                               stage it enters and how long it may take;
 //                               elsewhere it does nothing.
+//   platform_memory_available   bytes the system can give without swapping
+//                               (MemAvailable on Linux); 0 unknown.
+//   platform_memory_used        bytes this process holds in memory (its
+//                               resident set); 0 unknown.
+//   platform_limit_memory       caps what this process may allocate for
+//                               itself at `bytes`; false where it cannot.
 #pragma once
 
 #include <cstddef>
@@ -84,6 +90,10 @@ struct ChildTask {
 
 void platform_run_apart(const ChildTask* task, ChildEnd* end, int* stop_signal);
 void platform_child_stage(const char* stage, int64_t allowed_ms);
+
+uint64_t platform_memory_available();
+uint64_t platform_memory_used();
+bool platform_limit_memory(uint64_t bytes);
 
 // Test seam of the allocator. Arming it with n > 0 makes the n-th call of
 // platform_alloc from now on return nullptr (once). The counters let a test

@@ -40,9 +40,28 @@ std::vector<std::string> hold_limit_sentences(const HoldShape* hold, const HoldS
     return sentences;
 }
 
+std::string memory_limit_sentence(const RtTestResult* test) {
+    if (test->memory_refused_at == 0 || test->search_end != END_MEMORY) {
+        return "";
+    }
+    char used[96] = "";
+    if (test->memory_used_bytes > 0) {
+        std::snprintf(used, sizeof used, " (used %.1f GB at %s instances)",
+                      static_cast<double>(test->memory_used_bytes) / BYTES_PER_GB,
+                      thousands(test->memory_prepared).c_str());
+    }
+    const std::string count = test->plays > 0 ? thousands(test->plays) + " plays" : "none plays";
+    return count + ": the memory limit stopped the search at " +
+           thousands(test->memory_refused_at) + " instances" + used;
+}
+
 std::string median_gap_sentence(const RtTestResult* test, const HoldShape* idle) {
     // A count the user asked for was not cut by anything: only a search's is.
     const bool counted = test->state == RT_DONE;
+    const std::string memory = memory_limit_sentence(test);
+    if (!memory.empty()) {
+        return memory;
+    }
     if (counted && test->search_end == END_CEILING) {
         return thousands(test->plays) + " plays: the search's ceiling itself played (" +
                thousands(test->search_bound) + " prepared" +

@@ -38,6 +38,8 @@ const char* search_end_key(SearchEnd end) {
         return "ceiling";
     case END_HOLDS:
         return "holds";
+    case END_MEMORY:
+        return "memory";
     case END_NONE:
         break;
     }
@@ -52,6 +54,8 @@ const char* search_end_text(SearchEnd end) {
         return "the ceiling itself played";
     case END_HOLDS:
         return "the holds ran out before the two met";
+    case END_MEMORY:
+        return "the memory limit stopped it";
     case END_NONE:
         break;
     }
@@ -93,6 +97,16 @@ void print_setup(FILE* out, const RtPlan* plan, const RtRunResult* result) {
     print_step(out, "memory:", &result->memory_lock);
     print_step(out, "cores:", &result->cores);
     print_step(out, "idle:", &result->idle_states);
+    if (result->memory_limit_bytes > 0) {
+        char source[48] = "--memory";
+        if (plan->memory_gb <= 0.0) {
+            std::snprintf(source, sizeof source, "%.0f %% of the memory available",
+                          MEMORY_SHARE * 100.0);
+        }
+        std::fprintf(out, "  %-11s %.1f GB for each plugin load's process (%s)\n",
+                     "limit:", static_cast<double>(result->memory_limit_bytes) / BYTES_PER_GB,
+                     source);
+    }
     if (result->thread_steps_known) {
         const ThreadSteps* steps = &result->thread_steps;
         print_step(out, "priority:", &steps->priority);

@@ -64,6 +64,7 @@ const PlanSetting PLAN_SETTINGS[] = {
     {"allowed_miss_fraction", FIELD_NUMBER, FIELD_REQUIRED, nullptr},
     {"clock", FIELD_TEXT, FIELD_REQUIRED, nullptr},
     {"hold_idle_states", FIELD_BOOLEAN, FIELD_OPTIONAL, nullptr},
+    {"memory_limit_bytes", FIELD_COUNT, FIELD_OPTIONAL, "none"},
     {"streams", FIELD_COUNT, FIELD_OPTIONAL, "searched"}};
 
 // A load's name by its key: the plan's loads (schema 3), or one of the

@@ -61,6 +61,23 @@ bool run_trial(TrialFunction trial, void* context, TrialRequest* request, TrialO
     return finished;
 }
 
+// A trial whose streams could not be prepared did not run: the ceiling
+// comes down to what could be, below the count refused, and it is not
+// counted as a trial.
+bool refused(SearchPlan* plan, const TrialRequest* request, const TrialOutcome* outcome,
+             SearchResult* result) {
+    if (!outcome->refused) {
+        return false;
+    }
+    result->trials -= 1;
+    if (result->refused_at == 0 || request->streams < result->refused_at) {
+        result->refused_at = request->streams;
+    }
+    const uint32_t below = request->streams > 0 ? request->streams - 1 : 0;
+    plan->upper_bound = std::min({plan->upper_bound, outcome->prepared, below});
+    return true;
+}
+
 // The largest checkpoint below `below` whose worst time stayed within
 // `percent` of the period; 0 when none did.
 uint32_t checkpoint_within(const TrialRequest* request, const TrialOutcome* outcome,
@@ -88,7 +105,7 @@ TrialRequest probe_request(const Knowledge* known, const SearchPlan* plan, uint3
 
 // Short probes at the model's aim, run whole whatever they miss: they
 // measure; until the aim settles.
-bool measure(TrialFunction trial, void* context, const SearchPlan* plan, Knowledge* known,
+bool measure(TrialFunction trial, void* context, SearchPlan* plan, Knowledge* known,
              SearchResult* result) {
     uint32_t last = 0;
     auto outcome = std::make_unique<TrialOutcome>();
@@ -100,9 +117,16 @@ bool measure(TrialFunction trial, void* context, const SearchPlan* plan, Knowled
             std::fabs(static_cast<double>(count) - last) <= last * SETTLED_SHARE) {
             break;
         }
+        count = count > plan->upper_bound ? plan->upper_bound : count;
+        if (count == 0) {
+            return true; // not one stream could be prepared
+        }
         TrialRequest request = probe_request(known, plan, count);
         if (!run_trial(trial, context, &request, outcome.get(), result)) {
             return false;
+        }
+        if (refused(plan, &request, outcome.get(), result)) {
+            continue;
         }
         model_learn(known, plan, &request, outcome.get());
         last = count;
@@ -218,9 +242,13 @@ bool played(const SearchPlan* plan, const TrialRequest* request, const TrialOutc
                       plan->allowed_miss_fraction);
 }
 
-void search(TrialFunction trial, void* context, const SearchPlan* plan, SearchResult* result,
+void search(TrialFunction trial, void* context, SearchPlan* plan, SearchResult* result,
             Knowledge* known) {
     if (plan->upper_bound == 0 || !measure(trial, context, plan, known, result)) {
+        return;
+    }
+    if (plan->upper_bound == 0) {
+        result->end = END_MEMORY;
         return;
     }
     result->tail_ratio = model_tail(known, plan);
@@ -242,6 +270,16 @@ void search(TrialFunction trial, void* context, const SearchPlan* plan, SearchRe
             result->hold = *outcome;
             result->hold_streams = count;
             return;
+        }
+        if (refused(plan, &request, outcome.get(), result)) {
+            result->holds -= 1;
+            high = std::min(high, plan->upper_bound + 1u);
+            if (plan->upper_bound == 0 || low >= plan->upper_bound) {
+                result->end = END_MEMORY;
+                break;
+            }
+            count = plan->upper_bound;
+            continue;
         }
         const bool plays = played(plan, &request, outcome.get());
         const bool paused = !plays && struck_by_pauses(&request, outcome.get());
@@ -273,7 +311,7 @@ void search(TrialFunction trial, void* context, const SearchPlan* plan, SearchRe
         }
         again = false;
         if (low == plan->upper_bound) {
-            result->end = END_CEILING;
+            result->end = result->refused_at > 0 ? END_MEMORY : END_CEILING;
             break;
         }
         const bool met = high == 1 || (low > 0 && high - low <= resolution(low));
@@ -332,8 +370,9 @@ void search_capacity(TrialFunction trial, void* context, const SearchPlan* plan,
     *result = SearchResult{};
     result->state = SEARCH_NONE_PLAYED;
     std::unique_ptr<Knowledge> known = model_start(plan);
-    search(trial, context, plan, result, known.get());
-    finish(plan, known.get(), result);
+    SearchPlan bounded = *plan; // its ceiling comes down when a count cannot be prepared
+    search(trial, context, &bounded, result, known.get());
+    finish(&bounded, known.get(), result);
 }
 
 void hold_fixed(TrialFunction trial, void* context, const SearchPlan* plan, uint32_t streams,

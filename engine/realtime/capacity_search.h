@@ -16,6 +16,8 @@
 // by a cut that doubles with each failure in a row); one that played by
 // the room over its slowest period, and once a count played and one
 // failed, the next lies halfway.
+// A trial refused (its streams could not be prepared) lowers the ceiling
+// to what could be, and the search goes on below it.
 // The search ends when the two meet within the resolution, when the
 // ceiling played, or when its holds run out, and the count reported is
 // the largest that played: what is reported held.
@@ -83,6 +85,10 @@ struct TrialOutcome {
     // model pools to aim the first hold.
     SpreadHistogram spread;
     HoldShape shape; // every counted period, read (hold_shape.h)
+    // The trial did not run: its count could not be prepared (the memory
+    // limit), only `prepared` streams could.
+    bool refused;
+    uint32_t prepared;
 };
 
 // Runs one trial; false when a stop was requested (the outcome then holds
@@ -119,6 +125,7 @@ enum SearchEnd : int32_t {
     END_MET = 1,     // the count that played and the one that failed met within the resolution
     END_CEILING = 3, // the upper bound itself played
     END_HOLDS = 4,   // the holds or trials ran out first
+    END_MEMORY = 5,  // the most streams that could be prepared played, or none could be
 };
 
 struct SearchResult {
@@ -126,7 +133,8 @@ struct SearchResult {
     SearchEnd end;
     uint32_t plays; // the largest count that played (0 when none)
     uint32_t headroom;
-    uint32_t failed_at; // the smallest count whose hold failed; 0: none failed
+    uint32_t failed_at;  // the smallest count whose hold failed; 0: none failed
+    uint32_t refused_at; // the smallest count that could not be prepared; 0: none
     uint32_t trials;
     uint32_t holds;
     uint32_t played_holds;

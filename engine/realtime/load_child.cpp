@@ -72,6 +72,11 @@ uint32_t run_test_in_child(void* parameter) {
         host.progress_context = &child->shared->relay;
     }
     run->host = &host; // the child's own copy of the run
+    // Plugin code allocates as it likes: past the limit, its allocations
+    // fail here, in the child, and not the machine's other processes.
+    if (run->result->memory_limit_bytes > 0) {
+        run->system->limit_memory(run->result->memory_limit_bytes);
+    }
     RtStep lock{};
     run->system->lock_memory(&lock); // a forked child does not inherit the parent's lock
     run_test(run, child->driver, child->index, child->config);

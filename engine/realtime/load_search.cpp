@@ -14,6 +14,9 @@ struct ProgressTrial {
     uint32_t trials;
     uint32_t denormals_lost; // trials after which a thread had FTZ or DAZ cleared
     StreamSet* sets;         // each thread's
+    uint32_t index;
+    const RtConfigResult* config;
+    RtTestResult* result;
 };
 
 // In a child, a trial may take its own length and a margin, and its
@@ -28,9 +31,22 @@ void name_trial_stage(const ProgressTrial* trial, const TrialRequest* request) {
 
 bool trial_with_progress(void* context, const TrialRequest* request, TrialOutcome* outcome) {
     auto* trial = static_cast<ProgressTrial*>(context);
+    const uint32_t threads = trial->driver->threads;
+    const uint32_t needed = thread_share(request->streams, threads, 0);
+    if (needed > trial->sets[0].capacity) {
+        progress(trial->run, "buffer %u, %u core%s: %s, preparing instances for %u streams",
+                 trial->frames, threads, threads == 1 ? "" : "s", trial->test_name,
+                 request->streams);
+    }
+    uint32_t prepared = 0;
+    if (!grow_plugin_sets(trial->run, trial->index, trial->config, trial->result, trial->sets,
+                          needed, &prepared)) {
+        outcome->refused = true;
+        outcome->prepared = prepared;
+        return true;
+    }
     trial->trials += 1;
     name_trial_stage(trial, request);
-    const uint32_t threads = trial->driver->threads;
     progress(trial->run, "buffer %u, %u core%s: %s trial %u, %u streams%s", trial->frames, threads,
              threads == 1 ? "" : "s", trial->test_name, trial->trials, request->streams,
              request->checkpoint_count > 0 ? " (hold)" : "");
@@ -81,7 +97,7 @@ void run_test(RunContext* run, PeriodDriver* driver, uint32_t index, RtConfigRes
     search.max_trials = MAX_SEARCH_TRIALS;
     search.max_holds = MAX_HOLDS;
     search.max_played = MAX_PLAYED_HOLDS;
-    ProgressTrial trial{run, driver, name, config->frames, 0, 0, sets};
+    ProgressTrial trial{run, driver, name, config->frames, 0, 0, sets, index, config, result};
     auto found_memory = std::make_unique<SearchResult>();
     SearchResult& found = *found_memory;
     if (stop_requested(run)) {
@@ -129,6 +145,7 @@ void run_test(RunContext* run, PeriodDriver* driver, uint32_t index, RtConfigRes
         busiest > 0 && median > found.fixed_ns ? (median - found.fixed_ns) / busiest : 0.0;
     result->resolution = found.resolution;
     result->failed_at = found.failed_at;
+    result->memory_refused_at = found.refused_at;
     result->speed_spread = found.speed_spread;
     if (plan->fixed_streams > 0 && found.state != SEARCH_INTERRUPTED) {
         result->state = found.state == SEARCH_PLAYED ? RT_PLAYS : RT_DOES_NOT_PLAY;

@@ -5,6 +5,46 @@
 #include <cmath>
 #include <cstdio>
 
+namespace {
+// Every thread's set at `capacity` streams, whatever was open before; false
+// (nothing left open) when one would not open.
+bool open_sets(RunContext* run, uint32_t index, const RtConfigResult* config, uint32_t capacity,
+               StreamSet sets[MAX_RT_THREADS]) {
+    const RtLoad* load = &run->plan->loads[index];
+    for (uint32_t t = 0; t < config->threads; ++t) {
+        stream_set_free(&sets[t]);
+    }
+    if (load->kind == RT_PLUGINS) {
+        platform_child_stage("instantiate", stage_allowance_ms(STAGE_OPEN_MS, capacity));
+    }
+    bool complete = capacity > 0;
+    for (uint32_t t = 0; t < config->threads && complete; ++t) {
+        std::string error;
+        complete =
+            load->kind == RT_PLUGINS
+                ? stream_set_prepare_plugins(&sets[t], run->host->plugins, &load->order,
+                                             config->frames, run->plan->rate, capacity, &error)
+                : stream_set_prepare(&sets[t], load->kind, config->frames, capacity, &run->mix);
+    }
+    if (!complete) {
+        for (uint32_t t = 0; t < config->threads; ++t) {
+            stream_set_free(&sets[t]);
+        }
+    }
+    return complete;
+}
+
+// The memory held with the most instances prepared so far.
+void note_memory(const RunContext* run, const StreamSet sets[MAX_RT_THREADS], uint32_t threads,
+                 RtTestResult* result) {
+    if (sets[0].test != RT_PLUGINS) {
+        return;
+    }
+    result->memory_used_bytes = run->system->memory_used();
+    result->memory_prepared = sets[0].capacity * threads;
+}
+} // namespace
+
 // The kernel-alone bound and, within the memory cap, the sets of every
 // thread. False when even one stream per thread cannot be allocated.
 bool prepare_test(RunContext* run, uint32_t index, const RtConfigResult* config,
@@ -36,26 +76,22 @@ bool prepare_test(RunContext* run, uint32_t index, const RtConfigResult* config,
         capacity = MAX_PLUGIN_INSTANCES;
         result->memory_capped = true;
     }
+    result->search_bound = static_cast<uint32_t>(capacity) * threads;
+    // A chain's instances are opened in steps as the search asks for them
+    // (grow_plugin_sets): the ceiling's worth of a plugin that loads a
+    // sample kit would take all the machine's memory before the first trial.
+    const bool stepwise = test == RT_PLUGINS && run->plan->fixed_streams == 0;
+    if (stepwise && capacity > FIRST_PREPARED) {
+        capacity = FIRST_PREPARED;
+    }
+    result->memory_base_bytes = run->system->memory_used();
     for (;;) {
-        if (test == RT_PLUGINS) {
-            platform_child_stage("instantiate", stage_allowance_ms(STAGE_OPEN_MS, capacity));
-        }
-        bool complete = capacity > 0;
-        for (uint32_t t = 0; t < threads && complete; ++t) {
-            std::string error;
-            complete = test == RT_PLUGINS
-                           ? stream_set_prepare_plugins(&sets[t], run->host->plugins, &load->order,
-                                                        config->frames, run->plan->rate,
-                                                        static_cast<uint32_t>(capacity), &error)
-                           : stream_set_prepare(&sets[t], test, config->frames,
-                                                static_cast<uint32_t>(capacity), &run->mix);
-        }
-        if (complete) {
-            result->search_bound = static_cast<uint32_t>(capacity) * threads;
+        if (open_sets(run, index, config, static_cast<uint32_t>(capacity), sets)) {
+            if (!stepwise) {
+                result->search_bound = static_cast<uint32_t>(capacity) * threads;
+            }
+            note_memory(run, sets, threads, result);
             return true;
-        }
-        for (uint32_t t = 0; t < threads; ++t) {
-            stream_set_free(&sets[t]);
         }
         if (capacity <= 1 || run->plan->fixed_streams > 0) {
             return false;
@@ -63,6 +99,51 @@ bool prepare_test(RunContext* run, uint32_t index, const RtConfigResult* config,
         capacity /= 2;
         result->memory_capped = true;
     }
+}
+
+uint32_t next_prepared(uint32_t prepared, uint32_t needed, uint32_t ceiling) {
+    const uint64_t doubled = uint64_t{prepared} * 2;
+    const uint64_t step = needed > doubled ? needed : doubled;
+    return step < ceiling ? static_cast<uint32_t>(step) : ceiling;
+}
+
+bool grow_plugin_sets(RunContext* run, uint32_t index, const RtConfigResult* config,
+                      RtTestResult* result, StreamSet sets[MAX_RT_THREADS], uint32_t needed,
+                      uint32_t* prepared) {
+    const uint32_t threads = config->threads;
+    const uint32_t before = sets[0].capacity;
+    *prepared = before * threads;
+    if (sets[0].test != RT_PLUGINS || needed <= before) {
+        return true;
+    }
+    uint32_t step = next_prepared(before, needed, result->search_bound / threads);
+    // Each instance so far took about the same; a step past the margin of
+    // the limit is cut to what fits, and refused when that is too few.
+    const uint64_t limit = run->result->memory_limit_bytes;
+    const uint64_t used = result->memory_used_bytes;
+    if (limit > 0 && used > result->memory_base_bytes && before > 0) {
+        const double each =
+            static_cast<double>(used - result->memory_base_bytes) / (before * threads);
+        const double room = static_cast<double>(limit) * MEMORY_MARGIN -
+                            static_cast<double>(result->memory_base_bytes);
+        const double fits = room > 0.0 ? room / each / threads : 0.0;
+        if (fits < static_cast<double>(step)) {
+            step = static_cast<uint32_t>(fits);
+        }
+    }
+    const uint32_t tried = step > before ? step : before;
+    if (tried > before && open_sets(run, index, config, tried, sets)) {
+        note_memory(run, sets, threads, result);
+        *prepared = tried * threads;
+        return tried >= needed;
+    }
+    // Too few fit, or the plugins would not open that many: those there were.
+    if (tried > before && !open_sets(run, index, config, before, sets)) {
+        *prepared = 0;
+        return false;
+    }
+    note_memory(run, sets, threads, result);
+    return false;
 }
 
 // A chain's workers and log, from each thread's load, before they close.

@@ -60,6 +60,7 @@ struct RtPlan {
     double idle_seconds = 2.0;
     double allowed_miss_fraction = 0.0;
     uint32_t fixed_streams = 0;   // 0: search the capacity; else run exactly this many
+    double memory_gb = 0.0;       // the plugins' children's limit (--memory); 0: MEMORY_SHARE
     bool hold_idle_states = true; // keep the processor out of deep idle states
     RtClockKind clock = RT_CLOCK_OWN;
     std::string server_name;   // the audio server's, as its client names it

@@ -6,9 +6,10 @@
 
 #include <cstdio>
 
-const RtRunSystem RT_SYSTEM = {rt_lock_memory,         rt_physical_cores,    rt_hold_idle_states,
-                               rt_release_idle_states, rt_stall_counters,    rt_throttle_share,
-                               platform_shared_alloc,  platform_shared_free, platform_run_apart};
+const RtRunSystem RT_SYSTEM = {
+    rt_lock_memory,     rt_physical_cores,         rt_hold_idle_states,   rt_release_idle_states,
+    rt_stall_counters,  rt_throttle_share,         platform_shared_alloc, platform_shared_free,
+    platform_run_apart, platform_memory_available, platform_memory_used,  platform_limit_memory};
 
 namespace {
 void run_config(RunContext* run, PeriodDriver* driver, uint32_t threads, uint32_t frames) {
@@ -103,6 +104,10 @@ void realtime_run(const RtPlan* plan, PeriodDriver* driver, const RtHost* host,
     result->thread_steps_known = false;
     result->idle_effect = IdleStateEffect{};
     result->elapsed_ns = 0;
+    result->memory_limit_bytes =
+        plan->memory_gb > 0.0
+            ? static_cast<uint64_t>(plan->memory_gb * BYTES_PER_GB)
+            : static_cast<uint64_t>(static_cast<double>(system->memory_available()) * MEMORY_SHARE);
     system->lock_memory(&result->memory_lock);
     result->physical_cores =
         system->physical_cores(result->processors, MAX_RT_THREADS, &result->cores);

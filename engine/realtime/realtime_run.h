@@ -54,6 +54,17 @@ constexpr double CEILING_OVER_BOUND = 1.5;
 // Instances of a chain of plugins a thread prepares at most: some 3 GB of
 // the largest plugins' buffers here, far past what a core runs of any.
 constexpr uint64_t MAX_PLUGIN_INSTANCES = 16384;
+// The children that run plugins may allocate this share of the memory the
+// system had available when the run began (--memory sets it instead): the
+// rest is left to the system and the parent, which a kill must not reach.
+constexpr double MEMORY_SHARE = 0.75;
+constexpr double BYTES_PER_GB = 1e9;
+// A chain's instances are opened in steps as the trials ask for them: this
+// many a thread first, then at least twice as many each step.
+constexpr uint32_t FIRST_PREPARED = 16;
+// A step whose estimate (the memory the instances so far took, each) comes
+// past this share of the limit is not taken: the instances so far stay.
+constexpr double MEMORY_MARGIN = 0.9;
 
 enum RtTestState : int32_t {
     RT_NOT_RUN = 0,       // not asked for, or the idle system already missed
@@ -119,7 +130,14 @@ struct RtTestResult {
     // `failure` says how, naming the stage: "no answer in trial after 13 s".
     int32_t crash_signal;
     char failure[160];
-    uint32_t failed_at;  // the smallest count whose confirm failed; 0: none
+    uint32_t failed_at; // the smallest count whose confirm failed; 0: none
+    // A chain of plugins stopped by the memory limit: the count that could
+    // not be prepared (0: none was refused), and the memory the child held
+    // at the most instances it prepared (0: not measured).
+    uint32_t memory_refused_at;
+    uint32_t memory_prepared;
+    uint64_t memory_used_bytes;
+    uint64_t memory_base_bytes; // the child's before the first instance
     double speed_spread; // the trials' slowest time a stream over their fastest (capacity_search.h)
 };
 
@@ -177,6 +195,7 @@ struct RtRunResult {
     int64_t steal_after_ns;
     int64_t elapsed_ns;
     IdleStateEffect idle_effect;
+    uint64_t memory_limit_bytes; // what each child that runs plugins may allocate; 0 none
 };
 
 // The system calls a run makes outside its periods: RT_SYSTEM is the
@@ -194,6 +213,9 @@ struct RtRunSystem {
     // Runs entry(parameter) in a child process and says how it ended
     // (platform_run_apart).
     void (*run_in_child)(const ChildTask* task, ChildEnd* end, int* stop_signal);
+    uint64_t (*memory_available)();       // platform_memory_available
+    uint64_t (*memory_used)();            // platform_memory_used
+    bool (*limit_memory)(uint64_t bytes); // platform_limit_memory
 };
 extern const RtRunSystem RT_SYSTEM;
 

@@ -43,6 +43,16 @@ double time_kernel(RunContext* run, uint32_t index, uint32_t frames);
 // thread. False when even one stream per thread cannot be allocated.
 bool prepare_test(RunContext* run, uint32_t index, const RtConfigResult* config,
                   RtTestResult* result, StreamSet sets[MAX_RT_THREADS]);
+// Instances a thread prepares in the next step towards `needed`: at least
+// twice those so far, within the ceiling.
+uint32_t next_prepared(uint32_t prepared, uint32_t needed, uint32_t ceiling);
+// Reopens a chain's sets with enough instances for `needed` a thread, and
+// leaves the count of all threads' in `prepared`; false (with as many as
+// fit, 0 when none would open again) when the memory limit allows fewer.
+// Other loads have all theirs already.
+bool grow_plugin_sets(RunContext* run, uint32_t index, const RtConfigResult* config,
+                      RtTestResult* result, StreamSet sets[MAX_RT_THREADS], uint32_t needed,
+                      uint32_t* prepared);
 // A chain's workers and log, from each thread's load, before they close.
 void keep_plugin_facts(const StreamSet sets[MAX_RT_THREADS], uint32_t threads,
                        RtTestResult* result);

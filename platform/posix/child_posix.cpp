@@ -11,12 +11,14 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <new>
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -176,4 +178,44 @@ void platform_child_stage(const char* stage, int64_t allowed_ms) {
     std::snprintf(watch->stage, sizeof watch->stage, "%s", stage);
     watch->allowed_ms.store(allowed_ms);
     watch->deadline_ns.store(monotonic_ns() + allowed_ms * NS_PER_MS);
+}
+
+namespace {
+// A figure in kB after `key` in a /proc file ("MemAvailable:", "VmRSS:").
+uint64_t proc_kilobytes(const char* path, const char* key) {
+    FILE* file = std::fopen(path, "re");
+    if (file == nullptr) {
+        return 0;
+    }
+    char line[256];
+    unsigned long long kilobytes = 0;
+    const size_t length = std::strlen(key);
+    while (std::fgets(line, sizeof line, file) != nullptr) {
+        if (std::strncmp(line, key, length) == 0) {
+            kilobytes = std::strtoull(line + length, nullptr, 10);
+            break;
+        }
+    }
+    std::fclose(file);
+    return kilobytes * 1024;
+}
+} // namespace
+
+uint64_t platform_memory_available() {
+    return proc_kilobytes("/proc/meminfo", "MemAvailable:");
+}
+
+uint64_t platform_memory_used() {
+    return proc_kilobytes("/proc/self/status", "VmRSS:");
+}
+
+// RLIMIT_DATA, not RLIMIT_AS: the address space counts every read-only
+// mapping of a sample file and each thread's reserved arena and stack, so it
+// refuses long before memory is used; the data limit counts the private
+// writable memory (heap, anonymous maps) that instances allocate, and under
+// mlockall all of it is resident. A cgroup would need a delegated hierarchy
+// that a plain run does not have.
+bool platform_limit_memory(uint64_t bytes) {
+    const rlimit limit{bytes, bytes};
+    return setrlimit(RLIMIT_DATA, &limit) == 0;
 }

@@ -101,3 +101,14 @@ void platform_run_apart(const ChildTask* task, ChildEnd* end, int* /*stop_signal
 }
 
 void platform_child_stage(const char* /*stage*/, int64_t /*allowed_ms*/) {}
+
+// Plugins run in place here: no child to limit, and no figure to show.
+uint64_t platform_memory_available() {
+    return 0;
+}
+uint64_t platform_memory_used() {
+    return 0;
+}
+bool platform_limit_memory(uint64_t /*bytes*/) {
+    return false;
+}
