@@ -46,13 +46,13 @@ std::string memory_limit_sentence(const RtTestResult* test) {
     }
     char used[96] = "";
     if (test->memory_used_bytes > 0) {
-        std::snprintf(used, sizeof used, " (used %.1f GB at %s instances)",
-                      static_cast<double>(test->memory_used_bytes) / BYTES_PER_GB,
-                      thousands(test->memory_prepared).c_str());
+        std::snprintf(used, sizeof used, "used %.1f GB at ",
+                      static_cast<double>(test->memory_used_bytes) / BYTES_PER_GB);
     }
     const std::string count = test->plays > 0 ? thousands(test->plays) + " plays" : "none plays";
-    return count + ": the memory limit stopped the search at " +
-           thousands(test->memory_refused_at) + " instances" + used;
+    return count + ": the memory limit stopped the search (" + used +
+           thousands(test->memory_prepared) + " instances; " + thousands(test->memory_refused_at) +
+           " would not fit)";
 }
 
 std::string median_gap_sentence(const RtTestResult* test, const HoldShape* idle) {

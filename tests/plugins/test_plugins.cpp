@@ -50,6 +50,7 @@ enum Kind {
     PRINT,
     NOTE_EACH_PERIOD,
     SIDE_CHAIN,
+    HUNGRY,
     KINDS
 };
 const char* const NAMES[KINDS] = {
@@ -57,11 +58,13 @@ const char* const NAMES[KINDS] = {
     "nan",         "alloc",      "file",   "thread",       "unknown-feature",
     "worker",      "instrument", "burst",  "burst-always", "slow-phase",
     "slow-always", "hang-open",  "reload", "print",        "note-each-period",
-    "side-chain"};
+    "side-chain",  "hungry"};
 // Past validation's warm-up blocks, well inside a trial's periods.
 constexpr uint64_t CRASH_AFTER = 300;
 // Above glibc's first mmap threshold, so that the kernel sees it too.
 constexpr size_t ALLOCATE_BYTES = 1 << 20;
+// The hungry plugin's own memory an instance, every page touched.
+constexpr size_t HUNGRY_BYTES = size_t{64} << 20;
 // The labouring gains: BASE_STEPS dependent multiply-adds a sample, some
 // 15 to 20 ns on a current x86 core, x = x * LEAK + DRIVE each, the first
 // one also taking the input. The leak is slow, so that x remembers how much
@@ -146,6 +149,14 @@ LV2_Handle instantiate(const LV2_Descriptor* descriptor, double rate, const char
     }
     if (plugin->kind == PRINT) {
         std::printf("ZEM test print: instantiated at %.0f Hz\n", rate); // left in stdio's buffer
+    }
+    if (plugin->kind == HUNGRY) {
+        plugin->block = std::malloc(HUNGRY_BYTES);
+        if (plugin->block == nullptr) {
+            delete plugin;
+            return nullptr;
+        }
+        std::memset(plugin->block, 1, HUNGRY_BYTES);
     }
     if ((plugin->kind == WORKER && plugin->schedule == nullptr) ||
         ((plugin->kind == INSTRUMENT || plugin->kind == NOTE_EACH_PERIOD) &&

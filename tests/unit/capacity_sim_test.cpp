@@ -61,6 +61,7 @@ struct Sim {
     std::vector<PeriodSample> samples[MAX_THREADS];
     uint32_t trials;
     uint32_t stop_at; // the trial a stop comes in (0: none)
+    uint32_t fits;    // the most streams its memory holds (0: no limit)
 };
 
 int64_t sim_now(void* context) {
@@ -95,6 +96,11 @@ bool sim_trial(void* context, const TrialRequest* request, TrialOutcome* outcome
     sim->trials += 1;
     if (sim->trials == sim->stop_at) {
         return false;
+    }
+    if (sim->fits > 0 && request->streams > sim->fits) {
+        outcome->refused = true;
+        outcome->prepared = sim->fits;
+        return true;
     }
     sim->streams = request->streams;
     const uint64_t total = request->warmup_periods + request->periods;
@@ -188,7 +194,10 @@ uint32_t truth_of(const SimMachine* m, const SearchPlan* plan) {
 
 // `ceiling`: the search's upper bound as a share of the truth, 0 for the
 // run's own bound.
-SearchRun run_search(SimFamily family, uint64_t index, double ceiling = 0.0, uint32_t stop_at = 0) {
+// `memory`: the most streams that can be prepared, as a share of the truth
+// (0: no limit).
+SearchRun run_search(SimFamily family, uint64_t index, double ceiling = 0.0, uint32_t stop_at = 0,
+                     double memory = 0.0) {
     SearchRun run{};
     run.machine = sim_machine(family, index);
     SimRandom random(run.machine.seed + 3);
@@ -199,6 +208,7 @@ SearchRun run_search(SimFamily family, uint64_t index, double ceiling = 0.0, uin
     }
     auto sim = make_sim(&run.machine, std::max(run.plan.short_periods, run.plan.hold_periods));
     sim->stop_at = stop_at;
+    sim->fits = static_cast<uint32_t>(memory * run.truth);
     search_capacity(sim_trial, sim.get(), &run.plan, &run.result);
     run.calls = sim->trials;
     return run;
@@ -331,5 +341,23 @@ TEST(CapacitySimulation, AStopEndsTheSearchAtOnce) {
             EXPECT_EQ(run.calls, stop_at) << i << " at " << stop_at;
             EXPECT_EQ(run.result.plays, 0u) << i << " at " << stop_at;
         }
+    }
+}
+
+// Memory that holds fewer streams than play: the counts past it are
+// refused, not run, and the most that fit plays, stopped by the limit;
+// memory to spare leaves the search its own answer.
+TEST(CapacitySimulation, TheMemoryLimitLowersTheCeiling) {
+    for (uint64_t i = 0; i < 10; ++i) {
+        const SearchRun run = run_search(FAMILY_EXPONENTIAL, i, 0.0, 0, 0.4);
+        const uint32_t fits = static_cast<uint32_t>(0.4 * run.truth);
+        EXPECT_EQ(run.result.state, SEARCH_PLAYED) << i;
+        EXPECT_EQ(run.result.end, END_MEMORY) << i;
+        EXPECT_EQ(run.result.plays, fits) << i;
+        EXPECT_GT(run.result.refused_at, fits) << i;
+        EXPECT_GT(run.calls, run.result.trials) << i; // the refused ones are not trials
+        const SearchRun roomy = run_search(FAMILY_EXPONENTIAL, i, 0.0, 0, 2.0);
+        EXPECT_NE(roomy.result.end, END_MEMORY) << i;
+        EXPECT_LE(roomy.result.plays, static_cast<uint32_t>(2.0 * roomy.truth)) << i;
     }
 }
