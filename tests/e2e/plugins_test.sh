@@ -25,7 +25,7 @@ check "the text says how many" grep -q "^$expected LV2 plugins (LV2_PATH not set
 
 LV2_PATH=$bundles "$cli" plugins >"$WORK/ours.txt"
 check "our bundle alone, one not hostable" \
-    grep -q "^21 LV2 plugins (LV2_PATH $bundles): 20 can be hosted, 1 cannot" "$WORK/ours.txt"
+    grep -q "^22 LV2 plugins (LV2_PATH $bundles): 21 can be hosted, 1 cannot" "$WORK/ours.txt"
 check "the missing feature named" \
     grep -q "cannot be hosted: it requires urn:zem-test:unknown-feature-uri" "$WORK/ours.txt"
 check "a plugin's line" grep -q "audio 0/1 · control 0/1 · events 1/0 · takes notes · hard RT" \
@@ -39,7 +39,7 @@ check "JSON: schema and mode" test "$(jq -r '"\(.schema_version) \(.mode) \(.lv2
     "$WORK/ours.json")" = "4 plugins $bundles"
 
 (cd "$(dirname "$bundles")" && LV2_PATH=$(basename "$bundles") "$cli" plugins >"$WORK/relative.txt")
-check "a relative LV2_PATH" grep -q "^21 LV2 plugins" "$WORK/relative.txt"
+check "a relative LV2_PATH" grep -q "^22 LV2 plugins" "$WORK/relative.txt"
 
 mkdir "$WORK/empty"
 LV2_PATH=$WORK/empty "$cli" plugins >"$WORK/none.txt"
