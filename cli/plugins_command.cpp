@@ -15,6 +15,7 @@ int run_plugins_command(bool json) {
         return 1;
     }
     std::vector<PluginInfo> plugins = plugin_host_list(host);
+    plugin_host_check_libraries(host, &plugins);
     plugin_host_close(host);
     const char* lv2_path = std::getenv("LV2_PATH");
     if (json) {

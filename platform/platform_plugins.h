@@ -93,7 +93,8 @@ struct PluginInfo {
     bool hard_rt_capable;         // declares lv2:hardRTCapable
     std::vector<std::string> required_features;
     bool hostable;
-    std::string missing; // when not hostable: the feature's URI, or the port and its type
+    std::string missing;    // when not hostable: the feature's URI, or the port and its type
+    std::string open_error; // when its library will not open or lacks it: why, in words
 };
 
 enum PluginInput : uint32_t { PLUGIN_NOISE = 0, PLUGIN_SINE = 1, PLUGIN_SILENCE = 2 };
@@ -148,6 +149,10 @@ PluginHost* plugin_host_open(std::string* why);
 void plugin_host_close(PluginHost* host);
 std::vector<PluginInfo> plugin_host_list(PluginHost* host);
 bool plugin_host_info(PluginHost* host, const std::string& uri, PluginInfo* info);
+// Opens each hostable plugin's library in a child process (a few when one
+// crashes or hangs as it opens) and marks those that will not give an
+// instance: not hostable, with the reason in open_error.
+void plugin_host_check_libraries(PluginHost* host, std::vector<PluginInfo>* plugins);
 
 bool plugin_load_check(PluginHost* host, const PluginLoadOrder* order, std::string* error);
 PluginLoad* plugin_load_open(PluginHost* host, const PluginLoadOrder* order, PluginLoadFacts* facts,

@@ -115,7 +115,9 @@ void print_plugins_text(FILE* out, const std::vector<PluginInfo>& plugins, const
         }
         std::fprintf(out, "%s  <%s>\n    %s\n", plugin.name.c_str(), plugin.uri.c_str(),
                      facts.c_str());
-        if (!plugin.hostable) {
+        if (!plugin.hostable && !plugin.open_error.empty()) {
+            std::fprintf(out, "    cannot be hosted: %s\n", plugin.open_error.c_str());
+        } else if (!plugin.hostable) {
             std::fprintf(out, "    cannot be hosted: it requires %s\n",
                          lv2_short_name(plugin.missing).c_str());
         }
@@ -144,8 +146,11 @@ nlohmann::ordered_json plugins_json(const std::vector<PluginInfo>& plugins, cons
         entry["hard_rt_capable"] = plugin.hard_rt_capable;
         entry["required_features"] = plugin.required_features;
         entry["hostable"] = plugin.hostable;
-        entry["missing"] = plugin.hostable ? nlohmann::ordered_json(nullptr)
-                                           : nlohmann::ordered_json(plugin.missing);
+        entry["missing"] = plugin.hostable || plugin.missing.empty()
+                               ? nlohmann::ordered_json(nullptr)
+                               : nlohmann::ordered_json(plugin.missing);
+        entry["open_error"] = plugin.open_error.empty() ? nlohmann::ordered_json(nullptr)
+                                                        : nlohmann::ordered_json(plugin.open_error);
         doc["plugins"].push_back(entry);
     }
     return doc;

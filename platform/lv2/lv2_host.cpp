@@ -161,17 +161,18 @@ bool plugin_hostable(PluginHost* host, const LilvPlugin* plugin, uint32_t frames
                      std::string* missing) {
     LilvNodes* required = lilv_plugin_get_required_features(plugin);
     missing->clear();
+    // Of several missing, the first by URI: lilv's order differs from one
+    // world to the next, and every caller must name the same.
     LILV_FOREACH(nodes, i, required) {
         const char* uri = lilv_node_as_uri(lilv_nodes_get(required, i));
         if (!provided(uri)) {
-            *missing = uri;
+            if (missing->empty() || *missing > uri) {
+                *missing = uri;
+            }
         } else if (std::strcmp(uri, LV2_BUF_SIZE__powerOf2BlockLength) == 0 && frames != 0 &&
-                   (frames & (frames - 1)) != 0) {
+                   (frames & (frames - 1)) != 0 && missing->empty()) {
             *missing = std::string(uri) + " (the block size, " + std::to_string(frames) +
                        ", is not a power of 2)";
-        }
-        if (!missing->empty()) {
-            break;
         }
     }
     lilv_nodes_free(required);

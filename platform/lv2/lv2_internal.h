@@ -81,6 +81,9 @@ bool host_has_display();
 // Keeps the plugin's library, once instantiated, in this process for good:
 // some (GLib types, static registries) cannot be loaded a second time.
 void keep_library(const LilvPlugin* plugin);
+// Why the plugin's library will not give an instance: it does not open (the
+// loader's words) or holds no descriptor of its URI; "" when it does.
+std::string library_problem(const LilvPlugin* plugin);
 std::string node_text(LilvNode* node); // frees the node
 
 // A load's plan, read from the world before anything is instantiated.

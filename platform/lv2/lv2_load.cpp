@@ -305,7 +305,10 @@ bool instantiate(PluginLoad* load, uint32_t index, uint32_t s, WorkerSlot* slot,
     stage->features.push_back(nullptr);
     stage->instance = lilv_plugin_instantiate(step.plugin, load->rate, stage->features.data());
     if (stage->instance == nullptr) {
-        *error = step.facts.name + " would not start (lilv could not instantiate it)";
+        const std::string problem = library_problem(step.plugin);
+        *error =
+            step.facts.name + (problem.empty() ? " would not start (lilv could not instantiate it)"
+                                               : " cannot be hosted: " + problem);
         return false;
     }
     keep_library(step.plugin);

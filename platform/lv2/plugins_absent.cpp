@@ -29,6 +29,8 @@ bool plugin_host_info(PluginHost*, const std::string&, PluginInfo*) {
     return false;
 }
 
+void plugin_host_check_libraries(PluginHost*, std::vector<PluginInfo>*) {}
+
 bool plugin_load_check(PluginHost*, const PluginLoadOrder*, std::string* error) {
     *error = WHY;
     return false;

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # `test_zem_cli plugins`: as many plugins as lv2ls lists, as text and JSON;
 # our test bundle alone (LV2_PATH), with the plugin it cannot host named and
-# why; a folder with none.
+# why; libraries that will not give their plugin; a folder with none.
 #   plugins_test.sh TEST_ZEM_CLI TEST_BUNDLE_FOLDER
 cli=$(realpath "$1")
 bundles=$(realpath "$2")
@@ -40,6 +40,25 @@ check "JSON: schema and mode" test "$(jq -r '"\(.schema_version) \(.mode) \(.lv2
 
 (cd "$(dirname "$bundles")" && LV2_PATH=$(basename "$bundles") "$cli" plugins >"$WORK/relative.txt")
 check "a relative LV2_PATH" grep -q "^22 LV2 plugins" "$WORK/relative.txt"
+
+# A binary that is no library, and a library without the plugin.
+mkdir -p "$WORK/broken/broken.lv2"
+echo "not a library" >"$WORK/broken/broken.lv2/garbage.so"
+cat >"$WORK/broken/broken.lv2/manifest.ttl" <<TTL
+@prefix lv2: <http://lv2plug.in/ns/lv2core#> .
+@prefix doap: <http://usefulinc.com/ns/doap#> .
+<urn:zem-test:garbage> a lv2:Plugin ; doap:name "garbage" ; lv2:binary <garbage.so> .
+<urn:zem-test:undescribed> a lv2:Plugin ; doap:name "undescribed" ;
+    lv2:binary <file://$bundles/zem-test.lv2/zem_test_plugins.so> .
+TTL
+LV2_PATH=$bundles:$WORK/broken "$cli" plugins >"$WORK/broken.txt"
+check "libraries opened: 2 more not hostable" \
+    grep -q "^21 LV2 plugins (.*): 18 can be hosted, 3 cannot" "$WORK/broken.txt"
+check "the loader's reason" \
+    grep -q "cannot be hosted: its library does not open: garbage.so: " "$WORK/broken.txt"
+check "a library without the plugin" grep -q \
+    "cannot be hosted: its library holds no descriptor of urn:zem-test:undescribed" \
+    "$WORK/broken.txt"
 
 mkdir "$WORK/empty"
 LV2_PATH=$WORK/empty "$cli" plugins >"$WORK/none.txt"
