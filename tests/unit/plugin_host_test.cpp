@@ -88,7 +88,7 @@ double energy(const float* block, uint32_t frames) {
 
 TEST_F(Plugins, ListsTheBundleAndNamesWhatItCannotHost) {
     std::vector<PluginInfo> list = plugin_host_list(host);
-    ASSERT_EQ(list.size(), 21u);
+    ASSERT_EQ(list.size(), 22u);
     PluginInfo info;
     ASSERT_TRUE(plugin_host_info(host, "urn:zem-test:unknown-feature", &info));
     EXPECT_FALSE(info.hostable);
