@@ -22,7 +22,7 @@ echo "runs kept in $out" >&2
 # Every plugin with the package that installs its bundle.
 lv2ls | while read -r uri; do
     bundle=$(lv2info "$uri" | sed -n 's|^[[:space:]]*Bundle:[[:space:]]*file://||p' | head -n 1)
-    package=$(dpkg -S "${bundle%/}" 2>/dev/null | head -n 1 | cut -d: -f1)
+    package=$(dpkg -S "${bundle%/}" 2>/dev/null | head -n 1 | cut -d: -f1 | cut -d, -f1)
     printf '%s\t%s\n' "${package:-unpackaged}" "$uri"
 done | sort >"$out/all.tsv"
 
@@ -39,11 +39,12 @@ while IFS=$'\t' read -r package uri; do
     n=$((n + 1))
     json="$out/$n.json"
     begin=$(date +%s.%N)
-    timeout --kill-after=5 "$limit" "$cli" realtime --plugin "$uri" --buffers 1024 --cores 1 \
+    # The mark in the environment finds whatever this run left behind.
+    ZEM_SWEEP_RUN=$n timeout --kill-after=5 "$limit" "$cli" realtime --plugin "$uri" --buffers 1024 --cores 1 \
         --confirm 1 --idle 1 --json >"$json" 2>"$out/$n.err" </dev/null
     status=$?
     seconds=$(awk -v a="$begin" -v b="$(date +%s.%N)" 'BEGIN { printf "%.1f", b - a }')
-    left=$(pgrep -c -x test_zem_cli || true)
+    left=$(grep -lzx "ZEM_SWEEP_RUN=$n" /proc/[0-9]*/environ 2>/dev/null | wc -l)
     printf '%s\t%s\t%s\t%s\t%s\n' "$package" "$uri" "$status" "$seconds" "$left" >>"$out/runs.tsv"
     echo "$n $status ${seconds%.*}s $uri" >&2
 done <"$out/chosen.tsv"
@@ -60,13 +61,20 @@ verdicts() {
         else
             # shellcheck disable=SC2016 # jq's variables
             verdict=$(jq -r '
+                def short: split(": ") | last | split(" ")[0:3] | join(" ");
                 if .failure != null then "failed run"
-                else [.runs[].tests[]] | first | if . == null then "no test"
-                elif .state == "failed" then "refused: " + ((.failure // "") | split(" ")[0:2] | join(" "))
-                else .state end end' "$json")
+                elif any(.plan.loads[]; .validation == "failed") then
+                    "refused: " + ([.plan.loads[] | select(.validation == "failed")][0].failure | short)
+                else [.runs[] | . as $run | .tests[] | . + {verdict: $run.verdict}] | first
+                    | if . == null then "no test"
+                      elif .state == "failed" then "trials: " + ((.failure // "") | short)
+                      elif .state == "not run" and (.verdict | startswith("not sustainable"))
+                      then "idle gate failed"
+                      else .state end end' "$json")
             # A failed run, or a load that failed, ends with 1 and nothing else does.
             local failed
             failed=$(jq -r 'if .failure != null or any(.runs[].tests[]; .state == "failed")
+                            or any(.plan.loads[]; .validation == "failed")
                             then "yes" else "" end' "$json")
             if [ "$status" -eq 0 ] && [ -n "$failed" ]; then problem="status 0 beside a failure"; fi
             if [ "$status" -eq 1 ] && [ -z "$failed" ]; then problem="status 1 with no failure"; fi
