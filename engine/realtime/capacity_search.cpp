@@ -257,6 +257,8 @@ void search(TrialFunction trial, void* context, SearchPlan* plan, SearchResult* 
     uint32_t count = model_aim(known, plan);
     count = count < 1 ? 1 : count;
     auto outcome = std::make_unique<TrialOutcome>();
+    auto below_hold = std::make_unique<TrialOutcome>(); // the hold that played at `below`
+    uint32_t below_headroom = 0;
     result->end = END_HOLDS;
     uint32_t failures = 0;  // holds failed in a row
     uint32_t below = 0;     // the largest count that played below `low`
@@ -286,6 +288,10 @@ void search(TrialFunction trial, void* context, SearchPlan* plan, SearchResult* 
         model_learn(known, plan, &request, outcome.get());
         if (plays) {
             low_twice = again;
+            if (!again && low > 0) {
+                *below_hold = result->hold; // what `below` rests on, should `low` fail again
+                below_headroom = result->headroom;
+            }
             below = again ? below : low;
             low = count;
             failures = 0;
@@ -300,6 +306,12 @@ void search(TrialFunction trial, void* context, SearchPlan* plan, SearchResult* 
             if (again) {
                 low = below;
                 below = 0;
+                if (low > 0) {
+                    // The count reported rests on its own hold, not the one that failed again.
+                    result->hold = *below_hold;
+                    result->hold_streams = low;
+                    result->headroom = below_headroom;
+                }
             }
             high = count;
             failures += 1;

@@ -210,6 +210,11 @@ SearchRun run_search(SimFamily family, uint64_t index, double ceiling = 0.0, uin
     sim->stop_at = stop_at;
     sim->fits = static_cast<uint32_t>(memory * run.truth);
     search_capacity(sim_trial, sim.get(), &run.plan, &run.result);
+    // A count reported rests on the hold shown beside it.
+    if (run.result.state == SEARCH_PLAYED) {
+        EXPECT_EQ(run.result.hold_streams, run.result.plays) << family_name(family) << index;
+        EXPECT_LE(run.result.hold.missed, run.result.allowance) << family_name(family) << index;
+    }
     run.calls = sim->trials;
     return run;
 }
