@@ -20,8 +20,6 @@ LoopTrace* const TRACES[SCHEDULED_TESTS] = {&measure_state.int_trace, &measure_s
                                             &measure_state.mix_trace};
 
 constexpr int64_t PROGRESS_STEP_MS = 500;
-// A stop that the run does not take within this is stuck in plugin code.
-constexpr int64_t STOP_GRACE_MS = 1500;
 
 int64_t now_ms() {
     return platform_counter_now() / (measure_state.counter_frequency / 1000);
@@ -108,9 +106,6 @@ int main(int argc, char** argv) {
     // the stop signals are only ever collected by console_wait_for_stop.
     console_block_stop_signals();
     if (options.command == CLI_REALTIME) {
-        // Plugin code may run in this process (inside an audio server) and
-        // never return: a stop must still end the run.
-        console_watch_stops(STOP_GRACE_MS);
         return run_realtime_command(&options);
     }
     if (!read_counter_frequency()) {

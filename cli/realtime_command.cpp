@@ -14,6 +14,9 @@
 #include <memory>
 
 namespace {
+// A stop that the run does not take within this is stuck in plugin code.
+constexpr int64_t STOP_GRACE_MS = 1500;
+
 void show_progress(void* /*context*/, const char* text) {
     std::fprintf(stderr, "\r%s\033[K", text);
 }
@@ -238,6 +241,10 @@ int run_realtime_command(const CliOptions* options) {
         clock_driver_init(&driver, &clock, console_wait_for_stop);
         status = measure(options, &plan, &driver, plugins, loads_fine, &svg);
     } else {
+        // Inside a server the chains run in this process, and plugin code
+        // there may never return: a stop must still end the run. (Started
+        // after validation, whose children fork from one thread.)
+        console_watch_stops(STOP_GRACE_MS);
         AudioServerClient* client = nullptr;
         status = open_server(options, &plan, &client);
         if (status != 0) {
