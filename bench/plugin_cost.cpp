@@ -91,7 +91,8 @@ int main(int argc, char** argv) {
                 status = 1;
                 break;
             }
-            costs.push_back(PluginCost{frames, whole, whole / frames, 0});
+            costs.push_back(
+                PluginCost{frames, whole, whole / frames, 0, 0, true, PLUGIN_OUTPUT_SOUND});
             std::printf("  %5u samples: %10.0f ns an instance-block, %7.2f ns a sample", frames,
                         whole, whole / frames);
             if (uris.size() > 1) {

@@ -10,6 +10,8 @@
 //   platform_counter_now        current tick count, never decreasing.
 //   platform_yield              gives other ready threads the processor and
 //                               returns at once when there is none.
+//   platform_sleep_ms           gives up the processor for at least `ms`
+//                               milliseconds, even to threads of lower priority.
 //   platform_thread_start       runs entry(nullptr) on a new thread with
 //                               default attributes; nullptr on failure.
 //   platform_thread_start_with  the same, running entry(parameter).
@@ -52,6 +54,7 @@ struct PlatformThread;
 bool platform_counter_frequency(int64_t* frequency);
 int64_t platform_counter_now();
 void platform_yield();
+void platform_sleep_ms(uint32_t ms);
 
 PlatformThread* platform_thread_start(WorkerEntry entry);
 PlatformThread* platform_thread_start_with(WorkerEntry entry, void* parameter);

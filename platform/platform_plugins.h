@@ -52,7 +52,11 @@
 //                          plugin), `frames` samples; nullptr past the last.
 //   plugin_load_control    a control port's current value, by the plugin's
 //                          index in the chain and the port's symbol.
-//   plugin_load_worker     what the worker did so far.
+//   plugin_load_output_shape  what an instance's chain gave in the last
+//                          period, against what it heard: a sound of its
+//                          own, silence, or its input unchanged or scaled.
+//   plugin_load_worker     what the worker did so far, and whether anything
+//                          waits for it.
 //   plugin_load_log        what the plugins logged so far (a bounded buffer:
 //                          read it between runs, never during one).
 //   plugin_load_close      stops the worker, deactivates and frees.
@@ -143,6 +147,16 @@ struct PluginWorkerStats {
     int64_t longest_ns; // the longest one
     uint64_t refused;   // schedule calls refused for want of room
     uint64_t responses; // answers delivered to the plugins
+    bool idle;          // no request waiting or in its hands, no answer undelivered
+};
+
+// A period's output of a chain against its input (below -100 dBFS is silence).
+enum PluginOutputShape : uint32_t {
+    PLUGIN_OUTPUT_SOUND = 0,
+    PLUGIN_OUTPUT_SILENT = 1,
+    PLUGIN_OUTPUT_INPUT = 2,  // each output its input, sample for sample
+    PLUGIN_OUTPUT_NONE = 3,   // the last plugin has no audio output
+    PLUGIN_OUTPUT_SCALED = 4, // each output its input times a constant, as a gain's
 };
 
 PluginHost* plugin_host_open(std::string* why);
@@ -163,6 +177,7 @@ void plugin_load_restart(PluginLoad* load, uint32_t first, uint32_t end);
 const float* plugin_load_output(const PluginLoad* load, uint32_t instance, uint32_t channel);
 bool plugin_load_control(const PluginLoad* load, uint32_t instance, uint32_t plugin,
                          const std::string& symbol, float* value);
+PluginOutputShape plugin_load_output_shape(const PluginLoad* load, uint32_t instance);
 PluginWorkerStats plugin_load_worker(const PluginLoad* load);
 std::string plugin_load_log(const PluginLoad* load);
 void plugin_load_close(PluginLoad* load);

@@ -4,6 +4,7 @@
 #include "report/realtime_report.h"
 
 #include "platform/common/echoed.h"
+#include "report/offline_words.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -69,7 +70,8 @@ std::vector<PluginCost> load_costs(const RtRunResult* result, uint32_t index) {
             seen = seen || cost.frames == config.frames;
         }
         if (each > 0.0 && !seen) {
-            costs.push_back(PluginCost{config.frames, each, each / config.frames, 0});
+            costs.push_back(PluginCost{config.frames, each, each / config.frames, 0, 0, true,
+                                       PLUGIN_OUTPUT_SOUND});
         }
     }
     return costs;
@@ -113,6 +115,7 @@ std::string buffer_summary(const RtPlan* plan, const RtConfigResult* config,
         if (!plan->loads[l].flags.empty() && test->state != RT_NOT_RUN) {
             text += "; " + echoed(plan->loads[l].name) + " is flagged: " + plan->loads[l].flags;
         }
+        text += offline_flags(&plan->loads[l], test);
         const double change = test_speed_change(test);
         if (test->state != RT_NOT_RUN && change >= SPEED_SPREAD_NOTE) {
             char note[200];

@@ -2,6 +2,7 @@
 
 #include "report/hold_words.h"
 #include "report/miss_words.h"
+#include "report/offline_words.h"
 #include "report/readiness_report.h"
 
 #include <cctype>
@@ -119,6 +120,11 @@ Json test_json(const RtTestResult* test, uint32_t threads, const HoldShape* idle
          test->stream_ns_offline > 0.0 ? Json(test->stream_ns_offline) : Json(nullptr)},
         {"stream_ns_in_hold",
          test->stream_ns_in_confirm > 0.0 ? Json(test->stream_ns_in_confirm) : Json(nullptr)},
+        {"offline_settle", test->offline_settle_blocks > 0
+                               ? Json{{"blocks", test->offline_settle_blocks},
+                                      {"settled", test->offline_settled},
+                                      {"output", output_shape_name(test->offline_output)}}
+                               : Json(nullptr)},
         {"harness_ns_per_stream",
          test->harness_ns_per_stream > 0.0 ? Json(test->harness_ns_per_stream) : Json(nullptr)},
         {"worker", test->worker.jobs > 0 || test->worker.refused > 0

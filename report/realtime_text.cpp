@@ -2,6 +2,7 @@
 
 #include "report/hold_words.h"
 #include "report/miss_words.h"
+#include "report/offline_words.h"
 #include "report/readiness_report.h"
 
 #include <cinttypes>
@@ -431,6 +432,11 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
             }
             if (test->log[0] != '\0') {
                 std::fprintf(out, "    %-6s the plugins logged: %s\n", "", test->log);
+            }
+            const std::string settled = settle_words(&plan->loads[t], test);
+            if (!settled.empty()) {
+                std::fprintf(out, "    %-6s offline: %s, its output %s\n", "", settled.c_str(),
+                             output_shape_name(test->offline_output));
             }
             if (test->stream_ns_in_confirm > 0.0) {
                 std::fprintf(out,

@@ -25,10 +25,11 @@ struct KernelTiming {
     PluginHost* plugins;
     uint32_t processor;
     double ns_per_sample;
+    PluginCost cost; // the best burst's, for a chain of plugins
 };
 
 // One burst: the kernel's best rounds, or one instance of the chain's.
-double time_burst(const KernelTiming* timing) {
+double time_burst(const KernelTiming* timing, PluginCost* cost) {
     if (timing->load->kind != RT_PLUGINS) {
         return kernel_ns_per_sample(timing->load->kind, timing->frames, timing->mix, rt_now_ns,
                                     KERNEL_REPEATS, KERNEL_ROUND_NS);
@@ -36,11 +37,10 @@ double time_burst(const KernelTiming* timing) {
     PluginLoadOrder order = timing->load->order;
     order.frames = timing->frames;
     order.rate = timing->rate;
-    PluginCost cost{};
     std::string error;
     return plugin_cost_measure(timing->plugins, &order, rt_now_ns, KERNEL_REPEATS, KERNEL_ROUND_NS,
-                               &cost, &error)
-               ? cost.ns_per_sample
+                               cost, &error)
+               ? cost->ns_per_sample
                : 0.0;
 }
 
@@ -56,9 +56,11 @@ uint32_t kernel_timing_thread(void* parameter) {
         if (burst > 0) {
             rt_sleep_until(timer, rt_now_ns() + KERNEL_BURST_GAP_NS);
         }
-        double best = time_burst(timing);
+        PluginCost cost{};
+        double best = time_burst(timing, &cost);
         if (best > 0.0 && (timing->ns_per_sample == 0.0 || best < timing->ns_per_sample)) {
             timing->ns_per_sample = best;
+            timing->cost = cost;
         }
     }
     rt_timer_close(timer);
@@ -67,13 +69,13 @@ uint32_t kernel_timing_thread(void* parameter) {
 }
 } // namespace
 
-double time_kernel(RunContext* run, uint32_t index, uint32_t frames) {
+double time_kernel(RunContext* run, uint32_t index, uint32_t frames, PluginCost* settle) {
     double best = 0.0;
     double* run_best = &run->best_kernel_ns[index];
     for (uint32_t attempt = 0; attempt < KERNEL_ATTEMPTS; ++attempt) {
         KernelTiming timing{
             &run->plan->loads[index],   frames, run->plan->rate, &run->mix, run->host->plugins,
-            run->result->processors[0], 0.0};
+            run->result->processors[0], 0.0,    PluginCost{}};
         PlatformThread* thread = platform_thread_start_with(kernel_timing_thread, &timing);
         if (thread == nullptr) {
             break;
@@ -82,6 +84,9 @@ double time_kernel(RunContext* run, uint32_t index, uint32_t frames) {
         platform_thread_close(thread);
         if (timing.ns_per_sample > 0.0 && (best == 0.0 || timing.ns_per_sample < best)) {
             best = timing.ns_per_sample;
+            if (settle != nullptr) {
+                *settle = timing.cost;
+            }
         }
         if (best > 0.0 && (*run_best == 0.0 || best <= *run_best * KERNEL_SUSPECT_RATIO)) {
             break;

@@ -116,7 +116,7 @@ void run_test(RunContext* run, PeriodDriver* driver, uint32_t index, RtConfigRes
     // The kernel alone once more: a machine that slowed down or sped up
     // during the search (a neighbour on the host) shows here.
     if (found.state != SEARCH_INTERRUPTED) {
-        result->kernel_ns_after = time_kernel(run, index, config->frames);
+        result->kernel_ns_after = time_kernel(run, index, config->frames, nullptr);
     }
     result->trials = found.trials;
     result->denormals_lost = trial.denormals_lost;

@@ -26,6 +26,13 @@ bool open_sets(RunContext* run, uint32_t index, const RtConfigResult* config, ui
                                              config->frames, run->plan->rate, capacity, &error)
                 : stream_set_prepare(&sets[t], load->kind, config->frames, capacity, &run->mix);
     }
+    if (complete && load->kind == RT_PLUGINS) {
+        const int64_t allowance = stage_allowance_ms(STAGE_OPEN_MS, capacity);
+        platform_child_stage("loading", (allowance + STAGE_OPEN_MS) * config->threads);
+        for (uint32_t t = 0; t < config->threads; ++t) {
+            stream_set_prime(&sets[t], static_cast<uint32_t>(allowance));
+        }
+    }
     if (!complete) {
         for (uint32_t t = 0; t < config->threads; ++t) {
             stream_set_free(&sets[t]);
@@ -52,7 +59,11 @@ bool prepare_test(RunContext* run, uint32_t index, const RtConfigResult* config,
     const uint32_t threads = config->threads;
     const RtLoad* load = &run->plan->loads[index];
     const RtTestKind test = load->kind;
-    result->kernel_ns_per_sample = time_kernel(run, index, config->frames);
+    PluginCost settle{};
+    result->kernel_ns_per_sample = time_kernel(run, index, config->frames, &settle);
+    result->offline_settle_blocks = settle.settle_blocks;
+    result->offline_settled = settle.settled;
+    result->offline_output = test == RT_PLUGINS ? settle.output : PLUGIN_OUTPUT_SOUND;
     if (result->kernel_ns_per_sample <= 0.0) {
         return false;
     }

@@ -2,10 +2,23 @@
 
 #include "platform/platform_engine.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace {
 // Blocks between two readings of the clock: enough that reading it costs
 // nothing next to them, few enough to stop close to the round's end.
 constexpr uint32_t BLOCKS_PER_READING = 8;
+// Settling is judged over windows of blocks, each at least this long in
+// audio; two in a row within SETTLE_STEADY of each other (or SETTLE_FLOOR_NS
+// a block, below which the clock's own noise decides) are steady.
+constexpr uint32_t SETTLE_WINDOW_BLOCKS = 16;
+constexpr double SETTLE_WINDOW_AUDIO_S = 0.1;
+constexpr double SETTLE_STEADY = 0.25;
+constexpr double SETTLE_FLOOR_NS = 500.0;
+// While the worker has work, the timing thread sleeps this long between
+// windows, so that even a worker sharing its core gets it.
+constexpr uint32_t SETTLE_WORKER_WAIT_MS = 1;
 
 bool any_fault(const PluginValidation* validation) {
     return !validation->refusal.empty() || validation->signal != 0 || validation->timed_out ||
@@ -14,6 +27,58 @@ bool any_fault(const PluginValidation* validation) {
 
 bool counted(int64_t count) {
     return count > 0; // PLUGIN_NOT_CHECKED is negative
+}
+
+uint64_t blocks_of(double audio_s, const PluginLoadOrder* order) {
+    return static_cast<uint64_t>(std::ceil(audio_s * order->rate / order->frames));
+}
+
+// A window's output: a sound in any block is a sound; silence in any other
+// is silence.
+PluginOutputShape merged(PluginOutputShape window, PluginOutputShape block) {
+    if (window == PLUGIN_OUTPUT_SOUND || block == PLUGIN_OUTPUT_SOUND) {
+        return PLUGIN_OUTPUT_SOUND;
+    }
+    return window == PLUGIN_OUTPUT_SILENT ? window : block;
+}
+
+// Runs windows of blocks until the plugin has settled or SETTLE_MAX_NS ran
+// out; the rounds that follow time what it does from then on.
+void settle(PluginLoad* load, const PluginLoadOrder* order, int64_t (*now_ns)(), PluginCost* cost) {
+    const uint64_t window =
+        std::max<uint64_t>(SETTLE_WINDOW_BLOCKS, blocks_of(SETTLE_WINDOW_AUDIO_S, order));
+    const uint64_t least = blocks_of(SETTLE_MIN_AUDIO_S, order);
+    const int64_t began = now_ns();
+    double before = -1.0;
+    for (;;) {
+        int64_t spent = 0;
+        for (uint64_t b = 0; b < window; ++b) {
+            const int64_t start = now_ns();
+            plugin_load_run(load, 0, 1);
+            plugin_load_finish_period(load, 1);
+            spent += now_ns() - start;
+            cost->output = merged(b == 0 ? PLUGIN_OUTPUT_INPUT : cost->output,
+                                  plugin_load_output_shape(load, 0));
+        }
+        cost->settle_blocks += window;
+        const double per_block = static_cast<double>(spent) / static_cast<double>(window);
+        const bool steady =
+            before >= 0.0 &&
+            std::fabs(per_block - before) <=
+                std::max(SETTLE_STEADY * std::max(per_block, before), SETTLE_FLOOR_NS);
+        before = per_block;
+        const bool idle = plugin_load_worker(load).idle;
+        if (cost->settle_blocks >= least && steady && idle) {
+            cost->settled = true;
+            return;
+        }
+        if (now_ns() - began > SETTLE_MAX_NS) {
+            return;
+        }
+        if (!idle) {
+            platform_sleep_ms(SETTLE_WORKER_WAIT_MS);
+        }
+    }
 }
 } // namespace
 
@@ -49,7 +114,8 @@ bool plugin_cost_measure(PluginHost* host, const PluginLoadOrder* order, int64_t
         return false;
     }
     platform_child_stage("offline timing", STAGE_OFFLINE_TIMING_MS);
-    *cost = PluginCost{order->frames, 0.0, 0.0, 0};
+    *cost = PluginCost{order->frames, 0.0, 0.0, 0, 0, false, PLUGIN_OUTPUT_NONE};
+    settle(load, &one, now_ns, cost);
     for (uint32_t r = 0; r <= repeats; ++r) {
         uint64_t blocks = 0;
         int64_t start = now_ns();

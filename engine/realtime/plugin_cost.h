@@ -33,19 +33,29 @@ enum PluginVerdict : uint32_t { PLUGIN_PASSED = 0, PLUGIN_FLAGGED = 1, PLUGIN_FA
 // threads of its own after it, or a plugin without hardRTCapable.
 PluginVerdict plugin_verdict(const PluginValidation* validation);
 
+// Before it is timed, a plugin runs until it has settled: its worker idle
+// (a kit or a response loaded) and its cost steady from one window of
+// blocks to the next, over at least SETTLE_MIN_AUDIO_S of audio and at most
+// SETTLE_MAX_NS of our time; what it gave in its last window is kept.
+constexpr double SETTLE_MIN_AUDIO_S = 1.0;
+constexpr int64_t SETTLE_MAX_NS = 10000000000;
+
 struct PluginCost {
     uint32_t frames;
-    double ns_per_block;  // one instance, one block: the best round's mean
-    double ns_per_sample; // the same, per sample
-    uint64_t blocks;      // blocks timed in all
+    double ns_per_block;      // one instance, one block: the best round's mean
+    double ns_per_sample;     // the same, per sample
+    uint64_t blocks;          // blocks timed in all
+    uint64_t settle_blocks;   // blocks run before the timing
+    bool settled;             // false: timed when SETTLE_MAX_NS ran out
+    PluginOutputShape output; // of the last blocks before the timing
 };
 
-// Opens the load with one instance at order->frames and times `repeats`
-// rounds of at least `round_ns` each, after one untimed round; the best
-// round counts. In a child, each of its stages (instantiate, offline
-// timing, close) is named with its allowance. Run it on a thread that
-// flushes denormals, as the real-time threads do. False with a line in
-// `error` when the load will not open.
+// Opens the load with one instance at order->frames, lets it settle, and
+// times `repeats` rounds of at least `round_ns` each, after one untimed
+// round; the best round counts. In a child, each of its stages
+// (instantiate, offline timing, close) is named with its allowance. Run it
+// on a thread that flushes denormals, as the real-time threads do. False
+// with a line in `error` when the load will not open.
 bool plugin_cost_measure(PluginHost* host, const PluginLoadOrder* order, int64_t (*now_ns)(),
                          uint32_t repeats, int64_t round_ns, PluginCost* cost, std::string* error);
 

@@ -117,6 +117,11 @@ struct RtTestResult {
     // median work over the busiest thread's streams, less the fixed part).
     double stream_ns_offline;
     double stream_ns_in_confirm;
+    // A chain of plugins, before its offline timing: the blocks it ran to
+    // settle (plugin_cost.h), whether it did, and what it gave then.
+    uint64_t offline_settle_blocks;
+    bool offline_settled;
+    PluginOutputShape offline_output;
     // A chain of plugins: its workers over every trial, on their own threads
     // outside the periods (all threads' loads together), and the start of
     // what its plugins logged.

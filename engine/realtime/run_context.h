@@ -11,6 +11,7 @@
 //   realtime_run.cpp  the plan: each core count and buffer size in turn
 #pragma once
 
+#include "engine/realtime/plugin_cost.h"
 #include "engine/realtime/realtime_run.h"
 
 #include <cstdint>
@@ -36,8 +37,10 @@ void keep_steps(RunContext* run, const PeriodDriver* driver);
 // The idle system at the config's buffer size; false when stopped.
 bool run_idle(RunContext* run, PeriodDriver* driver, RtConfigResult* config);
 
-// The best time a sample of load `index` at `frames` (0: not measured).
-double time_kernel(RunContext* run, uint32_t index, uint32_t frames);
+// The best time a sample of load `index` at `frames` (0: not measured);
+// for a chain of plugins, how its best timing settled into `settle` when
+// given.
+double time_kernel(RunContext* run, uint32_t index, uint32_t frames, PluginCost* settle);
 
 // The kernel-alone bound and, within the memory cap, the sets of every
 // thread. False when even one stream per thread cannot be allocated.

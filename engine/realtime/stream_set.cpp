@@ -138,6 +138,19 @@ bool stream_set_prepare_plugins(StreamSet* set, PluginHost* host, const PluginLo
     return set->plugins != nullptr;
 }
 
+bool stream_set_prime(StreamSet* set, uint32_t wait_ms) {
+    plugin_load_run(set->plugins, 0, set->capacity);
+    plugin_load_finish_period(set->plugins, set->capacity);
+    uint32_t waited = 0;
+    while (!plugin_load_worker(set->plugins).idle && waited < wait_ms) {
+        platform_sleep_ms(1);
+        waited += 1;
+    }
+    plugin_load_run(set->plugins, 0, set->capacity);
+    plugin_load_finish_period(set->plugins, set->capacity);
+    return waited < wait_ms;
+}
+
 void stream_set_free(StreamSet* set) {
     if (set->plugins != nullptr) {
         plugin_load_close(set->plugins);

@@ -63,6 +63,12 @@ bool stream_set_prepare(StreamSet* set, RtTestKind test, uint32_t frames, uint32
 bool stream_set_prepare_plugins(StreamSet* set, PluginHost* host, const PluginLoadOrder* order,
                                 uint32_t frames, uint32_t rate, uint32_t capacity,
                                 std::string* error);
+// Runs a chain's instances once, waits until their worker has done what
+// that asked (a kit, a response loaded; at most `wait_ms`), and runs them
+// once more to hand them the answers: a session plays once it has loaded,
+// and no trial may time instances that have not. False when the worker was
+// still busy at the end of the wait.
+bool stream_set_prime(StreamSet* set, uint32_t wait_ms);
 void stream_set_free(StreamSet* set);
 
 // One period of streams [first, end): the mix clears its bus when first is 0

@@ -6,6 +6,8 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <pthread.h>
+#include <sched.h>
 #include <system_error>
 #include <time.h>
 
@@ -94,7 +96,22 @@ LV2_Worker_Status schedule_work(LV2_Worker_Schedule_Handle handle, uint32_t size
     return LV2_WORKER_SUCCESS;
 }
 
+// A DAW's worker is a background thread: at normal priority and free to run
+// on any core, so that the real-time thread that opened the load, spinning
+// on its own core, never starves it.
+void run_in_background() {
+    sched_param normal{};
+    pthread_setschedparam(pthread_self(), SCHED_OTHER, &normal);
+    cpu_set_t any;
+    CPU_ZERO(&any);
+    for (size_t c = 0; c < CPU_SETSIZE; ++c) {
+        CPU_SET(c, &any);
+    }
+    pthread_setaffinity_np(pthread_self(), sizeof any, &any);
+}
+
 void worker_loop(Worker* worker) {
+    run_in_background();
     for (;;) {
         while (sem_wait(&worker->wake) != 0) {
         }
@@ -102,6 +119,7 @@ void worker_loop(Worker* worker) {
             return;
         }
         std::lock_guard<std::mutex> serving(worker->serving);
+        worker->busy.store(true);
         for (WorkerSlot* slot : worker->slots) {
             uint32_t size = 0;
             while (ring_take(&slot->requests, worker->scratch.get(), &size)) {
@@ -115,7 +133,12 @@ void worker_loop(Worker* worker) {
                 }
             }
         }
+        worker->busy.store(false);
     }
+}
+
+bool ring_empty(const Ring* ring) {
+    return ring->head.load(std::memory_order_acquire) == ring->tail.load(std::memory_order_acquire);
 }
 } // namespace
 
@@ -192,6 +215,7 @@ bool ring_take(Ring* ring, uint8_t* out, uint32_t* size) {
 void worker_init(Worker* worker) {
     sem_init(&worker->wake, 0, 0);
     worker->stop.store(false);
+    worker->busy.store(false);
     worker->running = false;
     worker->scratch = std::make_unique<uint8_t[]>(WORKER_RING_BYTES);
     worker->jobs.store(0);
@@ -236,6 +260,18 @@ void worker_stop(Worker* worker) {
         worker->running = false;
     }
     sem_destroy(&worker->wake);
+}
+
+bool worker_idle(const Worker* worker) {
+    if (worker->busy.load()) {
+        return false;
+    }
+    for (const WorkerSlot* slot : worker->slots) {
+        if (!ring_empty(&slot->requests) || !ring_empty(&slot->responses)) {
+            return false;
+        }
+    }
+    return !worker->busy.load();
 }
 
 void worker_deliver(WorkerSlot* slot, uint8_t* scratch) {

@@ -207,6 +207,7 @@ struct Worker {
     sem_t wake;
     std::mutex serving;
     std::atomic<bool> stop;
+    std::atomic<bool> busy; // awake and serving the slots
     std::thread thread;
     bool running;
     std::unique_ptr<uint8_t[]> scratch;
@@ -224,6 +225,9 @@ void worker_slot_init(WorkerSlot* slot, Worker* worker);
 void worker_slot_clear(WorkerSlot* slot);
 bool worker_start(Worker* worker);
 void worker_stop(Worker* worker); // also frees the semaphore
+// Nothing waits for the worker: no request untaken, none in its hands, no
+// answer undelivered.
+bool worker_idle(const Worker* worker);
 // On the thread that runs the instance, after its run: the answers, then
 // end_run. `scratch` holds WORKER_RING_BYTES.
 void worker_deliver(WorkerSlot* slot, uint8_t* scratch);
@@ -254,3 +258,11 @@ const float* load_step_output(const PluginLoad* load, uint32_t instance, uint32_
                               uint32_t channel);
 uint32_t load_step_outputs(const PluginLoad* load, uint32_t step);
 uint32_t load_threads(const PluginLoad* load); // threads the load itself started
+
+// An instance's period against what its chain heard: `audio` holds its
+// channels of `frames` samples, the first plugin's inputs read
+// `input_source` (none: an instrument, which hears silence), the last
+// plugin's `outputs` outputs start at channel `first_output`.
+PluginOutputShape output_shape(const float* audio, uint32_t frames,
+                               const std::vector<uint32_t>& input_source, uint32_t first_output,
+                               uint32_t outputs);

@@ -642,10 +642,21 @@ bool plugin_load_control(const PluginLoad* load, uint32_t instance, uint32_t plu
     return false;
 }
 
+PluginOutputShape plugin_load_output_shape(const PluginLoad* load, uint32_t instance) {
+    if (instance >= load->instances.size()) {
+        return PLUGIN_OUTPUT_NONE;
+    }
+    const StepPlan& last = load->plan.back();
+    return output_shape(load->instances[instance].audio.data(), load->frames,
+                        load->plan.front().wired.input_source, last.wired.first_output,
+                        last.facts.audio_out);
+}
+
 PluginWorkerStats plugin_load_worker(const PluginLoad* load) {
     const Worker& worker = load->worker;
-    return PluginWorkerStats{worker.jobs.load(), worker.total_ns.load(), worker.longest_ns.load(),
-                             worker.refused.load(), worker.responses.load()};
+    return PluginWorkerStats{worker.jobs.load(),       worker.total_ns.load(),
+                             worker.longest_ns.load(), worker.refused.load(),
+                             worker.responses.load(),  !worker.running || worker_idle(&worker)};
 }
 
 std::string plugin_load_log(const PluginLoad* load) {

@@ -56,6 +56,10 @@ bool plugin_load_control(const PluginLoad*, uint32_t, uint32_t, const std::strin
     return false;
 }
 
+PluginOutputShape plugin_load_output_shape(const PluginLoad*, uint32_t) {
+    return PLUGIN_OUTPUT_NONE;
+}
+
 PluginWorkerStats plugin_load_worker(const PluginLoad*) {
     return PluginWorkerStats{};
 }

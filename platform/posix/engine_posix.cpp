@@ -2,6 +2,7 @@
 // pthreads and shared memory (child processes: child_posix.cpp).
 #include "platform/platform_engine.h"
 
+#include <cerrno>
 #include <new>
 #include <pthread.h>
 #include <sched.h>
@@ -42,6 +43,12 @@ int64_t platform_counter_now() {
 
 void platform_yield() {
     sched_yield();
+}
+
+void platform_sleep_ms(uint32_t ms) {
+    timespec left{static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L};
+    while (nanosleep(&left, &left) != 0 && errno == EINTR) {
+    }
 }
 
 PlatformThread* platform_thread_start(WorkerEntry entry) {

@@ -48,6 +48,10 @@ void platform_yield() {
     Sleep(0);
 }
 
+void platform_sleep_ms(uint32_t ms) {
+    Sleep(ms);
+}
+
 PlatformThread* platform_thread_start(WorkerEntry entry) {
     return platform_thread_start_with(entry, nullptr);
 }

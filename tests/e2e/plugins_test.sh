@@ -25,7 +25,7 @@ check "the text says how many" grep -q "^$expected LV2 plugins (LV2_PATH not set
 
 LV2_PATH=$bundles "$cli" plugins >"$WORK/ours.txt"
 check "our bundle alone, one not hostable" \
-    grep -q "^22 LV2 plugins (LV2_PATH $bundles): 21 can be hosted, 1 cannot" "$WORK/ours.txt"
+    grep -q "^23 LV2 plugins (LV2_PATH $bundles): 22 can be hosted, 1 cannot" "$WORK/ours.txt"
 check "the missing feature named" \
     grep -q "cannot be hosted: it requires urn:zem-test:unknown-feature-uri" "$WORK/ours.txt"
 check "a plugin's line" grep -q "audio 0/1 · control 0/1 · events 1/0 · takes notes · hard RT" \
@@ -39,7 +39,7 @@ check "JSON: schema and mode" test "$(jq -r '"\(.schema_version) \(.mode) \(.lv2
     "$WORK/ours.json")" = "4 plugins $bundles"
 
 (cd "$(dirname "$bundles")" && LV2_PATH=$(basename "$bundles") "$cli" plugins >"$WORK/relative.txt")
-check "a relative LV2_PATH" grep -q "^22 LV2 plugins" "$WORK/relative.txt"
+check "a relative LV2_PATH" grep -q "^23 LV2 plugins" "$WORK/relative.txt"
 
 # A binary that is no library, and a library without the plugin.
 mkdir -p "$WORK/broken/broken.lv2"
@@ -53,7 +53,7 @@ cat >"$WORK/broken/broken.lv2/manifest.ttl" <<TTL
 TTL
 LV2_PATH=$bundles:$WORK/broken "$cli" plugins >"$WORK/broken.txt"
 check "libraries opened: 2 more not hostable" \
-    grep -q "^24 LV2 plugins (.*): 21 can be hosted, 3 cannot" "$WORK/broken.txt"
+    grep -q "^25 LV2 plugins (.*): 22 can be hosted, 3 cannot" "$WORK/broken.txt"
 check "the loader's reason" \
     grep -q "cannot be hosted: its library does not open: garbage.so: " "$WORK/broken.txt"
 check "a library without the plugin" grep -q \

@@ -51,14 +51,15 @@ enum Kind {
     NOTE_EACH_PERIOD,
     SIDE_CHAIN,
     HUNGRY,
+    LATE_LOAD,
     KINDS
 };
 const char* const NAMES[KINDS] = {
-    "gain",        "stereo",     "crash",  "crash-later",  "hang",
-    "nan",         "alloc",      "file",   "thread",       "unknown-feature",
-    "worker",      "instrument", "burst",  "burst-always", "slow-phase",
-    "slow-always", "hang-open",  "reload", "print",        "note-each-period",
-    "side-chain",  "hungry"};
+    "gain",        "stereo",     "crash",    "crash-later",  "hang",
+    "nan",         "alloc",      "file",     "thread",       "unknown-feature",
+    "worker",      "instrument", "burst",    "burst-always", "slow-phase",
+    "slow-always", "hang-open",  "reload",   "print",        "note-each-period",
+    "side-chain",  "hungry",     "late-load"};
 // Past validation's warm-up blocks, well inside a trial's periods.
 constexpr uint64_t CRASH_AFTER = 300;
 // Above glibc's first mmap threshold, so that the kernel sees it too.
@@ -80,6 +81,8 @@ constexpr float INPUT_DRIVE = 0x1.0p-10f;
 constexpr float MIX = 0x1.0p-10f;
 constexpr double BURST_S = 0.05, BURST_EVERY_S = 0.4;
 constexpr double SLOW_S = 1.0, SLOW_EVERY_S = 3.0;
+// How long the late load's worker takes to load what it plays.
+constexpr auto LOAD_TIME = std::chrono::milliseconds(5);
 
 // Set as the library loads: whether it was loaded before in this process
 // (the environment outlives an unloading, the library's memory does not).
@@ -103,6 +106,7 @@ struct Plugin {
     LV2_Worker_Schedule* schedule;
     std::thread::id run_thread, work_thread;
     int held;
+    bool asked, loaded; // the late load: its load asked for, and done
     // The labouring gains: frames into the cycle, the first heavy_frames of
     // every cycle_frames heavy, and the chain's value.
     uint64_t cycle_frames, heavy_frames, at;
@@ -158,7 +162,7 @@ LV2_Handle instantiate(const LV2_Descriptor* descriptor, double rate, const char
         }
         std::memset(plugin->block, 1, HUNGRY_BYTES);
     }
-    if ((plugin->kind == WORKER && plugin->schedule == nullptr) ||
+    if (((plugin->kind == WORKER || plugin->kind == LATE_LOAD) && plugin->schedule == nullptr) ||
         ((plugin->kind == INSTRUMENT || plugin->kind == NOTE_EACH_PERIOD) &&
          plugin->midi_event == 0)) {
         delete plugin;
@@ -169,6 +173,7 @@ LV2_Handle instantiate(const LV2_Descriptor* descriptor, double rate, const char
         set_phases(plugin, rate, BURST_S, BURST_EVERY_S, BURST_STEPS);
         break;
     case BURST_ALWAYS:
+    case LATE_LOAD:
         set_phases(plugin, rate, 0.0, 0.0, BURST_STEPS);
         break;
     case SLOW_PHASE:
@@ -188,6 +193,7 @@ LV2_Handle instantiate(const LV2_Descriptor* descriptor, double rate, const char
 void activate(LV2_Handle handle) {
     auto* plugin = static_cast<Plugin*>(handle);
     plugin->held = 0;
+    plugin->asked = plugin->asked && plugin->loaded; // a restart drops a request not yet served
     plugin->at = 0;
     plugin->x = REST;
 }
@@ -313,6 +319,18 @@ void run(LV2_Handle handle, uint32_t frames) {
         *port(plugin, 3) = peak;
         return;
     }
+    case LATE_LOAD:
+        if (!plugin->loaded) {
+            if (!plugin->asked) {
+                plugin->asked =
+                    plugin->schedule->schedule_work(plugin->schedule->handle, sizeof plugin->runs,
+                                                    &plugin->runs) == LV2_WORKER_SUCCESS;
+            }
+            std::memset(port(plugin, 1), 0, frames * sizeof(float));
+            return;
+        }
+        labour(plugin, frames);
+        return;
     case BURST:
     case BURST_ALWAYS:
     case SLOW_PHASE:
@@ -346,7 +364,11 @@ void cleanup(LV2_Handle handle) {
 
 LV2_Worker_Status work(LV2_Handle handle, LV2_Worker_Respond_Function respond,
                        LV2_Worker_Respond_Handle respond_handle, uint32_t size, const void* data) {
-    static_cast<Plugin*>(handle)->work_thread = std::this_thread::get_id();
+    auto* plugin = static_cast<Plugin*>(handle);
+    plugin->work_thread = std::this_thread::get_id();
+    if (plugin->kind == LATE_LOAD) {
+        std::this_thread::sleep_for(LOAD_TIME);
+    }
     return respond(respond_handle, size, data);
 }
 
@@ -354,6 +376,10 @@ LV2_Worker_Status work(LV2_Handle handle, LV2_Worker_Respond_Function respond,
 // another thread, answers counts the answers.
 LV2_Worker_Status work_response(LV2_Handle handle, uint32_t, const void*) {
     auto* plugin = static_cast<Plugin*>(handle);
+    if (plugin->kind == LATE_LOAD) {
+        plugin->loaded = true;
+        return LV2_WORKER_SUCCESS;
+    }
     *port(plugin, 3) = plugin->work_thread != std::this_thread::get_id() ? 1.0f : 0.0f;
     *port(plugin, 4) += 1.0f;
     return LV2_WORKER_SUCCESS;

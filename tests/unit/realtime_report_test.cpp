@@ -1,6 +1,7 @@
 // The real-time reports: the JSON document's keys and types as
 // docs/json-reports.md documents them, and the SVG's structure.
 #include "report/hold_words.h"
+#include "report/offline_words.h"
 #include "report/realtime_report.h"
 #include "report/report_reader.h"
 
@@ -181,4 +182,52 @@ TEST(RealtimeReport, InsideAServerItsFiguresStandBesideOurs) {
     EXPECT_EQ(server["load_percent"]["max"], 60.0);
     EXPECT_EQ(server["our_load_percent"]["mean"], 45.0);
     EXPECT_TRUE(server["missed_by_stated_end"].is_null()); // the server stated no end
+}
+
+// A chain's offline timing flags what its count alone would hide, and only
+// that: a plugin that gave nothing of its own for a signal it heard, one
+// timed before it settled, one whose cost in the hold was not its offline
+// cost by more than our own bookkeeping could make it.
+TEST(RealtimeReport, OfflineFlagsNameWhatTheCountAloneWouldHide) {
+    struct Case {
+        PluginOutputShape output;
+        PluginInput input;
+        bool settled;
+        double offline_ns, inside_ns;
+        const char* expected; // a part of the flags; "" none at all
+    } cases[] = {
+        {PLUGIN_OUTPUT_SILENT, PLUGIN_NOISE, true, 50, 900, "gave silence: did it do any work"},
+        {PLUGIN_OUTPUT_SILENT, PLUGIN_SILENCE, true, 50, 60, ""},
+        {PLUGIN_OUTPUT_SCALED, PLUGIN_SINE, true, 4000, 8100, "times a constant"},
+        {PLUGIN_OUTPUT_INPUT, PLUGIN_NOISE, true, 500, 600, "its input unchanged"},
+        {PLUGIN_OUTPUT_SOUND, PLUGIN_NOISE, false, 500, 600, "had not settled after 1,000"},
+        {PLUGIN_OUTPUT_SOUND, PLUGIN_NOISE, true, 40000, 90000, "cost 2.25x its offline"},
+        {PLUGIN_OUTPUT_SOUND, PLUGIN_NOISE, true, 9000, 3000, "cost 0.33x its offline"},
+        {PLUGIN_OUTPUT_NONE, PLUGIN_NOISE, true, 500, 1900, ""}, // 3.8x, but 1.4 us apart
+        {PLUGIN_OUTPUT_SOUND, PLUGIN_NOISE, true, 40000, 79000, ""},
+    };
+    for (const Case& c : cases) {
+        RtLoad load{};
+        load.kind = RT_PLUGINS;
+        load.name = "Kit";
+        load.order.input = c.input;
+        RtTestResult test{};
+        test.state = RT_DONE;
+        test.offline_settle_blocks = 1000;
+        test.offline_settled = c.settled;
+        test.offline_output = c.output;
+        test.stream_ns_offline = c.offline_ns;
+        test.stream_ns_in_confirm = c.inside_ns;
+        const std::string flags = offline_flags(&load, &test);
+        if (c.expected[0] == '\0') {
+            EXPECT_EQ(flags, "") << c.output;
+        } else {
+            EXPECT_NE(flags.find(c.expected), std::string::npos) << flags;
+            EXPECT_EQ(flags.find("cost"),
+                      c.output == PLUGIN_OUTPUT_SOUND ? flags.find("cost") : std::string::npos)
+                << "a chain that may have done nothing is not judged on its cost: " << flags;
+        }
+        test.state = RT_NOT_RUN;
+        EXPECT_EQ(offline_flags(&load, &test), "");
+    }
 }
