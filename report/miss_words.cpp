@@ -4,6 +4,7 @@
 #include "report/realtime_report.h"
 
 #include "platform/common/echoed.h"
+#include "report/hold_words.h"
 #include "report/offline_words.h"
 
 #include <algorithm>
@@ -116,6 +117,12 @@ std::string buffer_summary(const RtPlan* plan, const RtConfigResult* config,
             text += "; " + echoed(plan->loads[l].name) + " is flagged: " + plan->loads[l].flags;
         }
         text += offline_flags(&plan->loads[l], test);
+        // A count cut by what was prepared, not by a hold that failed.
+        if (test->state == RT_DONE &&
+            (test->search_end == END_CEILING || test->memory_refused_at > 0)) {
+            text += "; " + echoed(plan->loads[l].name) + " " +
+                    median_gap_sentence(test, &config->idle_shape);
+        }
         const double change = test_speed_change(test);
         if (test->state != RT_NOT_RUN && change >= SPEED_SPREAD_NOTE) {
             char note[200];

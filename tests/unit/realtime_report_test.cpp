@@ -1,6 +1,7 @@
 // The real-time reports: the JSON document's keys and types as
 // docs/json-reports.md documents them, and the SVG's structure.
 #include "report/hold_words.h"
+#include "report/miss_words.h"
 #include "report/offline_words.h"
 #include "report/realtime_report.h"
 #include "report/report_reader.h"
@@ -103,6 +104,11 @@ TEST(RealtimeReport, JsonReadsBackAndSaysPlaysOnlyOfAHoldWithinItsAllowance) {
     ceiling.search_bound = 900;
     EXPECT_EQ(median_gap_sentence(&ceiling, nullptr),
               "900 plays: the search's ceiling itself played (900 prepared), so more may play");
+    sample.result->configs[1].tests[0] = ceiling; // and the verdict says so too
+    EXPECT_NE(buffer_summary(&sample.plan, &sample.result->configs[1], &sample.readiness)
+                  .find("ZEM-2 900 plays: the search's ceiling itself played"),
+              std::string::npos);
+    sample.result->configs[1].tests[0].search_end = END_NONE;
     EXPECT_NE(doc["runs"][1]["summary"].get<std::string>().find("ZEM-2's speed varied 1.30x"),
               std::string::npos);
 
