@@ -65,7 +65,9 @@ std::string median_gap_sentence(const RtTestResult* test, const HoldShape* idle)
     if (counted && test->search_end == END_CEILING) {
         return thousands(test->plays) + " plays: the search's ceiling itself played (" +
                thousands(test->search_bound) + " prepared" +
-               (test->memory_capped ? ", all the memory the run may use" : "") +
+               (test->memory_capped      ? ", all the memory the run may use"
+                : test->instances_capped ? ", the most instances a run prepares"
+                                         : "") +
                "), so more may play";
     }
     if (!counted || test->median_fits == 0 ||

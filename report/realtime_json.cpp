@@ -106,6 +106,7 @@ Json test_json(const RtTestResult* test, uint32_t threads, const HoldShape* idle
         {"kernel_bound", test->kernel_bound},
         {"search_bound", test->search_bound},
         {"memory_capped", test->memory_capped},
+        {"instances_capped", test->instances_capped},
         {"memory_refused_at",
          test->memory_refused_at > 0 ? Json(test->memory_refused_at) : Json(nullptr)},
         {"memory_used_bytes",

@@ -165,7 +165,8 @@ void format_cell(const RtTestResult* test, char* text, size_t size) {
                       test->state == RT_NOT_RUN ? "-" : test_state_text(test->state));
         return;
     }
-    bool at_cap = test->memory_capped && test->plays >= test->search_bound;
+    bool at_cap =
+        (test->memory_capped || test->instances_capped) && test->plays >= test->search_bound;
     char count[24];
     char headroom[24];
     std::snprintf(count, sizeof count, "%s%u", at_cap ? ">=" : "", test->plays);
@@ -405,7 +406,10 @@ void print_details(FILE* out, const RtPlan* plan, const RtRunResult* result) {
                          "    %-6s kernel alone %.3f ns a sample: at most %u streams; searched up "
                          "to %u%s in %u trials\n",
                          "", test->kernel_ns_per_sample, test->kernel_bound, test->search_bound,
-                         test->memory_capped ? " (memory cap)" : "", test->trials);
+                         test->memory_capped      ? " (memory cap)"
+                         : test->instances_capped ? " (instance cap)"
+                                                  : "",
+                         test->trials);
             if (test->per_stream_ns > 0.0 && test->tail_ratio > 0.0) {
                 std::fprintf(out,
                              "    %-6s processing time about (%.1f us + %.2f ns a stream) x a "

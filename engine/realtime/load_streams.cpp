@@ -85,7 +85,7 @@ bool prepare_test(RunContext* run, uint32_t index, const RtConfigResult* config,
     }
     if (test == RT_PLUGINS && capacity > MAX_PLUGIN_INSTANCES) {
         capacity = MAX_PLUGIN_INSTANCES;
-        result->memory_capped = true;
+        result->instances_capped = true;
     }
     result->search_bound = static_cast<uint32_t>(capacity) * threads;
     // A chain's instances are opened in steps as the search asks for them

@@ -93,8 +93,9 @@ struct RtTestResult {
     double kernel_ns_after;      // the same, timed again after the search (0: not timed)
     uint32_t kernel_bound;       // all threads: threads / (rate * kernel_ns_per_sample)
     uint32_t search_bound;       // the search's ceiling: kernel_bound, or less for memory
-    bool memory_capped;
-    uint32_t plays; // the count that played (RT_DONE), or the fixed count asked
+    bool memory_capped;          // the ceiling cut to the streams' memory cap
+    bool instances_capped;       // the ceiling cut to MAX_PLUGIN_INSTANCES a thread
+    uint32_t plays;              // the count that played (RT_DONE), or the fixed count asked
     uint32_t headroom;
     uint32_t median_fits; // the hold's median period would just fit here (hold_shape.h)
     uint32_t per_core[MAX_RT_THREADS];          // sustained, as the threads split it
