@@ -44,8 +44,8 @@ const char* const PLUGINS_DESCRIPTION =
     "otherwise): name, URI, class, ports, whether each declares hardRTCapable,\n"
     "the features it requires, and whether it can be hosted or what it lacks.";
 
-// The default plan's lists: a whole default run (5 buffer sizes, 1 core
-// and all cores, three tests) took 366 to 390 s on our two cores.
+// The default plan's lists, as the README gives them: 64 to 1024 samples,
+// one core and all; docs/measurements.md says how long such a run takes.
 const std::vector<uint32_t> DEFAULT_BUFFERS{64, 128, 256, 512, 1024};
 const std::vector<uint32_t> DEFAULT_CORES{1, ALL_CORES};
 constexpr double MIN_RUN_SECONDS = 0.5; // --confirm and --idle
