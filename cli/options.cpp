@@ -44,12 +44,6 @@ const char* const PLUGINS_DESCRIPTION =
     "otherwise): name, URI, class, ports, whether each declares hardRTCapable,\n"
     "the features it requires, and whether it can be hosted or what it lacks.";
 
-// The default plan's lists, as the README gives them: 64 to 1024 samples,
-// one core and all; docs/measurements.md says how long such a run takes.
-const std::vector<uint32_t> DEFAULT_BUFFERS{64, 128, 256, 512, 1024};
-const std::vector<uint32_t> DEFAULT_CORES{1, ALL_CORES};
-constexpr double MIN_RUN_SECONDS = 0.5; // --confirm and --idle
-constexpr double MAX_MEMORY_GB = 1e6;   // --memory: far past any machine, within setrlimit's range
 constexpr uint64_t NO_LIMIT = std::numeric_limits<uint64_t>::max();
 
 // Numbers on the command line are decimal, as people write them: CLI11's own
@@ -146,22 +140,6 @@ std::string listed(const std::vector<std::string>& names, const char* separator)
     return text;
 }
 
-std::vector<std::string> test_names(const std::vector<RtTestKind>& tests) {
-    std::vector<std::string> names;
-    for (RtTestKind test : tests) {
-        names.emplace_back(RT_TEST_NAMES[test]);
-    }
-    return names;
-}
-
-std::vector<std::string> core_names(const std::vector<uint32_t>& choices) {
-    std::vector<std::string> names;
-    for (uint32_t choice : choices) {
-        names.push_back(choice == ALL_CORES ? "all" : std::to_string(choice));
-    }
-    return names;
-}
-
 CLI::Validator test_choice() {
     std::vector<RtTestKind> all{RT_ZEM1, RT_ZEM2, RT_ZEMM};
     std::string rule = std::string(RT_TEST_NAMES[RT_ZEM1]) + ", " + RT_TEST_NAMES[RT_ZEM2] +
@@ -175,7 +153,7 @@ CLI::Validator test_choice() {
             text = std::to_string(test);
             return std::string();
         },
-        "{" + listed(test_names(all), ",") + "}");
+        "{" + listed(plan_test_names(all), ",") + "}");
 }
 
 // "all" (ALL_CORES) or a number of cores.
@@ -196,17 +174,11 @@ CLI::Validator core_choice() {
 // Options whose values are read after the parse.
 struct Bound {
     double seconds = static_cast<double>(DEFAULT_FILTER_MS) / 1000.0;
-    uint64_t streams = 0;
     CLI::Option* buffers;
     CLI::Option* rate;
-    CLI::Option* streams_option;
     CLI::Option* server;
     CLI::Option* tests;
-    std::vector<std::string> plugins;  // each --plugin: URIs joined by '+'
-    std::vector<std::string> settings; // each --set
-    std::string preset;
-    std::string input = "noise";
-    bool notes = false;
+    RtPlanAsk ask; // what the plan's rules read besides the plan
 };
 
 CLI::App* add_realtime(CLI::App* app, CliOptions* options, Bound* bound) {
@@ -243,22 +215,21 @@ CLI::App* add_realtime(CLI::App* app, CliOptions* options, Bound* bound) {
         realtime->add_option("--tests", plan->tests, "tests to search, separated by commas")
             ->delimiter(',')
             ->transform(test_choice())
-            ->default_str("[" + listed(test_names(plan->tests), ",") + "]")
+            ->default_str("[" + listed(plan_test_names(plan->tests), ",") + "]")
             ->type_name("T");
     realtime
         ->add_option("--cores", plan->core_choices,
                      "core counts, separated by commas: all is one thread per physical core")
         ->delimiter(',')
         ->transform(core_choice())
-        ->default_str("[" + listed(core_names(plan->core_choices), ",") + "]")
+        ->default_str("[" + listed(plan_core_names(plan->core_choices), ",") + "]")
         ->excludes(bound->server)
         ->type_name("C");
-    bound->streams_option =
-        realtime
-            ->add_option("--streams", bound->streams,
-                         "one hold of exactly K streams of each test: plays or does not play")
-            ->transform(whole(1, NO_LIMIT))
-            ->type_name("K");
+    realtime
+        ->add_option("--streams", bound->ask.streams,
+                     "one hold of exactly K streams of each test: plays or does not play")
+        ->transform(whole(1, NO_LIMIT))
+        ->type_name("K");
     realtime
         ->add_option("--confirm", plan->confirm_seconds,
                      "length of each hold in seconds: the longer, the stronger the claim")
@@ -286,25 +257,26 @@ CLI::App* add_realtime(CLI::App* app, CliOptions* options, Bound* bound) {
         "--allow-idle-states", [plan] { plan->hold_idle_states = false; },
         "let the processor enter its deep idle states (held out of them otherwise)");
     realtime
-        ->add_option("--plugin", bound->plugins,
+        ->add_option("--plugin", bound->ask.plugins,
                      "a load of LV2 plugins, run in order on one track: URI, or URI1+URI2+...; "
                      "again for another load (only these run unless --tests is given)")
         ->type_name("URI");
     realtime
-        ->add_option("--set", bound->settings,
+        ->add_option("--set", bound->ask.settings,
                      "a control port of every plugin that has it (SYMBOL=VALUE), or of the "
                      "K-th plugin of a chain (K:SYMBOL=VALUE): a decimal number, a scale "
                      "point's label, or on/off")
         ->type_name("SETTING");
-    realtime->add_option("--preset", bound->preset, "load this preset into the plugin it is for")
+    realtime
+        ->add_option("--preset", bound->ask.preset, "load this preset into the plugin it is for")
         ->type_name("URI");
     realtime
-        ->add_option("--input", bound->input,
+        ->add_option("--input", bound->ask.input,
                      "what the plugins hear: seeded pink noise at -18 dBFS, a sine, or silence")
         ->check(CLI::IsMember({"noise", "sine", "silence"}))
         ->capture_default_str()
         ->type_name("SIGNAL");
-    realtime->add_flag("--notes", bound->notes,
+    realtime->add_flag("--notes", bound->ask.notes,
                        "play the note pattern into the first plugin with a MIDI input, even an "
                        "effect (otherwise only instruments and MIDI plugins get notes)");
     realtime->add_flag("--json", options->json, "one JSON document instead of the tables");
@@ -317,138 +289,19 @@ CLI::App* add_realtime(CLI::App* app, CliOptions* options, Bound* bound) {
     return realtime;
 }
 
-// A list names each value once and holds at most `most`: a plan is refused,
-// never cut.
-bool list_fits(const char* option, const std::vector<std::string>& names, uint32_t most,
-               const char* what, std::string* problem) {
-    for (auto name = names.begin(); name != names.end(); ++name) {
-        if (std::find(names.begin(), name, *name) != name) {
-            *problem = std::string(option) + " names " + echoed(*name) + " twice";
-            return false;
-        }
-    }
-    if (names.size() > most) {
-        *problem = std::string(option) + " takes at most " + std::to_string(most) + " " + what +
-                   ", not " + std::to_string(names.size());
+// The realtime plan from what was given: the plan's own rules, then what
+// a server must be running.
+bool realtime_fits(Bound* bound, CliOptions* options, std::string* problem) {
+    RtPlanAsk* ask = &bound->ask;
+    ask->tests_given = bound->tests->count() > 0;
+    ask->buffers_given = bound->buffers->count() > 0;
+    ask->in_server = !options->server.empty();
+    if (!plan_resolve(ask, &options->plan, problem)) {
         return false;
     }
-    return true;
-}
-
-// A fixed count must fit the streams' memory at every buffer size it runs
-// at (inside a server without --buffers, the size is known only there); the
-// problem names the tightest fit.
-bool streams_fit(uint64_t streams, const RtPlan* plan, const std::vector<uint32_t>& frames,
-                 std::string* problem) {
-    uint64_t most = NO_LIMIT;
-    std::string where;
-    for (RtTestKind test : plan->tests) {
-        for (uint32_t size : frames) {
-            if (streams_within_memory(test, size) < most) {
-                most = streams_within_memory(test, size);
-                where = std::string(RT_TEST_NAMES[test]) + " at " + std::to_string(size);
-            }
-        }
-    }
-    if (streams > most) {
-        *problem = "--streams " + std::to_string(streams) + " is more than memory allows for " +
-                   where + " samples (at most " + std::to_string(most) + ")";
-        return false;
-    }
-    return true;
-}
-
-// Each --plugin a load: its chain split at '+', the settings, the preset
-// and the input; the plan's tests first. At most MAX_LOADS in all.
-bool plugin_loads_fit(const Bound* bound, RtPlan* plan, std::string* problem) {
-    plan->loads.clear();
-    plan_set_test_loads(plan);
-    if (plan->tests.size() + bound->plugins.size() > MAX_LOADS) {
-        *problem = "at most " + std::to_string(MAX_LOADS) + " loads, tests and --plugin together";
-        return false;
-    }
-    if (bound->plugins.empty() &&
-        (!bound->settings.empty() || !bound->preset.empty() || bound->notes)) {
-        *problem = "--set, --preset and --notes need a --plugin";
-        return false;
-    }
-    uint32_t input = 0;
-    while (input < 2 && bound->input != PLUGIN_INPUT_NAMES[input]) {
-        ++input;
-    }
-    for (size_t p = 0; p < bound->plugins.size(); ++p) {
-        RtLoad load{};
-        load.kind = RT_PLUGINS;
-        load.key = "plugins" + std::to_string(p + 1);
-        std::string chain = bound->plugins[p];
-        for (size_t start = 0; start <= chain.size();) {
-            const size_t end = std::min(chain.find('+', start), chain.size());
-            load.order.uris.push_back(chain.substr(start, end - start));
-            start = end + 1;
-        }
-        for (const std::string& uri : load.order.uris) {
-            if (uri.empty()) {
-                *problem = "--plugin " + echoed(chain) + " names an empty URI";
-                return false;
-            }
-        }
-        if (load.order.uris.size() > PLUGIN_MAX_CHAIN) {
-            *problem = "--plugin takes at most " + std::to_string(PLUGIN_MAX_CHAIN) +
-                       " plugins in a chain";
-            return false;
-        }
-        load.name = chain; // the plugins' own names once the host has read them
-        load.order.settings = bound->settings;
-        load.order.preset = bound->preset;
-        load.order.input = static_cast<PluginInput>(input);
-        load.order.notes_to_any_midi = bound->notes;
-        plan->loads.push_back(load);
-    }
-    if (plan->loads.empty()) {
-        *problem = "--tests names no test and no --plugin is given";
-        return false;
-    }
-    return true;
-}
-
-// The realtime plan's rules across options.
-bool realtime_fits(const Bound* bound, CliOptions* options, std::string* problem) {
-    RtPlan* plan = &options->plan;
-    std::vector<std::string> buffers;
-    for (uint32_t size : plan->buffers) {
-        buffers.push_back(std::to_string(size));
-    }
-    if (!list_fits("--buffers", buffers, MAX_BUFFERS, "sizes", problem) ||
-        !list_fits("--tests", test_names(plan->tests), RT_TESTS, "tests", problem) ||
-        !list_fits("--cores", core_names(plan->core_choices), MAX_CORE_CHOICES, "core counts",
-                   problem)) {
-        return false;
-    }
-    if (!bound->plugins.empty() && bound->tests->count() == 0) {
-        plan->tests.clear(); // plugin loads alone, unless tests are asked for too
-    }
-    std::sort(plan->tests.begin(), plan->tests.end());
-    if (!plugin_loads_fit(bound, plan, problem)) {
-        return false;
-    }
-    std::vector<uint32_t> frames = plan->buffers;
-    if (!options->server.empty()) {
-        // Inside a server the buffer size and the rate are the server's:
-        // --buffers and --rate only name what it must be running.
-        if (bound->buffers->count() > 0 && plan->buffers.size() != 1) {
-            *problem = "with --server jack the buffer size is the server's: give at most one "
-                       "--buffers, the size it must be running";
-            return false;
-        }
-        options->expect_frames = bound->buffers->count() > 0 ? plan->buffers[0] : 0;
-        options->expect_rate = bound->rate->count() > 0 ? plan->rate : 0;
-        frames = bound->buffers->count() > 0 ? plan->buffers : std::vector<uint32_t>{};
-    }
-    if (bound->streams_option->count() > 0) {
-        if (!streams_fit(bound->streams, plan, frames, problem)) {
-            return false;
-        }
-        plan->fixed_streams = static_cast<uint32_t>(bound->streams);
+    if (ask->in_server) {
+        options->expect_frames = ask->buffers_given ? options->plan.buffers[0] : 0;
+        options->expect_rate = bound->rate->count() > 0 ? options->plan.rate : 0;
     }
     return true;
 }
@@ -475,10 +328,7 @@ std::string one_line(std::string text, bool refused_value) {
 bool parse_cli_options(int argc, const char* const* argv, CliOptions* options,
                        std::string* problem) {
     *options = CliOptions{};
-    options->plan.buffers = DEFAULT_BUFFERS;
-    options->plan.tests = {RT_ZEM1, RT_ZEM2, RT_ZEMM};
-    plan_set_test_loads(&options->plan);
-    options->plan.core_choices = DEFAULT_CORES;
+    plan_set_defaults(&options->plan);
 
     CLI::App app{DESCRIPTION, "test_zem_cli"};
     app.set_help_flag("-h,--help", "this text");

@@ -1,5 +1,6 @@
 // What a real-time run is to do, as a value resolved once from the command
 // line: nothing in it points anywhere else, so it can be copied and kept.
+// Also the plan's own rules: its defaults, its limits and what it may ask.
 #pragma once
 
 #include "engine/realtime/stream_set.h"
@@ -16,6 +17,8 @@ constexpr uint32_t MIN_RATE = 8000;
 constexpr uint32_t MAX_RATE = 384000;
 constexpr uint32_t MAX_CORE_CHOICES = 8;
 constexpr uint32_t MAX_RT_THREADS = 64;
+constexpr double MIN_RUN_SECONDS = 0.5;       // a hold and the idle run
+constexpr double MAX_MEMORY_GB = 1e6;         // far past any machine, within setrlimit's range
 constexpr uint32_t ALL_CORES = 0;             // a core choice: one thread per physical core
 constexpr uint32_t NO_PROCESSOR = UINT32_MAX; // no core chosen
 // Stream memory of one test at most (all threads together).
@@ -73,3 +76,29 @@ void plan_set_test_loads(RtPlan* plan);
 // The most streams of `test` at `frames` samples per period that fit in
 // STREAM_MEMORY_CAP.
 uint64_t streams_within_memory(RtTestKind test, uint32_t frames);
+
+// What the command line asked beyond the plan's own fields: which options
+// were given, and the plugin loads as written.
+struct RtPlanAsk {
+    bool tests_given = false;          // --tests: tests run beside the plugin loads
+    bool buffers_given = false;        // inside a server: the size it must be running
+    bool in_server = false;            // the buffer size and the rate are the server's
+    uint64_t streams = 0;              // --streams; 0: search the capacity
+    std::vector<std::string> plugins;  // each --plugin: URIs joined by '+'
+    std::vector<std::string> settings; // each --set
+    std::string preset;
+    std::string input = "noise";
+    bool notes = false;
+};
+
+// Every test at 64 to 1024 samples, on one core and on all.
+void plan_set_defaults(RtPlan* plan);
+
+// The names the command line gives them: "ZEM-1", "all", "4".
+std::vector<std::string> plan_test_names(const std::vector<RtTestKind>& tests);
+std::vector<std::string> plan_core_names(const std::vector<uint32_t>& choices);
+
+// The plan's rules across its options, applied to a plan whose fields hold
+// the values given: its tests sorted, its loads set, its fixed count. On a
+// refusal returns false with one line in `problem`.
+bool plan_resolve(const RtPlanAsk* ask, RtPlan* plan, std::string* problem);
