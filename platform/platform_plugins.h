@@ -147,7 +147,7 @@ struct PluginWorkerStats {
     int64_t longest_ns; // the longest one
     uint64_t refused;   // schedule calls refused for want of room
     uint64_t responses; // answers delivered to the plugins
-    bool idle;          // no request waiting or in its hands, no answer undelivered
+    bool idle;          // no request waiting or in its hands
 };
 
 // A period's output of a chain against its input (below -100 dBFS is silence).

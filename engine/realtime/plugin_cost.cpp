@@ -16,9 +16,11 @@ constexpr uint32_t SETTLE_WINDOW_BLOCKS = 16;
 constexpr double SETTLE_WINDOW_AUDIO_S = 0.1;
 constexpr double SETTLE_STEADY = 0.25;
 constexpr double SETTLE_FLOOR_NS = 500.0;
-// While the worker has work, the timing thread sleeps this long between
-// windows, so that even a worker sharing its core gets it.
-constexpr uint32_t SETTLE_WORKER_WAIT_MS = 1;
+// After each window the worker gets this long to do what was asked, the
+// timing thread asleep so that even a worker sharing its core runs: a
+// plugin that asks for work every block is idle again well within it, one
+// loading a kit is not.
+constexpr uint32_t SETTLE_WORKER_WAIT_MS = 50;
 
 bool any_fault(const PluginValidation* validation) {
     return !validation->refusal.empty() || validation->signal != 0 || validation->timed_out ||
@@ -67,16 +69,17 @@ void settle(PluginLoad* load, const PluginLoadOrder* order, int64_t (*now_ns)(),
             std::fabs(per_block - before) <=
                 std::max(SETTLE_STEADY * std::max(per_block, before), SETTLE_FLOOR_NS);
         before = per_block;
-        const bool idle = plugin_load_worker(load).idle;
+        bool idle = plugin_load_worker(load).idle;
+        for (uint32_t waited = 0; !idle && waited < SETTLE_WORKER_WAIT_MS; ++waited) {
+            platform_sleep_ms(1);
+            idle = plugin_load_worker(load).idle;
+        }
         if (cost->settle_blocks >= least && steady && idle) {
             cost->settled = true;
             return;
         }
         if (now_ns() - began > SETTLE_MAX_NS) {
             return;
-        }
-        if (!idle) {
-            platform_sleep_ms(SETTLE_WORKER_WAIT_MS);
         }
     }
 }

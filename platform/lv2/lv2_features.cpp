@@ -267,7 +267,7 @@ bool worker_idle(const Worker* worker) {
         return false;
     }
     for (const WorkerSlot* slot : worker->slots) {
-        if (!ring_empty(&slot->requests) || !ring_empty(&slot->responses)) {
+        if (!ring_empty(&slot->requests)) {
             return false;
         }
     }

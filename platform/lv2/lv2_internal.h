@@ -225,8 +225,8 @@ void worker_slot_init(WorkerSlot* slot, Worker* worker);
 void worker_slot_clear(WorkerSlot* slot);
 bool worker_start(Worker* worker);
 void worker_stop(Worker* worker); // also frees the semaphore
-// Nothing waits for the worker: no request untaken, none in its hands, no
-// answer undelivered.
+// Nothing waits for the worker: no request untaken, none in its hands. Its
+// answers reach the plugins in their next run.
 bool worker_idle(const Worker* worker);
 // On the thread that runs the instance, after its run: the answers, then
 // end_run. `scratch` holds WORKER_RING_BYTES.

@@ -536,8 +536,9 @@ TEST_F(Plugins, ValidationFlagsWhatRunAsksOfTheSystem) {
 }
 
 // Timed once it works: a plugin that loads what it plays on its worker is
-// timed after the load, and what a chain gave before its timing tells one
-// that did no work from one that did.
+// timed after the load, one that asks its worker every block settles all
+// the same, and what a chain gave before its timing tells one that did no
+// work from one that did.
 TEST_F(Plugins, OfflineTimingWaitsUntilThePluginSettles) {
     static int64_t now = 0;
     const auto clock = [] { return now += 1000; };
@@ -546,6 +547,7 @@ TEST_F(Plugins, OfflineTimingWaitsUntilThePluginSettles) {
         std::vector<std::string> settings;
         PluginOutputShape output;
     } cases[] = {{{"late-load"}, {}, PLUGIN_OUTPUT_SOUND},
+                 {{"worker"}, {}, PLUGIN_OUTPUT_INPUT}, // asks for work every block
                  {{"gain"}, {}, PLUGIN_OUTPUT_INPUT},
                  {{"stereo"}, {"gain=0.3"}, PLUGIN_OUTPUT_SCALED},
                  {{"gain", "gain"}, {"1:gain=0"}, PLUGIN_OUTPUT_SILENT},
