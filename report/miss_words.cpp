@@ -104,6 +104,11 @@ std::string buffer_summary(const RtPlan* plan, const RtConfigResult* config,
         verdict.refused = test->state == RT_DOES_NOT_PLAY
                               ? thousands(test->plays) + " does not play"
                               : test_state_text(test->state);
+        if (test->state == RT_NONE_PLAYS && test->search_end == END_HOLDS && test->failed_at > 1) {
+            // Fewer than it tried may play: not known, never "none".
+            verdict.refused = "no count it held played, the fewest " + thousands(test->failed_at) +
+                              " (the search's holds ran out before it tried fewer)";
+        }
         input.tests.push_back(verdict);
     }
     std::string text = buffer_verdict(&input, readiness);

@@ -15,7 +15,7 @@ bool open_sets(RunContext* run, uint32_t index, const RtConfigResult* config, ui
         stream_set_free(&sets[t]);
     }
     if (load->kind == RT_PLUGINS) {
-        platform_child_stage("instantiate", stage_allowance_ms(STAGE_OPEN_MS, capacity));
+        platform_child_stage("instantiate", STAGE_OPEN_MS); // and again for each instance
     }
     bool complete = capacity > 0;
     for (uint32_t t = 0; t < config->threads && complete; ++t) {

@@ -1,6 +1,7 @@
 #include "engine/realtime/stream_set.h"
 
 #include "engine/measure_state.h"
+#include "engine/realtime/plugin_cost.h"
 #include "engine/workers.h"
 #include "platform/platform_engine.h"
 
@@ -133,6 +134,7 @@ bool stream_set_prepare_plugins(StreamSet* set, PluginHost* host, const PluginLo
     instances.frames = frames;
     instances.rate = rate;
     instances.instances = capacity;
+    instances.instance_allowance_ms = STAGE_OPEN_MS;
     PluginLoadFacts facts;
     set->plugins = plugin_load_open(host, &instances, &facts, error);
     return set->plugins != nullptr;

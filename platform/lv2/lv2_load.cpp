@@ -4,6 +4,7 @@
 // plugins' run and hands them their worker's answers.
 #include "platform/common/echoed.h"
 #include "platform/lv2/lv2_internal.h"
+#include "platform/platform_engine.h"
 
 #include <lv2/atom/util.h>
 #include <lv2/buf-size/buf-size.h>
@@ -443,6 +444,12 @@ void close_instances(PluginLoad* load) {
     delete load;
 }
 
+void rearm_stage(const char* stage, const PluginLoadOrder* order) {
+    if (order->instance_allowance_ms > 0) {
+        platform_child_stage(stage, order->instance_allowance_ms);
+    }
+}
+
 bool start_instances(PluginLoad* load, const PluginLoadOrder* order, std::string* error,
                      const LoadProgress* progress) {
     uint32_t workers = 0;
@@ -471,6 +478,7 @@ bool start_instances(PluginLoad* load, const PluginLoadOrder* order, std::string
                 slot = &load->slots[used_slots++];
                 worker_slot_init(slot, &load->worker);
             }
+            rearm_stage("instantiate", order);
             if (!instantiate(load, i, s, slot, error)) {
                 return false;
             }
@@ -479,6 +487,7 @@ bool start_instances(PluginLoad* load, const PluginLoadOrder* order, std::string
     for (uint32_t s = 0; s < load->plan.size(); ++s) {
         mark(progress, PLUGIN_STAGE_ACTIVATE, s);
         for (Instance& instance : load->instances) {
+            rearm_stage("activate", order);
             lilv_instance_activate(instance.stages[s]->instance);
             instance.stages[s]->active = true;
         }

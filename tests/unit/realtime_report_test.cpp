@@ -108,6 +108,14 @@ TEST(RealtimeReport, JsonReadsBackAndSaysPlaysOnlyOfAHoldWithinItsAllowance) {
     EXPECT_NE(buffer_summary(&sample.plan, &sample.result->configs[1], &sample.readiness)
                   .find("ZEM-2 900 plays: the search's ceiling itself played"),
               std::string::npos);
+    // No count it held played, but its holds ran out above one: not "none plays".
+    sample.result->configs[1].tests[0].state = RT_NONE_PLAYS;
+    sample.result->configs[1].tests[0].search_end = END_HOLDS;
+    sample.result->configs[1].tests[0].failed_at = 57;
+    EXPECT_NE(buffer_summary(&sample.plan, &sample.result->configs[1], &sample.readiness)
+                  .find("ZEM-2 no count it held played, the fewest 57 (the search's holds ran out"),
+              std::string::npos);
+    sample.result->configs[1].tests[0] = RtTestResult(ceiling);
     sample.result->configs[1].tests[0].search_end = END_NONE;
     EXPECT_NE(doc["runs"][1]["summary"].get<std::string>().find("ZEM-2's speed varied 1.30x"),
               std::string::npos);
