@@ -38,8 +38,10 @@
 //                               elsewhere it does nothing.
 //   platform_memory_available   bytes the system can give without swapping
 //                               (MemAvailable on Linux); 0 unknown.
-//   platform_memory_used        bytes this process holds in memory (its
-//                               resident set); 0 unknown.
+//   platform_memory_used        bytes of memory this process has taken for
+//                               itself, as platform_limit_memory counts them
+//                               (Linux: its private writable memory, thread
+//                               stacks included); 0 unknown.
 //   platform_limit_memory       caps what this process may allocate for
 //                               itself at `bytes`; false where it cannot.
 #pragma once

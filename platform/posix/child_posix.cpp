@@ -205,8 +205,11 @@ uint64_t platform_memory_available() {
     return proc_kilobytes("/proc/meminfo", "MemAvailable:");
 }
 
+// VmData: what the data limit below counts, thread stacks included, so that
+// the instances' steps are judged in its own terms (under mlockall all of it
+// is resident).
 uint64_t platform_memory_used() {
-    return proc_kilobytes("/proc/self/status", "VmRSS:");
+    return proc_kilobytes("/proc/self/status", "VmData:");
 }
 
 // RLIMIT_DATA, not RLIMIT_AS: the address space counts every read-only
