@@ -11,6 +11,7 @@
 #include "platform/platform_console.h"
 #include "report/throughput_report.h"
 #include "resources/version.h"
+#include "sequencer/schedule_run.h"
 
 #include <cstdio>
 #include <vector>
@@ -25,53 +26,24 @@ int64_t now_ms() {
     return platform_counter_now() / (measure_state.counter_frequency / 1000);
 }
 
+// One line on the terminal, rewritten in place and cleared when a test ends.
 void show_progress(const char* name, int64_t done_ms, int64_t slot_ms) {
+    if (done_ms >= slot_ms) {
+        std::fputs("\r\033[K", stderr);
+        return;
+    }
     std::fprintf(stderr, "\r%s  %6.1f s of %.1f s ", name, static_cast<double>(done_ms) / 1000.0,
                  static_cast<double>(slot_ms) / 1000.0);
 }
 
-// Lets the running test go on for slot_ms; returns the stop signal that cut it
-// short, or 0.
-int wait_slot(const char* name, int64_t slot_ms, bool progress) {
-    const int64_t start = now_ms();
-    for (;;) {
-        int64_t done = now_ms() - start;
-        if (done >= slot_ms) {
-            return 0;
-        }
-        if (progress) {
-            show_progress(name, done, slot_ms);
-        }
-        int64_t wait =
-            progress && slot_ms - done > PROGRESS_STEP_MS ? PROGRESS_STEP_MS : slot_ms - done;
-        int signal_number = console_wait_for_stop(wait);
-        if (signal_number != 0) {
-            return signal_number;
-        }
-    }
-}
-
-// Runs one test for its slot, or until a stop signal; returns the signal, or 0.
-int run_test(uint32_t index, int64_t slot_ms, bool progress, bool* whole_slot) {
-    const ScheduledTest* test = &RUN_SCHEDULE[index];
-    *TRACES[index] = LoopTrace{0, -1, 0};
-    PlatformThread* worker = worker_start(test->entry);
-    int signal_number = wait_slot(test->name, slot_ms, progress);
-    worker_stop(worker);
-    *whole_slot = worker != nullptr && signal_number == 0;
-    if (progress) {
-        std::fputs("\r\033[K", stderr);
-    }
-    return signal_number;
-}
-
 int run_once(const CliOptions* options, bool progress, RunRecord* run) {
-    bool whole[SCHEDULED_TESTS] = {};
-    int signal_number = 0;
-    for (uint32_t t = 0; t < SCHEDULED_TESTS && signal_number == 0; ++t) {
-        signal_number =
-            run_test(t, options->filter_ms * RUN_SCHEDULE[t].slot_units, progress, &whole[t]);
+    for (LoopTrace* trace : TRACES) {
+        *trace = LoopTrace{0, -1, 0};
     }
+    const ScheduleHost host{now_ms, console_wait_for_stop, progress ? show_progress : nullptr,
+                            PROGRESS_STEP_MS};
+    bool whole[SCHEDULED_TESTS] = {};
+    const int signal_number = run_schedule(&host, options->filter_ms, whole);
     *run = take_run_record(&measure_state, whole);
     return signal_number;
 }

@@ -2,7 +2,8 @@
 
 #include "engine/measure_state.h"
 #include "engine/worker_control.h"
-#include "ui/progress_bar.h"
+#include "sequencer/run_progress.h"
+#include "sequencer/schedule_run.h"
 
 SequencerState sequencer_state{};
 
@@ -33,13 +34,9 @@ void run_phase(WindowHandle window, uint32_t phase) {
         finish_run(window);
         return;
     }
-    uint32_t slot_start = 0;
-    for (const ScheduledTest& test : RUN_SCHEDULE) {
-        if (slot_start == phase) {
-            start_worker(test.entry);
-            return;
-        }
-        slot_start += test.slot_units;
+    const ScheduledTest* test = test_starting_at(phase);
+    if (test != nullptr) {
+        start_worker(test->entry);
     }
 }
 } // namespace

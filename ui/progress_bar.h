@@ -1,9 +1,5 @@
-// The progress bar under the buttons, drawn by the run's tick.
+// The progress bar under the buttons, drawn by the run's tick through the
+// sequencer's contract.
 #pragma once
 
-#include "platform/platform_window.h"
-
-#include <cstdint>
-
-// Draws the bar's frame and fills the share `ticks` of `total_ticks` of it.
-void draw_progress_bar(WindowHandle window, uint32_t ticks, uint32_t total_ticks);
+#include "sequencer/run_progress.h"
