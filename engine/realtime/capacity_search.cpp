@@ -1,5 +1,9 @@
+// The capacity search's course: short probes, then holds until the count
+// that played and the one that failed meet, and the figures it reports;
+// hold_aim.cpp says where each hold goes.
 #include "engine/realtime/capacity_search.h"
 
+#include "engine/realtime/hold_aim.h"
 #include "engine/realtime/period_driver.h"
 #include "engine/realtime/search_model.h"
 
@@ -17,33 +21,6 @@ constexpr uint32_t CHECKPOINT_PERCENT[MAX_CHECKPOINTS] = {25, 40, 50, 60, 65, 70
 // each (16 periods at least), they teach b and the spread.
 constexpr double SETTLED_SHARE = 0.02;
 constexpr uint32_t MAX_SHORT_TRIALS = 5;
-// A hold's slowest period aims the next hold: a failed one's count is cut
-// at most to this share, and a played one's raised by at most this much.
-constexpr double LEAST_SCALE = 0.15;
-constexpr double MOST_GROWTH = 2.0;
-// A failed hold cuts the count by this share at least, doubled with each
-// failure in a row: a miss that its slowest period does not show (a late
-// wake-up, a period started behind the one before) still moves the search.
-constexpr double FAILED_CUT = 0.04;
-// A missed period the host's pause explains ran, or woke, at least this
-// far past the hold's 90th percentile (the host's pauses here last 1 to 14
-// ms), and a quarter of its median work: a miss the count causes lies just
-// past the room instead.
-constexpr int64_t PAUSE_LIFT_NS = 1000000;
-// A hold that failed sooner than this cannot have shown the load's own
-// bursts recurring (three at 400 ms), so its misses may be theirs.
-constexpr double PAUSE_EVIDENCE_NS = 1.2e9;
-// A hold whose median lies this far over what the trials before it expected
-// ran in a slower stretch of the machine's, whatever its misses look like.
-constexpr double SAME_SPEED = 1.1;
-// Aimed a little inside what the slowest period leaves, so that the same
-// periods again would fit.
-constexpr double AIM_MARGIN = 0.98;
-
-uint32_t resolution(uint32_t count) {
-    const auto step = static_cast<uint32_t>(static_cast<double>(count) * HOLD_STEP);
-    return step < 1 ? 1 : step;
-}
 
 bool run_trial(TrialFunction trial, void* context, TrialRequest* request, TrialOutcome* outcome,
                SearchResult* result) {
@@ -132,96 +109,6 @@ bool measure(TrialFunction trial, void* context, SearchPlan* plan, Knowledge* kn
         last = count;
     }
     return true;
-}
-
-// `count` times `scale` kept within [LEAST_SCALE, most], and at least 1.
-uint32_t scaled_count(uint32_t count, double scale, double most) {
-    scale = scale < LEAST_SCALE ? LEAST_SCALE : scale > most ? most : scale;
-    const double scaled = std::floor(static_cast<double>(count) * scale);
-    return scaled < 1.0 ? 1 : static_cast<uint32_t>(scaled);
-}
-
-// The count a hold's slowest period says would just fit: its busiest
-// thread's work less the fixed part scaled into what the period leaves
-// after a usual wake-up, within [LEAST_SCALE, MOST_GROWTH] of `count`.
-uint32_t scaled_by_slowest(const Knowledge* known, const SearchPlan* plan, uint32_t count,
-                           const TrialOutcome* outcome) {
-    const double room = static_cast<double>(plan->period_ns - known->usual_late_ns);
-    const auto slowest = static_cast<double>(outcome->processing.max);
-    const double scale = slowest > plan->fixed_ns
-                             ? AIM_MARGIN * (room - plan->fixed_ns) / (slowest - plan->fixed_ns)
-                             : MOST_GROWTH;
-    return scaled_count(count, scale, MOST_GROWTH);
-}
-
-// Every miss of a failed hold lies far past its usual periods, at no
-// rhythm of the load's own and at the speed expected: the host paused it.
-// The hold still failed; only its slowest period says nothing of what the
-// count costs.
-bool struck_by_pauses(const TrialRequest* request, const TrialOutcome* outcome) {
-    const HoldLimits* limits = &outcome->shape.limits;
-    const int64_t median = histogram_percentile(&outcome->processing, P50);
-    const auto slowed = static_cast<double>(request->judge.expected_ns) * SAME_SPEED;
-    const double ran =
-        static_cast<double>(outcome->periods) * static_cast<double>(request->judge.period_ns);
-    if (outcome->missed == 0 || outcome->mark_count < outcome->missed || ran < PAUSE_EVIDENCE_NS ||
-        limits->bursts || limits->slow_phases || static_cast<double>(median) > slowed) {
-        return false;
-    }
-    const int64_t lift = std::max(PAUSE_LIFT_NS, median / 4);
-    const int64_t work = histogram_percentile(&outcome->processing, P90) + lift;
-    const int64_t late = histogram_percentile(&outcome->lateness, P90) + lift;
-    for (uint32_t m = 0; m < outcome->mark_count; ++m) {
-        if (outcome->marks[m].processing_ns < work && outcome->marks[m].lateness_ns < late) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// The count whose median period would still have fitted beside the
-// hold's longest pause (in its work or its wake-up), within
-// [LEAST_SCALE, 1] of `count`; `count` itself when no count would have: a
-// pause longer than the period fails every count alike.
-uint32_t beside_pause(const Knowledge* known, const SearchPlan* plan, uint32_t count,
-                      const TrialOutcome* outcome) {
-    const auto median = static_cast<double>(histogram_percentile(&outcome->processing, P50));
-    const auto woke = static_cast<double>(histogram_percentile(&outcome->lateness, P50));
-    const double pause = std::max(static_cast<double>(outcome->processing.max) - median,
-                                  static_cast<double>(outcome->lateness.max) - woke);
-    const double left =
-        static_cast<double>(plan->period_ns - known->usual_late_ns) - pause - plan->fixed_ns;
-    if (left <= 0.0 || median <= plan->fixed_ns) {
-        return count;
-    }
-    return scaled_count(count, AIM_MARGIN * left / (median - plan->fixed_ns), 1.0);
-}
-
-// Where the next hold goes, given the largest count that played (`low`, 0:
-// none) and the smallest that failed (`high`, past the bound: none), and
-// how many holds in a row failed.
-uint32_t next_count(const Knowledge* known, const SearchPlan* plan, uint32_t low, uint32_t high,
-                    uint32_t last, const TrialOutcome* outcome, uint32_t failures, bool paused) {
-    uint32_t count = 0;
-    if (low > 0 && high <= plan->upper_bound) {
-        count = low + (high - low) / 2; // both sides known: halfway
-    } else {
-        // After a pause the count goes where the same pause would not have
-        // been heard.
-        count = paused ? beside_pause(known, plan, last, outcome)
-                       : scaled_by_slowest(known, plan, last, outcome);
-        if (low > 0 && count < low + resolution(low)) {
-            count = low + resolution(low); // a played hold always tries higher
-        }
-        if (failures > 0) {
-            const double cut = std::min(0.5, FAILED_CUT * std::pow(2.0, failures - 1.0));
-            const auto most = static_cast<uint32_t>(static_cast<double>(last) * (1.0 - cut));
-            count = std::min(count, most);
-        }
-    }
-    count = count >= high ? high - 1 : count;
-    count = count <= low ? low + 1 : count;
-    return count > plan->upper_bound ? plan->upper_bound : count;
 }
 
 TrialRequest hold_request(const Knowledge* known, const SearchPlan* plan, uint32_t count) {
@@ -326,7 +213,7 @@ void search(TrialFunction trial, void* context, SearchPlan* plan, SearchResult* 
             result->end = result->refused_at > 0 ? END_MEMORY : END_CEILING;
             break;
         }
-        const bool met = high == 1 || (low > 0 && high - low <= resolution(low));
+        const bool met = high == 1 || (low > 0 && high - low <= count_resolution(low));
         if (met && (low == 0 || low_twice)) {
             result->end = END_MET;
             break;
@@ -351,7 +238,7 @@ void finish(const SearchPlan* plan, const Knowledge* known, SearchResult* result
     result->per_stream_ns = known->per_stream_ns;
     result->allowance =
         hold_allowance(&plan->idle, plan->hold_periods, plan->allowed_miss_fraction);
-    const uint32_t step = resolution(result->plays);
+    const uint32_t step = count_resolution(result->plays);
     const uint32_t gap = result->failed_at > result->plays && result->plays > 0
                              ? result->failed_at - result->plays
                              : step;
