@@ -1,5 +1,6 @@
 #include "engine/realtime/plugin_cost.h"
 
+#include "engine/realtime/best_round.h"
 #include "platform/platform_engine.h"
 
 #include <algorithm>
@@ -119,26 +120,14 @@ bool plugin_cost_measure(PluginHost* host, const PluginLoadOrder* order, int64_t
     platform_child_stage("offline timing", STAGE_OFFLINE_TIMING_MS);
     *cost = PluginCost{order->frames, 0.0, 0.0, 0, 0, false, PLUGIN_OUTPUT_NONE};
     settle(load, &one, now_ns, cost);
-    for (uint32_t r = 0; r <= repeats; ++r) {
-        uint64_t blocks = 0;
-        int64_t start = now_ns();
-        int64_t elapsed = 0;
-        do {
-            for (uint32_t b = 0; b < BLOCKS_PER_READING; ++b) {
-                plugin_load_run(load, 0, 1);
-                plugin_load_finish_period(load, 1);
-            }
-            blocks += BLOCKS_PER_READING;
-            elapsed = now_ns() - start;
-        } while (elapsed < round_ns);
-        double per_block = static_cast<double>(elapsed) / static_cast<double>(blocks);
-        if (r > 0) { // the first round warms up
-            cost->blocks += blocks;
-            if (r == 1 || per_block < cost->ns_per_block) {
-                cost->ns_per_block = per_block;
-            }
-        }
-    }
+    const RoundPlan rounds{now_ns, 1, repeats, round_ns, BLOCKS_PER_READING, 1};
+    cost->ns_per_block = best_round_ns(
+        &rounds,
+        [load] {
+            plugin_load_run(load, 0, 1);
+            plugin_load_finish_period(load, 1);
+        },
+        &cost->blocks);
     cost->ns_per_sample = cost->ns_per_block / order->frames;
     platform_child_stage("close", STAGE_CLOSE_MS);
     plugin_load_close(load);

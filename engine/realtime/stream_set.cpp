@@ -1,6 +1,7 @@
 #include "engine/realtime/stream_set.h"
 
 #include "engine/measure_state.h"
+#include "engine/realtime/best_round.h"
 #include "engine/realtime/plugin_cost.h"
 #include "engine/workers.h"
 #include "platform/platform_engine.h"
@@ -10,6 +11,8 @@
 namespace {
 // Streams start at different places of the test signal.
 constexpr uint32_t STREAM_OFFSET_STEP = 331;
+// Kernel calls between two readings of the clock in the kernel-alone timing.
+constexpr uint32_t KERNEL_UNITS_PER_READING = 16;
 
 template <typename Sample>
 bool prepare_filters(StreamSet* set, CircularFilter<Sample>** filters, void (*fill)(Sample*),
@@ -225,29 +228,20 @@ double kernel_ns_per_sample(RtTestKind test, uint32_t frames, const MixData* mix
     if (!stream_set_prepare(&set, test, frames, 1, mix)) {
         return 0.0;
     }
-    double best = 0.0;
-    for (uint32_t r = 0; r < repeats; ++r) {
-        uint64_t calls = 0;
-        int64_t start = now_ns();
-        int64_t elapsed = 0;
-        do {
-            for (uint32_t c = 0; c < 16; ++c) {
-                if (test == RT_ZEMM) {
-                    // The kernel alone: one track into the bus, no clearing.
-                    MixStep step{set.bus, mix->tracks[0], TRACK_GAIN};
-                    mix_add(&step, frames);
-                } else {
-                    stream_set_run(&set, 0, 1);
-                }
+    const RoundPlan rounds{now_ns, 0, repeats, round_ns, KERNEL_UNITS_PER_READING, frames};
+    uint64_t timed = 0;
+    const double best = best_round_ns(
+        &rounds,
+        [&set, test, mix, frames] {
+            if (test == RT_ZEMM) {
+                // The kernel alone: one track into the bus, no clearing.
+                MixStep step{set.bus, mix->tracks[0], TRACK_GAIN};
+                mix_add(&step, frames);
+            } else {
+                stream_set_run(&set, 0, 1);
             }
-            calls += 16;
-            elapsed = now_ns() - start;
-        } while (elapsed < round_ns);
-        double per_sample = static_cast<double>(elapsed) / static_cast<double>(calls * frames);
-        if (r == 0 || per_sample < best) {
-            best = per_sample;
-        }
-    }
+        },
+        &timed);
     stream_set_free(&set);
     return best;
 }
