@@ -28,12 +28,9 @@ void show_progress_line(void* /*context*/, const char* text) {
 }
 
 // A core count beyond the physical cores is bad input.
-bool cores_available(const RtPlan* plan, uint32_t* physical) {
-    uint32_t processors[MAX_RT_THREADS];
-    RtStep step{};
-    *physical = rt_physical_cores(processors, MAX_RT_THREADS, &step);
+bool cores_available(const RtPlan* plan, const RtCores* cores) {
     for (uint32_t choice : plan->core_choices) {
-        if (choice != ALL_CORES && choice > *physical) {
+        if (choice != ALL_CORES && choice > cores->count) {
             return false;
         }
     }
@@ -150,7 +147,7 @@ void judge_readiness(const ReadinessFacts* facts, const RtPlan* plan, const RtRu
 // system's facts are read before the run's set-up, as the check would find
 // them, and judged after it.
 int measure(const CliOptions* options, RtPlan* plan, PeriodDriver* driver, PluginHost* plugins,
-            bool loads_fine, OutputFile* svg) {
+            const RtCores* cores, bool loads_fine, OutputFile* svg) {
     MachineReport machine{};
     describe_machine(&machine);
     const bool progress = console_stderr_is_terminal() && !options->progress_lines;
@@ -158,7 +155,10 @@ int measure(const CliOptions* options, RtPlan* plan, PeriodDriver* driver, Plugi
                 options->progress_lines ? show_progress_line
                 : progress              ? show_progress
                                         : nullptr,
-                nullptr, plugins, nullptr};
+                nullptr,
+                plugins,
+                cores,
+                nullptr};
     auto facts = std::make_unique<ReadinessFacts>();
     readiness_read_facts(facts.get());
     auto result = std::make_unique<RtRunResult>();
@@ -202,12 +202,13 @@ int measure(const CliOptions* options, RtPlan* plan, PeriodDriver* driver, Plugi
 
 int run_realtime_command(const CliOptions* options) {
     RtPlan plan = options->plan;
-    uint32_t physical = 0;
-    if (!cores_available(&plan, &physical)) {
+    RtCores cores;
+    find_cores(&cores);
+    if (!cores_available(&plan, &cores)) {
         std::fprintf(stderr,
                      "test_zem_cli: --cores asks for more than this machine's %u physical "
                      "cores (see 'test_zem_cli realtime --help')\n",
-                     physical);
+                     cores.count);
         return 2;
     }
     // The host reads what is installed, and the command line's chains are
@@ -239,7 +240,7 @@ int run_realtime_command(const CliOptions* options) {
     if (options->server.empty()) {
         ClockDriver clock{};
         clock_driver_init(&driver, &clock, console_wait_for_stop);
-        status = measure(options, &plan, &driver, plugins, loads_fine, &svg);
+        status = measure(options, &plan, &driver, plugins, &cores, loads_fine, &svg);
     } else {
         // Inside a server the chains run in this process, and plugin code
         // there may never return: a stop must still end the run. (Started
@@ -252,7 +253,7 @@ int run_realtime_command(const CliOptions* options) {
         } else {
             auto server = std::make_unique<ServerDriver>();
             server_driver_init(&driver, server.get(), client, console_wait_for_stop);
-            status = measure(options, &plan, &driver, plugins, loads_fine, &svg);
+            status = measure(options, &plan, &driver, plugins, &cores, loads_fine, &svg);
         }
         audio_server_close(client);
     }

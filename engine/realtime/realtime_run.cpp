@@ -7,9 +7,10 @@
 #include <cstdio>
 
 const RtRunSystem RT_SYSTEM = {
-    rt_lock_memory,     rt_physical_cores,         rt_hold_idle_states,   rt_release_idle_states,
-    rt_stall_counters,  rt_throttle_share,         platform_shared_alloc, platform_shared_free,
-    platform_run_apart, platform_memory_available, platform_memory_used,  platform_limit_memory};
+    rt_lock_memory,       rt_hold_idle_states,  rt_release_idle_states,
+    rt_stall_counters,    rt_throttle_share,    platform_shared_alloc,
+    platform_shared_free, platform_run_apart,   platform_memory_available,
+    platform_memory_used, platform_limit_memory};
 
 namespace {
 void run_config(RunContext* run, PeriodDriver* driver, uint32_t threads, uint32_t frames) {
@@ -90,6 +91,11 @@ uint32_t plan_steps(const RtPlan* plan, uint32_t physical_cores) {
     return static_cast<uint32_t>(counts.size() * plan->buffers.size() * (1 + plan->loads.size()));
 }
 
+void find_cores(RtCores* cores) {
+    *cores = RtCores{};
+    cores->count = rt_physical_cores(cores->processors, MAX_RT_THREADS, &cores->step);
+}
+
 uint32_t threads_of_choice(uint32_t choice, uint32_t physical) {
     uint32_t threads = choice == ALL_CORES || choice > physical ? physical : choice;
     return threads < MAX_RT_THREADS ? threads : MAX_RT_THREADS;
@@ -109,8 +115,11 @@ void realtime_run(const RtPlan* plan, PeriodDriver* driver, const RtHost* host,
             ? static_cast<uint64_t>(plan->memory_gb * BYTES_PER_GB)
             : static_cast<uint64_t>(static_cast<double>(system->memory_available()) * MEMORY_SHARE);
     system->lock_memory(&result->memory_lock);
-    result->physical_cores =
-        system->physical_cores(result->processors, MAX_RT_THREADS, &result->cores);
+    result->physical_cores = host->cores->count;
+    for (uint32_t p = 0; p < MAX_RT_THREADS; ++p) {
+        result->processors[p] = host->cores->processors[p];
+    }
+    result->cores = host->cores->step;
     if (plan->hold_idle_states && plan->clock == RT_CLOCK_OWN) {
         system->hold_idle_states(&result->idle_states);
     } else {

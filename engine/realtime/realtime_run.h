@@ -211,7 +211,6 @@ struct RtRunResult {
 // child that crashes) without touching the machine.
 struct RtRunSystem {
     void (*lock_memory)(RtStep* step);
-    uint32_t (*physical_cores)(uint32_t* processors, uint32_t max, RtStep* step);
     void (*hold_idle_states)(RtStep* step);
     void (*release_idle_states)();
     void (*stall_counters)(uint32_t processor, int64_t thread_id, RtStallCounters* counters);
@@ -227,11 +226,21 @@ struct RtRunSystem {
 };
 extern const RtRunSystem RT_SYSTEM;
 
+// The machine's physical cores, found once before the run (the command
+// line checks --cores against them): one logical processor of each.
+struct RtCores {
+    uint32_t count;
+    uint32_t processors[MAX_RT_THREADS];
+    RtStep step; // the report's line on how they were found
+};
+void find_cores(RtCores* cores);
+
 struct RtHost {
     StopWait wait_for_stop;
     void (*progress)(void* context, const char* text); // may be nullptr
     void* progress_context;
     PluginHost* plugins;       // the plugin host of the plan's chains; nullptr when it has none
+    const RtCores* cores;      // the machine's, found by find_cores
     const RtRunSystem* system; // nullptr: RT_SYSTEM
 };
 
@@ -242,7 +251,7 @@ uint32_t plan_steps(const RtPlan* plan, uint32_t physical_cores);
 // Threads of a core choice on a machine with `physical` cores.
 uint32_t threads_of_choice(uint32_t choice, uint32_t physical);
 
-// Locks memory, finds the cores and runs the plan on `driver`; on a stop
+// Locks memory and runs the plan on `driver`; on a stop
 // signal returns with what was measured and stop_signal set.
 void realtime_run(const RtPlan* plan, PeriodDriver* driver, const RtHost* host,
                   RtRunResult* result);
