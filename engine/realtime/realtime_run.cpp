@@ -4,6 +4,7 @@
 #include "engine/realtime/run_context.h"
 #include "platform/platform_engine.h"
 
+#include <algorithm>
 #include <cstdio>
 
 const RtRunSystem RT_SYSTEM = {
@@ -73,23 +74,27 @@ int64_t steal_on(const RtRunSystem* system, const RtRunResult* result) {
     }
     return steal;
 }
-} // namespace
 
-uint32_t plan_steps(const RtPlan* plan, uint32_t physical_cores) {
+// The threads of each core choice, each count once ("1" and "all" on a
+// single-core machine are one); a server's driver runs its one thread
+// whatever is asked.
+std::vector<uint32_t> thread_counts(const RtPlan* plan, RtClockKind kind, uint32_t physical) {
     std::vector<uint32_t> counts;
     for (uint32_t choice : plan->core_choices) {
-        uint32_t threads =
-            plan->clock == RT_CLOCK_SERVER ? 1 : threads_of_choice(choice, physical_cores);
-        bool seen = false;
-        for (uint32_t count : counts) {
-            seen = seen || count == threads;
-        }
-        if (!seen) {
+        const uint32_t threads = kind == RT_CLOCK_SERVER ? 1 : threads_of_choice(choice, physical);
+        if (std::find(counts.begin(), counts.end(), threads) == counts.end()) {
             counts.push_back(threads);
         }
     }
+    return counts;
+}
+
+// The plan's steps (each buffer size and thread count: the idle run, then
+// each load), for the progress line.
+uint32_t plan_steps(const RtPlan* plan, const std::vector<uint32_t>& counts) {
     return static_cast<uint32_t>(counts.size() * plan->buffers.size() * (1 + plan->loads.size()));
 }
+} // namespace
 
 void find_cores(RtCores* cores) {
     *cores = RtCores{};
@@ -130,8 +135,8 @@ void realtime_run(const RtPlan* plan, PeriodDriver* driver, const RtHost* host,
     }
     result->steal_before_ns = steal_on(system, result);
     result->steal_after_ns = -1;
-    RunContext run{plan, host,       system, result,
-                   {},   false,      {},     plan_steps(plan, result->physical_cores),
+    const std::vector<uint32_t> counts = thread_counts(plan, driver->kind, result->physical_cores);
+    RunContext run{plan, host,       system, result, {}, false, {}, plan_steps(plan, counts),
                    0,    rt_now_ns()};
     if (plan_has_test(plan, RT_ZEMM)) {
         run.mix_ready = mix_data_prepare(&run.mix);
@@ -140,19 +145,7 @@ void realtime_run(const RtPlan* plan, PeriodDriver* driver, const RtHost* host,
             return;
         }
     }
-    std::vector<uint32_t> done_threads;
-    for (uint32_t choice : plan->core_choices) {
-        // A server's driver runs its one thread whatever is asked.
-        uint32_t threads =
-            driver->kind == RT_CLOCK_SERVER ? 1 : threads_of_choice(choice, result->physical_cores);
-        bool repeated = false;
-        for (uint32_t done : done_threads) {
-            repeated = repeated || done == threads;
-        }
-        if (repeated) {
-            continue; // "1" and "all" on a single-core machine
-        }
-        done_threads.push_back(threads);
+    for (uint32_t threads : counts) {
         for (uint32_t frames : plan->buffers) {
             if (stop_requested(&run) || !result->failure.empty()) {
                 break;

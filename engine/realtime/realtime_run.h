@@ -244,10 +244,6 @@ struct RtHost {
     const RtRunSystem* system; // nullptr: RT_SYSTEM
 };
 
-// The plan's steps (each buffer size and core count: the idle run, then
-// each test), for the progress line.
-uint32_t plan_steps(const RtPlan* plan, uint32_t physical_cores);
-
 // Threads of a core choice on a machine with `physical` cores.
 uint32_t threads_of_choice(uint32_t choice, uint32_t physical);
 
