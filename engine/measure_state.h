@@ -3,12 +3,12 @@
 // block count and an elapsed time into the figures the panel shows.
 #pragma once
 
+#include "engine/signals.h"
 #include "platform/platform_engine.h"
 
 #include <atomic>
 #include <cstdint>
 
-constexpr uint32_t BLOCK_SAMPLES = 512;
 constexpr int64_t SAMPLE_RATE_44100 = 44100;
 constexpr int64_t SAMPLE_RATE_48000 = 48000;
 

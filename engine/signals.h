@@ -3,12 +3,16 @@
 
 #include <cstdint>
 
+constexpr uint32_t BLOCK_SAMPLES = 512;    // a unit of work: one block of a stream
 constexpr uint32_t TABLE_SAMPLES = 50000;  // each filter ring
 constexpr uint32_t TRACK_SAMPLES = 102400; // each mix track and the bus
-constexpr uint32_t BUS_BLOCKS = 200;       // TRACK_SAMPLES / BLOCK_SAMPLES
+constexpr uint32_t BUS_BLOCKS = TRACK_SAMPLES / BLOCK_SAMPLES;
+// The mix wraps only at a block's end: the bus must be whole blocks.
+static_assert(BUS_BLOCKS * BLOCK_SAMPLES == TRACK_SAMPLES, "the bus is not whole blocks");
 constexpr uint32_t MIX_TRACKS = 64;
-constexpr uint32_t MIX_BLOCK_WORK = 32768; // track-samples per bus block
-extern const float TRACK_GAIN;             // 0.1 in single precision
+extern const float TRACK_GAIN; // 0.1 in single precision
+// Track-samples mixed into one bus block.
+constexpr uint32_t MIX_BLOCK_WORK = MIX_TRACKS * BLOCK_SAMPLES;
 
 // input[i] = trunc(sin(i * 0.0002f) * 0.5 * 32767), i < TABLE_SAMPLES.
 void fill_int_signal(int32_t* table);

@@ -3,11 +3,24 @@
 #include "engine/measure_state.h"
 #include "engine/workers.h"
 
-const ScheduledTest RUN_SCHEDULE[SCHEDULED_TESTS] = {
+constexpr ScheduledTest RUN_SCHEDULE[SCHEDULED_TESTS] = {
     {"ZEM-1", int_filter_worker, 1},
     {"ZEM-2", float_filter_worker, 1},
     {"ZEM-M", mix_worker, 2},
 };
+
+namespace {
+constexpr uint32_t slot_units_in_schedule() {
+    uint32_t units = 0;
+    for (const ScheduledTest& test : RUN_SCHEDULE) {
+        units += test.slot_units;
+    }
+    return units;
+}
+} // namespace
+
+// The run's length and the desktop's ticks are counted from RUN_SLOT_UNITS.
+static_assert(RUN_SLOT_UNITS == slot_units_in_schedule(), "RUN_SLOT_UNITS is not the slots' sum");
 
 PlatformThread* worker_start(WorkerEntry entry) {
     measure_state.running.store(1);
