@@ -61,7 +61,6 @@ void record_miss(PeriodStats* stats, uint64_t index, const PeriodTimes* times,
     record->start_ns = times->start_ns;
     record->lateness_ns = times->woke_ns - times->start_ns;
     record->processing_ns = times->done_ns - times->woke_ns;
-    record->available_ns = times->deadline_ns - times->woke_ns;
     record->cpu_ns = difference(counters->cpu_ns, stats->last_counters.cpu_ns);
     record->involuntary = difference(counters->involuntary, stats->last_counters.involuntary);
     record->verdict = verdict;

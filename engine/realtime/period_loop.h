@@ -73,7 +73,6 @@ struct MissRecord {
     int64_t start_ns;      // the period's start on the grid
     int64_t lateness_ns;   // wake-up minus the period's start
     int64_t processing_ns; // the work's wall time
-    int64_t available_ns;  // from the wake-up to the deadline
     int64_t cpu_ns;        // the thread's processor time over the period; -1 unknown
     int64_t involuntary;   // involuntary context switches in it; -1 unknown
     MissVerdict verdict;   // the loop's, at the miss
