@@ -291,7 +291,7 @@ CLI::App* add_realtime(CLI::App* app, CliOptions* options, Bound* bound) {
 
 // The realtime plan from what was given: the plan's own rules, then what
 // a server must be running.
-bool realtime_fits(Bound* bound, CliOptions* options, std::string* problem) {
+bool resolve_realtime_plan(Bound* bound, CliOptions* options, std::string* problem) {
     RtPlanAsk* ask = &bound->ask;
     ask->tests_given = bound->tests->count() > 0;
     ask->buffers_given = bound->buffers->count() > 0;
@@ -379,7 +379,7 @@ bool parse_cli_options(int argc, const char* const* argv, CliOptions* options,
     options->filter_ms = std::max<int64_t>(1, std::llround(bound.seconds * 1000.0));
     if (app.got_subcommand(realtime)) {
         options->command = CLI_REALTIME;
-        return realtime_fits(&bound, options, problem);
+        return resolve_realtime_plan(&bound, options, problem);
     }
     if (app.got_subcommand(check)) {
         options->command = CLI_CHECK;

@@ -17,8 +17,8 @@ constexpr uint64_t NO_LIMIT = std::numeric_limits<uint64_t>::max();
 
 // A list names each value once and holds at most `most`: a plan is refused,
 // never cut.
-bool list_fits(const char* option, const std::vector<std::string>& names, uint32_t most,
-               const char* what, std::string* problem) {
+bool list_within_limits(const char* option, const std::vector<std::string>& names, uint32_t most,
+                        const char* what, std::string* problem) {
     for (auto name = names.begin(); name != names.end(); ++name) {
         if (std::find(names.begin(), name, *name) != name) {
             *problem = std::string(option) + " names " + echoed(*name) + " twice";
@@ -58,7 +58,7 @@ bool streams_fit(uint64_t streams, const RtPlan* plan, const std::vector<uint32_
 
 // Each --plugin a load: its chain split at '+', the settings, the preset
 // and the input; the plan's tests first. At most MAX_LOADS in all.
-bool plugin_loads_fit(const RtPlanAsk* ask, RtPlan* plan, std::string* problem) {
+bool set_plugin_loads(const RtPlanAsk* ask, RtPlan* plan, std::string* problem) {
     plan->loads.clear();
     plan_set_test_loads(plan);
     if (plan->tests.size() + ask->plugins.size() > MAX_LOADS) {
@@ -172,17 +172,17 @@ bool plan_resolve(const RtPlanAsk* ask, RtPlan* plan, std::string* problem) {
     for (uint32_t size : plan->buffers) {
         buffers.push_back(std::to_string(size));
     }
-    if (!list_fits("--buffers", buffers, MAX_BUFFERS, "sizes", problem) ||
-        !list_fits("--tests", plan_test_names(plan->tests), RT_TESTS, "tests", problem) ||
-        !list_fits("--cores", plan_core_names(plan->core_choices), MAX_CORE_CHOICES, "core counts",
-                   problem)) {
+    if (!list_within_limits("--buffers", buffers, MAX_BUFFERS, "sizes", problem) ||
+        !list_within_limits("--tests", plan_test_names(plan->tests), RT_TESTS, "tests", problem) ||
+        !list_within_limits("--cores", plan_core_names(plan->core_choices), MAX_CORE_CHOICES,
+                            "core counts", problem)) {
         return false;
     }
     if (!ask->plugins.empty() && !ask->tests_given) {
         plan->tests.clear(); // plugin loads alone, unless tests are asked for too
     }
     std::sort(plan->tests.begin(), plan->tests.end());
-    if (!plugin_loads_fit(ask, plan, problem)) {
+    if (!set_plugin_loads(ask, plan, problem)) {
         return false;
     }
     std::vector<uint32_t> frames = plan->buffers;
