@@ -67,7 +67,7 @@ bool run_idle(RunContext* run, PeriodDriver* driver, RtConfigResult* config) {
     // idle floor the report gives, and each hold's allowance.
     TrialRequest request{0, 0, periods, UINT64_MAX, MissJudge{config->period_ns, 0, 0, false},
                          0, {}};
-    run->step += 1;
+    run->measurement += 1;
     TrialOutcome outcome{};
     progress(run, "buffer %u, %u core%s: idle system, %g s", config->frames, config->threads,
              config->threads == 1 ? "" : "s", seconds);

@@ -26,7 +26,7 @@ struct ChildResult {
     bool thread_steps_known;
     int stop_signal;
     DriverFailure failure;
-    uint32_t step;
+    uint32_t measurement; // the run's, for its progress line
 };
 
 struct ChildRun {
@@ -87,7 +87,7 @@ uint32_t run_test_in_child(void* parameter) {
     shared->thread_steps_known = run->result->thread_steps_known;
     shared->stop_signal = run->result->stop_signal;
     shared->failure = child->driver->failure;
-    shared->step = run->step;
+    shared->measurement = run->measurement;
     shared->finished = true;
     return 0;
 }
@@ -136,7 +136,7 @@ void take_result(RunContext* run, PeriodDriver* driver, uint32_t index, RtConfig
     }
     run->result->stop_signal = shared->stop_signal != 0 ? shared->stop_signal : stop_signal;
     driver->failure = shared->failure;
-    run->step = shared->step;
+    run->measurement = shared->measurement;
 }
 } // namespace
 
@@ -166,13 +166,13 @@ void run_load(RunContext* run, PeriodDriver* driver, uint32_t index, RtConfigRes
         take_result(run, driver, index, config, shared, stop_signal);
     } else if (end.stopped) {
         result->state = RT_INTERRUPTED; // stopped with the run, in plugin code that took long
-        run->step += 1;
+        run->measurement += 1;
         run->result->stop_signal = stop_signal;
     } else {
         result->state = RT_FAILED;
         result->crash_signal = end.signal != 0 ? end.signal : -1;
         describe_failure(&end, result);
-        run->step += 1;
+        run->measurement += 1;
     }
     keep_printed(end.output, result);
     run->system->shared_free(shared, sizeof(ChildResult));

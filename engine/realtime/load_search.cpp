@@ -66,7 +66,7 @@ void run_test(RunContext* run, PeriodDriver* driver, uint32_t index, RtConfigRes
     RtTestResult* result = &config->tests[index];
     const char* name = run->plan->loads[index].name.c_str();
     StreamSet sets[MAX_RT_THREADS] = {};
-    run->step += 1;
+    run->measurement += 1;
     progress(run, "buffer %u, %u core%s: %s, preparing the streams", config->frames,
              config->threads, config->threads == 1 ? "" : "s", name);
     if (run->plan->loads[index].failed) {

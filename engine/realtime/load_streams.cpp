@@ -88,17 +88,17 @@ bool prepare_test(RunContext* run, uint32_t index, const RtConfigResult* config,
         result->instances_capped = true;
     }
     result->search_bound = static_cast<uint32_t>(capacity) * threads;
-    // A chain's instances are opened in steps as the search asks for them
+    // A chain's instances are opened in batches as the search asks for them
     // (grow_plugin_sets): the ceiling's worth of a plugin that loads a
     // sample kit would take all the machine's memory before the first trial.
-    const bool stepwise = test == RT_PLUGINS && run->plan->fixed_streams == 0;
-    if (stepwise && capacity > FIRST_PREPARED) {
+    const bool in_batches = test == RT_PLUGINS && run->plan->fixed_streams == 0;
+    if (in_batches && capacity > FIRST_PREPARED) {
         capacity = FIRST_PREPARED;
     }
     result->memory_base_bytes = run->system->memory_used();
     for (;;) {
         if (open_sets(run, index, config, static_cast<uint32_t>(capacity), sets)) {
-            if (!stepwise) {
+            if (!in_batches) {
                 result->search_bound = static_cast<uint32_t>(capacity) * threads;
             }
             note_memory(run, sets, threads, result);
@@ -114,8 +114,8 @@ bool prepare_test(RunContext* run, uint32_t index, const RtConfigResult* config,
 
 uint32_t next_prepared(uint32_t prepared, uint32_t needed, uint32_t ceiling) {
     const uint64_t doubled = uint64_t{prepared} * 2;
-    const uint64_t step = needed > doubled ? needed : doubled;
-    return step < ceiling ? static_cast<uint32_t>(step) : ceiling;
+    const uint64_t next = needed > doubled ? needed : doubled;
+    return next < ceiling ? static_cast<uint32_t>(next) : ceiling;
 }
 
 bool grow_plugin_sets(RunContext* run, uint32_t index, const RtConfigResult* config,
@@ -127,8 +127,8 @@ bool grow_plugin_sets(RunContext* run, uint32_t index, const RtConfigResult* con
     if (sets[0].test != RT_PLUGINS || needed <= before) {
         return true;
     }
-    uint32_t step = next_prepared(before, needed, result->search_bound / threads);
-    // Each instance so far took about the same; a step past the margin of
+    uint32_t wanted = next_prepared(before, needed, result->search_bound / threads);
+    // Each instance so far took about the same; a batch past the margin of
     // the limit is cut to what fits, and refused when that is too few.
     const uint64_t limit = run->result->memory_limit_bytes;
     const uint64_t used = result->memory_used_bytes;
@@ -138,11 +138,11 @@ bool grow_plugin_sets(RunContext* run, uint32_t index, const RtConfigResult* con
         const double room = static_cast<double>(limit) * MEMORY_MARGIN -
                             static_cast<double>(result->memory_base_bytes);
         const double fits = room > 0.0 ? room / each / threads : 0.0;
-        if (fits < static_cast<double>(step)) {
-            step = static_cast<uint32_t>(fits);
+        if (fits < static_cast<double>(wanted)) {
+            wanted = static_cast<uint32_t>(fits);
         }
     }
-    const uint32_t tried = step > before ? step : before;
+    const uint32_t tried = wanted > before ? wanted : before;
     if (tried > before && open_sets(run, index, config, tried, sets)) {
         note_memory(run, sets, threads, result);
         *prepared = tried * threads;

@@ -89,9 +89,9 @@ std::vector<uint32_t> thread_counts(const RtPlan* plan, RtClockKind kind, uint32
     return counts;
 }
 
-// The plan's steps (each buffer size and thread count: the idle run, then
+// The plan's measurements (each buffer size and thread count: the idle run, then
 // each load), for the progress line.
-uint32_t plan_steps(const RtPlan* plan, const std::vector<uint32_t>& counts) {
+uint32_t plan_measurements(const RtPlan* plan, const std::vector<uint32_t>& counts) {
     return static_cast<uint32_t>(counts.size() * plan->buffers.size() * (1 + plan->loads.size()));
 }
 } // namespace
@@ -136,7 +136,7 @@ void realtime_run(const RtPlan* plan, PeriodDriver* driver, const RtHost* host,
     result->steal_before_ns = steal_on(system, result);
     result->steal_after_ns = -1;
     const std::vector<uint32_t> counts = thread_counts(plan, driver->kind, result->physical_cores);
-    RunContext run{plan, host,       system, result, {}, false, {}, plan_steps(plan, counts),
+    RunContext run{plan, host,       system, result, {}, false, {}, plan_measurements(plan, counts),
                    0,    rt_now_ns()};
     if (plan_has_test(plan, RT_ZEMM)) {
         run.mix_ready = mix_data_prepare(&run.mix);

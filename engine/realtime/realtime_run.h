@@ -59,10 +59,10 @@ constexpr uint64_t MAX_PLUGIN_INSTANCES = 16384;
 // rest is left to the system and the parent, which a kill must not reach.
 constexpr double MEMORY_SHARE = 0.75;
 constexpr double BYTES_PER_GB = 1e9;
-// A chain's instances are opened in steps as the trials ask for them: this
-// many a thread first, then at least twice as many each step.
+// A chain's instances are opened in batches as the trials ask for them:
+// this many a thread first, then at least twice as many each batch.
 constexpr uint32_t FIRST_PREPARED = 16;
-// A step whose estimate (the memory the instances so far took, each) comes
+// A batch whose estimate (the memory the instances so far took, each) comes
 // past this share of the limit is cut to what fits: instances take more as
 // they first run than as they open (ir.lv2 some 15 % more), and a plugin
 // refused memory in instantiate may crash rather than fail.

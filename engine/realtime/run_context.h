@@ -1,6 +1,7 @@
 // What the parts of a real-time run share: the run's own context, the
 // system calls it makes outside the periods (behind a table, so that a
-// scripted system can stand in for them), and the steps each part takes.
+// scripted system can stand in for them), and the measurements its
+// progress line counts: each idle run and each load's search.
 // Each part lives in a file of its own:
 //   run_progress.cpp  the progress line and the figures kept of a trial
 //   idle_run.cpp      the idle system at each buffer size
@@ -24,8 +25,8 @@ struct RunContext {
     MixData mix;
     bool mix_ready;
     double best_kernel_ns[MAX_LOADS]; // 0 until measured
-    uint32_t steps;                   // of the whole plan
-    uint32_t step;                    // the one running, from 1
+    uint32_t measurements;            // of the whole plan
+    uint32_t measurement;             // the one running, from 1
     int64_t started_ns;
 };
 
@@ -46,7 +47,7 @@ double time_kernel(RunContext* run, uint32_t index, uint32_t frames, PluginCost*
 // thread. False when even one stream per thread cannot be allocated.
 bool prepare_test(RunContext* run, uint32_t index, const RtConfigResult* config,
                   RtTestResult* result, StreamSet sets[MAX_RT_THREADS]);
-// Instances a thread prepares in the next step towards `needed`: at least
+// Instances a thread prepares in the next batch towards `needed`: at least
 // twice those so far, within the ceiling.
 uint32_t next_prepared(uint32_t prepared, uint32_t needed, uint32_t ceiling);
 // Reopens a chain's sets with enough instances for `needed` a thread, and

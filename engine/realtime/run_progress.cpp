@@ -4,11 +4,11 @@
 #include <cstdio>
 
 namespace {
-// About how long the rest of the plan takes: the steps so far, or before
-// the first ends, what a step is planned to take.
+// About how long the rest of the plan takes: the measurements so far, or
+// before the first ends, what one is planned to take.
 int64_t seconds_left(const RunContext* run) {
-    const uint32_t done = run->step - 1;
-    const uint32_t left = run->steps - done;
+    const uint32_t done = run->measurement - 1;
+    const uint32_t left = run->measurements - done;
     if (done > 0) {
         return (rt_now_ns() - run->started_ns) / 1000000000 * left / done;
     }
@@ -29,13 +29,14 @@ __attribute__((format(printf, 2, 3))) void progress(const RunContext* run, const
     std::vsnprintf(text, sizeof text, format, args);
     va_end(args);
     char line[260];
+    // The manual calls each measurement a step (docs/realtime-mode.md).
     const int64_t left = seconds_left(run);
     if (left >= 60) {
-        std::snprintf(line, sizeof line, "step %u of %u, about %lld min left: %s", run->step,
-                      run->steps, static_cast<long long>((left + 30) / 60), text);
+        std::snprintf(line, sizeof line, "step %u of %u, about %lld min left: %s", run->measurement,
+                      run->measurements, static_cast<long long>((left + 30) / 60), text);
     } else {
-        std::snprintf(line, sizeof line, "step %u of %u, under a minute left: %s", run->step,
-                      run->steps, text);
+        std::snprintf(line, sizeof line, "step %u of %u, under a minute left: %s", run->measurement,
+                      run->measurements, text);
     }
     run->host->progress(run->host->progress_context, line);
 }
