@@ -238,11 +238,11 @@ void finish(const SearchPlan* plan, const Knowledge* known, SearchResult* result
     result->per_stream_ns = known->per_stream_ns;
     result->allowance =
         hold_allowance(&plan->idle, plan->hold_periods, plan->allowed_miss_fraction);
-    const uint32_t step = count_resolution(result->plays);
+    const uint32_t finest = count_resolution(result->plays);
     const uint32_t gap = result->failed_at > result->plays && result->plays > 0
                              ? result->failed_at - result->plays
-                             : step;
-    result->resolution = gap > step ? gap : step;
+                             : finest;
+    result->resolution = gap > finest ? gap : finest;
     const uint32_t count = result->plays > 0 ? result->plays : result->hold_streams;
     result->speed_spread = model_speed_spread(known, plan, count);
     const int64_t room = plan->period_ns - known->usual_late_ns;

@@ -149,7 +149,8 @@ struct SearchResult {
     double tail_ratio;    // the pooled spread's tail at the first hold's aim
     uint32_t median_fits; // of `hold` (hold_shape.h)
     // What the count is known to, in streams: the gap between the count
-    // that played and the smallest that failed, or the search's step.
+    // that played and the smallest that failed, at least RESOLUTION_SHARE
+    // of the count.
     uint32_t resolution;
     // The slowest trial's time a stream over the fastest's, among those of
     // at least half the count (0: fewer than one measured). Far above 1,
@@ -168,8 +169,8 @@ constexpr double CONFIRM_ODDS = 0.9;
 // the periods shows nothing of the processor: the buffer size is not
 // sustainable.
 constexpr double SYSTEM_MISS_LIMIT = 0.01;
-// The search's step: two counts this share apart are one answer.
-constexpr double HOLD_STEP = 0.02;
+// Two counts this share apart are one answer: the search's finest resolution.
+constexpr double RESOLUTION_SHARE = 0.02;
 
 // Checkpoints of a hold at `streams`: fractions of it from a quarter up to
 // the whole, distinct and ascending.

@@ -8,7 +8,7 @@
 namespace {
 constexpr int64_t LEAD_IN_NS = 5000000; // from the last thread ready to period 0
 constexpr int64_t ORIGIN_POLL_NS = 200000;
-constexpr int64_t WAIT_STEP_MS = 20;
+constexpr int64_t WAIT_SLICE_MS = 20;
 
 // What one measuring thread of a trial runs.
 struct ThreadRun {
@@ -63,9 +63,9 @@ uint32_t measuring_thread(void* parameter) {
 // Waits until `counter` reaches `target`, or a stop request comes (then
 // raises halt).
 void wait_for_threads(PeriodDriver* driver, std::atomic<int32_t>* counter, int32_t target,
-                      std::atomic<int32_t>* halt, int64_t step_ms) {
+                      std::atomic<int32_t>* halt, int64_t slice_ms) {
     while (counter->load(std::memory_order_acquire) < target) {
-        int signal_number = driver->wait_for_stop(step_ms);
+        int signal_number = driver->wait_for_stop(slice_ms);
         if (signal_number != 0) {
             driver->stop_signal = signal_number;
             halt->store(HALT_STOP);
@@ -207,7 +207,7 @@ bool clock_trial(PeriodDriver* driver, const TrialRequest* request, TrialOutcome
         if (halt.load() == HALT_NONE) {
             origin.store(rt_now_ns() + LEAD_IN_NS, std::memory_order_release);
         }
-        wait_for_threads(driver, &finished, target, &halt, WAIT_STEP_MS);
+        wait_for_threads(driver, &finished, target, &halt, WAIT_SLICE_MS);
     }
     for (uint32_t t = 0; t < started; ++t) {
         platform_thread_wait(handles[t]);

@@ -98,12 +98,12 @@ void spread_clear(SpreadHistogram* spread) {
 
 void spread_add(SpreadHistogram* spread, double ratio) {
     spread->count += 1;
-    const double step = ratio * SPREAD_STEPS;
-    if (!(step < SPREAD_BINS)) { // NaN too
+    const double bin = ratio * SPREAD_BINS_PER_UNIT;
+    if (!(bin < SPREAD_BINS)) { // NaN too
         spread->above += 1;
         return;
     }
-    spread->bins[step > 0.0 ? static_cast<uint32_t>(step) : 0] += 1;
+    spread->bins[bin > 0.0 ? static_cast<uint32_t>(bin) : 0] += 1;
 }
 
 void spread_merge(SpreadHistogram* into, const SpreadHistogram* from) {
@@ -123,7 +123,7 @@ double spread_quantile(const SpreadHistogram* spread, double share) {
     for (uint32_t b = 0; b < SPREAD_BINS; ++b) {
         seen += spread->bins[b];
         if (static_cast<double>(seen) >= wanted && seen > 0) {
-            return static_cast<double>(b + 1) / SPREAD_STEPS;
+            return static_cast<double>(b + 1) / SPREAD_BINS_PER_UNIT;
         }
     }
     return SPREAD_TOP;

@@ -45,13 +45,13 @@ constexpr uint32_t P999 = 99900;
 constexpr uint32_t P100 = 100000;
 
 // Each period's processing time over what the search expected of it, in
-// steps of 1/SPREAD_STEPS from 0 up to SPREAD_TOP: fine enough that the
+// bins 1/SPREAD_BINS_PER_UNIT wide from 0 up to SPREAD_TOP: fine enough that the
 // capacity read from its tail moves by a tenth of a percent, where the
 // histogram above is 3 % wide. Periods that took SPREAD_TOP times what was
 // expected or more are counted apart.
-constexpr uint32_t SPREAD_STEPS = 1000;
+constexpr uint32_t SPREAD_BINS_PER_UNIT = 1000;
 constexpr uint32_t SPREAD_TOP = 3;
-constexpr uint32_t SPREAD_BINS = SPREAD_STEPS * SPREAD_TOP;
+constexpr uint32_t SPREAD_BINS = SPREAD_BINS_PER_UNIT * SPREAD_TOP;
 
 struct SpreadHistogram {
     uint32_t bins[SPREAD_BINS];
@@ -64,5 +64,5 @@ void spread_clear(SpreadHistogram* spread);
 void spread_add(SpreadHistogram* spread, double ratio);
 void spread_merge(SpreadHistogram* into, const SpreadHistogram* from);
 // The ratio at or below which `share` of the periods lie (the top of its
-// step; SPREAD_TOP once the rank falls above); 0 when empty.
+// bin; SPREAD_TOP once the rank falls above); 0 when empty.
 double spread_quantile(const SpreadHistogram* spread, double share);

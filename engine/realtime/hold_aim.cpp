@@ -70,8 +70,8 @@ uint32_t beside_pause(const Knowledge* known, const SearchPlan* plan, uint32_t c
 } // namespace
 
 uint32_t count_resolution(uint32_t count) {
-    const auto step = static_cast<uint32_t>(static_cast<double>(count) * HOLD_STEP);
-    return step < 1 ? 1 : step;
+    const auto finest = static_cast<uint32_t>(static_cast<double>(count) * RESOLUTION_SHARE);
+    return finest < 1 ? 1 : finest;
 }
 
 bool struck_by_pauses(const TrialRequest* request, const TrialOutcome* outcome) {

@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-// Two counts closer than this are one answer: HOLD_STEP of `count`, at
-// least one stream.
+// Two counts closer than this are one answer: RESOLUTION_SHARE of
+// `count`, at least one stream.
 uint32_t count_resolution(uint32_t count);
 
 // Every miss of a failed hold lies far past its usual periods, at no

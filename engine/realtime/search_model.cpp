@@ -43,7 +43,7 @@ double tail_share(const SearchPlan* plan) {
                          static_cast<double>(plan->threads > 0 ? plan->threads : 1);
     double low = 0.0;
     double high = allowed + 50.0;
-    for (int step = 0; step < 60; ++step) {
+    for (int halving = 0; halving < 60; ++halving) {
         const double mean = (low + high) / 2.0;
         double term = std::exp(-mean);
         double held = term;
@@ -78,7 +78,7 @@ Tail tail_quantile(const SpreadHistogram* pool, double share) {
     double excess = 0.0;
     double beyond = 0.0;
     for (uint32_t b = 0; b < SPREAD_BINS; ++b) {
-        const double value = (b + 0.5) / SPREAD_STEPS;
+        const double value = (b + 0.5) / SPREAD_BINS_PER_UNIT;
         if (value > threshold && pool->bins[b] > 0) {
             excess += pool->bins[b] * (value - threshold);
             beyond += pool->bins[b];
@@ -134,8 +134,8 @@ void model_learn(Knowledge* known, const SearchPlan* plan, const TrialRequest* r
     }
     SpreadHistogram* pool = &known->pool;
     for (uint32_t b = 0; b < SPREAD_BINS; ++b) {
-        const double step = (b + 0.5) / middle;
-        const uint32_t into = step >= SPREAD_BINS ? SPREAD_BINS - 1 : static_cast<uint32_t>(step);
+        const double bin = (b + 0.5) / middle;
+        const uint32_t into = bin >= SPREAD_BINS ? SPREAD_BINS - 1 : static_cast<uint32_t>(bin);
         pool->bins[into] += spread->bins[b];
         pool->count += spread->bins[b];
     }

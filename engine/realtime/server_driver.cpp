@@ -8,7 +8,7 @@
 #include <cstdio>
 
 namespace {
-constexpr int64_t WAIT_STEP_MS = 10;
+constexpr int64_t WAIT_SLICE_MS = 10;
 // A server that calls no period for this long (or 8 periods, if longer) has
 // stopped running us.
 constexpr int64_t SILENCE_MS = 2000;
@@ -113,7 +113,7 @@ void wait_for_trial(PeriodDriver* driver, uint64_t periods_before) {
     uint64_t seen = periods_before;
     int64_t silent_ms = 0;
     while (!server->finished.load(std::memory_order_acquire)) {
-        int signal_number = driver->wait_for_stop(WAIT_STEP_MS);
+        int signal_number = driver->wait_for_stop(WAIT_SLICE_MS);
         if (signal_number != 0) {
             driver->stop_signal = signal_number;
             return;
@@ -123,7 +123,7 @@ void wait_for_trial(PeriodDriver* driver, uint64_t periods_before) {
         if (!server_fine(driver, &state)) {
             return;
         }
-        silent_ms = state.periods != seen ? 0 : silent_ms + WAIT_STEP_MS;
+        silent_ms = state.periods != seen ? 0 : silent_ms + WAIT_SLICE_MS;
         seen = state.periods;
         if (silent_ms >= silent_limit_ms) {
             driver_fail(driver,
