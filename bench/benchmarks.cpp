@@ -133,9 +133,9 @@ void bench_filter_float(benchmark::State& state) {
 // One block of one track into one bus block, both in the first-level cache.
 void bench_mix_add(benchmark::State& state) {
     MixBus* mix = mix_bus();
-    MixStep step{mix->bus, mix->tracks[1], TRACK_GAIN};
+    MixTrackBlock block{mix->bus, mix->tracks[1], TRACK_GAIN};
     for (auto _ : state) {
-        mix_add(&step, BLOCK_SAMPLES);
+        mix_add(&block, BLOCK_SAMPLES);
     }
     clear_block(mix->bus, BLOCK_SAMPLES * sizeof(float));
 }

@@ -22,7 +22,7 @@ using IntFilter = CircularFilter<int32_t>;
 using FloatFilter = CircularFilter<float>;
 
 // One bus block of one track, as the mix kernel takes it.
-struct MixStep {
+struct MixTrackBlock {
     float* bus;
     const float* track;
     float track_gain;
@@ -32,5 +32,5 @@ struct MixStep {
 // vectorisation, unrolling or floating-point contraction.
 void filter_int(IntFilter* filter, uint32_t count);
 void filter_float(FloatFilter* filter, uint32_t count);
-void mix_add(const MixStep* step, uint32_t count);
+void mix_add(const MixTrackBlock* block, uint32_t count);
 void clear_block(void* block, uint32_t bytes);

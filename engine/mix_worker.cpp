@@ -37,8 +37,8 @@ void mix_next_block(MixBus* mix) {
     const uint32_t offset = mix->position * BLOCK_SAMPLES;
     clear_block(mix->bus + offset, BLOCK_BYTES);
     for (uint32_t t = 0; t < MIX_TRACKS; ++t) {
-        MixStep step{mix->bus + offset, mix->tracks[t] + offset, mix->gains[t]};
-        mix_add(&step, BLOCK_SAMPLES);
+        MixTrackBlock block{mix->bus + offset, mix->tracks[t] + offset, mix->gains[t]};
+        mix_add(&block, BLOCK_SAMPLES);
     }
     mix->position += 1;
     if (mix->position == BUS_BLOCKS) {

@@ -7,11 +7,11 @@
 const float TRACK_GAIN = 0.1f;
 
 namespace {
-const float FILTER_STEP = 0.0002f;
-const float TRACK_STEP = 0.0001f;
+const float FILTER_PHASE_INCREMENT = 0.0002f;
+const float TRACK_PHASE_INCREMENT = 0.0001f;
 
 double filter_sine(uint32_t i) {
-    return std::sin(static_cast<double>(i) * static_cast<double>(FILTER_STEP)) *
+    return std::sin(static_cast<double>(i) * static_cast<double>(FILTER_PHASE_INCREMENT)) *
            static_cast<double>(SIGNAL_AMPLITUDE);
 }
 } // namespace
@@ -29,11 +29,11 @@ void fill_float_signal(float* table) {
 }
 
 void fill_tracks(float* const tracks[MIX_TRACKS]) {
-    const double step = static_cast<double>(TRACK_STEP);
+    const double increment = static_cast<double>(TRACK_PHASE_INCREMENT);
     const double amplitude = static_cast<double>(SIGNAL_AMPLITUDE);
     for (uint32_t l = 0; l < TRACK_SAMPLES; ++l) {
         for (uint32_t m = 0; m < MIX_TRACKS; ++m) {
-            double phase = static_cast<double>(l * m) * step;
+            double phase = static_cast<double>(l * m) * increment;
             tracks[m][l] = static_cast<float>(std::sin(phase) * amplitude);
         }
     }

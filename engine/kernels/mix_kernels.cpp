@@ -2,10 +2,10 @@
 // and the clearing of a bus block.
 #include "engine/circular_filter.h"
 
-void mix_add(const MixStep* step, uint32_t count) {
-    float* const bus = step->bus;
-    const float* const track = step->track;
-    const float gain = step->track_gain;
+void mix_add(const MixTrackBlock* block, uint32_t count) {
+    float* const bus = block->bus;
+    const float* const track = block->track;
+    const float gain = block->track_gain;
     for (uint32_t i = 0; i < count; ++i) {
         bus[i] = bus[i] + track[i] * gain;
     }

@@ -10,7 +10,7 @@
 
 namespace {
 // Streams start at different places of the test signal.
-constexpr uint32_t STREAM_OFFSET_STEP = 331;
+constexpr uint32_t STREAM_OFFSET_STRIDE = 331;
 // Kernel calls between two readings of the clock in the kernel-alone timing.
 constexpr uint32_t KERNEL_UNITS_PER_READING = 16;
 
@@ -30,7 +30,7 @@ bool prepare_filters(StreamSet* set, CircularFilter<Sample>** filters, void (*fi
     for (uint32_t s = 0; s < set->capacity; ++s) {
         Sample* input = static_cast<Sample*>(set->blocks) + size_t{s} * 2 * frames;
         Sample* output = input + frames;
-        uint32_t offset = (s * STREAM_OFFSET_STEP) % (TABLE_SAMPLES - frames);
+        uint32_t offset = (s * STREAM_OFFSET_STRIDE) % (TABLE_SAMPLES - frames);
         std::memcpy(input, table + offset, frames * sizeof(Sample));
         std::memset(static_cast<void*>(output), 0, frames * sizeof(Sample));
         (*filters)[s] = CircularFilter<Sample>{};
@@ -56,8 +56,9 @@ void run_mix(StreamSet* set, uint32_t first, uint32_t end) {
         clear_block(set->bus, set->frames * static_cast<uint32_t>(sizeof(float)));
     }
     for (uint32_t s = first; s < end; ++s) {
-        MixStep step{set->bus, set->mix->tracks[s % MIX_TRACKS] + set->mix_position, TRACK_GAIN};
-        mix_add(&step, set->frames);
+        MixTrackBlock block{set->bus, set->mix->tracks[s % MIX_TRACKS] + set->mix_position,
+                            TRACK_GAIN};
+        mix_add(&block, set->frames);
     }
 }
 } // namespace
@@ -235,8 +236,8 @@ double kernel_ns_per_sample(RtTestKind test, uint32_t frames, const MixData* mix
         [&set, test, mix, frames] {
             if (test == RT_ZEMM) {
                 // The kernel alone: one track into the bus, no clearing.
-                MixStep step{set.bus, mix->tracks[0], TRACK_GAIN};
-                mix_add(&step, frames);
+                MixTrackBlock block{set.bus, mix->tracks[0], TRACK_GAIN};
+                mix_add(&block, frames);
             } else {
                 stream_set_run(&set, 0, 1);
             }

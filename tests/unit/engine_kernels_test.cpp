@@ -178,8 +178,8 @@ TEST(MixKernels, ClearBlockClearsEveryByteIncludingARemainder) {
 TEST(MixKernels, MixAddScalesTheTrackIntoTheBus) {
     std::vector<float> bus(BLOCK_SAMPLES, 1.0f);
     std::vector<float> track(BLOCK_SAMPLES + 1, 3.0f);
-    MixStep step{bus.data(), track.data(), 0.1f};
-    mix_add(&step, BLOCK_SAMPLES);
+    MixTrackBlock block{bus.data(), track.data(), 0.1f};
+    mix_add(&block, BLOCK_SAMPLES);
     EXPECT_TRUE(
         std::all_of(bus.begin(), bus.end(), [](float v) { return v == 1.0f + 3.0f * 0.1f; }));
 }
