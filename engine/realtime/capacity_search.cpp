@@ -4,7 +4,6 @@
 #include "engine/realtime/capacity_search.h"
 
 #include "engine/realtime/hold_aim.h"
-#include "engine/realtime/period_driver.h"
 #include "engine/realtime/search_model.h"
 
 #include <algorithm>
@@ -252,6 +251,10 @@ void finish(const SearchPlan* plan, const Knowledge* known, SearchResult* result
 }
 
 } // namespace
+
+uint32_t thread_share(uint32_t total, uint32_t threads, uint32_t index) {
+    return total / threads + (index < total % threads ? 1 : 0);
+}
 
 uint32_t headroom_checkpoints(uint32_t streams, uint32_t checkpoints[MAX_CHECKPOINTS]) {
     uint32_t count = 0;

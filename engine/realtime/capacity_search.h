@@ -172,6 +172,10 @@ constexpr double SYSTEM_MISS_LIMIT = 0.01;
 // Two counts this share apart are one answer: the search's finest resolution.
 constexpr double RESOLUTION_SHARE = 0.02;
 
+// Streams of `total` that thread `index` of `threads` takes: the search's
+// counts are split so, and every driver runs them so.
+uint32_t thread_share(uint32_t total, uint32_t threads, uint32_t index);
+
 // Checkpoints of a hold at `streams`: fractions of it from a quarter up to
 // the whole, distinct and ascending.
 uint32_t headroom_checkpoints(uint32_t streams, uint32_t checkpoints[MAX_CHECKPOINTS]);

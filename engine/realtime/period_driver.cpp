@@ -35,7 +35,3 @@ void driver_fail(PeriodDriver* driver, const char* format, ...) {
     std::vsnprintf(driver->failure.text, sizeof driver->failure.text, format, args);
     va_end(args);
 }
-
-uint32_t thread_share(uint32_t total, uint32_t threads, uint32_t index) {
-    return total / threads + (index < total % threads ? 1 : 0);
-}

@@ -80,6 +80,3 @@ void driver_set_streams(PeriodDriver* driver, StreamSet* sets);
 
 __attribute__((format(printf, 2, 3))) void driver_fail(PeriodDriver* driver, const char* format,
                                                        ...);
-
-// Streams of `total` that thread `index` of `threads` takes.
-uint32_t thread_share(uint32_t total, uint32_t threads, uint32_t index);

@@ -1,7 +1,5 @@
 #include "engine/realtime/search_model.h"
 
-#include "engine/realtime/period_driver.h"
-
 #include <algorithm>
 #include <cmath>
 
