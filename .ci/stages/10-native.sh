@@ -19,6 +19,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source .ci/ensure-packages.sh
+source .ci/sections.sh
 ensure_packages cmake ninja-build g++ libgtest-dev libbenchmark-dev \
     libfltk1.3-dev fonts-liberation \
     xvfb openbox xdotool x11-utils wmctrl imagemagick \
@@ -27,7 +28,10 @@ ensure_packages cmake ninja-build g++ libgtest-dev libbenchmark-dev \
     libjack-jackd2-dev jackd2 pipewire pipewire-bin pipewire-jack libpipewire-0.3-modules \
     liblilv-dev lv2-dev lilv-utils x42-plugins lv2-examples mda-lv2 dragonfly-reverb-lv2 \
     lsp-plugins-lv2
+section "source checks"
 .ci/source-checks.sh
+section "release build"
 cmake --preset release
 cmake --build --preset release
+section "release tests"
 ctest --preset release

@@ -7,7 +7,11 @@
 #                   server's thread, the plugin host (its worker's thread,
 #                   validation's child and listener), and the real-time mode
 #                   inside jackd and PipeWire
-#   build/memcheck  valgrind memcheck on a short console run: no error, no leak
+#   valgrind memcheck on a short console run of the release build (stage 10's,
+#                   or built here): no error, no leak; valgrind takes over the
+#                   allocation counter's malloc (--soname-synonyms), so no
+#                   build of its own is needed (the memcheck preset, with the
+#                   counter off, stays for runs by hand)
 #   build/fuzz      the report reader under libFuzzer (clang, libclang-rt-14-dev)
 #                   with both sanitizers, 60 s from the fixture reports
 # Each is a preset of CMakePresets.json.
@@ -17,11 +21,13 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source .ci/ensure-packages.sh
+source .ci/sections.sh
 ensure_packages cmake ninja-build g++ libgtest-dev libfltk1.3-dev valgrind \
     libcli11-dev nlohmann-json3-dev libhwloc-dev jq time clang libclang-rt-14-dev \
     libjack-jackd2-dev jackd2 pipewire pipewire-bin pipewire-jack libpipewire-0.3-modules \
     liblilv-dev lv2-dev lilv-utils x42-plugins lv2-examples mda-lv2 dragonfly-reverb-lv2 \
     lsp-plugins-lv2
+
 
 # ThreadSanitizer needs its shadow memory at fixed addresses; with a high
 # vm.mmap_rnd_bits some kernels map the program across it and the run dies
@@ -46,15 +52,17 @@ run_tsan() {
     return 1
 }
 
-echo "--- AddressSanitizer + UndefinedBehaviorSanitizer"
+section "AddressSanitizer + UndefinedBehaviorSanitizer: the build"
 cmake --preset asan >/dev/null
 cmake --build --preset asan
+section "AddressSanitizer + UndefinedBehaviorSanitizer: the tests"
 ctest --preset asan
 
-echo "--- ThreadSanitizer: the tests that run real threads"
+section "ThreadSanitizer: the build"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan --target engine_tests stress_tests desktop_tests realtime_tests \
     server_driver_tests plugin_tests zem_test_plugins test_zem_cli
+section "ThreadSanitizer: the tests that run real threads"
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
 run_tsan build/tsan/tests/engine_tests --gtest_filter='Workers.*:PlatformThread.*'
 run_tsan build/tsan/tests/stress_tests
@@ -68,21 +76,21 @@ for server in jackd pipewire; do # 77: the server cannot start here, and the tes
     [ "$status" -eq 0 ] || [ "$status" -eq 77 ] || exit "$status"
 done
 
-echo "--- valgrind memcheck: test_zem_cli --seconds 0.2"
-cmake --preset memcheck >/dev/null
-cmake --build --preset memcheck --target test_zem_cli
+section "valgrind memcheck: test_zem_cli --seconds 0.2"
+cmake --preset release >/dev/null
+cmake --build --preset release --target test_zem_cli
 valgrind --error-exitcode=99 --leak-check=full --show-leak-kinds=all --errors-for-leak-kinds=all \
-    --suppressions=.ci/memcheck.supp \
-    --track-fds=no build/memcheck/cli/test_zem_cli --seconds 0.2
+    --soname-synonyms=somalloc=NONE --suppressions=.ci/memcheck.supp \
+    --track-fds=no build/release/cli/test_zem_cli --seconds 0.2
 
-echo "--- libFuzzer: the report reader, 60 s from the fixture reports"
+section "libFuzzer: the report reader, 60 s from the fixture reports"
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz
+cmake --build --preset fuzz --target report_reader_fuzz
 # New inputs go to a scratch corpus, the fixtures are only read; a crash is
 # written to build/fuzz/ and fails the stage. AddressSanitizer's quarantine
 # of freed memory would count against the 100 MB: it is kept small.
 corpus=$(mktemp -d)
-trap 'rm -rf "$corpus"' EXIT
+trap 'rm -rf "$corpus"; section_end' EXIT
 ASAN_OPTIONS=quarantine_size_mb=8 build/fuzz/tests/fuzz/report_reader_fuzz \
     -max_total_time=60 -rss_limit_mb=100 -timeout=2 -print_final_stats=1 \
     -artifact_prefix=build/fuzz/ "$corpus" tests/fixtures/reports

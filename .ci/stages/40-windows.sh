@@ -7,18 +7,20 @@
 set -uo pipefail
 cd "$(dirname "$0")/../.." || exit 1
 source .ci/ensure-packages.sh
+source .ci/sections.sh
 ensure_packages cmake ninja-build g++ googletest g++-mingw-w64-i686-posix \
     g++-mingw-w64-x86-64-posix wine64 fonts-wine fonts-liberation libxrender1 libxcursor1 \
     libxi6 libxrandr2 libxinerama1 libxcomposite1 libxfixes3 xvfb openbox xdotool x11-utils \
     imagemagick file unzip libcli11-dev nlohmann-json3-dev jq || exit 1
 
+section "two cross builds"
 cmake/build-windows.sh --with-tests || exit 1
 
 failed=()
 check() { # name, command...
     local name=$1
     shift
-    echo "--- $name"
+    section "$name"
     "$@" || failed+=("$name")
 }
 check "32-bit executable" tests/artifacts/pe_check.sh out/win32/Test_ZEM.exe i686
