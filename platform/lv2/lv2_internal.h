@@ -1,9 +1,9 @@
 // The LV2 host's records, shared by its files: the host (lv2_host.cpp: the
 // world, the listing, what we can host), the features we give plugins
 // (lv2_features.cpp: URIDs, log, worker), a load's plan read from the world
-// (lv2_plan.cpp), the loads (lv2_load.cpp) and their validation in a child
-// process (lv2_validate.cpp), which watches the plugins' system calls
-// (lv2_call_watch.cpp).
+// (lv2_plan.cpp), the loads (lv2_load.h: their set-up, states and periods)
+// and their validation in a child process (lv2_validate.cpp), which watches
+// the plugins' system calls (lv2_call_watch.cpp).
 #pragma once
 
 #include "platform/common/control_value.h"

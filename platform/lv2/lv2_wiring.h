@@ -1,6 +1,6 @@
 // How a chain is wired, as a DAW wires a track: a pure plan from the
 // plugins' ports to the channels each port is connected to, and its words.
-// No lilv here: the load applies the plan (lv2_load.cpp).
+// No lilv here: the load applies the plan (lv2_load_open.cpp).
 #pragma once
 
 #include <cstdint>

@@ -1,97 +1,21 @@
-// Loads: a chain of plugins opened N times, each instance with its own
-// buffers, run one block a period. Everything is allocated, instantiated,
-// restored and activated in plugin_load_open; plugin_load_run only calls the
-// plugins' run and hands them their worker's answers.
-#include "platform/common/echoed.h"
-#include "platform/lv2/lv2_internal.h"
+// A load's set-up: a chain of plugins opened N times, each instance with
+// its own buffers, allocated, instantiated, connected, restored and
+// activated in load_open, and its worker started; then what it tells of
+// itself (its threads, worker and log) and its close. Its periods run in
+// lv2_load_run.cpp.
+#include "platform/lv2/lv2_load.h"
 #include "platform/platform_engine.h"
 
-#include <lv2/atom/util.h>
 #include <lv2/buf-size/buf-size.h>
 #include <lv2/midi/midi.h>
 #include <lv2/parameters/parameters.h>
 #include <lv2/state/state.h>
 
 #include <algorithm>
-#include <cmath>
-#include <cstdlib>
-#include <cstring>
+#include <cstdio>
 #include <new>
 
 namespace {
-struct StageInstance {
-    LilvInstance* instance = nullptr;
-    bool active = false;
-    std::vector<float> controls;   // one per port; control ports use theirs
-    std::vector<uint64_t> atoms;   // the atom ports' buffers, atom_bytes each
-    std::vector<float> cv;         // the CV inputs' buffers, each its default
-    WorkerSlot* slot = nullptr;    // the schedule feature's
-    WorkerSlot* deliver = nullptr; // with a worker interface: answers to deliver
-    LV2_Feature schedule_feature;
-    std::vector<const LV2_Feature*> features;
-};
-
-struct Instance {
-    std::vector<float> audio; // channels of `frames` samples
-    std::vector<std::unique_ptr<StageInstance>> stages;
-    uint64_t origin = 0; // the load's position when it last started: its notes count from there
-};
-
-struct RestoreTarget {
-    const StepPlan* step;
-    StageInstance* stage;
-    UridMap* urids;
-};
-} // namespace
-
-struct PluginLoad {
-    PluginHost* host;
-    uint32_t frames;
-    uint32_t rate;
-    uint32_t channels;
-    std::vector<StepPlan> plan;
-    std::vector<Setting> settings;
-    std::vector<Instance> instances;
-    bool notes;
-    uint64_t position; // the next period's first sample since the load opened
-    std::vector<uint64_t> note_template;
-    uint64_t template_at; // the pattern's sample note_template starts at
-    LV2_URID sequence_type, chunk_type;
-    NoteTypes note_types;
-    LV2_Feature map_feature, unmap_feature, bounded_feature, fixed_feature, power_feature,
-        log_feature, default_state_feature;
-    LogBuffer log;
-    Worker worker;
-    std::unique_ptr<WorkerSlot[]> slots;
-    std::unique_ptr<uint8_t[]> response_scratch;
-};
-
-namespace {
-void set_port_value(const char* symbol, void* user, const void* value, uint32_t size,
-                    uint32_t type) {
-    auto* target = static_cast<RestoreTarget*>(user);
-    UridMap* urids = target->urids;
-    double number = 0.0;
-    if (type == urid_of(urids, LV2_ATOM__Float) && size == sizeof(float)) {
-        number = *static_cast<const float*>(value);
-    } else if (type == urid_of(urids, LV2_ATOM__Double) && size == sizeof(double)) {
-        number = *static_cast<const double*>(value);
-    } else if ((type == urid_of(urids, LV2_ATOM__Int) || type == urid_of(urids, LV2_ATOM__Bool)) &&
-               size == sizeof(int32_t)) {
-        number = *static_cast<const int32_t*>(value);
-    } else if (type == urid_of(urids, LV2_ATOM__Long) && size == sizeof(int64_t)) {
-        number = static_cast<double>(*static_cast<const int64_t*>(value));
-    } else {
-        return;
-    }
-    const std::vector<PortPlan>& ports = target->step->ports;
-    for (size_t p = 0; p < ports.size(); ++p) {
-        if (ports[p].kind == PORT_CONTROL && ports[p].symbol == symbol) {
-            target->stage->controls[p] = static_cast<float>(number);
-        }
-    }
-}
-
 void make_options(PluginLoad* load, StepPlan* step) {
     UridMap* urids = &load->host->urids;
     LV2_URID int_type = urid_of(urids, LV2_ATOM__Int);
@@ -115,49 +39,6 @@ void make_options(PluginLoad* load, StepPlan* step) {
     step->options_feature = LV2_Feature{LV2_OPTIONS__options, step->options};
 }
 
-// The event buffers of instances [first, end) for the next period: inputs
-// empty, or the notes for the MIDI input that gets them, from each
-// instance's own start (MIDI from the plugin before comes during run);
-// outputs their whole capacity. Only the instances that run are refilled: a
-// period costs nothing that grows with the instances prepared, and the
-// notes are made again only where an instance started at another time than
-// the one before it.
-void refill_events(PluginLoad* load, uint32_t first, uint32_t end) {
-    const auto* notes = reinterpret_cast<const LV2_Atom_Sequence*>(load->note_template.data());
-    const size_t count = end < load->instances.size() ? end : load->instances.size();
-    for (size_t i = first; i < count; ++i) {
-        Instance& instance = load->instances[i];
-        uint64_t at = load->position - instance.origin;
-        if (load->notes && at != load->template_at) {
-            write_notes(load->note_template.data(), &load->note_types, at, load->frames,
-                        load->rate);
-            load->template_at = at;
-        }
-        for (size_t s = 0; s < load->plan.size(); ++s) {
-            const StepPlan& step = load->plan[s];
-            uint64_t* atoms = instance.stages[s]->atoms.data();
-            for (const PortPlan& port : step.ports) {
-                if (port.kind != PORT_ATOM) {
-                    continue;
-                }
-                auto* atom = reinterpret_cast<LV2_Atom_Sequence*>(
-                    atoms + static_cast<size_t>(port.channel) * step.atom_bytes / 8);
-                if (port.output) {
-                    atom->atom.type = load->chunk_type;
-                    atom->atom.size = step.atom_bytes - static_cast<uint32_t>(sizeof(LV2_Atom));
-                } else if (step.wired.gets_notes && port.channel == step.midi_input) {
-                    std::memcpy(atom, notes, sizeof(LV2_Atom) + notes->atom.size);
-                } else {
-                    atom->atom.type = load->sequence_type;
-                    atom->atom.size = sizeof(LV2_Atom_Sequence_Body);
-                    atom->body.unit = 0;
-                    atom->body.pad = 0;
-                }
-            }
-        }
-    }
-}
-
 // The plan's wiring applied to its steps; the words.
 std::string wire(PluginLoad* load, bool notes_to_any_midi) {
     std::vector<WiringPorts> chain;
@@ -176,58 +57,6 @@ std::string wire(PluginLoad* load, bool notes_to_any_midi) {
     }
     load->channels = wiring.channels;
     return wiring.words;
-}
-
-// Stereo into mono: the outputs beyond the inputs summed into the last
-// input's own channel.
-void sum_channels(const PluginLoad* load, Instance* instance, const WiredStep& wired) {
-    const size_t frames = load->frames;
-    float* audio = instance->audio.data();
-    float* sum = audio + static_cast<size_t>(wired.input_source.back()) * frames;
-    const float* first = audio + static_cast<size_t>(wired.sum_first) * frames;
-    std::copy_n(first, frames, sum);
-    for (uint32_t c = 1; c < wired.sum_count; ++c) {
-        const float* more = first + c * frames;
-        for (size_t i = 0; i < frames; ++i) {
-            sum[i] += more[i];
-        }
-    }
-}
-
-LV2_Atom_Sequence* sequence_of(const PluginLoad* load, Instance* instance, uint32_t step,
-                               uint32_t channel) {
-    const StepPlan& plan = load->plan[step];
-    return reinterpret_cast<LV2_Atom_Sequence*>(instance->stages[step]->atoms.data() +
-                                                static_cast<size_t>(channel) * plan.atom_bytes / 8);
-}
-
-// The MIDI events step `from` wrote, into the next step's MIDI input, as
-// many as fit; the rest of what it wrote stays behind.
-void pass_midi(const PluginLoad* load, Instance* instance, uint32_t from) {
-    const LV2_Atom_Sequence* out = sequence_of(load, instance, from, load->plan[from].midi_output);
-    const StepPlan& next = load->plan[from + 1];
-    LV2_Atom_Sequence* in = sequence_of(load, instance, from + 1, next.midi_input);
-    in->atom.type = load->sequence_type;
-    in->atom.size = sizeof(LV2_Atom_Sequence_Body);
-    in->body.unit = 0;
-    in->body.pad = 0;
-    const uint32_t room = next.atom_bytes - static_cast<uint32_t>(sizeof(LV2_Atom));
-    if (out->atom.type != load->sequence_type ||
-        out->atom.size + sizeof(LV2_Atom) > load->plan[from].atom_bytes) {
-        return; // it wrote nothing, or not a sequence we can read
-    }
-    LV2_ATOM_SEQUENCE_FOREACH(out, event) {
-        if (event->body.type != load->note_types.midi) {
-            continue;
-        }
-        const uint32_t size = lv2_atom_pad_size(sizeof(LV2_Atom_Event) + event->body.size);
-        if (in->atom.size + size > room) {
-            break;
-        }
-        std::memcpy(reinterpret_cast<uint8_t*>(&in->body) + in->atom.size, event,
-                    sizeof(LV2_Atom_Event) + event->body.size);
-        in->atom.size += size;
-    }
 }
 
 void mark(const LoadProgress* progress, PluginStage stage, uint32_t plugin) {
@@ -322,30 +151,10 @@ bool instantiate(PluginLoad* load, uint32_t index, uint32_t s, WorkerSlot* slot,
             load->worker.slots.push_back(slot);
         }
     }
-    RestoreTarget target{&step, stage.get(), &load->host->urids};
-    for (LilvState* state : {step.default_state, step.preset}) {
-        if (state != nullptr) {
-            lilv_state_restore(state, stage->instance, set_port_value, &target, 0,
-                               restore_features.data());
-        }
-    }
-    for (const Setting& setting : load->settings) {
-        if (setting.step == s) {
-            stage->controls[setting.port] = setting.value;
-        }
-    }
+    restore_stage(load, s, stage.get(), restore_features.data());
     instance.stages[s] = std::move(stage);
     connect(load, &instance, s);
     return true;
-}
-
-void free_states(PluginLoad* load) {
-    for (StepPlan& step : load->plan) {
-        lilv_state_free(step.default_state);
-        lilv_state_free(step.preset);
-        step.default_state = nullptr;
-        step.preset = nullptr;
-    }
 }
 
 // Each plugin of the plan hostable at the block size, with its options;
@@ -363,43 +172,6 @@ bool host_chain(PluginLoad* load, std::string* error) {
                                 lilv_plugin_has_feature(step.plugin, n.worker_schedule);
         make_options(load, &step);
     }
-    return true;
-}
-
-// Default states and the preset, read from the world; false with a line.
-bool plan_states(PluginLoad* load, const PluginLoadOrder* order, PluginLoadFacts* facts,
-                 std::string* error) {
-    PluginHost* host = load->host;
-    for (StepPlan& step : load->plan) {
-        if (lilv_plugin_has_feature(step.plugin, host->nodes.default_state)) {
-            step.default_state = lilv_state_new_from_world(host->world, &host->urids.map,
-                                                           lilv_plugin_get_uri(step.plugin));
-            facts->notes.push_back(step.facts.name + ": " +
-                                   (step.default_state != nullptr ? "default state loaded"
-                                                                  : "no default state found"));
-        }
-    }
-    if (order->preset.empty()) {
-        return true;
-    }
-    std::vector<uint32_t> steps;
-    if (!preset_steps(host, load->plan, order->preset, &steps, error)) {
-        return false;
-    }
-    LilvNode* preset = lilv_new_uri(host->world, order->preset.c_str());
-    lilv_world_load_resource(host->world, preset);
-    for (uint32_t s : steps) {
-        StepPlan& step = load->plan[s];
-        step.preset = lilv_state_new_from_world(host->world, &host->urids.map, preset);
-        if (step.preset == nullptr) {
-            *error =
-                "preset " + echoed(order->preset) + " of " + step.facts.name + " could not be read";
-            lilv_node_free(preset);
-            return false;
-        }
-        facts->notes.push_back(step.facts.name + ": preset " + order->preset + " loaded");
-    }
-    lilv_node_free(preset);
     return true;
 }
 
@@ -560,105 +332,8 @@ PluginLoad* plugin_load_open(PluginHost* host, const PluginLoadOrder* order, Plu
     return load_open(host, order, facts, error, nullptr);
 }
 
-void load_run_step(PluginLoad* load, uint32_t instance, uint32_t step) {
-    Instance& ours = load->instances[instance];
-    const StepPlan& plan = load->plan[step];
-    if (plan.wired.sum_count > 0) {
-        sum_channels(load, &ours, plan.wired);
-    }
-    StageInstance* stage = ours.stages[step].get();
-    lilv_instance_run(stage->instance, load->frames);
-    if (stage->deliver != nullptr) {
-        worker_deliver(stage->deliver, load->response_scratch.get());
-    }
-    if (step + 1 < load->plan.size() && load->plan[step + 1].wired.midi_from_before) {
-        pass_midi(load, &ours, step);
-    }
-}
-
-void plugin_load_run(PluginLoad* load, uint32_t first, uint32_t end) {
-    auto steps = static_cast<uint32_t>(load->plan.size());
-    for (uint32_t i = first; i < end; ++i) {
-        for (uint32_t s = 0; s < steps; ++s) {
-            load_run_step(load, i, s);
-        }
-    }
-}
-
-void plugin_load_finish_period(PluginLoad* load, uint32_t end) {
-    load->position += load->frames;
-    refill_events(load, 0, end);
-}
-
-void plugin_load_restart(PluginLoad* load, uint32_t first, uint32_t end) {
-    end = std::min(end, static_cast<uint32_t>(load->instances.size()));
-    {
-        // The worker calls no work() meanwhile: activate and deactivate may
-        // not overlap any other call of the instance.
-        std::lock_guard<std::mutex> serving(load->worker.serving);
-        for (uint32_t i = first; i < end; ++i) {
-            Instance& instance = load->instances[i];
-            for (auto& stage : instance.stages) {
-                if (stage->active) {
-                    lilv_instance_deactivate(stage->instance);
-                }
-                if (stage->slot != nullptr) {
-                    worker_slot_clear(stage->slot);
-                }
-                lilv_instance_activate(stage->instance);
-                stage->active = true;
-            }
-            instance.origin = load->position;
-        }
-    }
-    refill_events(load, first, end);
-}
-
-const float* load_step_output(const PluginLoad* load, uint32_t instance, uint32_t step,
-                              uint32_t channel) {
-    if (instance >= load->instances.size() || step >= load->plan.size() ||
-        channel >= load->plan[step].facts.audio_out) {
-        return nullptr;
-    }
-    return load->instances[instance].audio.data() +
-           static_cast<size_t>(load->plan[step].wired.first_output + channel) * load->frames;
-}
-
-uint32_t load_step_outputs(const PluginLoad* load, uint32_t step) {
-    return load->plan[step].facts.audio_out;
-}
-
 uint32_t load_threads(const PluginLoad* load) {
     return load->worker.running ? 1 : 0;
-}
-
-const float* plugin_load_output(const PluginLoad* load, uint32_t instance, uint32_t channel) {
-    return load_step_output(load, instance, static_cast<uint32_t>(load->plan.size() - 1), channel);
-}
-
-bool plugin_load_control(const PluginLoad* load, uint32_t instance, uint32_t plugin,
-                         const std::string& symbol, float* value) {
-    if (instance >= load->instances.size() || plugin >= load->plan.size()) {
-        return false;
-    }
-    const std::vector<PortPlan>& ports = load->plan[plugin].ports;
-    for (size_t p = 0; p < ports.size(); ++p) {
-        if (ports[p].kind == PORT_CONTROL && ports[p].symbol == symbol) {
-            *value = load->instances[instance].stages[plugin]->controls[p];
-            return true;
-        }
-    }
-    return false;
-}
-
-PluginOutputShape plugin_load_output_shape(const PluginLoad* load, uint32_t instance) {
-    if (instance >= load->instances.size()) {
-        return PLUGIN_OUTPUT_NONE;
-    }
-    const StepPlan& last = load->plan.back();
-    return output_shape(load->instances[instance].audio.data(), load->frames,
-                        load->plan.front().wired.input_source, last.wired.first_output,
-                        last.facts.audio_out);
 }
 
 PluginWorkerStats plugin_load_worker(const PluginLoad* load) {
