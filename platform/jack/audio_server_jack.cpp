@@ -4,6 +4,8 @@
 // atomic or published by the work's installation.
 #include "platform/platform_audio_server.h"
 
+#include "platform/posix/posix_clock.h"
+
 #include <atomic>
 #include <cstdio>
 #include <cstring>
@@ -38,14 +40,7 @@ struct AudioServerClient {
 };
 
 namespace {
-constexpr int64_t NS_PER_SECOND = 1000000000;
 constexpr long STOP_POLL_NS = 100000;
-
-int64_t monotonic_ns() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * NS_PER_SECOND + now.tv_nsec;
-}
 
 // libjack and PipeWire's JACK library print their own complaints to stderr;
 // the caller gets one line of ours instead.

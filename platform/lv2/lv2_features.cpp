@@ -1,6 +1,7 @@
 // The features the host gives plugins that need code behind them: URID
 // map and unmap, the log and the worker.
 #include "platform/lv2/lv2_internal.h"
+#include "platform/posix/posix_clock.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -9,7 +10,6 @@
 #include <pthread.h>
 #include <sched.h>
 #include <system_error>
-#include <time.h>
 
 namespace {
 LV2_URID map_uri(LV2_URID_Map_Handle handle, const char* uri) {
@@ -70,12 +70,6 @@ void ring_copy_out(const Ring* ring, uint32_t at, void* data, uint32_t size) {
     uint32_t first = std::min(size, ring->capacity - start);
     std::memcpy(data, ring->bytes.get() + start, first);
     std::memcpy(static_cast<uint8_t*>(data) + first, ring->bytes.get(), size - first);
-}
-
-int64_t monotonic_ns() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
 
 LV2_Worker_Status respond(LV2_Worker_Respond_Handle handle, uint32_t size, const void* data) {

@@ -7,6 +7,8 @@
 // alike.
 #include "platform/platform_engine.h"
 
+#include "platform/posix/posix_clock.h"
+
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -27,7 +29,7 @@ namespace {
 // How often the parent looks at its child: a stop or a hang is acted on
 // within this.
 constexpr int64_t LOOK_MS = 20;
-constexpr int64_t NS_PER_MS = 1000000;
+constexpr int64_t NS_PER_MS = NS_PER_SECOND / 1000;
 
 struct ChildWatch {
     std::atomic<int64_t> deadline_ns; // 0: no stage named
@@ -36,12 +38,6 @@ struct ChildWatch {
 };
 
 ChildWatch* own_watch = nullptr; // in a child: the record its parent reads
-
-int64_t monotonic_ns() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * 1000 * NS_PER_MS + now.tv_nsec;
-}
 
 // Where the child's output goes: a memory file, or nowhere when none can be
 // made; never our own standard output.

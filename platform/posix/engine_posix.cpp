@@ -1,6 +1,9 @@
-// Engine operations on POSIX: CLOCK_MONOTONIC in nanoseconds, sched_yield,
-// pthreads and shared memory (child processes: child_posix.cpp).
+// Engine operations on POSIX: the monotonic clock in nanoseconds as the
+// counter (posix_clock.cpp), sched_yield, pthreads and shared memory (child
+// processes: child_posix.cpp).
 #include "platform/platform_engine.h"
+
+#include "platform/posix/posix_clock.h"
 
 #include <cerrno>
 #include <new>
@@ -16,8 +19,6 @@ struct PlatformThread {
 };
 
 namespace {
-constexpr int64_t NANOSECONDS_PER_SECOND = 1000000000;
-
 void* thread_trampoline(void* parameter) {
     auto* thread = static_cast<PlatformThread*>(parameter);
     thread->entry(thread->parameter);
@@ -31,14 +32,12 @@ bool platform_counter_frequency(int64_t* frequency) {
         *frequency = 0;
         return false;
     }
-    *frequency = NANOSECONDS_PER_SECOND;
+    *frequency = NS_PER_SECOND;
     return true;
 }
 
 int64_t platform_counter_now() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * NANOSECONDS_PER_SECOND + now.tv_nsec;
+    return monotonic_ns();
 }
 
 void platform_yield() {

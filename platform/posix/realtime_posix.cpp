@@ -5,6 +5,7 @@
 #include "platform/platform_realtime.h"
 
 #include "platform/common/step_note.h"
+#include "platform/posix/posix_clock.h"
 
 #include <hwloc.h>
 
@@ -32,8 +33,6 @@ struct RtTimer {
 };
 
 namespace {
-constexpr int64_t NS_PER_SECOND = 1000000000;
-
 // The latency request lasts while this stays open.
 int idle_hold_descriptor = -1;
 
@@ -104,9 +103,7 @@ uint32_t hwloc_cores(uint32_t* processors, uint32_t max) {
 } // namespace
 
 int64_t rt_now_ns() {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<int64_t>(now.tv_sec) * NS_PER_SECOND + now.tv_nsec;
+    return monotonic_ns();
 }
 
 RtTimer* rt_timer_open(RtStep* step) {
