@@ -1,6 +1,7 @@
 // What the operating system says about its fitness for real-time audio: the
 // raw facts, read and never judged (readiness/readiness.h judges).
-// One implementation per system: posix/readiness_posix.cpp (Linux) and
+// One implementation per system: posix/readiness_posix.cpp (Linux: the
+// process; readiness_system_posix.cpp the files) and
 // win32/readiness_win32.cpp.
 //
 // Every fact is either read or not; when not, its text says why in one line

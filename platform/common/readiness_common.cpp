@@ -60,3 +60,9 @@ void read_cpuid_hypervisor(Fact* present, Fact* vendor) {
     vendor->text = present->text;
 #endif
 }
+
+Fact unknown_fact(const std::string& why) {
+    Fact fact;
+    fact.text = why;
+    return fact;
+}

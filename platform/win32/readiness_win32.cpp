@@ -29,12 +29,6 @@ const wchar_t* const PRO_AUDIO_KEY =
     L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Multimedia\\SystemProfile\\Tasks\\Pro "
     L"Audio";
 
-Fact unknown(const std::string& why) {
-    Fact fact;
-    fact.text = why;
-    return fact;
-}
-
 template <typename Function> Function look_up(HMODULE module, const char* name) {
     return module == nullptr
                ? nullptr
@@ -69,9 +63,9 @@ void read_power_plan(ReadinessFacts* facts) {
     DWORD error = get_active != nullptr ? get_active(nullptr, &scheme) : ERROR_PROC_NOT_FOUND;
     if (error != ERROR_SUCCESS || scheme == nullptr) {
         facts->power_plan =
-            unknown(get_active == nullptr
-                        ? "powrprof.dll has no PowerGetActiveScheme"
-                        : "PowerGetActiveScheme failed with error " + std::to_string(error));
+            unknown_fact(get_active == nullptr
+                             ? "powrprof.dll has no PowerGetActiveScheme"
+                             : "PowerGetActiveScheme failed with error " + std::to_string(error));
         facts->power_plan_name = facts->power_plan;
     } else {
         facts->power_plan = Fact{FACT_READ, 0, guid_text(*scheme)};
@@ -85,7 +79,7 @@ void read_power_plan(ReadinessFacts* facts) {
             facts->power_plan_name =
                 Fact{FACT_READ, 0, narrow(reinterpret_cast<const wchar_t*>(name.data()))};
         } else {
-            facts->power_plan_name = unknown("PowerReadFriendlyName gave no name");
+            facts->power_plan_name = unknown_fact("PowerReadFriendlyName gave no name");
         }
         LocalFree(scheme);
     }
@@ -111,7 +105,7 @@ Fact registry_value(const wchar_t* key_path, const wchar_t* name, DWORD type) {
                                             : Fact{FACT_READ, 0, narrow(text)};
         }
     }
-    Fact fact = unknown(where + ": error " + std::to_string(error));
+    Fact fact = unknown_fact(where + ": error " + std::to_string(error));
     if (error == ERROR_FILE_NOT_FOUND) {
         fact.state = FACT_MISSING;
         fact.text = "no " + where;
@@ -128,8 +122,8 @@ void try_pro_audio(ReadinessFacts* facts) {
     }
     if (facts->wine.state == FACT_READ) {
         facts->mmcss_granted =
-            unknown(std::string("not available under Wine (it has no MMCSS; ") +
-                    (task != nullptr ? "the call returned a handle)" : "the call failed)"));
+            unknown_fact(std::string("not available under Wine (it has no MMCSS; ") +
+                         (task != nullptr ? "the call returned a handle)" : "the call failed)"));
     } else if (task != nullptr) {
         facts->mmcss_granted = Fact{FACT_READ, 1, "granted (tried, then reverted)"};
     } else {
@@ -152,7 +146,7 @@ void read_timer_resolution(HMODULE ntdll, ReadinessFacts* facts) {
                       query == nullptr ? "not in ntdll" : "failed",
                       static_cast<unsigned long>(status),
                       facts->wine.state == FACT_READ ? ")" : "");
-        facts->timer_current_100ns = unknown(why);
+        facts->timer_current_100ns = unknown_fact(why);
         facts->timer_finest_100ns = facts->timer_current_100ns;
         return;
     }
@@ -166,7 +160,7 @@ void read_timer_resolution(HMODULE ntdll, ReadinessFacts* facts) {
         std::snprintf(why, sizeof why,
                       "not available under Wine (its answer: current %.3f ms, finest %.3f ms)",
                       current / 1e4, finer / 1e4);
-        facts->timer_current_100ns = unknown(why);
+        facts->timer_current_100ns = unknown_fact(why);
         facts->timer_finest_100ns = facts->timer_current_100ns;
     }
 }
