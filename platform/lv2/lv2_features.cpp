@@ -1,5 +1,5 @@
 // The features the host gives plugins that need code behind them: URID
-// map and unmap, the log and the worker.
+// map and unmap, the log and the plugin worker.
 #include "platform/lv2/lv2_internal.h"
 #include "platform/posix/posix_clock.h"
 
@@ -73,26 +73,26 @@ void ring_copy_out(const Ring* ring, uint32_t at, void* data, uint32_t size) {
 }
 
 LV2_Worker_Status respond(LV2_Worker_Respond_Handle handle, uint32_t size, const void* data) {
-    auto* slot = static_cast<WorkerSlot*>(handle);
+    auto* slot = static_cast<PluginWorkerSlot*>(handle);
     return ring_put(&slot->responses, size, data) ? LV2_WORKER_SUCCESS : LV2_WORKER_ERR_NO_SPACE;
 }
 
 // From the thread that runs the instance: never waits; sem_post wakes the
-// worker without a lock.
+// plugin worker without a lock.
 LV2_Worker_Status schedule_work(LV2_Worker_Schedule_Handle handle, uint32_t size,
                                 const void* data) {
-    auto* slot = static_cast<WorkerSlot*>(handle);
+    auto* slot = static_cast<PluginWorkerSlot*>(handle);
     if (!ring_put(&slot->requests, size, data)) {
-        slot->worker->refused.fetch_add(1, std::memory_order_relaxed);
+        slot->plugin_worker->refused.fetch_add(1, std::memory_order_relaxed);
         return LV2_WORKER_ERR_NO_SPACE;
     }
-    sem_post(&slot->worker->wake);
+    sem_post(&slot->plugin_worker->wake);
     return LV2_WORKER_SUCCESS;
 }
 
-// A DAW's worker is a background thread: at normal priority and free to run
-// on any core, so that the real-time thread that opened the load, spinning
-// on its own core, never starves it.
+// A DAW's plugin worker is a background thread: at normal priority and free
+// to run on any core, so that the real-time thread that opened the load,
+// spinning on its own core, never starves it.
 void run_in_background() {
     sched_param normal{};
     pthread_setschedparam(pthread_self(), SCHED_OTHER, &normal);
@@ -104,30 +104,31 @@ void run_in_background() {
     pthread_setaffinity_np(pthread_self(), sizeof any, &any);
 }
 
-void worker_loop(Worker* worker) {
+void plugin_worker_loop(PluginWorker* plugin_worker) {
     run_in_background();
     for (;;) {
-        while (sem_wait(&worker->wake) != 0) {
+        while (sem_wait(&plugin_worker->wake) != 0) {
         }
-        if (worker->stop.load()) {
+        if (plugin_worker->stop.load()) {
             return;
         }
-        std::lock_guard<std::mutex> serving(worker->serving);
-        worker->busy.store(true);
-        for (WorkerSlot* slot : worker->slots) {
+        std::lock_guard<std::mutex> serving(plugin_worker->serving);
+        plugin_worker->busy.store(true);
+        for (PluginWorkerSlot* slot : plugin_worker->slots) {
             uint32_t size = 0;
-            while (ring_take(&slot->requests, worker->scratch.get(), &size)) {
+            while (ring_take(&slot->requests, plugin_worker->scratch.get(), &size)) {
                 int64_t start = monotonic_ns();
-                slot->interface->work(slot->handle, respond, slot, size, worker->scratch.get());
+                slot->interface->work(slot->handle, respond, slot, size,
+                                      plugin_worker->scratch.get());
                 int64_t took = monotonic_ns() - start;
-                worker->jobs.fetch_add(1);
-                worker->total_ns.fetch_add(took);
-                if (took > worker->longest_ns.load()) {
-                    worker->longest_ns.store(took);
+                plugin_worker->jobs.fetch_add(1);
+                plugin_worker->total_ns.fetch_add(took);
+                if (took > plugin_worker->longest_ns.load()) {
+                    plugin_worker->longest_ns.store(took);
                 }
             }
         }
-        worker->busy.store(false);
+        plugin_worker->busy.store(false);
     }
 }
 
@@ -206,75 +207,75 @@ bool ring_take(Ring* ring, uint8_t* out, uint32_t* size) {
     return true;
 }
 
-void worker_init(Worker* worker) {
-    sem_init(&worker->wake, 0, 0);
-    worker->stop.store(false);
-    worker->busy.store(false);
-    worker->running = false;
-    worker->scratch = std::make_unique<uint8_t[]>(WORKER_RING_BYTES);
-    worker->jobs.store(0);
-    worker->refused.store(0);
-    worker->responses.store(0);
-    worker->total_ns.store(0);
-    worker->longest_ns.store(0);
+void plugin_worker_init(PluginWorker* plugin_worker) {
+    sem_init(&plugin_worker->wake, 0, 0);
+    plugin_worker->stop.store(false);
+    plugin_worker->busy.store(false);
+    plugin_worker->running = false;
+    plugin_worker->scratch = std::make_unique<uint8_t[]>(PLUGIN_WORKER_RING_BYTES);
+    plugin_worker->jobs.store(0);
+    plugin_worker->refused.store(0);
+    plugin_worker->responses.store(0);
+    plugin_worker->total_ns.store(0);
+    plugin_worker->longest_ns.store(0);
 }
 
-void worker_slot_init(WorkerSlot* slot, Worker* worker) {
-    ring_init(&slot->requests, WORKER_RING_BYTES);
-    ring_init(&slot->responses, WORKER_RING_BYTES);
+void plugin_worker_slot_init(PluginWorkerSlot* slot, PluginWorker* plugin_worker) {
+    ring_init(&slot->requests, PLUGIN_WORKER_RING_BYTES);
+    ring_init(&slot->responses, PLUGIN_WORKER_RING_BYTES);
     slot->schedule = LV2_Worker_Schedule{slot, schedule_work};
     slot->interface = nullptr;
     slot->handle = nullptr;
-    slot->worker = worker;
+    slot->plugin_worker = plugin_worker;
 }
 
-void worker_slot_clear(WorkerSlot* slot) {
+void plugin_worker_slot_clear(PluginWorkerSlot* slot) {
     ring_drop(&slot->requests);
     ring_drop(&slot->responses);
 }
 
-bool worker_start(Worker* worker) {
-    if (worker->slots.empty()) {
+bool plugin_worker_start(PluginWorker* plugin_worker) {
+    if (plugin_worker->slots.empty()) {
         return true;
     }
     try {
-        worker->thread = std::thread(worker_loop, worker);
+        plugin_worker->thread = std::thread(plugin_worker_loop, plugin_worker);
     } catch (const std::system_error&) {
         return false;
     }
-    worker->running = true;
+    plugin_worker->running = true;
     return true;
 }
 
-void worker_stop(Worker* worker) {
-    if (worker->running) {
-        worker->stop.store(true);
-        sem_post(&worker->wake);
-        worker->thread.join();
-        worker->running = false;
+void plugin_worker_stop(PluginWorker* plugin_worker) {
+    if (plugin_worker->running) {
+        plugin_worker->stop.store(true);
+        sem_post(&plugin_worker->wake);
+        plugin_worker->thread.join();
+        plugin_worker->running = false;
     }
-    sem_destroy(&worker->wake);
+    sem_destroy(&plugin_worker->wake);
 }
 
-bool worker_idle(const Worker* worker) {
-    if (worker->busy.load()) {
+bool plugin_worker_idle(const PluginWorker* plugin_worker) {
+    if (plugin_worker->busy.load()) {
         return false;
     }
-    for (const WorkerSlot* slot : worker->slots) {
+    for (const PluginWorkerSlot* slot : plugin_worker->slots) {
         if (!ring_empty(&slot->requests)) {
             return false;
         }
     }
-    return !worker->busy.load();
+    return !plugin_worker->busy.load();
 }
 
-void worker_deliver(WorkerSlot* slot, uint8_t* scratch) {
+void plugin_worker_deliver(PluginWorkerSlot* slot, uint8_t* scratch) {
     uint32_t size = 0;
     while (ring_take(&slot->responses, scratch, &size)) {
         if (slot->interface->work_response != nullptr) {
             slot->interface->work_response(slot->handle, size, scratch);
         }
-        slot->worker->responses.fetch_add(1, std::memory_order_relaxed);
+        slot->plugin_worker->responses.fetch_add(1, std::memory_order_relaxed);
     }
     if (slot->interface->end_run != nullptr) {
         slot->interface->end_run(slot->handle);

@@ -1,9 +1,9 @@
 // The LV2 host's records, shared by its files: the host (lv2_host.cpp: the
 // world, the listing, what we can host), the features we give plugins
-// (lv2_features.cpp: URIDs, log, worker), a load's plan read from the world
-// (lv2_plan.cpp), the loads (lv2_load.h: their set-up, states and periods)
-// and their validation in a child process (lv2_validate.cpp), which watches
-// the plugins' system calls (lv2_call_watch.cpp).
+// (lv2_features.cpp: URIDs, log, plugin worker), a load's plan read from the
+// world (lv2_plan.cpp), the loads (lv2_load.h: their set-up, states and
+// periods) and their validation in a child process (lv2_validate.cpp), which
+// watches the plugins' system calls (lv2_call_watch.cpp).
 #pragma once
 
 #include "platform/common/control_value.h"
@@ -187,23 +187,23 @@ bool ring_take(Ring* ring, uint8_t* out, uint32_t* size);
 // The reader's side: every message waiting is dropped.
 void ring_drop(Ring* ring);
 
-struct Worker;
+struct PluginWorker;
 
-// One instance's side of the worker: its requests, from the thread that runs
-// it, and the worker's answers back.
-struct WorkerSlot {
+// One instance's side of the plugin worker: its requests, from the thread
+// that runs it, and the plugin worker's answers back.
+struct PluginWorkerSlot {
     Ring requests;
     Ring responses;
     LV2_Worker_Schedule schedule;
     const LV2_Worker_Interface* interface;
     LV2_Handle handle;
-    Worker* worker;
+    PluginWorker* plugin_worker;
 };
 
-// The worker's thread of a load, outside the periods, serving every slot;
-// it holds `serving` while it calls plugins' work.
-struct Worker {
-    std::vector<WorkerSlot*> slots;
+// The plugin worker's thread of a load, outside the periods, serving every
+// slot; it holds `serving` while it calls plugins' work.
+struct PluginWorker {
+    std::vector<PluginWorkerSlot*> slots;
     sem_t wake;
     std::mutex serving;
     std::atomic<bool> stop;
@@ -217,20 +217,21 @@ struct Worker {
     std::atomic<int64_t> total_ns;
     std::atomic<int64_t> longest_ns;
 };
-constexpr uint32_t WORKER_RING_BYTES = 8192; // a path or a small object a request; plenty
-void worker_init(Worker* worker);
-void worker_slot_init(WorkerSlot* slot, Worker* worker);
+constexpr uint32_t PLUGIN_WORKER_RING_BYTES = 8192; // a path or a small object a request; plenty
+void plugin_worker_init(PluginWorker* plugin_worker);
+void plugin_worker_slot_init(PluginWorkerSlot* slot, PluginWorker* plugin_worker);
 // Drops a slot's requests and answers not yet delivered. The caller runs
-// the instance and holds the worker's `serving`: neither side is in a ring.
-void worker_slot_clear(WorkerSlot* slot);
-bool worker_start(Worker* worker);
-void worker_stop(Worker* worker); // also frees the semaphore
-// Nothing waits for the worker: no request untaken, none in its hands. Its
-// answers reach the plugins in their next run.
-bool worker_idle(const Worker* worker);
+// the instance and holds the plugin worker's `serving`: neither side is
+// in a ring.
+void plugin_worker_slot_clear(PluginWorkerSlot* slot);
+bool plugin_worker_start(PluginWorker* plugin_worker);
+void plugin_worker_stop(PluginWorker* plugin_worker); // also frees the semaphore
+// Nothing waits for the plugin worker: no request untaken, none in its
+// hands. Its answers reach the plugins in their next run.
+bool plugin_worker_idle(const PluginWorker* plugin_worker);
 // On the thread that runs the instance, after its run: the answers, then
-// end_run. `scratch` holds WORKER_RING_BYTES.
-void worker_deliver(WorkerSlot* slot, uint8_t* scratch);
+// end_run. `scratch` holds PLUGIN_WORKER_RING_BYTES.
+void plugin_worker_deliver(PluginWorkerSlot* slot, uint8_t* scratch);
 
 // Called as a load opens: which stage, and which plugin of the chain.
 struct LoadProgress {
@@ -252,7 +253,7 @@ CallWatch* call_watch_start(CallCounts* counts, char* why, size_t size);
 
 PluginLoad* load_open(PluginHost* host, const PluginLoadOrder* order, PluginLoadFacts* facts,
                       std::string* error, const LoadProgress* progress);
-// One plugin of one instance, then its worker's answers.
+// One plugin of one instance, then its plugin worker's answers.
 void load_run_step(PluginLoad* load, uint32_t instance, uint32_t step);
 const float* load_step_output(const PluginLoad* load, uint32_t instance, uint32_t step,
                               uint32_t channel);

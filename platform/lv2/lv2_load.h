@@ -13,11 +13,11 @@
 struct StageInstance {
     LilvInstance* instance = nullptr;
     bool active = false;
-    std::vector<float> controls;   // one per port; control ports use theirs
-    std::vector<uint64_t> atoms;   // the atom ports' buffers, atom_bytes each
-    std::vector<float> cv;         // the CV inputs' buffers, each its default
-    WorkerSlot* slot = nullptr;    // the schedule feature's
-    WorkerSlot* deliver = nullptr; // with a worker interface: answers to deliver
+    std::vector<float> controls;         // one per port; control ports use theirs
+    std::vector<uint64_t> atoms;         // the atom ports' buffers, atom_bytes each
+    std::vector<float> cv;               // the CV inputs' buffers, each its default
+    PluginWorkerSlot* slot = nullptr;    // the schedule feature's
+    PluginWorkerSlot* deliver = nullptr; // with a plugin worker interface: answers to deliver
     LV2_Feature schedule_feature;
     std::vector<const LV2_Feature*> features;
 };
@@ -45,8 +45,8 @@ struct PluginLoad {
     LV2_Feature map_feature, unmap_feature, bounded_feature, fixed_feature, power_feature,
         log_feature, default_state_feature;
     LogBuffer log;
-    Worker worker;
-    std::unique_ptr<WorkerSlot[]> slots;
+    PluginWorker plugin_worker;
+    std::unique_ptr<PluginWorkerSlot[]> slots;
     std::unique_ptr<uint8_t[]> response_scratch;
 };
 

@@ -1,7 +1,7 @@
-// A load's set-up: a chain of plugins opened N times, each instance with
-// its own buffers, allocated, instantiated, connected, restored and
-// activated in load_open, and its worker started; then what it tells of
-// itself (its threads, worker and log) and its close. Its periods run in
+// A load's set-up: a chain of plugins opened N times, each instance with its
+// own buffers, allocated, instantiated, connected, restored and activated in
+// load_open, and its plugin worker started; then what it tells of itself
+// (its threads, plugin worker and log) and its close. Its periods run in
 // lv2_load_run.cpp.
 #include "platform/lv2/lv2_load.h"
 #include "platform/platform_engine.h"
@@ -100,7 +100,7 @@ void connect(PluginLoad* load, Instance* instance, uint32_t s) {
 
 // Instantiates step s of one instance, restores its states and applies the
 // settings; false with a line when the plugin will not start.
-bool instantiate(PluginLoad* load, uint32_t index, uint32_t s, WorkerSlot* slot,
+bool instantiate(PluginLoad* load, uint32_t index, uint32_t s, PluginWorkerSlot* slot,
                  std::string* error) {
     StepPlan& step = load->plan[s];
     Instance& instance = load->instances[index];
@@ -123,8 +123,8 @@ bool instantiate(PluginLoad* load, uint32_t index, uint32_t s, WorkerSlot* slot,
     if ((load->frames & (load->frames - 1)) == 0) {
         stage->features.push_back(&load->power_feature);
     }
-    // Restoring gets every feature but the worker's: state is restored
-    // before activation, at once, not through the worker.
+    // Restoring gets every feature but the plugin worker's: state is
+    // restored before activation, at once, not through the plugin worker.
     std::vector<const LV2_Feature*> restore_features = stage->features;
     restore_features.push_back(nullptr);
     if (slot != nullptr) {
@@ -148,7 +148,7 @@ bool instantiate(PluginLoad* load, uint32_t index, uint32_t s, WorkerSlot* slot,
             lilv_instance_get_extension_data(stage->instance, LV2_WORKER__interface));
         if (slot->interface != nullptr && slot->interface->work != nullptr) {
             stage->deliver = slot;
-            load->worker.slots.push_back(slot);
+            load->plugin_worker.slots.push_back(slot);
         }
     }
     restore_stage(load, s, stage.get(), restore_features.data());
@@ -186,7 +186,7 @@ void fill_facts(const PluginLoad* load, const PluginLoadOrder* order, PluginLoad
         bytes += static_cast<uint64_t>(step.atom_ports) * step.atom_bytes +
                  (step.ports.size() + static_cast<uint64_t>(step.facts.cv_in) * load->frames) *
                      sizeof(float) +
-                 (step.facts.has_worker ? 2 : 0) * WORKER_RING_BYTES;
+                 (step.facts.has_worker ? 2 : 0) * PLUGIN_WORKER_RING_BYTES;
     }
     facts->bytes_per_instance = bytes;
     for (const Setting& setting : load->settings) {
@@ -199,7 +199,7 @@ void fill_facts(const PluginLoad* load, const PluginLoadOrder* order, PluginLoad
 }
 
 void close_instances(PluginLoad* load) {
-    worker_stop(&load->worker);
+    plugin_worker_stop(&load->plugin_worker);
     for (Instance& instance : load->instances) {
         for (auto& stage : instance.stages) {
             if (stage != nullptr && stage->active) {
@@ -224,11 +224,12 @@ void rearm_stage(const char* stage, const PluginLoadOrder* order) {
 
 bool start_instances(PluginLoad* load, const PluginLoadOrder* order, std::string* error,
                      const LoadProgress* progress) {
-    uint32_t workers = 0;
+    uint32_t plugin_worker_steps = 0;
     for (const StepPlan& step : load->plan) {
-        workers += step.facts.has_worker ? 1 : 0;
+        plugin_worker_steps += step.facts.has_worker ? 1 : 0;
     }
-    load->slots = std::make_unique<WorkerSlot[]>(static_cast<size_t>(workers) * order->instances);
+    load->slots = std::make_unique<PluginWorkerSlot[]>(static_cast<size_t>(plugin_worker_steps) *
+                                                       order->instances);
     load->instances.resize(order->instances);
     uint32_t inputs = load->plan.front().facts.audio_in;
     for (uint32_t i = 0; i < order->instances; ++i) {
@@ -245,10 +246,10 @@ bool start_instances(PluginLoad* load, const PluginLoadOrder* order, std::string
     for (uint32_t s = 0; s < load->plan.size(); ++s) {
         mark(progress, PLUGIN_STAGE_OPEN, s);
         for (uint32_t i = 0; i < order->instances; ++i) {
-            WorkerSlot* slot = nullptr;
+            PluginWorkerSlot* slot = nullptr;
             if (load->plan[s].facts.has_worker) {
                 slot = &load->slots[used_slots++];
-                worker_slot_init(slot, &load->worker);
+                plugin_worker_slot_init(slot, &load->plugin_worker);
             }
             rearm_stage("instantiate", order);
             if (!instantiate(load, i, s, slot, error)) {
@@ -265,7 +266,7 @@ bool start_instances(PluginLoad* load, const PluginLoadOrder* order, std::string
         }
     }
     refill_events(load, 0, static_cast<uint32_t>(load->instances.size()));
-    if (!worker_start(&load->worker)) {
+    if (!plugin_worker_start(&load->plugin_worker)) {
         *error = "the worker's thread would not start";
         return false;
     }
@@ -296,8 +297,8 @@ PluginLoad* load_open(PluginHost* host, const PluginLoadOrder* order, PluginLoad
     load->default_state_feature = LV2_Feature{LV2_STATE__loadDefaultState, nullptr};
     log_init(&load->log, urids);
     load->log_feature = LV2_Feature{LV2_LOG__log, &load->log.log};
-    worker_init(&load->worker);
-    load->response_scratch = std::make_unique<uint8_t[]>(WORKER_RING_BYTES);
+    plugin_worker_init(&load->plugin_worker);
+    load->response_scratch = std::make_unique<uint8_t[]>(PLUGIN_WORKER_RING_BYTES);
     load->note_template.assign(NOTE_BYTES / 8, 0);
     load->template_at = UINT64_MAX;
     mark(progress, PLUGIN_STAGE_OPEN, 0);
@@ -333,14 +334,17 @@ PluginLoad* plugin_load_open(PluginHost* host, const PluginLoadOrder* order, Plu
 }
 
 uint32_t load_threads(const PluginLoad* load) {
-    return load->worker.running ? 1 : 0;
+    return load->plugin_worker.running ? 1 : 0;
 }
 
 PluginWorkerStats plugin_load_worker(const PluginLoad* load) {
-    const Worker& worker = load->worker;
-    return PluginWorkerStats{worker.jobs.load(),       worker.total_ns.load(),
-                             worker.longest_ns.load(), worker.refused.load(),
-                             worker.responses.load(),  !worker.running || worker_idle(&worker)};
+    const PluginWorker& plugin_worker = load->plugin_worker;
+    return PluginWorkerStats{plugin_worker.jobs.load(),
+                             plugin_worker.total_ns.load(),
+                             plugin_worker.longest_ns.load(),
+                             plugin_worker.refused.load(),
+                             plugin_worker.responses.load(),
+                             !plugin_worker.running || plugin_worker_idle(&plugin_worker)};
 }
 
 std::string plugin_load_log(const PluginLoad* load) {

@@ -109,7 +109,7 @@ void load_run_step(PluginLoad* load, uint32_t instance, uint32_t step) {
     StageInstance* stage = ours.stages[step].get();
     lilv_instance_run(stage->instance, load->frames);
     if (stage->deliver != nullptr) {
-        worker_deliver(stage->deliver, load->response_scratch.get());
+        plugin_worker_deliver(stage->deliver, load->response_scratch.get());
     }
     if (step + 1 < load->plan.size() && load->plan[step + 1].wired.midi_from_before) {
         pass_midi(load, &ours, step);
@@ -133,9 +133,9 @@ void plugin_load_finish_period(PluginLoad* load, uint32_t end) {
 void plugin_load_restart(PluginLoad* load, uint32_t first, uint32_t end) {
     end = std::min(end, static_cast<uint32_t>(load->instances.size()));
     {
-        // The worker calls no work() meanwhile: activate and deactivate may
-        // not overlap any other call of the instance.
-        std::lock_guard<std::mutex> serving(load->worker.serving);
+        // The plugin worker calls no work() meanwhile: activate and
+        // deactivate may not overlap any other call of the instance.
+        std::lock_guard<std::mutex> serving(load->plugin_worker.serving);
         for (uint32_t i = first; i < end; ++i) {
             Instance& instance = load->instances[i];
             for (auto& stage : instance.stages) {
@@ -143,7 +143,7 @@ void plugin_load_restart(PluginLoad* load, uint32_t first, uint32_t end) {
                     lilv_instance_deactivate(stage->instance);
                 }
                 if (stage->slot != nullptr) {
-                    worker_slot_clear(stage->slot);
+                    plugin_worker_slot_clear(stage->slot);
                 }
                 lilv_instance_activate(stage->instance);
                 stage->active = true;
