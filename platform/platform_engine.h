@@ -1,8 +1,10 @@
 // Operations the measurement engine needs from the operating system: a
-// monotonic high-resolution counter, a processor yield, threads and the
-// buffer allocator. One implementation per operating system sits beside
-// this header (platform_posix.cpp, platform_win32.cpp); nothing else in the
-// project includes an OS header.
+// monotonic high-resolution counter, a processor yield, threads, the buffer
+// allocator, child processes and the memory they share, and the process's
+// memory. One implementation per operating system, in the folders beside
+// this header: posix/engine_posix.cpp with posix/child_posix.cpp, and
+// win32/engine_win32.cpp; the allocator and its seams in
+// common/allocator.cpp. Nothing else in the project includes an OS header.
 //
 // Contract:
 //   platform_counter_frequency  writes ticks per second and returns true, or
@@ -18,9 +20,10 @@
 //   platform_thread_wait        returns once that thread has ended.
 //   platform_thread_close       releases the handle (after a wait).
 //   platform_alloc/free         the standard allocator, behind a test seam.
-//   platform_shared_alloc/free  zeroed memory that a child of platform_run_apart
-//                               writes and its parent reads.
-//   platform_run_apart          runs the task's entry(parameter) in a child
+//   platform_shared_alloc/free  zeroed memory that a child of
+//                               platform_run_in_child writes and its parent
+//                               reads.
+//   platform_run_in_child       runs the task's entry(parameter) in a child
 //                               process (fork on Linux), so that a crash there
 //                               ends the child alone. The child's standard
 //                               output and error go to `end->output` (its first
@@ -33,9 +36,9 @@
 //                               killed. So is a child whose stage (below) runs
 //                               past its allowance. Where no process can be
 //                               forked (Windows) entry runs here.
-//   platform_child_stage        in a child of platform_run_apart, names the
-//                               stage it enters and how long it may take;
-//                               elsewhere it does nothing.
+//   platform_child_stage        in a child of platform_run_in_child, names
+//                               the stage it enters and how long it may
+//                               take; elsewhere it does nothing.
 //   platform_memory_available   bytes the system can give without swapping
 //                               (MemAvailable on Linux); 0 unknown.
 //   platform_memory_used        bytes of memory this process has taken for
@@ -73,7 +76,7 @@ constexpr int64_t CHILD_STOP_GRACE_MS = 500;
 constexpr uint32_t CHILD_OUTPUT_BYTES = 4096;
 constexpr uint32_t CHILD_STAGE_BYTES = 48;
 
-// How a child of platform_run_apart ended.
+// How a child of platform_run_in_child ended.
 struct ChildEnd {
     bool started;                  // false: no child could be made
     int32_t signal;                // the signal that ended it (our SIGKILL included), 0 none
@@ -93,7 +96,7 @@ struct ChildTask {
     void (*look)(void* parameter); // the parent's side: what the child shares as it runs
 };
 
-void platform_run_apart(const ChildTask* task, ChildEnd* end, int* stop_signal);
+void platform_run_in_child(const ChildTask* task, ChildEnd* end, int* stop_signal);
 void platform_child_stage(const char* stage, int64_t allowed_ms);
 
 uint64_t platform_memory_available();

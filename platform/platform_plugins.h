@@ -116,7 +116,7 @@ struct PluginLoadOrder {
     // The note pattern to the first plugin with a MIDI input, even an
     // effect that only takes MIDI to be controlled.
     bool notes_to_any_midi = false;
-    // In a child of platform_run_apart: each instance's instantiate and
+    // In a child of platform_run_in_child: each instance's instantiate and
     // activate may take this long, named as the child's stage, so that many
     // instances of a plugin slow to open are not taken for a hang (0: the
     // caller's stage stands).

@@ -19,10 +19,10 @@
 //                            resolution, Wine).
 //   readiness_system_facts   Linux: the files under `root` ("" or "/" for
 //                            this system; tests pass a fixture tree holding
-//                            proc/... and sys/...), /proc/stat read twice
-//                            `interval_ms` apart (0: read once). Uses the
-//                            uid from the process facts to say why debugfs
-//                            is unreadable. Does nothing on Windows.
+//                            proc/... and sys/...), /proc/stat read twice,
+//                            `interval_ms` between them (0: read once).
+//                            Uses the uid from the process facts to say why
+//                            debugfs is unreadable. Does nothing on Windows.
 //   parse_cpu_list           "0-3,8" as the kernel writes processor lists;
 //                            anything else in the text ends the list.
 #pragma once

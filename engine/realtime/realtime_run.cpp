@@ -8,9 +8,9 @@
 #include <cstdio>
 
 const RtRunSystem RT_SYSTEM = {
-    rt_lock_memory,       rt_hold_idle_states,  rt_release_idle_states,
-    rt_stall_counters,    rt_throttle_share,    platform_shared_alloc,
-    platform_shared_free, platform_run_apart,   platform_memory_available,
+    rt_lock_memory,       rt_hold_idle_states,   rt_release_idle_states,
+    rt_stall_counters,    rt_throttle_share,     platform_shared_alloc,
+    platform_shared_free, platform_run_in_child, platform_memory_available,
     platform_memory_used, platform_limit_memory};
 
 namespace {

@@ -218,7 +218,7 @@ struct RtRunSystem {
     void* (*shared_alloc)(size_t bytes);
     void (*shared_free)(void* block, size_t bytes);
     // Runs entry(parameter) in a child process and says how it ended
-    // (platform_run_apart).
+    // (platform_run_in_child).
     void (*run_in_child)(const ChildTask* task, ChildEnd* end, int* stop_signal);
     uint64_t (*memory_available)();       // platform_memory_available
     uint64_t (*memory_used)();            // platform_memory_used

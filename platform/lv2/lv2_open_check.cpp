@@ -132,7 +132,7 @@ void plugin_host_check_libraries(PluginHost* host, std::vector<PluginInfo>* plug
         ChildEnd end;
         int stop_signal = 0;
         const ChildTask task{check_in_child, &child, nullptr, nullptr};
-        platform_run_apart(&task, &end, &stop_signal);
+        platform_run_in_child(&task, &end, &stop_signal);
         const uint32_t at = shared->at.load();
         if (!end.started || at >= plugins->size()) {
             break;

@@ -13,7 +13,7 @@
 // memory taken by other means, such as a plugin's own allocator working in
 // memory it took earlier, is not seen at all.
 //
-// The child is one of platform_run_apart: each stage has its deadline, a
+// The child is one of platform_run_in_child: each stage has its deadline, a
 // stop ends it, and what it prints is kept, not shown.
 #include "platform/lv2/lv2_internal.h"
 #include "platform/platform_engine.h"
@@ -48,7 +48,7 @@ struct Shared {
     SharedFindings findings[PLUGIN_MAX_CHAIN];
     bool gets_notes[PLUGIN_MAX_CHAIN];
     int64_t extra_threads;
-    int64_t stage_ms; // each stage's allowance, run's apart
+    int64_t stage_ms; // each stage's allowance but run's (run_ms)
     int64_t run_ms;
     char refusal[512];
     char not_checked[256];
@@ -252,7 +252,7 @@ void plugin_validate(PluginHost* host, const PluginLoadOrder* order,
     ChildEnd end;
     int stop_signal = 0;
     const ChildTask task{validate_in_child, &child, options->stop_wait, nullptr};
-    platform_run_apart(&task, &end, &stop_signal);
+    platform_run_in_child(&task, &end, &stop_signal);
     if (!end.started) {
         result->refusal = "validation could not start its process";
         platform_shared_free(memory, sizeof(Shared));

@@ -5,7 +5,7 @@
 // without asking the kernel. free and the rest are glibc's own. Being part
 // of the program, they replace the allocator for every library the plugins
 // load too. What it cannot see: memory taken by other means (the kernel's
-// calls are watched apart, lv2_validate.cpp) and allocators a plugin
+// calls are watched on their own, lv2_validate.cpp) and allocators a plugin
 // carries inside itself.
 #include "platform/lv2/malloc_count.h"
 

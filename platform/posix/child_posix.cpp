@@ -138,7 +138,7 @@ void describe_end(int status, const ChildWatch* watch, ChildEnd* end) {
 }
 } // namespace
 
-void platform_run_apart(const ChildTask* task, ChildEnd* end, int* stop_signal) {
+void platform_run_in_child(const ChildTask* task, ChildEnd* end, int* stop_signal) {
     *end = ChildEnd{};
     void* memory = platform_shared_alloc(sizeof(ChildWatch));
     if (memory == nullptr) {

@@ -98,7 +98,7 @@ void platform_shared_free(void* block, size_t /*bytes*/) {
     free(block);
 }
 
-void platform_run_apart(const ChildTask* task, ChildEnd* end, int* /*stop_signal*/) {
+void platform_run_in_child(const ChildTask* task, ChildEnd* end, int* /*stop_signal*/) {
     *end = ChildEnd{};
     end->started = true;
     task->entry(task->parameter); // no fork here: the caller's own process runs it

@@ -1,6 +1,6 @@
 // The engine's operating-system operations: counter, threads and the
 // thread-creation seam, on whichever platform the tests are built for; and
-// where processes fork, the children that run apart.
+// where processes fork, the tasks run in a child process.
 #include "platform/platform_engine.h"
 
 #include "platform/platform_console.h"
@@ -137,7 +137,7 @@ TEST(PlatformChild, KeepsWhatItPrintedAndHowItEnded) {
     ChildEnd end;
     int stop_signal = 0;
     const ChildTask task{prints_and_ends, nullptr, never_stop, nullptr};
-    platform_run_apart(&task, &end, &stop_signal);
+    platform_run_in_child(&task, &end, &stop_signal);
     EXPECT_TRUE(end.started);
     EXPECT_EQ(end.exit_status, 3);
     EXPECT_EQ(end.signal, 0);
@@ -151,7 +151,7 @@ TEST(PlatformChild, IsKilledOnceItsStageOutstaysItsAllowanceAndTheStageIsNamed) 
     ChildEnd end;
     int stop_signal = 0;
     const ChildTask task{outstays_its_stage, nullptr, nullptr, nullptr};
-    platform_run_apart(&task, &end, &stop_signal);
+    platform_run_in_child(&task, &end, &stop_signal);
     EXPECT_TRUE(end.timed_out);
     EXPECT_FALSE(end.stopped);
     EXPECT_STREQ(end.stage, "nap");
@@ -165,7 +165,7 @@ TEST(PlatformChild, AStopIsPassedOnAndAChildThatIgnoresItIsKilled) {
     int stop_signal = 0;
     child_deaf = new (platform_shared_alloc(sizeof(std::atomic<int32_t>))) std::atomic<int32_t>{0};
     const ChildTask task{ignores_stops, child_deaf, stop_once_deaf, nullptr};
-    platform_run_apart(&task, &end, &stop_signal);
+    platform_run_in_child(&task, &end, &stop_signal);
     platform_shared_free(child_deaf, sizeof(std::atomic<int32_t>));
     EXPECT_EQ(stop_signal, CONSOLE_SIGTERM);
     EXPECT_TRUE(end.stopped);
@@ -177,11 +177,11 @@ TEST(ConsoleStops, AStopNoPartTakesEndsTheProgramAndOneTakenLetsItFinish) {
     ChildEnd end;
     int stop_signal = 0;
     const ChildTask stuck{stuck_when_stopped, nullptr, never_stop, nullptr};
-    platform_run_apart(&stuck, &end, &stop_signal);
+    platform_run_in_child(&stuck, &end, &stop_signal);
     EXPECT_EQ(end.exit_status, 128 + CONSOLE_SIGTERM);
     EXPECT_NE(end.output.find("did not answer within 200 ms"), std::string::npos) << end.output;
     const ChildTask taken{takes_its_stop, nullptr, never_stop, nullptr};
-    platform_run_apart(&taken, &end, &stop_signal);
+    platform_run_in_child(&taken, &end, &stop_signal);
     EXPECT_EQ(end.signal, 0);
     EXPECT_EQ(end.exit_status, 0) << end.output;
 }
