@@ -218,14 +218,12 @@ void rt_pin_thread(uint32_t processor, RtStep* step) {
 int64_t rt_thread_cpu_ns() {
     timespec used{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used);
-    return static_cast<int64_t>(used.tv_sec) * NS_PER_SECOND + used.tv_nsec;
+    return timespec_ns(used);
 }
 
 void rt_thread_counters(RtThreadCounters* counters) {
     timespec used{};
-    counters->cpu_ns = clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used) == 0
-                           ? static_cast<int64_t>(used.tv_sec) * NS_PER_SECOND + used.tv_nsec
-                           : -1;
+    counters->cpu_ns = clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used) == 0 ? timespec_ns(used) : -1;
     rusage usage{};
     counters->involuntary = getrusage(RUSAGE_THREAD, &usage) == 0 ? usage.ru_nivcsw : -1;
 }
