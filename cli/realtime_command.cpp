@@ -9,6 +9,7 @@
 #include "readiness/readiness.h"
 #include "report/plugins_report.h"
 #include "report/realtime_report.h"
+#include "report/realtime_words.h"
 
 #include <cstdio>
 #include <memory>
@@ -100,15 +101,6 @@ int open_plugins(const RtPlan* plan, PluginHost** host) {
         return 2;
     }
     return 0;
-}
-
-std::string idle_floor_text(const RtFigures* figures) {
-    char text[120];
-    std::snprintf(text, sizeof text, "%llu of %llu periods missed, worst wake-up %.3f ms late",
-                  static_cast<unsigned long long>(figures->missed),
-                  static_cast<unsigned long long>(figures->periods),
-                  static_cast<double>(figures->lateness.max) / 1e6);
-    return text;
 }
 
 // The readiness items with what the run was granted and saw, and the effect

@@ -1,8 +1,27 @@
+// What a hold's periods show and what limits the count, in words.
 #include "report/hold_words.h"
 
 #include "report/readiness_report.h"
 
 #include <cstdio>
+
+namespace {
+// "" when the memory limit did not stop the search.
+std::string memory_limit_sentence(const RtTestResult* test) {
+    if (test->memory_refused_at == 0 || test->search_end != END_MEMORY) {
+        return "";
+    }
+    char used[96] = "";
+    if (test->memory_used_bytes > 0) {
+        std::snprintf(used, sizeof used, "used %.1f GB at ",
+                      static_cast<double>(test->memory_used_bytes) / BYTES_PER_GB);
+    }
+    const std::string count = test->plays > 0 ? thousands(test->plays) + " plays" : "none plays";
+    return count + ": the memory limit stopped the search (" + used +
+           thousands(test->memory_prepared) + " instances; " + thousands(test->memory_refused_at) +
+           " would not fit)";
+}
+} // namespace
 
 std::string hold_claim_text(double seconds) {
     char text[96];
@@ -38,21 +57,6 @@ std::vector<std::string> hold_limit_sentences(const HoldShape* hold, const HoldS
         sentences.emplace_back(text);
     }
     return sentences;
-}
-
-std::string memory_limit_sentence(const RtTestResult* test) {
-    if (test->memory_refused_at == 0 || test->search_end != END_MEMORY) {
-        return "";
-    }
-    char used[96] = "";
-    if (test->memory_used_bytes > 0) {
-        std::snprintf(used, sizeof used, "used %.1f GB at ",
-                      static_cast<double>(test->memory_used_bytes) / BYTES_PER_GB);
-    }
-    const std::string count = test->plays > 0 ? thousands(test->plays) + " plays" : "none plays";
-    return count + ": the memory limit stopped the search (" + used +
-           thousands(test->memory_prepared) + " instances; " + thousands(test->memory_refused_at) +
-           " would not fit)";
 }
 
 std::string median_gap_sentence(const RtTestResult* test, const HoldShape* idle) {

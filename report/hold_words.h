@@ -20,10 +20,9 @@ std::vector<std::string> hold_limit_sentences(const HoldShape* hold, const HoldS
 
 // Where the count lies far below the count at which the hold's median
 // period would just fit, why: "" when it does not. A count that stopped
-// at the ceiling says so instead: it is a floor, not the reach.
-// "1,200 plays: the memory limit stopped the search (used 3.1 GB at 1,216
-// instances; 2,400 would not fit)"; "" when the limit did not stop it.
-std::string memory_limit_sentence(const RtTestResult* test);
+// at the ceiling says so instead: it is a floor, not the reach; one the
+// memory limit stopped says that: "1,200 plays: the memory limit stopped
+// the search (used 3.1 GB at 1,216 instances; 2,400 would not fit)".
 std::string median_gap_sentence(const RtTestResult* test, const HoldShape* idle);
 
 // Below this share of median_fits the gap is worth a sentence.

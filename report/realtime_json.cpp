@@ -1,9 +1,13 @@
+// The real-time mode's JSON document; its schema is in docs/json-reports.md.
 #include "report/realtime_report.h"
 
+#include "report/buffer_summary.h"
 #include "report/hold_words.h"
+#include "report/load_costs.h"
 #include "report/miss_words.h"
 #include "report/offline_words.h"
 #include "report/readiness_report.h"
+#include "report/realtime_words.h"
 
 #include <cctype>
 
@@ -145,10 +149,9 @@ Json test_json(const RtTestResult* test, uint32_t threads, const HoldShape* idle
                     {"resolution", test->resolution},
                     {"end", search_end_key(test->search_end)},
                     {"failed_at", test->failed_at > 0 ? Json(test->failed_at) : Json(nullptr)},
-                    {"of_kernel_bound",
-                     test->kernel_bound > 0 && done
-                         ? Json(static_cast<double>(test->plays) / test->kernel_bound)
-                         : Json(nullptr)},
+                    {"of_kernel_bound", test->kernel_bound > 0 && done
+                                            ? Json(kernel_bound_share(test))
+                                            : Json(nullptr)},
                     {"speed_spread",
                      test->speed_spread > 0.0 ? Json(test->speed_spread) : Json(nullptr)}}
              : Json(nullptr)},

@@ -25,12 +25,3 @@ nlohmann::ordered_json realtime_json(const MachineReport* machine, const RtPlan*
 // axis, the period's end marked.
 std::string realtime_svg(const MachineReport* machine, const RtPlan* plan,
                          const RtRunResult* result, const ReadinessReport* readiness);
-
-// Words shared by the three: the verdict on an idle system that missed, and
-// a test's state.
-extern const char* const NOT_SUSTAINABLE_TEXT;
-const char* test_state_text(RtTestState state);
-// Why a search stopped, in words ("met", "model", "ceiling", "confirms" in
-// the JSON; a phrase in the text).
-const char* search_end_key(SearchEnd end);
-const char* search_end_text(SearchEnd end);

@@ -1,7 +1,11 @@
+// The real-time mode's picture: the capacity chart, then each trial's histograms.
 #include "report/realtime_report.h"
 
+#include "report/buffer_summary.h"
+#include "report/load_label.h"
 #include "report/miss_words.h"
 #include "report/readiness_report.h"
+#include "report/realtime_words.h"
 #include "report/svg_text.h"
 
 #include <algorithm>
@@ -128,11 +132,6 @@ void add_capacity_chart(std::string* svg, const RtPlan* plan, const RtRunResult*
     // Each load on its own scale: its count over its kernel-alone bound, so
     // that a chain of plugins at 400 does not lie flat under 9,000 streams.
     double most = 0.05;
-    auto share_of = [](const RtTestResult* test) {
-        return test->kernel_bound > 0
-                   ? static_cast<double>(test->plays) / static_cast<double>(test->kernel_bound)
-                   : 0.0;
-    };
     for (const RtConfigResult& config : result->configs) {
         if (std::find(sizes.begin(), sizes.end(), config.frames) == sizes.end()) {
             sizes.push_back(config.frames);
@@ -142,7 +141,9 @@ void add_capacity_chart(std::string* svg, const RtPlan* plan, const RtRunResult*
             thread_counts.push_back(config.threads);
         }
         for (const RtTestResult& test : config.tests) {
-            most = test.state == RT_DONE && share_of(&test) > most ? share_of(&test) : most;
+            most = test.state == RT_DONE && kernel_bound_share(&test) > most
+                       ? kernel_bound_share(&test)
+                       : most;
         }
     }
     std::sort(sizes.begin(), sizes.end());
@@ -182,15 +183,16 @@ void add_capacity_chart(std::string* svg, const RtPlan* plan, const RtRunResult*
                 }
                 char point[64];
                 std::snprintf(point, sizeof point, "%.1f,%.1f ", x_of(config.frames),
-                              y_of(share_of(result_of)));
+                              y_of(kernel_bound_share(result_of)));
                 points += point;
                 svg_add(svg,
                         "<circle class=\"point\" cx=\"%.1f\" cy=\"%.1f\" r=\"3\" fill=\"%s\">"
                         "<title>%s, %u core%s, %u samples: %s plays, %.0f %% of %s</title>"
                         "</circle>\n",
-                        x_of(config.frames), y_of(share_of(result_of)), LOAD_COLOURS[test],
-                        label.c_str(), threads, threads == 1 ? "" : "s", config.frames,
-                        thousands(result_of->plays).c_str(), share_of(result_of) * 100.0,
+                        x_of(config.frames), y_of(kernel_bound_share(result_of)),
+                        LOAD_COLOURS[test], label.c_str(), threads, threads == 1 ? "" : "s",
+                        config.frames, thousands(result_of->plays).c_str(),
+                        kernel_bound_share(result_of) * 100.0,
                         thousands(result_of->kernel_bound).c_str());
             }
             svg_add(svg,
@@ -264,9 +266,8 @@ std::string realtime_svg(const MachineReport* machine, const RtPlan* plan,
             std::snprintf(heading, sizeof heading,
                           "Buffer %u at %u Hz (%.2f ms), %u %s: idle system, %llu of %llu "
                           "periods missed",
-                          config.frames, plan->rate, static_cast<double>(config.period_ns) / 1e6,
-                          config.threads, cores,
-                          static_cast<unsigned long long>(config.idle.missed),
+                          config.frames, plan->rate, ns_to_ms(config.period_ns), config.threads,
+                          cores, static_cast<unsigned long long>(config.idle.missed),
                           static_cast<unsigned long long>(config.idle.periods));
             add_row(&svg, row++, heading, &config.idle, config.period_ns,
                     plan->server_name.c_str());
@@ -283,8 +284,8 @@ std::string realtime_svg(const MachineReport* machine, const RtPlan* plan,
             std::snprintf(heading, sizeof heading,
                           "Buffer %u at %u Hz (%.2f ms), %u %s: %s, %u %s: %llu of %llu "
                           "periods missed, %llu allowed",
-                          config.frames, plan->rate, static_cast<double>(config.period_ns) / 1e6,
-                          config.threads, cores, load_label(&plan->loads[t]).c_str(), hold->streams,
+                          config.frames, plan->rate, ns_to_ms(config.period_ns), config.threads,
+                          cores, load_label(&plan->loads[t]).c_str(), hold->streams,
                           plays ? "play" : "do not play",
                           static_cast<unsigned long long>(hold->missed),
                           static_cast<unsigned long long>(hold->periods),

@@ -1,9 +1,10 @@
 // The real-time reports: the JSON document's keys and types as
 // docs/json-reports.md documents them, and the SVG's structure.
+#include "report/buffer_summary.h"
 #include "report/hold_words.h"
-#include "report/miss_words.h"
 #include "report/offline_words.h"
 #include "report/realtime_report.h"
+#include "report/realtime_words.h"
 #include "report/report_reader.h"
 
 #include <gtest/gtest.h>
