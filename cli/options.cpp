@@ -125,7 +125,7 @@ uint32_t test_of_name(const std::string& name) {
         }
     }
     for (uint32_t t = 0; t < RT_TESTS; ++t) {
-        if (plain == RT_TEST_JSON_NAMES[t]) {
+        if (plain == TEST_JSON_NAMES[t]) {
             return t;
         }
     }
@@ -142,8 +142,8 @@ std::string listed(const std::vector<std::string>& names, const char* separator)
 
 CLI::Validator test_choice() {
     std::vector<RtTestKind> all{RT_ZEM1, RT_ZEM2, RT_ZEMM};
-    std::string rule = std::string(RT_TEST_NAMES[RT_ZEM1]) + ", " + RT_TEST_NAMES[RT_ZEM2] +
-                       " or " + RT_TEST_NAMES[RT_ZEMM];
+    std::string rule = std::string(TEST_NAMES[RT_ZEM1]) + ", " + TEST_NAMES[RT_ZEM2] + " or " +
+                       TEST_NAMES[RT_ZEMM];
     return CLI::Validator(
         [rule](std::string& text) {
             uint32_t test = test_of_name(text);
@@ -273,7 +273,8 @@ CLI::App* add_realtime(CLI::App* app, CliOptions* options, Bound* bound) {
     realtime
         ->add_option("--input", bound->ask.input,
                      "what the plugins hear: seeded pink noise at -18 dBFS, a sine, or silence")
-        ->check(CLI::IsMember({"noise", "sine", "silence"}))
+        ->check(CLI::IsMember(
+            std::vector<std::string>(std::begin(PLUGIN_INPUT_NAMES), std::end(PLUGIN_INPUT_NAMES))))
         ->capture_default_str()
         ->type_name("SIGNAL");
     realtime->add_flag("--notes", bound->ask.notes,

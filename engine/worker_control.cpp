@@ -4,9 +4,9 @@
 #include "engine/workers.h"
 
 constexpr ScheduledTest RUN_SCHEDULE[SCHEDULED_TESTS] = {
-    {"ZEM-1", int_filter_worker, 1},
-    {"ZEM-2", float_filter_worker, 1},
-    {"ZEM-M", mix_worker, 2},
+    {TEST_NAMES[0], int_filter_worker, 1},
+    {TEST_NAMES[1], float_filter_worker, 1},
+    {TEST_NAMES[2], mix_worker, 2},
 };
 
 namespace {

@@ -3,6 +3,7 @@
 // a whole run.
 #pragma once
 
+#include "engine/test_names.h"
 #include "platform/platform_engine.h"
 
 #include <cstdint>
@@ -23,7 +24,7 @@ struct ScheduledTest {
     uint32_t slot_units;
 };
 
-constexpr uint32_t SCHEDULED_TESTS = 3;
+constexpr uint32_t SCHEDULED_TESTS = ZEM_TESTS;
 constexpr int64_t SLOT_UNIT_MS = 20000;
 constexpr uint32_t RUN_SLOT_UNITS = 4; // the sum of the slots
 extern const ScheduledTest RUN_SCHEDULE[SCHEDULED_TESTS];

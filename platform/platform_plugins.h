@@ -102,7 +102,8 @@ struct PluginInfo {
 };
 
 enum PluginInput : uint32_t { PLUGIN_NOISE = 0, PLUGIN_SINE = 1, PLUGIN_SILENCE = 2 };
-extern const char* const PLUGIN_INPUT_NAMES[3]; // "noise", "sine", "silence"
+constexpr uint32_t PLUGIN_INPUTS = 3;
+inline constexpr const char* PLUGIN_INPUT_NAMES[PLUGIN_INPUTS] = {"noise", "sine", "silence"};
 
 struct PluginLoadOrder {
     std::vector<std::string> uris;     // the chain, in order
@@ -206,7 +207,8 @@ enum PluginStage : uint32_t {
     PLUGIN_STAGE_CLOSE = 3, // deactivate, clean up
     PLUGIN_STAGE_DONE = 4,
 };
-extern const char* const PLUGIN_STAGE_NAMES[5];
+inline constexpr const char* PLUGIN_STAGE_NAMES[5] = {"instantiate", "activate", "run", "close",
+                                                      "done"};
 
 constexpr int64_t PLUGIN_NOT_CHECKED = -1;
 

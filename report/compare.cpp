@@ -1,6 +1,6 @@
 #include "report/compare.h"
 
-#include "engine/realtime/stream_set.h"
+#include "engine/test_names.h"
 
 #include <algorithm>
 #include <cstring>
@@ -80,7 +80,7 @@ Comparison compare_reports(const std::vector<ReportRecord>& reports) {
     add_differences(reports, &comparison);
     for (const ThroughputName& name : THROUGHPUT_NAMES) {
         CompareRow row{false, name.test, name.figure, {}, "", -1, {}};
-        row.label = std::string(RT_TEST_NAMES[name.test]) + " " + name.label;
+        row.label = std::string(TEST_NAMES[name.test]) + " " + name.label;
         bool any = false;
         for (const ReportRecord& report : reports) {
             CompareCell cell{};

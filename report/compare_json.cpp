@@ -1,6 +1,6 @@
 #include "report/compare.h"
 
-#include "engine/realtime/stream_set.h"
+#include "engine/test_names.h"
 
 using Json = nlohmann::ordered_json;
 
@@ -13,7 +13,7 @@ Json row_json(const std::vector<ReportRecord>& reports, const CompareRow* row) {
         object["load"] = row->key.load;
         object["cores"] = row->key.cores;
     } else {
-        object["test"] = RT_TEST_JSON_NAMES[row->test];
+        object["test"] = TEST_JSON_NAMES[row->test];
         object["figure"] = row->figure;
     }
     object["label"] = row->label;

@@ -221,7 +221,7 @@ Json realtime_json(const MachineReport* machine, const RtPlan* plan, const RtRun
                    const ReadinessReport* readiness) {
     Json tests = Json::array();
     for (RtTestKind test : plan->tests) {
-        tests.push_back(RT_TEST_JSON_NAMES[test]);
+        tests.push_back(TEST_JSON_NAMES[test]);
     }
     Json loads = Json::array();
     for (uint32_t l = 0; l < plan->loads.size(); ++l) {

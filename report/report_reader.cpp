@@ -3,8 +3,9 @@
 #include "report/median.h"
 #include "report/report_json.h"
 
-#include "engine/realtime/stream_set.h"
+#include "engine/test_names.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 #include <sstream>
@@ -74,9 +75,9 @@ std::string load_name(const std::map<std::string, std::string>& loads, const std
     if (found != loads.end()) {
         return found->second;
     }
-    for (uint32_t test = 0; test < RT_TESTS; ++test) {
-        if (key == RT_TEST_JSON_NAMES[test]) {
-            return RT_TEST_NAMES[test];
+    for (uint32_t test = 0; test < ZEM_TESTS; ++test) {
+        if (key == TEST_JSON_NAMES[test]) {
+            return TEST_NAMES[test];
         }
     }
     return "";
@@ -181,7 +182,7 @@ struct ThroughputSamples {
 
 void read_throughput_run(FieldReader* reader, const ReportJson& doc, ThroughputSamples* samples) {
     for (size_t f = 0; f < THROUGHPUT_FIGURES; ++f) {
-        const char* test_key = RT_TEST_JSON_NAMES[THROUGHPUT_NAMES[f].test];
+        const char* test_key = TEST_JSON_NAMES[THROUGHPUT_NAMES[f].test];
         const ReportJson& test = field(reader, doc, "", test_key, FIELD_OBJECT, FIELD_REQUIRED);
         const char* figure = THROUGHPUT_NAMES[f].figure;
         if (test.contains(figure)) {
@@ -214,7 +215,8 @@ void read_kind(FieldReader* reader, const ReportJson& doc, ReportRecord* report)
     }
     if (mode.is_null()) {
         report->realtime = false;
-        if (!doc.contains("zem1") && !doc.contains("zem2") && !doc.contains("zemm")) {
+        if (std::none_of(std::begin(TEST_JSON_NAMES), std::end(TEST_JSON_NAMES),
+                         [&doc](const char* name) { return doc.contains(name); })) {
             reader->problem = "not a report of test_zem_cli (no \"mode\", no test figures)";
         }
     } else if (mode == "realtime" || mode == "throughput") {

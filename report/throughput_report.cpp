@@ -9,7 +9,6 @@ namespace {
 // Version 1 had neither the version nor the mode; its objects began with the
 // machine.
 constexpr int JSON_SCHEMA_VERSION = 2;
-const char* const JSON_NAMES[SCHEDULED_TESTS] = {"zem1", "zem2", "zemm"};
 const char* const FIGURE_NAMES[SCHEDULED_TESTS][3] = {
     {"cycles_44100", "cycles_48000", nullptr},
     {"cycles_44100", "cycles_48000", nullptr},
@@ -84,7 +83,7 @@ nlohmann::ordered_json run_json(const RunRecord* run, const MachineReport* machi
         figures["blocks"] = ran ? Json(trace->blocks) : Json(nullptr);
         figures["elapsed_ms"] =
             ran && trace->elapsed_ms >= 0 ? Json(trace->elapsed_ms) : Json(nullptr);
-        object[JSON_NAMES[t]] = figures;
+        object[TEST_JSON_NAMES[t]] = figures;
     }
     return object;
 }

@@ -44,7 +44,7 @@ bool streams_fit(uint64_t streams, const RtPlan* plan, const std::vector<uint32_
         for (uint32_t size : frames) {
             if (streams_within_memory(test, size) < most) {
                 most = streams_within_memory(test, size);
-                where = std::string(RT_TEST_NAMES[test]) + " at " + std::to_string(size);
+                where = std::string(TEST_NAMES[test]) + " at " + std::to_string(size);
             }
         }
     }
@@ -70,7 +70,7 @@ bool set_plugin_loads(const RtPlanAsk* ask, RtPlan* plan, std::string* problem) 
         return false;
     }
     uint32_t input = 0;
-    while (input < 2 && ask->input != PLUGIN_INPUT_NAMES[input]) {
+    while (input + 1 < PLUGIN_INPUTS && ask->input != PLUGIN_INPUT_NAMES[input]) {
         ++input;
     }
     for (size_t p = 0; p < ask->plugins.size(); ++p) {
@@ -126,8 +126,8 @@ bool plan_has_test(const RtPlan* plan, RtTestKind test) {
 RtLoad test_load(RtTestKind test) {
     RtLoad load{};
     load.kind = test;
-    load.name = RT_TEST_NAMES[test];
-    load.key = RT_TEST_JSON_NAMES[test];
+    load.name = TEST_NAMES[test];
+    load.key = TEST_JSON_NAMES[test];
     return load;
 }
 
@@ -154,7 +154,7 @@ void plan_set_defaults(RtPlan* plan) {
 std::vector<std::string> plan_test_names(const std::vector<RtTestKind>& tests) {
     std::vector<std::string> names;
     for (RtTestKind test : tests) {
-        names.emplace_back(RT_TEST_NAMES[test]);
+        names.emplace_back(TEST_NAMES[test]);
     }
     return names;
 }

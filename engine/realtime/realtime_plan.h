@@ -87,7 +87,7 @@ struct RtPlanAsk {
     std::vector<std::string> plugins;  // each --plugin: URIs joined by '+'
     std::vector<std::string> settings; // each --set
     std::string preset;
-    std::string input = "noise";
+    std::string input = PLUGIN_INPUT_NAMES[PLUGIN_NOISE];
     bool notes = false;
 };
 

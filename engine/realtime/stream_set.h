@@ -21,15 +21,14 @@
 
 #include "engine/circular_filter.h"
 #include "engine/signals.h"
+#include "engine/test_names.h"
 #include "platform/platform_plugins.h"
 
 #include <cstdint>
 #include <string>
 
 enum RtTestKind : uint32_t { RT_ZEM1 = 0, RT_ZEM2 = 1, RT_ZEMM = 2, RT_PLUGINS = 3 };
-constexpr uint32_t RT_TESTS = 3; // the ZEM tests; RT_PLUGINS is a kind of load, not a test
-extern const char* const RT_TEST_NAMES[RT_TESTS];      // "ZEM-1", "ZEM-2", "ZEM-M"
-extern const char* const RT_TEST_JSON_NAMES[RT_TESTS]; // "zem1", "zem2", "zemm"
+constexpr uint32_t RT_TESTS = ZEM_TESTS; // RT_PLUGINS is a kind of load, not a test
 
 // The 64 tracks, prepared once and read by every set.
 struct MixData {

@@ -15,9 +15,6 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
-const char* const PLUGIN_INPUT_NAMES[3] = {"noise", "sine", "silence"};
-const char* const PLUGIN_STAGE_NAMES[5] = {"instantiate", "activate", "run", "close", "done"};
-
 namespace {
 // What a plugin may require of us. The last three are properties of the
 // plugin itself that some plugins list as required: we run any block in

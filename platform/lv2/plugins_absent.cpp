@@ -11,9 +11,6 @@ const char* const WHY = "LV2 hosting is a Linux feature, and this build has none
 #endif
 } // namespace
 
-const char* const PLUGIN_INPUT_NAMES[3] = {"noise", "sine", "silence"};
-const char* const PLUGIN_STAGE_NAMES[5] = {"instantiate", "activate", "run", "close", "done"};
-
 PluginHost* plugin_host_open(std::string* why) {
     *why = WHY;
     return nullptr;
