@@ -11,6 +11,7 @@
 #include "report/realtime_words.h"
 
 #include <cinttypes>
+#include <cstring>
 
 namespace {
 void print_misses(FILE* out, const MissCounts* misses) {
@@ -47,6 +48,41 @@ void print_figures_row(FILE* out, const char* name, const RtFigures* figures) {
                      server->load_max, server->xruns, stated);
     }
     print_misses(out, &figures->misses);
+}
+
+// Bytes of a plugin's log line, its control characters as \xNN.
+void print_escaped(FILE* out, const char* text, size_t length) {
+    for (size_t i = 0; i < length; ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if (byte < 0x20 || byte == 0x7f) {
+            std::fprintf(out, "\\x%02x", byte);
+        } else {
+            std::fputc(byte, out);
+        }
+    }
+}
+
+// The plugins' log as one block of the details: its first line beside the
+// words, the rest indented under it, blank lines left out, so that what a
+// plugin prints cannot break the report's layout.
+void print_log(FILE* out, const char* log) {
+    std::fprintf(out, "    %-6s the plugins logged:", "");
+    bool first = true;
+    for (const char* line = log; *line != '\0'; line += std::strspn(line, "\r\n")) {
+        const size_t length = std::strcspn(line, "\r\n");
+        if (length == 0) {
+            continue;
+        }
+        if (first) {
+            std::fputc(' ', out);
+        } else {
+            std::fprintf(out, "\n    %-6s   ", "");
+        }
+        print_escaped(out, line, length);
+        first = false;
+        line += length;
+    }
+    std::fputc('\n', out);
 }
 
 // What a hold was judged on and what its periods show.
@@ -143,7 +179,7 @@ void print_test_details(FILE* out, const RtPlan* plan, const RtConfigResult* con
                      "", test->denormals_lost, test->trials);
     }
     if (test->log[0] != '\0') {
-        std::fprintf(out, "    %-6s the plugins logged: %s\n", "", test->log);
+        print_log(out, test->log);
     }
     const std::string settled = settle_words(&plan->loads[t], test);
     if (!settled.empty()) {

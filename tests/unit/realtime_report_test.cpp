@@ -199,6 +199,22 @@ TEST(RealtimeReport, InsideAServerItsFiguresStandBesideOurs) {
     EXPECT_TRUE(server["missed_by_stated_end"].is_null()); // the server stated no end
 }
 
+TEST(RealtimeReport, APluginsLogStaysOneBlockOfItsDetail) {
+    Sample sample;
+    std::snprintf(sample.result->configs[1].tests[0].log, LOG_EXCERPT,
+                  "first\r\n\nsecond\x1b[2J\n");
+    char* buffer = nullptr;
+    size_t size = 0;
+    FILE* out = open_memstream(&buffer, &size);
+    print_realtime_text(out, &sample.machine, &sample.plan, sample.result.get(), &sample.readiness);
+    std::fclose(out);
+    const std::string text(buffer, size);
+    std::free(buffer);
+    EXPECT_NE(text.find("the plugins logged: first\n             second\\x1b[2J\n    "),
+              std::string::npos)
+        << text;
+}
+
 // A chain's offline timing flags what its count alone would hide, and only
 // that: a plugin that gave nothing of its own for a signal it heard, one
 // timed before it settled, one whose cost in the hold was not its offline
