@@ -5,6 +5,7 @@
 #include "cli/compare_command.h"
 #include "report/compare.h"
 #include "report/median.h"
+#include "tests/unit/printed_text.h"
 
 #include <gtest/gtest.h>
 
@@ -37,14 +38,6 @@ std::string repeated(const std::string& piece, size_t times, const char* separat
     return text;
 }
 
-size_t count(const std::string& text, const std::string& part) {
-    size_t found = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
-        ++found;
-    }
-    return found;
-}
-
 // Every tag closed in order, and no bare '<' or '&' in text.
 bool well_formed(const std::string& xml) {
     std::vector<std::string> open;
@@ -64,7 +57,8 @@ bool well_formed(const std::string& xml) {
             open.push_back(name);
         }
     }
-    return open.empty() && count(xml, "&") == count(xml, "&amp;") + count(xml, "&lt;");
+    return open.empty() &&
+           occurrences(xml, "&") == occurrences(xml, "&amp;") + occurrences(xml, "&lt;");
 }
 
 // A real-time report of each version and one with an extra buffer size, a
@@ -122,7 +116,7 @@ TEST(Compare, RefusesEveryUnreadableFileInOneLine) {
     EXPECT_EQ(run_compare_command({fixture("realtime_v1.json"), fixture("realtime_v2.json")}, true,
                                   "/nonexistent/folder/out.svg"),
               2);
-    EXPECT_EQ(count(testing::internal::GetCapturedStderr(), "\n"), 1u);
+    EXPECT_EQ(occurrences(testing::internal::GetCapturedStderr(), "\n"), 1u);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 }
 
@@ -250,13 +244,8 @@ TEST(Compare, RatiosToTheFirstOfEachModeAndOnlyInSomeApart) {
                                                "plan.hold_idle_states", "setup.idle_states",
                                                "readiness.governor"}));
 
-    char* buffer = nullptr;
-    size_t size = 0;
-    FILE* out = open_memstream(&buffer, &size);
-    print_comparison_text(out, mix.reports, &mix.comparison);
-    std::fclose(out);
-    std::string text(buffer, size);
-    std::free(buffer);
+    const std::string text =
+        printed_by([&mix](FILE* out) { print_comparison_text(out, mix.reports, &mix.comparison); });
     size_t line = text.find("\n  1024 samples, ZEM-2, 1 core ");
     std::string held_line = text.substr(line, text.find('\n', line + 1) - line);
     size_t v1 = held_line.find(" 6000  - ");
@@ -281,12 +270,12 @@ TEST(Compare, PictureHasABarPerReportInEachGroupWithItsPattern) {
     std::string svg = compare_svg(mix.reports, &mix.comparison);
     // Two capacity groups of three real-time reports, seven throughput
     // figures of two throughput reports.
-    EXPECT_EQ(count(svg, "class=\"bar\""), 2u * 3u + 7u * 2u);
-    EXPECT_EQ(count(svg, "class=\"dropout\""), 2u * 3u);
+    EXPECT_EQ(occurrences(svg, "class=\"bar\""), 2u * 3u + 7u * 2u);
+    EXPECT_EQ(occurrences(svg, "class=\"dropout\""), 2u * 3u);
     for (size_t r = 0; r < mix.reports.size(); ++r) {
         std::string fill = "fill" + std::to_string(r);
-        EXPECT_EQ(count(svg, "<pattern id=\"" + fill + "\""), 1u);
-        EXPECT_GE(count(svg, "url(#" + fill + ")"), 2u); // the legend and the bars
+        EXPECT_EQ(occurrences(svg, "<pattern id=\"" + fill + "\""), 1u);
+        EXPECT_GE(occurrences(svg, "url(#" + fill + ")"), 2u); // the legend and the bars
         EXPECT_NE(svg.find("[" + std::to_string(r + 1) + "] "), std::string::npos);
     }
     EXPECT_NE(svg.find("[1] a&lt;b&amp;c, 2026-12-07"), std::string::npos);

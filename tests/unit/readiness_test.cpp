@@ -230,15 +230,3 @@ TEST(Readiness, VerdictNamesTheLargestCauseAndTheItemBehindIt) {
               "1024 samples: ZEM-1 1,234,567 plays, ZEM-M none plays; the idle system: no "
               "dropouts in 12 minutes");
 }
-
-TEST(Readiness, JsonItemsFollowTheSchema) {
-    ReadinessReport report;
-    report.items = {{"smt", READY_OK, "off", "Fine.", ""},
-                    {"steal", READY_UNKNOWN, "no /proc/stat", "Look.", "12 more streams"}};
-    nlohmann::ordered_json items = readiness_json(&report);
-    ASSERT_EQ(items.size(), 2u);
-    EXPECT_EQ(items[0].dump(),
-              R"({"name":"smt","state":"ok","value":"off","advice":"Fine.","effect":null})");
-    EXPECT_EQ(items[1]["state"], "unknown");
-    EXPECT_EQ(items[1]["effect"], "12 more streams");
-}

@@ -1,28 +1,20 @@
-// The real-time reports: the JSON document's keys and types as
-// docs/json-reports.md documents them, and the SVG's structure.
+// The real-time reports: the JSON document read back as written, what it
+// says of a hold, the text's details and the SVG's structure.
 #include "report/buffer_summary.h"
 #include "report/hold_words.h"
 #include "report/offline_words.h"
 #include "report/realtime_report.h"
 #include "report/realtime_words.h"
 #include "report/report_reader.h"
+#include "tests/unit/printed_text.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <set>
 #include <string>
 
 namespace {
 using Json = nlohmann::ordered_json;
-
-std::set<std::string> keys_of(const Json& object) {
-    std::set<std::string> keys;
-    for (const auto& item : object.items()) {
-        keys.insert(item.key());
-    }
-    return keys;
-}
 
 // Two buffer sizes on one core: at 64 the idle system missed, at 1024 ZEM-2
 // held 900 streams (one period of its hold overflowed the histogram, one
@@ -34,6 +26,8 @@ struct Sample {
     ReadinessReport readiness;
     Sample() {
         describe_machine(&machine);
+        readiness.items = {{"smt", READY_OK, "off", "Fine.", ""},
+                           {"steal", READY_UNKNOWN, "no /proc/stat", "Look.", "12 more"}};
         plan.buffers = {64, 1024};
         plan.tests = {RT_ZEM2};
         plan_set_test_loads(&plan);
@@ -83,7 +77,6 @@ TEST(RealtimeReport, JsonReadsBackAndSaysPlaysOnlyOfAHoldWithinItsAllowance) {
     Sample sample;
     Json doc = realtime_json(&sample.machine, &sample.plan, sample.result.get(), &sample.readiness);
     EXPECT_EQ(doc.begin().key(), "schema_version"); // every report starts with it
-    EXPECT_EQ(doc["schema_version"], REPORT_SCHEMA_VERSION);
     const Json& missed = doc["runs"][0];
     EXPECT_EQ(missed["verdict"], NOT_SUSTAINABLE_TEXT);
     EXPECT_TRUE(missed["tests"]["zem2"]["plays"].is_null());
@@ -91,7 +84,6 @@ TEST(RealtimeReport, JsonReadsBackAndSaysPlaysOnlyOfAHoldWithinItsAllowance) {
     EXPECT_EQ(held["plays"], 900);
     EXPECT_EQ(held["streams"], held["plays"]); // older readers read the same count
     EXPECT_EQ(held["hold"]["allowance"], 1);
-    EXPECT_EQ(held["hold"]["claim"], "no more dropouts than the idle system in 3 s");
     EXPECT_EQ(held["hold"]["spread"]["p99"], 1.4);
     // The host's pauses cut the count far below where the median would fit.
     EXPECT_EQ(held["median_fits"], 1500);
@@ -121,15 +113,29 @@ TEST(RealtimeReport, JsonReadsBackAndSaysPlaysOnlyOfAHoldWithinItsAllowance) {
     EXPECT_NE(doc["runs"][1]["summary"].get<std::string>().find("ZEM-2's speed varied 1.30x"),
               std::string::npos);
 
-    // What the writer writes, the reader reads back: the count that played,
-    // no count where none was held.
+    // What the writer writes, the reader reads back: every test of every
+    // run, a count only where one was held, and every readiness item.
     ReportRecord record{};
     std::string problem;
     ASSERT_TRUE(read_report_text(doc.dump(), "sample.json", &record, &problem)) << problem;
-    const RtCell& cell = record.cells.at(RtCellKey{1024, "ZEM-2", 1});
-    EXPECT_TRUE(cell.known);
-    EXPECT_EQ(cell.streams, 900);
-    EXPECT_FALSE(record.cells.at(RtCellKey{64, "ZEM-2", 1}).known);
+    for (const Json& run : doc["runs"]) {
+        for (const auto& [key, test] : run["tests"].items()) {
+            const Json& name = doc["plan"]["loads"][0]["name"]; // the sample's one load
+            const RtCell& cell = record.cells.at(RtCellKey{run["buffer"], name, run["cores"]});
+            EXPECT_EQ(cell.state, test["state"]);
+            EXPECT_EQ(cell.known, test["state"] == "done" && !test["streams"].is_null());
+            EXPECT_EQ(Json(cell.streams), cell.known ? test["streams"] : Json(0));
+            EXPECT_EQ(cell.dropouts_per_minute, run["dropouts"]["per_minute"]);
+        }
+    }
+    ASSERT_EQ(record.readiness.size(), doc["readiness"].size());
+    Json read = doc["readiness"]; // with what the reader keeps of each item
+    for (size_t i = 0; i < read.size(); ++i) {
+        const ReadinessEntry* entry = &record.readiness[i];
+        read[i].update({{"name", entry->name}, {"state", entry->state}, {"value", entry->value}});
+    }
+    EXPECT_EQ(read, doc["readiness"]);
+    EXPECT_EQ(doc["readiness"][0]["effect"], nullptr); // none measured: null, never ""
 
     // A fixed count whose hold missed more than its allowance: nothing in
     // the report says it plays.
@@ -144,8 +150,6 @@ TEST(RealtimeReport, JsonReadsBackAndSaysPlaysOnlyOfAHoldWithinItsAllowance) {
     const std::string summary = doc["runs"][1]["summary"];
     EXPECT_EQ(summary.find(" plays"), std::string::npos) << summary;
     EXPECT_NE(summary.find("900 does not play"), std::string::npos) << summary;
-    ASSERT_TRUE(read_report_text(doc.dump(), "fixed.json", &record, &problem)) << problem;
-    EXPECT_FALSE(record.cells.at(RtCellKey{1024, "ZEM-2", 1}).known);
 }
 
 TEST(RealtimeReport, SvgHasTwoPanelsPerRunEachWithItsDeadline) {
@@ -154,21 +158,14 @@ TEST(RealtimeReport, SvgHasTwoPanelsPerRunEachWithItsDeadline) {
         realtime_svg(&sample.machine, &sample.plan, sample.result.get(), &sample.readiness);
     ASSERT_EQ(svg.rfind("<svg ", 0), 0u);
     EXPECT_EQ(svg.substr(svg.size() - 7), "</svg>\n");
-    auto count = [&svg](const std::string& text) {
-        size_t n = 0;
-        for (size_t at = svg.find(text); at != std::string::npos; at = svg.find(text, at + 1)) {
-            ++n;
-        }
-        return n;
-    };
     // Rows: the two idle runs and ZEM-2's confirm run.
-    EXPECT_EQ(count("class=\"heading\""), 4u); // the capacity chart's, then the rows'
-    EXPECT_EQ(count("<g class=\"panel\""), 6u);
-    EXPECT_EQ(count("</g>"), 7u);
-    EXPECT_EQ(count("<polyline class=\"capacity-line\""), 1u);
-    EXPECT_EQ(count("class=\"deadline\""), 6u);
-    EXPECT_EQ(count("class=\"overflow\""), 1u);
-    EXPECT_GE(count("class=\"bar\""), 6u);
+    EXPECT_EQ(occurrences(svg, "class=\"heading\""), 4u); // the capacity chart's, then the rows'
+    EXPECT_EQ(occurrences(svg, "<g class=\"panel\""), 6u);
+    EXPECT_EQ(occurrences(svg, "</g>"), 7u);
+    EXPECT_EQ(occurrences(svg, "<polyline class=\"capacity-line\""), 1u);
+    EXPECT_EQ(occurrences(svg, "class=\"deadline\""), 6u);
+    EXPECT_EQ(occurrences(svg, "class=\"overflow\""), 1u);
+    EXPECT_GE(occurrences(svg, "class=\"bar\""), 6u);
     EXPECT_NE(svg.find("ZEM-2, 900 play: 1 of 469 periods missed, 1 allowed"), std::string::npos);
     // The verdicts wrap inside the picture: no line runs past the chart.
     for (size_t at = svg.find("class=\"dropouts\""); at != std::string::npos;
@@ -192,8 +189,6 @@ TEST(RealtimeReport, InsideAServerItsFiguresStandBesideOurs) {
     EXPECT_EQ(in["plan"]["clock"], "jack");
     EXPECT_EQ(in["runs"][1]["processors"], Json::array());
     const Json& server = in["runs"][1]["tests"]["zem2"]["hold"]["server"];
-    EXPECT_EQ(keys_of(server), (std::set<std::string>{"our_load_percent", "load_percent", "xruns",
-                                                      "missed_by_stated_end"}));
     EXPECT_EQ(server["load_percent"]["max"], 60.0);
     EXPECT_EQ(server["our_load_percent"]["mean"], 45.0);
     EXPECT_TRUE(server["missed_by_stated_end"].is_null()); // the server stated no end
@@ -203,13 +198,10 @@ TEST(RealtimeReport, APluginsLogStaysOneBlockOfItsDetail) {
     Sample sample;
     std::snprintf(sample.result->configs[1].tests[0].log, LOG_EXCERPT,
                   "first\r\n\nsecond\x1b[2J\n");
-    char* buffer = nullptr;
-    size_t size = 0;
-    FILE* out = open_memstream(&buffer, &size);
-    print_realtime_text(out, &sample.machine, &sample.plan, sample.result.get(), &sample.readiness);
-    std::fclose(out);
-    const std::string text(buffer, size);
-    std::free(buffer);
+    const std::string text = printed_by([&sample](FILE* out) {
+        print_realtime_text(out, &sample.machine, &sample.plan, sample.result.get(),
+                            &sample.readiness);
+    });
     EXPECT_NE(text.find("the plugins logged: first\n             second\\x1b[2J\n    "),
               std::string::npos)
         << text;

@@ -1,33 +1,18 @@
-// The throughput run's report: the panel's tables, JSON lines with null for
-// figures a run did not store, and the summary over several runs.
+// The throughput run's report: the panel's tables, JSON lines read back as
+// written, with null for figures a run did not store, and the summary over
+// several runs.
 #include "report/throughput_report.h"
+
+#include "engine/test_names.h"
+#include "report/report_reader.h"
+#include "report/result_tables.h"
+#include "tests/unit/printed_text.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
 #include <string>
 
 namespace {
-// What `print` writes to a stream, as a string.
-template <typename Print> std::string printed_by(Print print) {
-    char* buffer = nullptr;
-    size_t size = 0;
-    FILE* out = open_memstream(&buffer, &size);
-    print(out);
-    std::fclose(out);
-    std::string text(buffer, size);
-    std::free(buffer);
-    return text;
-}
-
-std::string printed(void (*print)(FILE*, const RunRecord*), const RunRecord* run) {
-    return printed_by([print, run](FILE* out) { print(out, run); });
-}
-
-std::string json_line(const RunRecord* run) {
-    return printed_by([run](FILE* out) { print_run_json(out, run, nullptr); });
-}
-
 RunRecord sample_run() {
     return RunRecord{{1, 58, 53},
                      {1, 52, 48},
@@ -37,50 +22,53 @@ RunRecord sample_run() {
 }
 } // namespace
 
-TEST(ThroughputReport, JsonLineHasEveryFieldInOrder) {
-    RunRecord run = sample_run();
-    EXPECT_EQ(
-        json_line(&run),
-        "{\"schema_version\":2,\"mode\":\"throughput\",\"zem1\":{\"cycles_44100\":58,"
-        "\"cycles_48000\":53,\"blocks\":1000,\"elapsed_ms\":20000},\"zem2\":{\"cycles_44100\":52,"
-        "\"cycles_48000\":48,\"blocks\":900,\"elapsed_ms\":20001},\"zemm\":{\"tracks_44100\":5,"
-        "\"tracks_48000\":4,\"mfloats_per_s\":2288,\"blocks\":300,\"elapsed_ms\":40000}}\n");
-    MachineReport machine{};
-    nlohmann::ordered_json object = run_json(&run, &machine);
-    std::vector<std::string> keys;
-    for (const auto& item : object.items()) {
-        keys.push_back(item.key());
-    }
-    EXPECT_EQ(keys, (std::vector<std::string>{"schema_version", "mode", "machine", "zem1", "zem2",
-                                              "zemm"}));
-}
-
-TEST(ThroughputReport, FiguresNotStoredAreNull) {
+// The tables say what the panel says, under each kernel's words; the JSON
+// line says the same and reads back to it for `compare`. A figure not
+// stored is an empty row and null, never 0.
+TEST(ThroughputReport, TablesAndJsonSayWhatThePanelSaysAndNothingOfFiguresNotStored) {
     RunRecord run = sample_run();
     run.traces[1] = {5, -1, 0}; // no elapsed time could be formed
     run.traces[2] = {0, -1, 0}; // never ran (stopped before it)
     run.whole_slot[2] = false;
-    std::string json = json_line(&run);
-    EXPECT_NE(json.find("\"zem2\":{\"cycles_44100\":null,\"cycles_48000\":null,\"blocks\":5,"
-                        "\"elapsed_ms\":null}"),
-              std::string::npos);
-    EXPECT_NE(json.find("\"zemm\":{\"tracks_44100\":null,\"tracks_48000\":null,"
-                        "\"mfloats_per_s\":null,\"blocks\":null,\"elapsed_ms\":null}"),
-              std::string::npos);
-}
-
-TEST(ThroughputReport, TablesUseThePanelWordsAndLeaveUnfinishedRowsEmpty) {
-    RunRecord run = sample_run();
-    run.whole_slot[2] = false;
-    std::string text = printed(print_run_tables, &run);
-    EXPECT_NE(text.find("[integer] 2 MOV + 2 MUL + ADD + 2 circular"), std::string::npos);
-    EXPECT_NE(text.find("Stream Type"), std::string::npos);
-    EXPECT_NE(text.find("ZEM-1 measure"), std::string::npos);
-    EXPECT_NE(text.find("mono 44100 Hz   | 58 cycles/smp."), std::string::npos);
-    EXPECT_NE(text.find("mono 48000 Hz   | 48 cycles/smp."), std::string::npos);
-    EXPECT_NE(text.find("ZEM-M measure"), std::string::npos);
-    EXPECT_EQ(text.find("tracks"), std::string::npos);
-    EXPECT_NE(text.find("Transfer Rate   | \n"), std::string::npos);
+    ResultBlock blocks[RESULT_BLOCKS];
+    describe_results(&run.int_result, &run.float_result, &run.mix_result, blocks);
+    const std::string text = printed_by([&run](FILE* out) { print_run_tables(out, &run); });
+    size_t at = 0;
+    for (uint32_t b = 0; b < RESULT_BLOCKS; ++b) {
+        at = text.find(std::string(blocks[b].description) + "\n  " + STREAM_TYPE_TEXT, at);
+        ASSERT_NE(at, std::string::npos) << blocks[b].description;
+        EXPECT_EQ(text.find(blocks[b].measure_name, at), text.find('|', at) + 2);
+        for (uint32_t r = 0; r < blocks[b].row_count; ++r) {
+            char value[48] = "";
+            format_row_value(&blocks[b].rows[r], value, sizeof value);
+            at = text.find(std::string("  ") + blocks[b].rows[r].label, at + 1);
+            const size_t bar = text.find("| ", at) + 2;
+            EXPECT_EQ(text.substr(bar, text.find('\n', at) - bar), b == 0 ? value : "");
+        }
+    }
+    MachineReport machine{};
+    const std::string line =
+        printed_by([&run, &machine](FILE* out) { print_run_json(out, &run, &machine); });
+    EXPECT_EQ(line.find('\n'), line.size() - 1);
+    const nlohmann::ordered_json doc = nlohmann::ordered_json::parse(line);
+    EXPECT_EQ(doc.begin().key(), "schema_version");
+    ReportRecord record{};
+    std::string problem;
+    ASSERT_TRUE(read_report_text(line, "run.json", &record, &problem)) << problem;
+    ASSERT_EQ(record.throughput.size(), THROUGHPUT_FIGURES);
+    uint32_t rows[RESULT_BLOCKS] = {};
+    for (const ThroughputFigure& figure : record.throughput) {
+        // Written as its row of the tables says, and read back as written.
+        const int64_t row = blocks[figure.test].rows[rows[figure.test]++].value;
+        const bool stored = figure.test == 0;
+        EXPECT_EQ(doc[TEST_JSON_NAMES[figure.test]][figure.figure],
+                  stored ? nlohmann::ordered_json(row) : nullptr)
+            << figure.figure;
+        EXPECT_EQ(figure.known, stored);
+        EXPECT_EQ(figure.value, stored ? row : 0) << figure.figure;
+    }
+    EXPECT_EQ(nlohmann::ordered_json({doc["zem2"]["blocks"], doc["zemm"]["blocks"]}),
+              nlohmann::ordered_json({5, nullptr}));
 }
 
 TEST(ThroughputReport, SummaryGivesMinimumMedianMaximumOfStoredFigures) {
