@@ -1,6 +1,9 @@
+// The throughput run's report: the panel's tables, its JSON lines and the
+// summary over several runs.
 #include "report/throughput_report.h"
 
 #include "report/median.h"
+#include "report/report_reader.h"
 #include "report/result_tables.h"
 
 #include <algorithm>
@@ -9,10 +12,6 @@ namespace {
 // Version 1 had neither the version nor the mode; its objects began with the
 // machine.
 constexpr int JSON_SCHEMA_VERSION = 2;
-const char* const FIGURE_NAMES[SCHEDULED_TESTS][3] = {
-    {"cycles_44100", "cycles_48000", nullptr},
-    {"cycles_44100", "cycles_48000", nullptr},
-    {"tracks_44100", "tracks_48000", "mfloats_per_s"}};
 
 // The panel's tables for a run; a test whose figures were not stored shows
 // its header and no rows, as the panel does before a test has finished.
@@ -72,18 +71,21 @@ nlohmann::ordered_json run_json(const RunRecord* run, const MachineReport* machi
     if (machine != nullptr) {
         object["machine"] = machine_json(machine);
     }
+    Json figures[SCHEDULED_TESTS] = {Json::object(), Json::object(), Json::object()};
+    uint32_t rows[SCHEDULED_TESTS] = {};
+    // The reader's keys, which follow each test's rows in the tables' order.
+    for (const ThroughputName& name : THROUGHPUT_NAMES) {
+        const ResultRow* row = &blocks[name.test].rows[rows[name.test]++];
+        figures[name.test][name.figure] =
+            figures_stored(run, name.test) ? Json(row->value) : Json(nullptr);
+    }
     for (uint32_t t = 0; t < SCHEDULED_TESTS; ++t) {
         const LoopTrace* trace = &run->traces[t];
         bool ran = run->whole_slot[t];
-        Json figures = Json::object();
-        for (uint32_t f = 0; f < blocks[t].row_count; ++f) {
-            figures[FIGURE_NAMES[t][f]] =
-                figures_stored(run, t) ? Json(blocks[t].rows[f].value) : Json(nullptr);
-        }
-        figures["blocks"] = ran ? Json(trace->blocks) : Json(nullptr);
-        figures["elapsed_ms"] =
+        figures[t]["blocks"] = ran ? Json(trace->blocks) : Json(nullptr);
+        figures[t]["elapsed_ms"] =
             ran && trace->elapsed_ms >= 0 ? Json(trace->elapsed_ms) : Json(nullptr);
-        object[TEST_JSON_NAMES[t]] = figures;
+        object[TEST_JSON_NAMES[t]] = figures[t];
     }
     return object;
 }
