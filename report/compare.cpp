@@ -1,3 +1,5 @@
+// Saved reports lined up: the figures they share, their ratios to the first
+// of each mode, and what differs between them.
 #include "report/compare.h"
 
 #include "engine/test_names.h"

@@ -1,3 +1,4 @@
+// The comparison of saved reports as one JSON document.
 #include "report/compare.h"
 
 #include "engine/test_names.h"

@@ -1,3 +1,5 @@
+// The comparison of saved reports as an SVG picture: a bar per report in
+// each group of figures.
 #include "report/compare.h"
 
 #include "report/svg_text.h"

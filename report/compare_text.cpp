@@ -1,3 +1,4 @@
+// The comparison of saved reports as a text table.
 #include "report/compare.h"
 
 #include "engine/realtime/stream_set.h"

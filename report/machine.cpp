@@ -1,3 +1,4 @@
+// The machine a report was measured on, as text and JSON.
 #include "report/machine.h"
 
 #include "resources/version.h"

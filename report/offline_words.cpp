@@ -1,3 +1,4 @@
+// A chain's offline timing in words, and what it flags.
 #include "report/offline_words.h"
 
 #include "engine/realtime/plugin_cost.h"

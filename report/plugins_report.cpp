@@ -1,3 +1,4 @@
+// The installed plugins' listing as text and JSON, and validation's lines.
 #include "report/plugins_report.h"
 
 #include "report/machine.h"

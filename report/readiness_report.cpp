@@ -1,3 +1,4 @@
+// The readiness items as text and JSON, and the verdict on a buffer size.
 #include "report/readiness_report.h"
 
 #include <algorithm>

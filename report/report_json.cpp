@@ -1,3 +1,5 @@
+// A saved report's JSON taken in safely: the file, the bounds on what is
+// parsed and the one check of every field.
 #include "report/report_json.h"
 
 #include <algorithm>

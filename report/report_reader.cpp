@@ -1,3 +1,4 @@
+// Saved reports read back into plain records, both schemas.
 #include "report/report_reader.h"
 
 #include "report/median.h"

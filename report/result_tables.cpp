@@ -1,3 +1,4 @@
+// The result tables' words and units, for the window and the console runner.
 #include "report/result_tables.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// SVG text: formatted pieces appended, and text escaped for XML.
 #include "report/svg_text.h"
 
 #include <cstdarg>
