@@ -111,13 +111,13 @@ void print_hold_terms(FILE* out, const RtTestResult* test, const HoldShape* idle
     }
 }
 
-// What one test's trials at one buffer size and core count showed, and what
-// its search found.
-void print_test_details(FILE* out, const RtPlan* plan, const RtConfigResult* config, uint32_t t) {
+// One test's hold at one buffer size and core count, or why it has none;
+// false when the test did not run or failed before its search.
+bool print_test_outcome(FILE* out, const RtPlan* plan, const RtConfigResult* config, uint32_t t) {
     const RtTestResult* test = &config->tests[t];
     const std::string label = load_label(&plan->loads[t]);
     if (test->state == RT_NOT_RUN) {
-        return;
+        return false;
     }
     if (test->state == RT_FAILED && test->kernel_ns_per_sample <= 0.0) {
         const RtLoad* load = &plan->loads[t];
@@ -128,7 +128,7 @@ void print_test_details(FILE* out, const RtPlan* plan, const RtConfigResult* con
             std::fprintf(out, "    %-6s failed: %s\n", label.c_str(),
                          load->failed ? load->failure.c_str() : "the driver could not go on");
         }
-        return;
+        return false;
     }
     if (test->hold.periods > 0) {
         print_figures_row(out, label.c_str(), &test->hold);
@@ -148,6 +148,12 @@ void print_test_details(FILE* out, const RtPlan* plan, const RtConfigResult* con
     } else {
         std::fprintf(out, "    %-6s %s\n", label.c_str(), test_state_text(test->state));
     }
+    return true;
+}
+
+// What a test's search found: the kernel alone, the model of its cost, what
+// the plugins did besides, and how the count was reached.
+void print_search_lines(FILE* out, const RtLoad* load, const RtTestResult* test) {
     std::fprintf(out,
                  "    %-6s kernel alone %.3f ns a sample: at most %u streams; searched up "
                  "to %u%s in %u trials\n",
@@ -181,7 +187,7 @@ void print_test_details(FILE* out, const RtPlan* plan, const RtConfigResult* con
     if (test->log[0] != '\0') {
         print_log(out, test->log);
     }
-    const std::string settled = settle_words(&plan->loads[t], test);
+    const std::string settled = settle_words(load, test);
     if (!settled.empty()) {
         std::fprintf(out, "    %-6s offline: %s, its output %s\n", "", settled.c_str(),
                      output_shape_name(test->offline_output));
@@ -239,7 +245,9 @@ void print_realtime_details(FILE* out, const RtPlan* plan, const RtRunResult* re
                     static_cast<double>(config.period_ns));
         }
         for (uint32_t t = 0; t < plan->loads.size(); ++t) {
-            print_test_details(out, plan, &config, t);
+            if (print_test_outcome(out, plan, &config, t)) {
+                print_search_lines(out, &plan->loads[t], &config.tests[t]);
+            }
         }
     }
     std::fprintf(out, "\n");
