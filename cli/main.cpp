@@ -20,7 +20,7 @@ namespace {
 LoopTrace* const TRACES[SCHEDULED_TESTS] = {&measure_state.int_trace, &measure_state.float_trace,
                                             &measure_state.mix_trace};
 
-constexpr int64_t PROGRESS_STEP_MS = 500;
+constexpr int64_t PROGRESS_EVERY_MS = 500;
 
 int64_t now_ms() {
     return platform_counter_now() / (measure_state.counter_frequency / 1000);
@@ -41,7 +41,7 @@ int run_once(const CliOptions* options, bool progress, RunRecord* run) {
         *trace = LoopTrace{0, -1, 0};
     }
     const ScheduleHost host{now_ms, console_wait_for_stop, progress ? show_progress : nullptr,
-                            PROGRESS_STEP_MS};
+                            PROGRESS_EVERY_MS};
     bool whole[SCHEDULED_TESTS] = {};
     const int signal_number = run_schedule(&host, options->filter_ms, whole);
     *run = take_run_record(&measure_state, whole);

@@ -124,7 +124,7 @@ struct PluginLoadOrder {
     int64_t instance_allowance_ms = 0;
 };
 
-struct PluginStep {
+struct ChainLink {
     std::string uri;
     std::string name;
     uint32_t audio_in, audio_out; // main audio ports
@@ -139,7 +139,7 @@ struct PluginStep {
 };
 
 struct PluginLoadFacts {
-    std::vector<PluginStep> chain;
+    std::vector<ChainLink> chain;
     std::string wiring;             // how the chain is wired, in words
     std::string input;              // what the first plugin hears, in words
     uint32_t outputs;               // audio outputs of the last plugin

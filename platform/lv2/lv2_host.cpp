@@ -121,7 +121,7 @@ void fill_info(PluginHost* host, const LilvPlugin* plugin, PluginInfo* info) {
     info->name = node_text(lilv_plugin_get_name(plugin));
     const LilvPluginClass* plugin_class = lilv_plugin_get_class(plugin);
     info->class_label = lilv_node_as_string(lilv_plugin_class_get_label(plugin_class));
-    const StepPorts ports = step_ports(host, plugin);
+    const LinkPorts ports = link_ports(host, plugin);
     info->audio_in = ports.audio_in;
     info->side_chain_in = ports.side_chain_in;
     info->audio_out = ports.audio_out;

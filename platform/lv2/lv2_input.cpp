@@ -86,9 +86,9 @@ void fill_input(float* block, uint32_t frames, uint32_t rate, PluginInput input,
     }
     double amplitude =
         input == PLUGIN_SINE ? std::sqrt(2.0) * std::pow(10.0, INPUT_DBFS / 20.0) : 0;
-    double step = 2.0 * PI * sine_hz(frames, rate) / rate;
+    double increment = 2.0 * PI * sine_hz(frames, rate) / rate;
     for (uint32_t i = 0; i < frames; ++i) {
-        block[i] = static_cast<float>(amplitude * std::sin(step * i));
+        block[i] = static_cast<float>(amplitude * std::sin(increment * i));
     }
 }
 

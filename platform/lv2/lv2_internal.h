@@ -90,11 +90,11 @@ std::string node_text(LilvNode* node); // frees the node
 enum PortKind : uint8_t { PORT_AUDIO, PORT_CONTROL, PORT_ATOM, PORT_CV, PORT_OTHER };
 
 // A plugin's ports counted as the wiring and the listing see them.
-struct StepPorts {
+struct LinkPorts {
     uint32_t audio_in, side_chain_in, audio_out, cv_in, cv_out;
     bool midi_in, midi_out, takes_notes;
 };
-StepPorts step_ports(PluginHost* host, const LilvPlugin* plugin);
+LinkPorts link_ports(PluginHost* host, const LilvPlugin* plugin);
 
 constexpr uint32_t NO_PORT = UINT32_MAX;
 
@@ -111,15 +111,15 @@ struct PortPlan {
     float value;         // control and CV inputs: the default, in the port's units at the rate
 };
 
-struct StepPlan {
+struct LinkPlan {
     const LilvPlugin* plugin;
-    PluginStep facts;
+    ChainLink facts;
     std::vector<PortPlan> ports;
     uint32_t atom_ports;
     uint32_t atom_bytes;
     uint32_t midi_input;  // the atom channel of its first MIDI input, NO_PORT none
     uint32_t midi_output; // of its first MIDI output
-    WiredStep wired;      // where its audio and MIDI come from
+    WiredLink wired;      // where its audio and MIDI come from
     LilvState* default_state;
     LilvState* preset;
     // The options it gets: rate, block lengths, sequence size.
@@ -131,7 +131,7 @@ struct StepPlan {
 };
 
 struct Setting {
-    uint32_t step;
+    uint32_t link;
     uint32_t port;
     float value;
 };
@@ -139,12 +139,12 @@ struct Setting {
 // The order's chain, each plugin with its ports, and its settings checked
 // against them; false with a line. Whether each plugin can be hosted is
 // not asked here.
-bool plan_order(PluginHost* host, const PluginLoadOrder* order, std::vector<StepPlan>* plan,
+bool plan_order(PluginHost* host, const PluginLoadOrder* order, std::vector<LinkPlan>* plan,
                 std::vector<Setting>* settings, std::string* error);
-// The plan's steps that `preset` belongs to; false with a line when it
+// The plan's links that `preset` belongs to; false with a line when it
 // belongs to none of them (naming the plugin it is for, if any).
-bool preset_steps(PluginHost* host, const std::vector<StepPlan>& plan, const std::string& preset,
-                  std::vector<uint32_t>* steps, std::string* error);
+bool preset_links(PluginHost* host, const std::vector<LinkPlan>& plan, const std::string& preset,
+                  std::vector<uint32_t>* links, std::string* error);
 
 // The test input (lv2_input.cpp): a block of the order's signal, the
 // words for it, and the note pattern's events of the period starting at
@@ -254,10 +254,10 @@ CallWatch* call_watch_start(CallCounts* counts, char* why, size_t size);
 PluginLoad* load_open(PluginHost* host, const PluginLoadOrder* order, PluginLoadFacts* facts,
                       std::string* error, const LoadProgress* progress);
 // One plugin of one instance, then its plugin worker's answers.
-void load_run_step(PluginLoad* load, uint32_t instance, uint32_t step);
-const float* load_step_output(const PluginLoad* load, uint32_t instance, uint32_t step,
+void load_run_link(PluginLoad* load, uint32_t instance, uint32_t link);
+const float* load_link_output(const PluginLoad* load, uint32_t instance, uint32_t link,
                               uint32_t channel);
-uint32_t load_step_outputs(const PluginLoad* load, uint32_t step);
+uint32_t load_link_outputs(const PluginLoad* load, uint32_t link);
 uint32_t load_threads(const PluginLoad* load); // threads the load itself started
 
 // An instance's period against what its chain heard: `audio` holds its

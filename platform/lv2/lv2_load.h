@@ -33,7 +33,7 @@ struct PluginLoad {
     uint32_t frames;
     uint32_t rate;
     uint32_t channels;
-    std::vector<StepPlan> plan;
+    std::vector<LinkPlan> plan;
     std::vector<Setting> settings;
     std::vector<Instance> instances;
     bool notes;
@@ -54,7 +54,7 @@ struct PluginLoad {
 bool plan_states(PluginLoad* load, const PluginLoadOrder* order, PluginLoadFacts* facts,
                  std::string* error);
 void free_states(PluginLoad* load);
-// Step s's default state, then its preset, restored into its stage just
+// Link s's default state, then its preset, restored into its stage just
 // instantiated, then the order's settings over them.
 void restore_stage(PluginLoad* load, uint32_t s, StageInstance* stage,
                    const LV2_Feature* const* features);

@@ -16,44 +16,44 @@
 #include <new>
 
 namespace {
-void make_options(PluginLoad* load, StepPlan* step) {
+void make_options(PluginLoad* load, LinkPlan* link) {
     UridMap* urids = &load->host->urids;
     LV2_URID int_type = urid_of(urids, LV2_ATOM__Int);
-    step->rate_value = static_cast<float>(load->rate);
-    step->block_value = static_cast<int32_t>(load->frames);
-    step->sequence_value = static_cast<int32_t>(step->atom_bytes);
+    link->rate_value = static_cast<float>(load->rate);
+    link->block_value = static_cast<int32_t>(load->frames);
+    link->sequence_value = static_cast<int32_t>(link->atom_bytes);
     auto option = [&](const char* key, uint32_t size, LV2_URID type, const void* value) {
         return LV2_Options_Option{LV2_OPTIONS_INSTANCE, 0, urid_of(urids, key), size, type, value};
     };
-    step->options[0] = option(LV2_PARAMETERS__sampleRate, sizeof(float),
-                              urid_of(urids, LV2_ATOM__Float), &step->rate_value);
-    step->options[1] =
-        option(LV2_BUF_SIZE__minBlockLength, sizeof(int32_t), int_type, &step->block_value);
-    step->options[2] =
-        option(LV2_BUF_SIZE__maxBlockLength, sizeof(int32_t), int_type, &step->block_value);
-    step->options[3] =
-        option(LV2_BUF_SIZE__nominalBlockLength, sizeof(int32_t), int_type, &step->block_value);
-    step->options[4] =
-        option(LV2_BUF_SIZE__sequenceSize, sizeof(int32_t), int_type, &step->sequence_value);
-    step->options[5] = LV2_Options_Option{LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr};
-    step->options_feature = LV2_Feature{LV2_OPTIONS__options, step->options};
+    link->options[0] = option(LV2_PARAMETERS__sampleRate, sizeof(float),
+                              urid_of(urids, LV2_ATOM__Float), &link->rate_value);
+    link->options[1] =
+        option(LV2_BUF_SIZE__minBlockLength, sizeof(int32_t), int_type, &link->block_value);
+    link->options[2] =
+        option(LV2_BUF_SIZE__maxBlockLength, sizeof(int32_t), int_type, &link->block_value);
+    link->options[3] =
+        option(LV2_BUF_SIZE__nominalBlockLength, sizeof(int32_t), int_type, &link->block_value);
+    link->options[4] =
+        option(LV2_BUF_SIZE__sequenceSize, sizeof(int32_t), int_type, &link->sequence_value);
+    link->options[5] = LV2_Options_Option{LV2_OPTIONS_INSTANCE, 0, 0, 0, 0, nullptr};
+    link->options_feature = LV2_Feature{LV2_OPTIONS__options, link->options};
 }
 
-// The plan's wiring applied to its steps; the words.
+// The plan's wiring applied to its links; the words.
 std::string wire(PluginLoad* load, bool notes_to_any_midi) {
     std::vector<WiringPorts> chain;
-    for (const StepPlan& step : load->plan) {
-        const PluginStep& f = step.facts;
+    for (const LinkPlan& link : load->plan) {
+        const ChainLink& f = link.facts;
         chain.push_back(WiringPorts{f.name, f.audio_in, f.side_chain_in, f.audio_out, f.cv_in,
                                     f.cv_out, f.midi_in, f.midi_out, f.takes_notes});
     }
     Wiring wiring = plan_wiring(chain, notes_to_any_midi);
     for (size_t s = 0; s < load->plan.size(); ++s) {
-        StepPlan& step = load->plan[s];
-        step.wired = wiring.steps[s];
-        step.facts.gets_notes = step.wired.gets_notes;
-        step.facts.gets_midi_before = step.wired.midi_from_before;
-        load->notes = load->notes || step.wired.gets_notes;
+        LinkPlan& link = load->plan[s];
+        link.wired = wiring.links[s];
+        link.facts.gets_notes = link.wired.gets_notes;
+        link.facts.gets_midi_before = link.wired.midi_from_before;
+        load->notes = load->notes || link.wired.gets_notes;
     }
     load->channels = wiring.channels;
     return wiring.words;
@@ -66,17 +66,17 @@ void mark(const LoadProgress* progress, PluginStage stage, uint32_t plugin) {
 }
 
 void connect(PluginLoad* load, Instance* instance, uint32_t s) {
-    const StepPlan& step = load->plan[s];
+    const LinkPlan& link = load->plan[s];
     StageInstance* stage = instance->stages[s].get();
     float* audio = instance->audio.data();
-    for (uint32_t p = 0; p < step.ports.size(); ++p) {
-        const PortPlan& port = step.ports[p];
+    for (uint32_t p = 0; p < link.ports.size(); ++p) {
+        const PortPlan& port = link.ports[p];
         void* buffer = nullptr;
         switch (port.kind) {
         case PORT_AUDIO: {
-            const uint32_t channel = port.output       ? step.wired.first_output + port.channel
+            const uint32_t channel = port.output       ? link.wired.first_output + port.channel
                                      : port.side_chain ? SILENT_CHANNEL
-                                                       : step.wired.input_source[port.channel];
+                                                       : link.wired.input_source[port.channel];
             buffer = audio + static_cast<size_t>(channel) * load->frames;
             break;
         }
@@ -84,7 +84,7 @@ void connect(PluginLoad* load, Instance* instance, uint32_t s) {
             buffer = &stage->controls[p];
             break;
         case PORT_ATOM:
-            buffer = stage->atoms.data() + static_cast<size_t>(port.channel) * step.atom_bytes / 8;
+            buffer = stage->atoms.data() + static_cast<size_t>(port.channel) * link.atom_bytes / 8;
             break;
         case PORT_CV:
             buffer = port.output
@@ -98,26 +98,26 @@ void connect(PluginLoad* load, Instance* instance, uint32_t s) {
     }
 }
 
-// Instantiates step s of one instance, restores its states and applies the
+// Instantiates link s of one instance, restores its states and applies the
 // settings; false with a line when the plugin will not start.
 bool instantiate(PluginLoad* load, uint32_t index, uint32_t s, PluginWorkerSlot* slot,
                  std::string* error) {
-    StepPlan& step = load->plan[s];
+    LinkPlan& link = load->plan[s];
     Instance& instance = load->instances[index];
     auto stage = std::make_unique<StageInstance>();
-    stage->controls.resize(step.ports.size());
-    for (size_t p = 0; p < step.ports.size(); ++p) {
-        stage->controls[p] = step.ports[p].kind == PORT_CONTROL ? step.ports[p].value : 0.0f;
+    stage->controls.resize(link.ports.size());
+    for (size_t p = 0; p < link.ports.size(); ++p) {
+        stage->controls[p] = link.ports[p].kind == PORT_CONTROL ? link.ports[p].value : 0.0f;
     }
-    stage->atoms.assign(static_cast<size_t>(step.atom_ports) * step.atom_bytes / 8, 0);
-    stage->cv.resize(static_cast<size_t>(step.facts.cv_in) * load->frames);
-    for (const PortPlan& port : step.ports) {
+    stage->atoms.assign(static_cast<size_t>(link.atom_ports) * link.atom_bytes / 8, 0);
+    stage->cv.resize(static_cast<size_t>(link.facts.cv_in) * load->frames);
+    for (const PortPlan& port : link.ports) {
         if (port.kind == PORT_CV && !port.output) {
             std::fill_n(stage->cv.begin() + static_cast<ptrdiff_t>(port.channel) * load->frames,
                         load->frames, port.value);
         }
     }
-    stage->features = {&load->map_feature,          &load->unmap_feature, &step.options_feature,
+    stage->features = {&load->map_feature,          &load->unmap_feature, &link.options_feature,
                        &load->bounded_feature,      &load->fixed_feature, &load->log_feature,
                        &load->default_state_feature};
     if ((load->frames & (load->frames - 1)) == 0) {
@@ -133,15 +133,15 @@ bool instantiate(PluginLoad* load, uint32_t index, uint32_t s, PluginWorkerSlot*
         stage->features.push_back(&stage->schedule_feature);
     }
     stage->features.push_back(nullptr);
-    stage->instance = lilv_plugin_instantiate(step.plugin, load->rate, stage->features.data());
+    stage->instance = lilv_plugin_instantiate(link.plugin, load->rate, stage->features.data());
     if (stage->instance == nullptr) {
-        const std::string problem = library_problem(step.plugin);
+        const std::string problem = library_problem(link.plugin);
         *error =
-            step.facts.name + (problem.empty() ? " would not start (lilv could not instantiate it)"
+            link.facts.name + (problem.empty() ? " would not start (lilv could not instantiate it)"
                                                : " cannot be hosted: " + problem);
         return false;
     }
-    keep_library(step.plugin);
+    keep_library(link.plugin);
     if (slot != nullptr) {
         slot->handle = lilv_instance_get_handle(stage->instance);
         slot->interface = static_cast<const LV2_Worker_Interface*>(
@@ -161,39 +161,39 @@ bool instantiate(PluginLoad* load, uint32_t index, uint32_t s, PluginWorkerSlot*
 // false with a line.
 bool host_chain(PluginLoad* load, std::string* error) {
     const HostNodes& n = load->host->nodes;
-    for (StepPlan& step : load->plan) {
+    for (LinkPlan& link : load->plan) {
         std::string missing;
-        if (!plugin_hostable(load->host, step.plugin, load->frames, &missing)) {
-            *error = step.facts.name + " cannot be hosted: it requires " + missing;
+        if (!plugin_hostable(load->host, link.plugin, load->frames, &missing)) {
+            *error = link.facts.name + " cannot be hosted: it requires " + missing;
             return false;
         }
-        step.facts.hard_rt_capable = lilv_plugin_has_feature(step.plugin, n.hard_rt);
-        step.facts.has_worker = lilv_plugin_has_extension_data(step.plugin, n.worker_interface) ||
-                                lilv_plugin_has_feature(step.plugin, n.worker_schedule);
-        make_options(load, &step);
+        link.facts.hard_rt_capable = lilv_plugin_has_feature(link.plugin, n.hard_rt);
+        link.facts.has_worker = lilv_plugin_has_extension_data(link.plugin, n.worker_interface) ||
+                                lilv_plugin_has_feature(link.plugin, n.worker_schedule);
+        make_options(load, &link);
     }
     return true;
 }
 
 void fill_facts(const PluginLoad* load, const PluginLoadOrder* order, PluginLoadFacts* facts) {
-    for (const StepPlan& step : load->plan) {
-        facts->chain.push_back(step.facts);
+    for (const LinkPlan& link : load->plan) {
+        facts->chain.push_back(link.facts);
     }
     facts->input = input_text(order, load->plan.front().facts.audio_in);
     facts->outputs = load->plan.back().facts.audio_out;
     uint64_t bytes = static_cast<uint64_t>(load->channels) * load->frames * sizeof(float);
-    for (const StepPlan& step : load->plan) {
-        bytes += static_cast<uint64_t>(step.atom_ports) * step.atom_bytes +
-                 (step.ports.size() + static_cast<uint64_t>(step.facts.cv_in) * load->frames) *
+    for (const LinkPlan& link : load->plan) {
+        bytes += static_cast<uint64_t>(link.atom_ports) * link.atom_bytes +
+                 (link.ports.size() + static_cast<uint64_t>(link.facts.cv_in) * load->frames) *
                      sizeof(float) +
-                 (step.facts.has_worker ? 2 : 0) * PLUGIN_WORKER_RING_BYTES;
+                 (link.facts.has_worker ? 2 : 0) * PLUGIN_WORKER_RING_BYTES;
     }
     facts->bytes_per_instance = bytes;
     for (const Setting& setting : load->settings) {
-        const StepPlan& step = load->plan[setting.step];
+        const LinkPlan& link = load->plan[setting.link];
         char value[32];
         std::snprintf(value, sizeof value, "%g", static_cast<double>(setting.value));
-        facts->notes.push_back(step.facts.name + ": " + step.ports[setting.port].symbol +
+        facts->notes.push_back(link.facts.name + ": " + link.ports[setting.port].symbol +
                                " set to " + value);
     }
 }
@@ -224,11 +224,11 @@ void rearm_stage(const char* stage, const PluginLoadOrder* order) {
 
 bool start_instances(PluginLoad* load, const PluginLoadOrder* order, std::string* error,
                      const LoadProgress* progress) {
-    uint32_t plugin_worker_steps = 0;
-    for (const StepPlan& step : load->plan) {
-        plugin_worker_steps += step.facts.has_worker ? 1 : 0;
+    uint32_t plugin_worker_links = 0;
+    for (const LinkPlan& link : load->plan) {
+        plugin_worker_links += link.facts.has_worker ? 1 : 0;
     }
-    load->slots = std::make_unique<PluginWorkerSlot[]>(static_cast<size_t>(plugin_worker_steps) *
+    load->slots = std::make_unique<PluginWorkerSlot[]>(static_cast<size_t>(plugin_worker_links) *
                                                        order->instances);
     load->instances.resize(order->instances);
     uint32_t inputs = load->plan.front().facts.audio_in;

@@ -13,7 +13,7 @@
 namespace {
 // Stereo into mono: the outputs beyond the inputs summed into the last
 // input's own channel.
-void sum_channels(const PluginLoad* load, Instance* instance, const WiredStep& wired) {
+void sum_channels(const PluginLoad* load, Instance* instance, const WiredLink& wired) {
     const size_t frames = load->frames;
     float* audio = instance->audio.data();
     float* sum = audio + static_cast<size_t>(wired.input_source.back()) * frames;
@@ -27,18 +27,18 @@ void sum_channels(const PluginLoad* load, Instance* instance, const WiredStep& w
     }
 }
 
-LV2_Atom_Sequence* sequence_of(const PluginLoad* load, Instance* instance, uint32_t step,
+LV2_Atom_Sequence* sequence_of(const PluginLoad* load, Instance* instance, uint32_t link,
                                uint32_t channel) {
-    const StepPlan& plan = load->plan[step];
-    return reinterpret_cast<LV2_Atom_Sequence*>(instance->stages[step]->atoms.data() +
+    const LinkPlan& plan = load->plan[link];
+    return reinterpret_cast<LV2_Atom_Sequence*>(instance->stages[link]->atoms.data() +
                                                 static_cast<size_t>(channel) * plan.atom_bytes / 8);
 }
 
-// The MIDI events step `from` wrote, into the next step's MIDI input, as
+// The MIDI events link `from` wrote, into the next link's MIDI input, as
 // many as fit; the rest of what it wrote stays behind.
 void pass_midi(const PluginLoad* load, Instance* instance, uint32_t from) {
     const LV2_Atom_Sequence* out = sequence_of(load, instance, from, load->plan[from].midi_output);
-    const StepPlan& next = load->plan[from + 1];
+    const LinkPlan& next = load->plan[from + 1];
     LV2_Atom_Sequence* in = sequence_of(load, instance, from + 1, next.midi_input);
     in->atom.type = load->sequence_type;
     in->atom.size = sizeof(LV2_Atom_Sequence_Body);
@@ -76,18 +76,18 @@ void refill_events(PluginLoad* load, uint32_t first, uint32_t end) {
             load->template_at = at;
         }
         for (size_t s = 0; s < load->plan.size(); ++s) {
-            const StepPlan& step = load->plan[s];
+            const LinkPlan& link = load->plan[s];
             uint64_t* atoms = instance.stages[s]->atoms.data();
-            for (const PortPlan& port : step.ports) {
+            for (const PortPlan& port : link.ports) {
                 if (port.kind != PORT_ATOM) {
                     continue;
                 }
                 auto* atom = reinterpret_cast<LV2_Atom_Sequence*>(
-                    atoms + static_cast<size_t>(port.channel) * step.atom_bytes / 8);
+                    atoms + static_cast<size_t>(port.channel) * link.atom_bytes / 8);
                 if (port.output) {
                     atom->atom.type = load->chunk_type;
-                    atom->atom.size = step.atom_bytes - static_cast<uint32_t>(sizeof(LV2_Atom));
-                } else if (step.wired.gets_notes && port.channel == step.midi_input) {
+                    atom->atom.size = link.atom_bytes - static_cast<uint32_t>(sizeof(LV2_Atom));
+                } else if (link.wired.gets_notes && port.channel == link.midi_input) {
                     std::memcpy(atom, notes, sizeof(LV2_Atom) + notes->atom.size);
                 } else {
                     atom->atom.type = load->sequence_type;
@@ -100,27 +100,27 @@ void refill_events(PluginLoad* load, uint32_t first, uint32_t end) {
     }
 }
 
-void load_run_step(PluginLoad* load, uint32_t instance, uint32_t step) {
+void load_run_link(PluginLoad* load, uint32_t instance, uint32_t link) {
     Instance& ours = load->instances[instance];
-    const StepPlan& plan = load->plan[step];
+    const LinkPlan& plan = load->plan[link];
     if (plan.wired.sum_count > 0) {
         sum_channels(load, &ours, plan.wired);
     }
-    StageInstance* stage = ours.stages[step].get();
+    StageInstance* stage = ours.stages[link].get();
     lilv_instance_run(stage->instance, load->frames);
     if (stage->deliver != nullptr) {
         plugin_worker_deliver(stage->deliver, load->response_scratch.get());
     }
-    if (step + 1 < load->plan.size() && load->plan[step + 1].wired.midi_from_before) {
-        pass_midi(load, &ours, step);
+    if (link + 1 < load->plan.size() && load->plan[link + 1].wired.midi_from_before) {
+        pass_midi(load, &ours, link);
     }
 }
 
 void plugin_load_run(PluginLoad* load, uint32_t first, uint32_t end) {
-    auto steps = static_cast<uint32_t>(load->plan.size());
+    auto links = static_cast<uint32_t>(load->plan.size());
     for (uint32_t i = first; i < end; ++i) {
-        for (uint32_t s = 0; s < steps; ++s) {
-            load_run_step(load, i, s);
+        for (uint32_t s = 0; s < links; ++s) {
+            load_run_link(load, i, s);
         }
     }
 }
@@ -154,22 +154,22 @@ void plugin_load_restart(PluginLoad* load, uint32_t first, uint32_t end) {
     refill_events(load, first, end);
 }
 
-const float* load_step_output(const PluginLoad* load, uint32_t instance, uint32_t step,
+const float* load_link_output(const PluginLoad* load, uint32_t instance, uint32_t link,
                               uint32_t channel) {
-    if (instance >= load->instances.size() || step >= load->plan.size() ||
-        channel >= load->plan[step].facts.audio_out) {
+    if (instance >= load->instances.size() || link >= load->plan.size() ||
+        channel >= load->plan[link].facts.audio_out) {
         return nullptr;
     }
     return load->instances[instance].audio.data() +
-           static_cast<size_t>(load->plan[step].wired.first_output + channel) * load->frames;
+           static_cast<size_t>(load->plan[link].wired.first_output + channel) * load->frames;
 }
 
-uint32_t load_step_outputs(const PluginLoad* load, uint32_t step) {
-    return load->plan[step].facts.audio_out;
+uint32_t load_link_outputs(const PluginLoad* load, uint32_t link) {
+    return load->plan[link].facts.audio_out;
 }
 
 const float* plugin_load_output(const PluginLoad* load, uint32_t instance, uint32_t channel) {
-    return load_step_output(load, instance, static_cast<uint32_t>(load->plan.size() - 1), channel);
+    return load_link_output(load, instance, static_cast<uint32_t>(load->plan.size() - 1), channel);
 }
 
 bool plugin_load_control(const PluginLoad* load, uint32_t instance, uint32_t plugin,
@@ -191,7 +191,7 @@ PluginOutputShape plugin_load_output_shape(const PluginLoad* load, uint32_t inst
     if (instance >= load->instances.size()) {
         return PLUGIN_OUTPUT_NONE;
     }
-    const StepPlan& last = load->plan.back();
+    const LinkPlan& last = load->plan.back();
     return output_shape(load->instances[instance].audio.data(), load->frames,
                         load->plan.front().wired.input_source, last.wired.first_output,
                         last.facts.audio_out);

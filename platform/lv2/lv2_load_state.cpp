@@ -6,7 +6,7 @@
 
 namespace {
 struct RestoreTarget {
-    const StepPlan* step;
+    const LinkPlan* link;
     StageInstance* stage;
     UridMap* urids;
 };
@@ -28,7 +28,7 @@ void set_port_value(const char* symbol, void* user, const void* value, uint32_t 
     } else {
         return;
     }
-    const std::vector<PortPlan>& ports = target->step->ports;
+    const std::vector<PortPlan>& ports = target->link->ports;
     for (size_t p = 0; p < ports.size(); ++p) {
         if (ports[p].kind == PORT_CONTROL && ports[p].symbol == symbol) {
             target->stage->controls[p] = static_cast<float>(number);
@@ -40,59 +40,59 @@ void set_port_value(const char* symbol, void* user, const void* value, uint32_t 
 bool plan_states(PluginLoad* load, const PluginLoadOrder* order, PluginLoadFacts* facts,
                  std::string* error) {
     PluginHost* host = load->host;
-    for (StepPlan& step : load->plan) {
-        if (lilv_plugin_has_feature(step.plugin, host->nodes.default_state)) {
-            step.default_state = lilv_state_new_from_world(host->world, &host->urids.map,
-                                                           lilv_plugin_get_uri(step.plugin));
-            facts->notes.push_back(step.facts.name + ": " +
-                                   (step.default_state != nullptr ? "default state loaded"
+    for (LinkPlan& link : load->plan) {
+        if (lilv_plugin_has_feature(link.plugin, host->nodes.default_state)) {
+            link.default_state = lilv_state_new_from_world(host->world, &host->urids.map,
+                                                           lilv_plugin_get_uri(link.plugin));
+            facts->notes.push_back(link.facts.name + ": " +
+                                   (link.default_state != nullptr ? "default state loaded"
                                                                   : "no default state found"));
         }
     }
     if (order->preset.empty()) {
         return true;
     }
-    std::vector<uint32_t> steps;
-    if (!preset_steps(host, load->plan, order->preset, &steps, error)) {
+    std::vector<uint32_t> links;
+    if (!preset_links(host, load->plan, order->preset, &links, error)) {
         return false;
     }
     LilvNode* preset = lilv_new_uri(host->world, order->preset.c_str());
     lilv_world_load_resource(host->world, preset);
-    for (uint32_t s : steps) {
-        StepPlan& step = load->plan[s];
-        step.preset = lilv_state_new_from_world(host->world, &host->urids.map, preset);
-        if (step.preset == nullptr) {
+    for (uint32_t s : links) {
+        LinkPlan& link = load->plan[s];
+        link.preset = lilv_state_new_from_world(host->world, &host->urids.map, preset);
+        if (link.preset == nullptr) {
             *error =
-                "preset " + echoed(order->preset) + " of " + step.facts.name + " could not be read";
+                "preset " + echoed(order->preset) + " of " + link.facts.name + " could not be read";
             lilv_node_free(preset);
             return false;
         }
-        facts->notes.push_back(step.facts.name + ": preset " + order->preset + " loaded");
+        facts->notes.push_back(link.facts.name + ": preset " + order->preset + " loaded");
     }
     lilv_node_free(preset);
     return true;
 }
 
 void free_states(PluginLoad* load) {
-    for (StepPlan& step : load->plan) {
-        lilv_state_free(step.default_state);
-        lilv_state_free(step.preset);
-        step.default_state = nullptr;
-        step.preset = nullptr;
+    for (LinkPlan& link : load->plan) {
+        lilv_state_free(link.default_state);
+        lilv_state_free(link.preset);
+        link.default_state = nullptr;
+        link.preset = nullptr;
     }
 }
 
 void restore_stage(PluginLoad* load, uint32_t s, StageInstance* stage,
                    const LV2_Feature* const* features) {
-    const StepPlan& step = load->plan[s];
-    RestoreTarget target{&step, stage, &load->host->urids};
-    for (LilvState* state : {step.default_state, step.preset}) {
+    const LinkPlan& link = load->plan[s];
+    RestoreTarget target{&link, stage, &load->host->urids};
+    for (LilvState* state : {link.default_state, link.preset}) {
         if (state != nullptr) {
             lilv_state_restore(state, stage->instance, set_port_value, &target, 0, features);
         }
     }
     for (const Setting& setting : load->settings) {
-        if (setting.step == s) {
+        if (setting.link == s) {
             stage->controls[setting.port] = setting.value;
         }
     }

@@ -81,20 +81,20 @@ PortKindOf kind_of(PluginHost* host, const LilvPlugin* plugin, const LilvPort* p
     return of;
 }
 
-void plan_ports(PluginHost* host, StepPlan* step, uint32_t rate) {
-    uint32_t count = lilv_plugin_get_num_ports(step->plugin);
+void plan_ports(PluginHost* host, LinkPlan* link, uint32_t rate) {
+    uint32_t count = lilv_plugin_get_num_ports(link->plugin);
     std::vector<float> minimum(count), maximum(count), defaults(count);
-    lilv_plugin_get_port_ranges_float(step->plugin, minimum.data(), maximum.data(),
+    lilv_plugin_get_port_ranges_float(link->plugin, minimum.data(), maximum.data(),
                                       defaults.data());
-    step->atom_bytes = DEFAULT_SEQUENCE_BYTES;
-    step->midi_input = NO_PORT;
-    step->midi_output = NO_PORT;
+    link->atom_bytes = DEFAULT_SEQUENCE_BYTES;
+    link->midi_input = NO_PORT;
+    link->midi_output = NO_PORT;
     uint32_t counts[2][3] = {}; // [output][audio, side-chain, CV]
     for (uint32_t p = 0; p < count; ++p) {
-        const LilvPort* port = lilv_plugin_get_port_by_index(step->plugin, p);
-        const PortKindOf of = kind_of(host, step->plugin, port);
+        const LilvPort* port = lilv_plugin_get_port_by_index(link->plugin, p);
+        const PortKindOf of = kind_of(host, link->plugin, port);
         PortPlan plan{};
-        plan.symbol = lilv_node_as_string(lilv_port_get_symbol(step->plugin, port));
+        plan.symbol = lilv_node_as_string(lilv_port_get_symbol(link->plugin, port));
         plan.kind = of.kind;
         plan.output = of.output;
         plan.side_chain = of.side_chain;
@@ -102,7 +102,7 @@ void plan_ports(PluginHost* host, StepPlan* step, uint32_t rate) {
             plan.channel = counts[of.output][of.side_chain ? 1 : 0]++;
         } else if (of.kind == PORT_CONTROL) {
             plan.control =
-                declared_control(host, step->plugin, port, minimum[p], maximum[p], defaults[p]);
+                declared_control(host, link->plugin, port, minimum[p], maximum[p], defaults[p]);
             const ControlRange range = control_range(&plan.control, rate);
             plan.value =
                 static_cast<float>(value_or(range.default_value, value_or(range.minimum, 0.0)));
@@ -110,25 +110,25 @@ void plan_ports(PluginHost* host, StepPlan* step, uint32_t rate) {
             plan.channel = counts[of.output][2]++;
             plan.value = static_cast<float>(value_or(defaults[p], value_or(minimum[p], 0.0)));
         } else if (of.kind == PORT_ATOM) {
-            plan.channel = step->atom_ports++;
+            plan.channel = link->atom_ports++;
             plan.midi = of.midi;
-            uint32_t* first = of.output ? &step->midi_output : &step->midi_input;
+            uint32_t* first = of.output ? &link->midi_output : &link->midi_input;
             if (of.midi && *first == NO_PORT) {
                 *first = plan.channel;
             }
-            LilvNodes* sizes = lilv_port_get_value(step->plugin, port, host->nodes.minimum_size);
+            LilvNodes* sizes = lilv_port_get_value(link->plugin, port, host->nodes.minimum_size);
             if (sizes != nullptr && lilv_nodes_size(sizes) > 0) {
                 int asked = lilv_node_as_int(lilv_nodes_get_first(sizes));
-                step->atom_bytes = std::max(step->atom_bytes, static_cast<uint32_t>(asked));
+                link->atom_bytes = std::max(link->atom_bytes, static_cast<uint32_t>(asked));
             }
             lilv_nodes_free(sizes);
         }
-        step->ports.push_back(plan);
+        link->ports.push_back(plan);
     }
     // Whole 64-bit words, as the buffers are made of.
-    step->atom_bytes = (step->atom_bytes + 7) / 8 * 8;
-    const StepPorts ports = step_ports(host, step->plugin);
-    PluginStep& f = step->facts;
+    link->atom_bytes = (link->atom_bytes + 7) / 8 * 8;
+    const LinkPorts ports = link_ports(host, link->plugin);
+    ChainLink& f = link->facts;
     f.audio_in = ports.audio_in;
     f.side_chain_in = ports.side_chain_in;
     f.audio_out = ports.audio_out;
@@ -182,7 +182,7 @@ bool split_setting(const std::string& text, size_t plugins, SettingParts* parts,
 
 // "SYMBOL=VALUE" or "K:SYMBOL=VALUE" checked against the chain's control
 // inputs at `rate`; the settings it makes, or a line saying why not.
-bool plan_setting(const std::vector<StepPlan>& plan, uint32_t rate, const std::string& text,
+bool plan_setting(const std::vector<LinkPlan>& plan, uint32_t rate, const std::string& text,
                   std::vector<Setting>* settings, std::string* error) {
     const std::string said = "setting '" + echoed(text) + "': ";
     SettingParts parts;
@@ -222,7 +222,7 @@ bool plan_setting(const std::vector<StepPlan>& plan, uint32_t rate, const std::s
 }
 
 // The chain's plugins, each with its ports; false with a line.
-bool plan_chain(PluginHost* host, const PluginLoadOrder* order, std::vector<StepPlan>* plan,
+bool plan_chain(PluginHost* host, const PluginLoadOrder* order, std::vector<LinkPlan>* plan,
                 std::string* error) {
     if (order->uris.empty() || order->uris.size() > PLUGIN_MAX_CHAIN) {
         *error = "a load is 1 to " + std::to_string(PLUGIN_MAX_CHAIN) + " plugins, not " +
@@ -235,16 +235,16 @@ bool plan_chain(PluginHost* host, const PluginLoadOrder* order, std::vector<Step
     }
     plan->resize(order->uris.size());
     for (size_t s = 0; s < order->uris.size(); ++s) {
-        StepPlan& step = (*plan)[s];
-        step.plugin = plugin_by_uri(host, order->uris[s]);
-        if (step.plugin == nullptr) {
+        LinkPlan& link = (*plan)[s];
+        link.plugin = plugin_by_uri(host, order->uris[s]);
+        if (link.plugin == nullptr) {
             *error = "no plugin " + echoed(order->uris[s]) +
                      " is installed (see 'test_zem_cli plugins')";
             return false;
         }
-        step.facts.uri = order->uris[s];
-        step.facts.name = node_text(lilv_plugin_get_name(step.plugin));
-        plan_ports(host, &step, order->rate);
+        link.facts.uri = order->uris[s];
+        link.facts.name = node_text(lilv_plugin_get_name(link.plugin));
+        plan_ports(host, &link, order->rate);
     }
     return true;
 }
@@ -268,8 +268,8 @@ std::string preset_elsewhere(PluginHost* host, LilvNode* preset, const std::stri
 }
 } // namespace
 
-StepPorts step_ports(PluginHost* host, const LilvPlugin* plugin) {
-    StepPorts ports{};
+LinkPorts link_ports(PluginHost* host, const LilvPlugin* plugin) {
+    LinkPorts ports{};
     for (uint32_t p = 0; p < lilv_plugin_get_num_ports(plugin); ++p) {
         const PortKindOf of = kind_of(host, plugin, lilv_plugin_get_port_by_index(plugin, p));
         if (of.kind == PORT_AUDIO) {
@@ -287,7 +287,7 @@ StepPorts step_ports(PluginHost* host, const LilvPlugin* plugin) {
     return ports;
 }
 
-bool plan_order(PluginHost* host, const PluginLoadOrder* order, std::vector<StepPlan>* plan,
+bool plan_order(PluginHost* host, const PluginLoadOrder* order, std::vector<LinkPlan>* plan,
                 std::vector<Setting>* settings, std::string* error) {
     if (!plan_chain(host, order, plan, error)) {
         return false;
@@ -300,27 +300,27 @@ bool plan_order(PluginHost* host, const PluginLoadOrder* order, std::vector<Step
     return true;
 }
 
-bool preset_steps(PluginHost* host, const std::vector<StepPlan>& plan, const std::string& preset,
-                  std::vector<uint32_t>* steps, std::string* error) {
+bool preset_links(PluginHost* host, const std::vector<LinkPlan>& plan, const std::string& preset,
+                  std::vector<uint32_t>* links, std::string* error) {
     LilvNode* node = lilv_new_uri(host->world, preset.c_str());
     for (uint32_t s = 0; node != nullptr && s < plan.size(); ++s) {
         LilvNodes* presets = lilv_plugin_get_related(plan[s].plugin, host->nodes.preset);
         if (lilv_nodes_contains(presets, node)) {
-            steps->push_back(s);
+            links->push_back(s);
         }
         lilv_nodes_free(presets);
     }
-    if (steps->empty()) {
+    if (links->empty()) {
         *error = preset_elsewhere(host, node, preset);
     }
     lilv_node_free(node);
-    return !steps->empty();
+    return !links->empty();
 }
 
 bool plugin_load_check(PluginHost* host, const PluginLoadOrder* order, std::string* error) {
-    std::vector<StepPlan> plan;
+    std::vector<LinkPlan> plan;
     std::vector<Setting> settings;
-    std::vector<uint32_t> steps;
+    std::vector<uint32_t> links;
     return plan_order(host, order, &plan, &settings, error) &&
-           (order->preset.empty() || preset_steps(host, plan, order->preset, &steps, error));
+           (order->preset.empty() || preset_links(host, plan, order->preset, &links, error));
 }

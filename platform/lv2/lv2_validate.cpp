@@ -124,10 +124,10 @@ void show_denormals() {
 #endif
 }
 
-void check_outputs(const PluginLoad* load, uint32_t step, SharedFindings* findings,
+void check_outputs(const PluginLoad* load, uint32_t link, SharedFindings* findings,
                    uint32_t frames) {
-    for (uint32_t c = 0; c < load_step_outputs(load, step); ++c) {
-        const float* output = load_step_output(load, 0, step, c);
+    for (uint32_t c = 0; c < load_link_outputs(load, link); ++c) {
+        const float* output = load_link_output(load, 0, link, c);
         for (uint32_t i = 0; i < frames; ++i) {
             int kind = std::fpclassify(output[i]);
             findings->non_finite += kind == FP_NAN || kind == FP_INFINITE ? 1 : 0;
@@ -159,7 +159,7 @@ uint32_t validate_in_child(void* parameter) {
         return 0;
     }
     keep_facts(&facts, shared);
-    auto steps = static_cast<uint32_t>(facts.chain.size());
+    auto links = static_cast<uint32_t>(facts.chain.size());
 #ifdef ZEM_NO_MALLOC_COUNT
     bool counting_mallocs = false;
     note(shared, "malloc calls during run: not counted in sanitizer builds");
@@ -169,7 +169,7 @@ uint32_t validate_in_child(void* parameter) {
         note(shared, "malloc calls during run: not counted (another allocator replaces ours)");
     }
 #endif
-    for (uint32_t s = 0; s < steps && !counting_mallocs; ++s) {
+    for (uint32_t s = 0; s < links && !counting_mallocs; ++s) {
         shared->findings[s].allocations = PLUGIN_NOT_CHECKED;
     }
     char why[160] = "";
@@ -180,13 +180,13 @@ uint32_t validate_in_child(void* parameter) {
     show_denormals();
     mark_shared(shared, PLUGIN_STAGE_RUN, 0);
     for (uint32_t b = 0; b < blocks; ++b) {
-        for (uint32_t s = 0; s < steps; ++s) {
+        for (uint32_t s = 0; s < links; ++s) {
             shared->plugin.store(s);
             shared->calls.counting.store(static_cast<int32_t>(s));
 #ifndef ZEM_NO_MALLOC_COUNT
             malloc_count_into(counting_mallocs ? &shared->findings[s].allocations : nullptr);
 #endif
-            load_run_step(load, 0, s);
+            load_run_link(load, 0, s);
 #ifndef ZEM_NO_MALLOC_COUNT
             malloc_count_into(nullptr);
 #endif
@@ -202,7 +202,7 @@ uint32_t validate_in_child(void* parameter) {
                                 (watching ? 1 : 0); // the listener's thread
     }
     if (!watching) {
-        for (uint32_t s = 0; s < steps; ++s) {
+        for (uint32_t s = 0; s < links; ++s) {
             for (int64_t& calls : shared->calls.calls[s]) {
                 calls = PLUGIN_NOT_CHECKED;
             }

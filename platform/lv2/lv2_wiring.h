@@ -25,7 +25,7 @@ struct WiringPorts {
     bool takes_notes; // an instrument or a MIDI plugin, with a MIDI input
 };
 
-struct WiredStep {
+struct WiredLink {
     std::vector<uint32_t> input_source; // per main input: the channel feeding it
     uint32_t first_output;              // the channel of its first output
     // The channels [sum_first, sum_first + sum_count) summed into the
@@ -36,7 +36,7 @@ struct WiredStep {
 };
 
 struct Wiring {
-    std::vector<WiredStep> steps;
+    std::vector<WiredLink> links;
     uint32_t channels; // audio channels an instance needs
     std::string words;
 };

@@ -202,7 +202,7 @@ uint64_t platform_memory_available() {
 }
 
 // VmData: what the data limit below counts, thread stacks included, so that
-// the instances' steps are judged in its own terms (under mlockall all of it
+// the instances' batches are judged in its own terms (under mlockall all of it
 // is resident).
 uint64_t platform_memory_used() {
     return proc_kilobytes("/proc/self/status", "VmData:");
