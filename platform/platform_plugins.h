@@ -50,6 +50,10 @@
 //                          meanwhile. Between periods, never in one.
 //   plugin_load_output     an instance's audio output (of the chain's last
 //                          plugin), `frames` samples; nullptr past the last.
+//   plugin_load_input      an instance's audio input (of the chain's first
+//                          plugin), `frames` samples that the caller may
+//                          write between periods, as a bus is given the sum
+//                          of what feeds it; nullptr past the last.
 //   plugin_load_control    a control port's current value, by the plugin's
 //                          index in the chain and the port's symbol.
 //   plugin_load_output_shape  what an instance's chain gave in the last
@@ -109,6 +113,10 @@ struct PluginLoadOrder {
     std::vector<std::string> uris;     // the chain, in order
     std::vector<std::string> settings; // "SYMBOL=VALUE" (every plugin having it), "K:SYMBOL=VALUE"
     std::string preset;                // a preset's URI, "" for none
+    // Per link, a state its host saved (a folder with the plugin's
+    // state.ttl, as a session keeps it), restored after the preset; ""
+    // or missing: none.
+    std::vector<std::string> saved_states;
     PluginInput input = PLUGIN_NOISE;
     uint32_t frames = 0; // block size, samples per period
     uint32_t rate = 0;   // sample rate in Hz
@@ -181,6 +189,7 @@ void plugin_load_run(PluginLoad* load, uint32_t first, uint32_t end);
 void plugin_load_finish_period(PluginLoad* load, uint32_t end);
 void plugin_load_restart(PluginLoad* load, uint32_t first, uint32_t end);
 const float* plugin_load_output(const PluginLoad* load, uint32_t instance, uint32_t channel);
+float* plugin_load_input(PluginLoad* load, uint32_t instance, uint32_t channel);
 bool plugin_load_control(const PluginLoad* load, uint32_t instance, uint32_t plugin,
                          const std::string& symbol, float* value);
 PluginOutputShape plugin_load_output_shape(const PluginLoad* load, uint32_t instance);

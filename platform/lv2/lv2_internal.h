@@ -122,6 +122,7 @@ struct LinkPlan {
     WiredLink wired;      // where its audio and MIDI come from
     LilvState* default_state;
     LilvState* preset;
+    LilvState* saved; // the state its host saved, from the order
     // The options it gets: rate, block lengths, sequence size.
     float rate_value;
     int32_t block_value;

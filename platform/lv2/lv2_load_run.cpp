@@ -172,6 +172,14 @@ const float* plugin_load_output(const PluginLoad* load, uint32_t instance, uint3
     return load_link_output(load, instance, static_cast<uint32_t>(load->plan.size() - 1), channel);
 }
 
+float* plugin_load_input(PluginLoad* load, uint32_t instance, uint32_t channel) {
+    if (instance >= load->instances.size() || channel >= load->plan.front().facts.audio_in) {
+        return nullptr;
+    }
+    return load->instances[instance].audio.data() +
+           static_cast<size_t>(FIRST_INPUT_CHANNEL + channel) * load->frames;
+}
+
 bool plugin_load_control(const PluginLoad* load, uint32_t instance, uint32_t plugin,
                          const std::string& symbol, float* value) {
     if (instance >= load->instances.size() || plugin >= load->plan.size()) {

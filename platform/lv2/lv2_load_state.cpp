@@ -1,6 +1,6 @@
 // A load's plugin states: the default states and the preset read from the
-// world, restored into each instance before it is activated, and freed once
-// every instance has them.
+// world, and the states a host saved, restored into each instance before it
+// is activated and freed once every instance has them.
 #include "platform/common/echoed.h"
 #include "platform/lv2/lv2_load.h"
 
@@ -35,6 +35,27 @@ void set_port_value(const char* symbol, void* user, const void* value, uint32_t 
         }
     }
 }
+
+bool load_saved_states(PluginLoad* load, const PluginLoadOrder* order, PluginLoadFacts* facts,
+                       std::string* error) {
+    PluginHost* host = load->host;
+    for (size_t s = 0; s < load->plan.size() && s < order->saved_states.size(); ++s) {
+        if (order->saved_states[s].empty()) {
+            continue;
+        }
+        LinkPlan& link = load->plan[s];
+        const std::string file = order->saved_states[s] + "/state.ttl";
+        link.saved = lilv_state_new_from_file(host->world, &host->urids.map, nullptr, file.c_str());
+        if (link.saved == nullptr) {
+            *error = "the saved state of " + link.facts.name + " (" + echoed(file) +
+                     ") could not be read";
+            return false;
+        }
+        facts->notes.push_back(link.facts.name + ": saved state " + order->saved_states[s] +
+                               " loaded");
+    }
+    return true;
+}
 } // namespace
 
 bool plan_states(PluginLoad* load, const PluginLoadOrder* order, PluginLoadFacts* facts,
@@ -48,6 +69,9 @@ bool plan_states(PluginLoad* load, const PluginLoadOrder* order, PluginLoadFacts
                                    (link.default_state != nullptr ? "default state loaded"
                                                                   : "no default state found"));
         }
+    }
+    if (!load_saved_states(load, order, facts, error)) {
+        return false;
     }
     if (order->preset.empty()) {
         return true;
@@ -77,8 +101,10 @@ void free_states(PluginLoad* load) {
     for (LinkPlan& link : load->plan) {
         lilv_state_free(link.default_state);
         lilv_state_free(link.preset);
+        lilv_state_free(link.saved);
         link.default_state = nullptr;
         link.preset = nullptr;
+        link.saved = nullptr;
     }
 }
 
@@ -86,7 +112,7 @@ void restore_stage(PluginLoad* load, uint32_t s, StageInstance* stage,
                    const LV2_Feature* const* features) {
     const LinkPlan& link = load->plan[s];
     RestoreTarget target{&link, stage, &load->host->urids};
-    for (LilvState* state : {link.default_state, link.preset}) {
+    for (LilvState* state : {link.default_state, link.preset, link.saved}) {
         if (state != nullptr) {
             lilv_state_restore(state, stage->instance, set_port_value, &target, 0, features);
         }

@@ -49,6 +49,10 @@ const float* plugin_load_output(const PluginLoad*, uint32_t, uint32_t) {
     return nullptr;
 }
 
+float* plugin_load_input(PluginLoad*, uint32_t, uint32_t) {
+    return nullptr;
+}
+
 bool plugin_load_control(const PluginLoad*, uint32_t, uint32_t, const std::string&, float*) {
     return false;
 }
