@@ -1,0 +1,66 @@
+#include "session/session_file.h"
+
+#include "session/ardour_session.h"
+#include "session/session_json.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+
+namespace {
+bool ends_with(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+} // namespace
+
+bool read_session_file(const std::string& path, std::string* text, std::string* problem) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (error) {
+        *problem = "the file cannot be read (" + error.message() + ")";
+        return false;
+    }
+    if (!std::filesystem::is_regular_file(status)) {
+        *problem = "the path is not a regular file: a folder, a device or a pipe is not a session";
+        return false;
+    }
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (!error && !within_size(size, problem)) {
+        return false;
+    }
+    FILE* file = std::fopen(path.c_str(), "rb");
+    if (file == nullptr) {
+        *problem = std::string("the file cannot be read (") + std::strerror(errno) + ")";
+        return false;
+    }
+    text->clear();
+    char chunk[65536];
+    size_t got = 0;
+    do {
+        const uint64_t left = MAX_SESSION_BYTES + 1 - text->size();
+        got = std::fread(chunk, 1, left < sizeof chunk ? static_cast<size_t>(left) : sizeof chunk,
+                         file);
+        text->append(chunk, got);
+    } while (got > 0 && text->size() <= MAX_SESSION_BYTES);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) {
+        *problem = "the file cannot be read (a read error)";
+        return false;
+    }
+    return within_size(text->size(), problem);
+}
+
+bool read_session_path(const std::string& path, Session* session, std::string* problem) {
+    std::string text;
+    if (!read_session_file(path, &text, problem)) {
+        return false;
+    }
+    if (ends_with(path, ".ardour")) {
+        const std::string folder = std::filesystem::path(path).parent_path().string();
+        return read_ardour_session(text, folder, session, problem);
+    }
+    return read_session_json(text, session, problem);
+}
