@@ -69,11 +69,15 @@ struct Bounds {
         --depth;
         return true;
     }
-    bool parse_error(size_t, const std::string&, const nlohmann::detail::exception& error) {
-        const std::string message = error.what();
-        const size_t end = message.find("] ");
-        problem = "the file is not JSON: " +
-                  (end == std::string::npos ? message : message.substr(end + 2));
+    // The parser's words without its prefix and without the bytes it last
+    // read, which may be anything: the position says where.
+    bool parse_error(size_t position, const std::string&,
+                     const nlohmann::detail::exception& error) {
+        std::string message = error.what();
+        const size_t start = message.find("] ");
+        message = start == std::string::npos ? message : message.substr(start + 2);
+        problem = "the file is not JSON at byte " + std::to_string(position) + ": " +
+                  message.substr(0, message.find("; last read"));
         return false;
     }
 };

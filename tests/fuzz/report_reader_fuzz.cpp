@@ -2,23 +2,13 @@
 // line or gives a record, and a record it gives goes through the comparison
 // and its three outputs without a fault.
 #include "report/compare.h"
+#include "tests/fuzz/printable_line.h"
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
-
-namespace {
-bool printable_line(const std::string& text) {
-    for (char c : text) {
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) {
-            return false;
-        }
-    }
-    return !text.empty();
-}
-} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static FILE* nowhere = std::fopen("/dev/null", "w");

@@ -110,7 +110,7 @@ TEST(ArdourSession, Ardour8ExternalConnectionInactiveSendAndSendWithoutGain) {
 TEST(SessionJson, EveryFixtureAndAnEdgyRecordComeBackTheSame) {
     std::vector<Session> sessions;
     for (const char* name :
-         {"ardour6_send.ardour", "ardour7_buses.ardour", "ardour8_external.ardour"}) {
+         {"ardour6_send.ardour", "ardour7_buses.ardour", "ardour8_external.ardour", "small.json"}) {
         sessions.push_back(read_fixture(name));
     }
     Session edgy;
