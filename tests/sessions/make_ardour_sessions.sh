@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# Makes Ardour sessions to read: 1, 8 and 32 audio tracks, each with the x42
+# EQ and an LSP compressor and sending to two buses that each hold a
+# Dragonfly reverb, and a MIDI track playing an mda synth. Each is made by
+# Ardour itself, headless, through ardour7-lua; FOLDER/tracksN/tracksN.ardour
+# is the session of N tracks. Exits 77 where ardour7-lua is not installed.
+set -euo pipefail
+
+if [ "$#" -ne 1 ]; then
+    echo "usage: $0 FOLDER" >&2
+    exit 2
+fi
+if ! command -v ardour7-lua >/dev/null 2>&1; then
+    echo "skipped: ardour7-lua is not installed (Debian's ardour package)"
+    exit 77
+fi
+folder=$(realpath -m "$1")
+mkdir -p "$folder"
+# Ardour writes its configuration under HOME: a scratch one, removed after.
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+# The Lua that builds a session of $1 tracks at $2.
+session_lua() {
+    cat <<LUA
+AudioEngine:set_backend("None (Dummy)", "", "")
+AudioEngine:set_buffer_size(256)
+local s = create_session("$2", "tracks$1", 48000)
+assert(s, "no session")
+local function plugin(uri)
+  local p = ARDOUR.LuaAPI.new_plugin(s, uri, ARDOUR.PluginType.LV2, "")
+  assert(not p:isnil(), "plugin not installed: " .. uri)
+  return p
+end
+local buses = {}
+for _, uri in ipairs({"urn:dragonfly:room", "urn:dragonfly:plate"}) do
+  local bus = s:new_audio_route(2, 2, nil, 1, "", ARDOUR.PresentationInfo.Flag.AudioBus,
+                                ARDOUR.PresentationInfo.max_order):front()
+  bus:add_processor_by_index(plugin(uri), 0, nil, true)
+  buses[#buses + 1] = bus
+end
+local tracks = s:new_audio_track(1, 2, nil, $1, "Audio", ARDOUR.PresentationInfo.max_order,
+                                 ARDOUR.TrackMode.Normal, true)
+for t in tracks:iter() do
+  local eq = plugin("http://gareus.org/oss/lv2/fil4#mono")
+  t:add_processor_by_index(eq, 0, nil, true)
+  t:add_processor_by_index(plugin("http://lsp-plug.in/plugins/lv2/compressor_mono"), 1, nil, true)
+  ARDOUR.LuaAPI.set_processor_param(eq, 1, -3)
+  -- A send needs the processor it goes before, the fader's amp; Ardour
+  -- makes it silent, so each is given a gain of its own.
+  for index, bus in ipairs(buses) do
+    t:add_aux_send(bus, t:amp())
+    t:nth_send(index - 1):to_send():gain_control():set_value(1 / (2 * index),
+                                                              PBD.GroupControlDisposition.NoGroup)
+  end
+end
+local synth = s:new_midi_track(ARDOUR.ChanCount(ARDOUR.DataType("midi"), 1),
+                               ARDOUR.ChanCount(ARDOUR.DataType("audio"), 2), true,
+                               ARDOUR.PluginInfo(), nil, nil, 1, "Synth",
+                               ARDOUR.PresentationInfo.max_order, ARDOUR.TrackMode.Normal, true)
+synth:front():add_processor_by_index(plugin("http://drobilla.net/plugins/mda/JX10"), 0, nil, true)
+s:save_state("", false, false, false, false, false)
+close_session()
+print("made tracks$1")
+LUA
+}
+
+status=0
+for tracks in 1 8 32; do
+    target="$folder/tracks$tracks"
+    rm -rf "$target"
+    session_lua "$tracks" "$target" >"$scratch/make.lua"
+    # ardour7-lua prints every plugin it scans; only its last lines matter.
+    if ! HOME="$scratch" ardour7-lua "$scratch/make.lua" >"$scratch/log" 2>&1 ||
+        [ ! -f "$target/tracks$tracks.ardour" ]; then
+        echo "tracks$tracks: ardour7-lua failed:"
+        grep -v '^\[WARNING\]' "$scratch/log" | tail -n 5
+        status=1
+        continue
+    fi
+    echo "$target/tracks$tracks.ardour"
+done
+exit "$status"
