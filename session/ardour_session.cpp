@@ -16,8 +16,8 @@ const char* const ARDOUR_OWN_PROCESSORS[] = {"trim",      "amp",        "meter",
                                              "main-outs", "diskreader", "diskwriter", "triggerbox",
                                              "intreturn", "capture",    "return"};
 
-// The first flag a route's presentation has among these names its kind; a
-// foldback bus and the monitor section mix audio as a bus does.
+// The first of these flags that a route's presentation holds names its
+// kind; a foldback bus and the monitor section mix audio as a bus does.
 struct KindFlag {
     const char* flag;
     RouteKind kind;

@@ -92,49 +92,47 @@ const Json* member(const Json& object, const char* key) {
     return found == object.end() ? nullptr : &*found;
 }
 
+// object[key] as a T when `fits` takes it; else false, with `problem`
+// naming the field and saying what it should be.
+template <typename T, typename Fits>
+bool get(const Json& object, const std::string& where, const char* key, Fits fits,
+         const char* should_be, T* value, std::string* problem) {
+    const Json* found = member(object, key);
+    if (found == nullptr || !fits(*found)) {
+        return fault(problem, where, key, should_be);
+    }
+    *value = found->get<T>();
+    return true;
+}
+
 bool get_text(const Json& object, const std::string& where, const char* key, size_t longest,
               std::string* text, std::string* problem) {
-    const Json* value = member(object, key);
-    if (value == nullptr || !value->is_string()) {
-        return fault(problem, where, key, "is not a string");
-    }
-    if (value->get_ref<const std::string&>().size() > longest) {
-        return fault(problem, where, key, "is longer than a session's text may be");
-    }
-    *text = value->get<std::string>();
-    return true;
+    const auto fits = [longest](const Json& value) {
+        return value.is_string() && value.get_ref<const std::string&>().size() <= longest;
+    };
+    return get(object, where, key, fits, "is not a string of a session's length", text, problem);
 }
 
 bool get_count(const Json& object, const std::string& where, const char* key, int64_t* count,
                std::string* problem) {
-    const Json* value = member(object, key);
-    if (value == nullptr || !value->is_number_integer() ||
-        (value->is_number_unsigned() && value->get<uint64_t>() > uint64_t{INT64_MAX}) ||
-        value->get<int64_t>() < 0) {
-        return fault(problem, where, key, "is not a whole number of 0 or more");
-    }
-    *count = value->get<int64_t>();
-    return true;
+    const auto fits = [](const Json& value) {
+        return value.is_number_integer() &&
+               (value.is_number_unsigned() ? value.get<uint64_t>() <= uint64_t{INT64_MAX}
+                                           : value.get<int64_t>() >= 0);
+    };
+    return get(object, where, key, fits, "is not a whole number of 0 or more", count, problem);
 }
 
 bool get_number(const Json& object, const std::string& where, const char* key, double* number,
                 std::string* problem) {
-    const Json* value = member(object, key);
-    if (value == nullptr || !value->is_number()) {
-        return fault(problem, where, key, "is not a number");
-    }
-    *number = value->get<double>();
-    return true;
+    const auto fits = [](const Json& value) { return value.is_number(); };
+    return get(object, where, key, fits, "is not a number", number, problem);
 }
 
 bool get_flag(const Json& object, const std::string& where, const char* key, bool* flag,
               std::string* problem) {
-    const Json* value = member(object, key);
-    if (value == nullptr || !value->is_boolean()) {
-        return fault(problem, where, key, "is not true or false");
-    }
-    *flag = value->get<bool>();
-    return true;
+    const auto fits = [](const Json& value) { return value.is_boolean(); };
+    return get(object, where, key, fits, "is not true or false", flag, problem);
 }
 
 // The member `key` as an array of objects, or null with `problem` set.
