@@ -54,10 +54,6 @@ void draw_hold(const SimMachine* m, uint64_t total, uint64_t seed, HoldDraws* ho
     }
 }
 
-uint32_t share_of(uint32_t streams, uint32_t threads, uint32_t t) {
-    return streams / threads + (t < streams % threads ? 1u : 0u);
-}
-
 // The hold's missed periods at `streams` (counted after `warmup`), or
 // `limit` + 1 once it passes `limit`.
 uint64_t hold_misses(const SimMachine* m, const HoldDraws* hold, uint64_t warmup, uint32_t streams,
@@ -66,7 +62,7 @@ uint64_t hold_misses(const SimMachine* m, const HoldDraws* hold, uint64_t warmup
     double k[64];
     for (uint32_t t = 0; t < m->threads; ++t) {
         done[t] = -1e18;
-        k[t] = share_of(streams, m->threads, t);
+        k[t] = sim_share(streams, m->threads, t);
     }
     uint64_t missed = 0;
     const size_t total = hold->starts.size() - 1;
@@ -87,6 +83,10 @@ uint64_t hold_misses(const SimMachine* m, const HoldDraws* hold, uint64_t warmup
     return missed;
 }
 } // namespace
+
+uint32_t sim_share(uint32_t streams, uint32_t threads, uint32_t t) {
+    return streams / threads + (t < streams % threads ? 1u : 0u);
+}
 
 const char* family_name(SimFamily family) {
     static const char* const NAMES[FAMILY_COUNT] = {

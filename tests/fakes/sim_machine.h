@@ -103,6 +103,10 @@ struct SimCommon {
 void sim_common(const SimMachine* m, SimTimeline* timeline, uint64_t first_period, uint64_t count,
                 SimCommon* common);
 
+// Thread t's streams of `streams` over `threads`: the first streams % threads
+// carry one more, the busiest ceil(streams / threads).
+uint32_t sim_share(uint32_t streams, uint32_t threads, uint32_t t);
+
 // The work of one period of a thread with `streams` streams.
 double sim_work(const SimMachine* m, const SimCommon* common, const SimDraw* draw,
                 uint32_t streams);

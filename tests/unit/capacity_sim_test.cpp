@@ -79,7 +79,7 @@ void sim_sleep(void* context, int64_t when_ns) {
     Sim* sim = clock->sim;
     const SimMachine* m = &sim->machine;
     const SimDraw draw = sim_draw(m, &sim->random);
-    const uint32_t streams = thread_share(sim->streams, m->threads, clock->thread);
+    const uint32_t streams = sim_share(sim->streams, m->threads, clock->thread);
     const SimCommon* common = &sim->common[static_cast<size_t>(clock->period)];
     clock->work_ns = static_cast<int64_t>(sim_work(m, common, &draw, streams));
     clock->clock_ns = std::max(clock->clock_ns, when_ns) + static_cast<int64_t>(draw.late_ns);
