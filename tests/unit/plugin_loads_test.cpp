@@ -1,46 +1,13 @@
-// The plugin host against our test plugins (tests/plugins/): the listing,
-// chain wiring, settings, refusals, notes, the worker; validation's verdict
-// and line for each faulty plugin; the offline cost's arithmetic.
-#include "engine/realtime/plugin_cost.h"
-#include "report/plugins_report.h"
-
-#include <gtest/gtest.h>
+// The plugin host's loads of our test plugins: the listing, chain wiring,
+// the inputs, settings and presets, refusals, notes and MIDI, the side-chain,
+// the worker, and restarts.
+#include "tests/unit/plugin_host_fixture.h"
 
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
-#include <functional>
 #include <thread>
 
 namespace {
-PluginHost* host = nullptr;
-
-class Plugins : public ::testing::Test {
-  protected:
-    static void SetUpTestSuite() {
-        setenv("LV2_PATH", ZEM_TEST_LV2_PATH, 1);
-        std::string why;
-        host = plugin_host_open(&why);
-        ASSERT_NE(host, nullptr) << why;
-    }
-    static void TearDownTestSuite() {
-        plugin_host_close(host);
-    }
-};
-
-PluginLoadOrder spec_of(std::vector<std::string> kinds, std::vector<std::string> settings = {},
-                        uint32_t instances = 2) {
-    PluginLoadOrder order;
-    for (const std::string& kind : kinds) {
-        order.uris.push_back("urn:zem-test:" + kind);
-    }
-    order.settings = std::move(settings);
-    order.frames = 64;
-    order.rate = 48000;
-    order.instances = instances;
-    return order;
-}
-
 PluginLoad* open_load(const PluginLoadOrder& order, PluginLoadFacts* facts, std::string* error) {
     return plugin_load_open(host, &order, facts, error);
 }
@@ -109,7 +76,7 @@ TEST_F(Plugins, ChainsWireByIndexEachInstanceWithItsOwnBuffers) {
     PluginLoadFacts facts;
     std::string error;
     // Mono into stereo: the one output feeds both inputs.
-    PluginLoad* load = open_load(spec_of({"gain", "stereo"}), &facts, &error);
+    PluginLoad* load = open_load(order_of({"gain", "stereo"}), &facts, &error);
     ASSERT_NE(load, nullptr) << error;
     EXPECT_NE(facts.wiring.find("feeding input 1 to 2 (mono into stereo)"), std::string::npos)
         << facts.wiring;
@@ -126,7 +93,7 @@ TEST_F(Plugins, ChainsWireByIndexEachInstanceWithItsOwnBuffers) {
     plugin_load_close(load);
     // Stereo into mono: both outputs summed; a sine, the same on each
     // channel, comes out twice as loud as through the mono gain alone.
-    PluginLoadOrder order = spec_of({"gain"}, {}, 1);
+    PluginLoadOrder order = order_of({"gain"}, {}, 1);
     order.input = PLUGIN_SINE;
     load = open_load(order, &facts, &error);
     ASSERT_NE(load, nullptr) << error;
@@ -151,7 +118,7 @@ TEST_F(Plugins, InputsAreAtMinus18DbfsRms) {
     PluginLoadFacts facts;
     std::string error;
     const double level = std::pow(10.0, -18.0 / 20.0);
-    PluginLoadOrder order = spec_of({"gain"}, {}, 1);
+    PluginLoadOrder order = order_of({"gain"}, {}, 1);
     for (PluginInput input : {PLUGIN_NOISE, PLUGIN_SINE, PLUGIN_SILENCE}) {
         order.input = input;
         PluginLoad* load = open_load(order, &facts, &error);
@@ -172,13 +139,13 @@ TEST_F(Plugins, PresetAndSettingsApplyInOrderCheckedAgainstTheChain) {
     PluginLoadFacts facts;
     std::string error;
     PluginLoad* load =
-        open_load(spec_of({"gain", "stereo"}, {"gain=1.5", "2:gain=0.5"}), &facts, &error);
+        open_load(order_of({"gain", "stereo"}, {"gain=1.5", "2:gain=0.5"}), &facts, &error);
     ASSERT_NE(load, nullptr) << error;
     EXPECT_EQ(control(load, 0, "gain"), 1.5f);
     EXPECT_EQ(control(load, 1, "gain"), 0.5f);
     plugin_load_close(load);
     // The preset goes to the plugin it belongs to; a setting wins over it.
-    PluginLoadOrder order = spec_of({"gain", "stereo"});
+    PluginLoadOrder order = order_of({"gain", "stereo"});
     order.preset = "urn:zem-test:quiet-stereo";
     load = open_load(order, &facts, &error);
     ASSERT_NE(load, nullptr) << error;
@@ -192,29 +159,29 @@ TEST_F(Plugins, PresetAndSettingsApplyInOrderCheckedAgainstTheChain) {
     EXPECT_EQ(control(load, 1, "gain"), 0.5f);
     plugin_load_close(load);
 
-    EXPECT_EQ(refusal_of(spec_of({"gain"}, {"gain=2.5"})),
+    EXPECT_EQ(refusal_of(order_of({"gain"}, {"gain=2.5"})),
               "setting 'gain=2.5': ZEM test gain's gain takes 0 to 2");
-    EXPECT_EQ(refusal_of(spec_of({"gain"}, {"2:gain=1"})),
+    EXPECT_EQ(refusal_of(order_of({"gain"}, {"2:gain=1"})),
               "setting '2:gain=1': the load has 1 plugin");
-    EXPECT_EQ(refusal_of(spec_of({"gain", "stereo"}, {"2:volume=1"})),
+    EXPECT_EQ(refusal_of(order_of({"gain", "stereo"}, {"2:volume=1"})),
               "setting '2:volume=1': ZEM test stereo gain has no control input 'volume'");
-    EXPECT_EQ(refusal_of(spec_of({"gain"}, {"volume=1"})),
+    EXPECT_EQ(refusal_of(order_of({"gain"}, {"volume=1"})),
               "setting 'volume=1': no plugin of the load has a control input 'volume'");
-    EXPECT_EQ(refusal_of(spec_of({"gain"}, {"x:gain=1"})),
+    EXPECT_EQ(refusal_of(order_of({"gain"}, {"x:gain=1"})),
               "setting 'x:gain=1': K in K:SYMBOL=VALUE is a plugin's place in the chain");
     for (const char* bad : {"gain", "gain=", "=1", "1:=1"}) {
-        EXPECT_NE(refusal_of(spec_of({"gain"}, {bad})).find("not SYMBOL=VALUE"), std::string::npos)
+        EXPECT_NE(refusal_of(order_of({"gain"}, {bad})).find("not SYMBOL=VALUE"), std::string::npos)
             << bad;
     }
 }
 
 TEST_F(Plugins, RefusesByNameBeforeAnythingRuns) {
-    EXPECT_EQ(refusal_of(spec_of({"gain", "unknown-feature"})),
+    EXPECT_EQ(refusal_of(order_of({"gain", "unknown-feature"})),
               "ZEM test unknown feature cannot be hosted: it requires "
               "urn:zem-test:unknown-feature-uri");
-    EXPECT_NE(refusal_of(spec_of({"none"})).find("no plugin urn:zem-test:none is installed"),
+    EXPECT_NE(refusal_of(order_of({"none"})).find("no plugin urn:zem-test:none is installed"),
               std::string::npos);
-    PluginLoadOrder order = spec_of({"gain"});
+    PluginLoadOrder order = order_of({"gain"});
     order.preset = "urn:zem-test:no-such-preset";
     EXPECT_EQ(refusal_of(order), "no preset urn:zem-test:no-such-preset is installed");
     order.preset = "urn:zem-test:quiet-stereo";
@@ -225,15 +192,16 @@ TEST_F(Plugins, RefusesByNameBeforeAnythingRuns) {
 
 TEST_F(Plugins, CheckFindsWhatACommandLineGetsWrongAndLeavesHostingToValidation) {
     std::string error;
-    PluginLoadOrder order = spec_of({"gain", "unknown-feature"}, {"2:gain=0.5"});
+    PluginLoadOrder order = order_of({"gain", "unknown-feature"}, {"2:gain=0.5"});
     order.preset = "urn:zem-test:quiet-stereo";
     order.uris.back() = "urn:zem-test:stereo";
     EXPECT_TRUE(plugin_load_check(host, &order, &error)) << error;
     order.uris.back() = "urn:zem-test:unknown-feature";
     order.preset.clear();
     EXPECT_TRUE(plugin_load_check(host, &order, &error)) << error;
-    for (const PluginLoadOrder& wrong : {spec_of({"gain", "none"}), spec_of({"gain"}, {"2:gain=1"}),
-                                         spec_of({"gain"}, {"gain=3"})}) {
+    for (const PluginLoadOrder& wrong :
+         {order_of({"gain", "none"}), order_of({"gain"}, {"2:gain=1"}),
+          order_of({"gain"}, {"gain=3"})}) {
         EXPECT_FALSE(plugin_load_check(host, &wrong, &error));
         EXPECT_EQ(error, refusal_of(wrong));
     }
@@ -242,7 +210,7 @@ TEST_F(Plugins, CheckFindsWhatACommandLineGetsWrongAndLeavesHostingToValidation)
 TEST_F(Plugins, InstrumentGetsTheNotePattern) {
     PluginLoadFacts facts;
     std::string error;
-    PluginLoad* load = open_load(spec_of({"instrument"}, {}, 1), &facts, &error);
+    PluginLoad* load = open_load(order_of({"instrument"}, {}, 1), &facts, &error);
     ASSERT_NE(load, nullptr) << error;
     EXPECT_TRUE(facts.chain[0].gets_notes);
     EXPECT_EQ(facts.input, "none: the first plugin has no audio input");
@@ -261,7 +229,7 @@ TEST_F(Plugins, MidiWrittenInAPeriodReachesTheNextPluginInIt) {
     PluginLoadFacts facts;
     std::string error;
     PluginLoad* load =
-        open_load(spec_of({"note-each-period", "instrument"}, {}, 1), &facts, &error);
+        open_load(order_of({"note-each-period", "instrument"}, {}, 1), &facts, &error);
     ASSERT_NE(load, nullptr) << error;
     EXPECT_TRUE(facts.chain[0].gets_notes);
     EXPECT_TRUE(!facts.chain[1].gets_notes && facts.chain[1].gets_midi_before);
@@ -274,7 +242,7 @@ TEST_F(Plugins, MidiWrittenInAPeriodReachesTheNextPluginInIt) {
 TEST_F(Plugins, ASideChainHearsSilence) {
     PluginLoadFacts facts;
     std::string error;
-    PluginLoad* load = open_load(spec_of({"stereo", "side-chain"}, {}, 1), &facts, &error);
+    PluginLoad* load = open_load(order_of({"stereo", "side-chain"}, {}, 1), &facts, &error);
     ASSERT_NE(load, nullptr) << error;
     EXPECT_NE(facts.wiring.find("summed into input 1 (stereo into mono), side-chain input 2: "
                                 "silence"),
@@ -289,7 +257,7 @@ TEST_F(Plugins, ASideChainHearsSilence) {
 TEST_F(Plugins, WorkerRunsOffThePeriodThreadAndAnswersInRun) {
     PluginLoadFacts facts;
     std::string error;
-    PluginLoad* load = open_load(spec_of({"worker"}), &facts, &error);
+    PluginLoad* load = open_load(order_of({"worker"}), &facts, &error);
     ASSERT_NE(load, nullptr) << error;
     EXPECT_TRUE(facts.chain[0].has_worker);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -311,7 +279,7 @@ TEST_F(Plugins, WorkerRunsOffThePeriodThreadAndAnswersInRun) {
 TEST_F(Plugins, ARestartStartsAudioTimeAgainForTheInstancesRestarted) {
     PluginLoadFacts facts;
     std::string error;
-    PluginLoad* load = open_load(spec_of({"burst"}), &facts, &error);
+    PluginLoad* load = open_load(order_of({"burst"}), &facts, &error);
     ASSERT_NE(load, nullptr) << error;
     run_periods(load, 2, 38);
     EXPECT_EQ(phase(load, 0), 1.0f);
@@ -329,13 +297,13 @@ TEST_F(Plugins, ARestartStartsAudioTimeAgainForTheInstancesRestarted) {
 
     // Restarted, an instance plays what a fresh one plays, from the first
     // block on; carried on, it does not.
-    PluginLoad* fresh = open_load(spec_of({"burst"}, {}, 1), &facts, &error);
+    PluginLoad* fresh = open_load(order_of({"burst"}, {}, 1), &facts, &error);
     ASSERT_NE(fresh, nullptr) << error;
     run_periods(load, 2, 1);
     run_periods(fresh, 1, 1);
     EXPECT_NE(output_of(load, 0), output_of(fresh, 0));
     plugin_load_close(fresh);
-    fresh = open_load(spec_of({"burst"}, {}, 1), &facts, &error);
+    fresh = open_load(order_of({"burst"}, {}, 1), &facts, &error);
     ASSERT_NE(fresh, nullptr) << error;
     plugin_load_restart(load, 0, 2);
     for (uint32_t p = 0; p < 40; ++p) {
@@ -353,7 +321,7 @@ TEST_F(Plugins, ARestartStartsTheNotesAgainAndKeepsTheWorker) {
     std::string error;
     // A note at once, the next 12000 samples later: a restart at sample
     // 6400 plays the first again.
-    PluginLoad* load = open_load(spec_of({"instrument"}, {}, 1), &facts, &error);
+    PluginLoad* load = open_load(order_of({"instrument"}, {}, 1), &facts, &error);
     ASSERT_NE(load, nullptr) << error;
     run_periods(load, 1, 100);
     EXPECT_EQ(control(load, 0, "notes"), 1.0f);
@@ -367,7 +335,7 @@ TEST_F(Plugins, ARestartStartsTheNotesAgainAndKeepsTheWorker) {
     plugin_load_close(load);
 
     // Restarts between periods while the worker works: it answers on.
-    load = open_load(spec_of({"worker"}), &facts, &error);
+    load = open_load(order_of({"worker"}), &facts, &error);
     ASSERT_NE(load, nullptr) << error;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     uint32_t restarts = 0;
@@ -383,211 +351,4 @@ TEST_F(Plugins, ARestartStartsTheNotesAgainAndKeepsTheWorker) {
     EXPECT_GE(control(load, 0, "answers"), 3.0f);
     EXPECT_EQ(control(load, 0, "off_thread"), 1.0f);
     plugin_load_close(load);
-}
-
-TEST_F(Plugins, ValidationGivesEachFaultItsVerdictAndLine) {
-    struct Case {
-        std::vector<std::string> kinds;
-        std::vector<std::string> settings;
-        uint32_t blocks;
-        PluginVerdict verdict;
-        std::string line;
-    };
-    const Case cases[] = {
-        {{"gain", "stereo"},
-         {},
-         64,
-         PLUGIN_FLAGGED,
-         "ZEM test gain + ZEM test stereo gain: flagged: ZEM test stereo gain: not declared "
-         "hardRTCapable"},
-        {{"gain", "worker", "instrument"},
-         {},
-         64,
-         PLUGIN_PASSED,
-         "ZEM test gain + ZEM test worker + ZEM test instrument: passed"},
-        {{"gain"},
-         {"gain=1e-38"},
-         64,
-         PLUGIN_FLAGGED,
-         "ZEM test gain: flagged: 4096 denormal output samples"},
-        {{"crash"},
-         {},
-         64,
-         PLUGIN_FAILED,
-         "ZEM test crash: failed: crashed with SIGSEGV in run (block 1)"},
-        {{"gain", "crash-later"},
-         {},
-         64,
-         PLUGIN_PASSED,
-         "ZEM test gain + ZEM test crash later: passed"},
-        {{"gain", "crash-later"},
-         {},
-         400,
-         PLUGIN_FAILED,
-         "ZEM test crash later: failed: crashed with SIGSEGV in run (block 301)"},
-        {{"hang"},
-         {},
-         64,
-         PLUGIN_FAILED,
-         "ZEM test hang: failed: no answer in run (block 1) after 2.2 s, killed"},
-        {{"gain", "hang-open"},
-         {},
-         64,
-         PLUGIN_FAILED,
-         "ZEM test hang in instantiate: failed: no answer in instantiate after 2 s, killed"},
-        {{"gain", "nan"},
-         {},
-         64,
-         PLUGIN_FAILED,
-         "ZEM test NaN: failed: 4096 NaN or infinite output samples"},
-        {{"unknown-feature"},
-         {},
-         64,
-         PLUGIN_FAILED,
-         "ZEM test unknown feature: failed: cannot be hosted: it requires "
-         "urn:zem-test:unknown-feature-uri"},
-    };
-    PluginValidateOptions options;
-    options.timeout_ms = 2000;
-    for (const Case& c : cases) {
-        PluginValidation validation;
-        options.blocks = c.blocks;
-        PluginLoadOrder order = spec_of(c.kinds, c.settings);
-        plugin_validate(host, &order, &options, &validation);
-        std::vector<std::string> names;
-        for (const std::string& uri : order.uris) {
-            PluginInfo info;
-            names.push_back(plugin_host_info(host, uri, &info) ? info.name : uri);
-        }
-        EXPECT_EQ(plugin_verdict(&validation), c.verdict) << c.kinds.back();
-        EXPECT_EQ(plugin_validation_line(names, &validation), c.line);
-    }
-}
-
-TEST_F(Plugins, ValidationKeepsWhatThePluginsPrintAndTheWiring) {
-    PluginValidateOptions options;
-    options.blocks = 4;
-    options.timeout_ms = 10000;
-    PluginValidation validation;
-    PluginLoadOrder order = spec_of({"print", "instrument"});
-    plugin_validate(host, &order, &options, &validation);
-    EXPECT_EQ(plugin_verdict(&validation), PLUGIN_PASSED) << validation.output;
-    // The print left in stdio's buffer as well as the one on standard error.
-    EXPECT_NE(validation.output.find("instantiated at 48000 Hz"), std::string::npos);
-    EXPECT_NE(validation.output.find("first run, 64 frames"), std::string::npos);
-    EXPECT_NE(validation.wiring.find("ZEM test print (1 in, 1 out) -> ZEM test instrument"),
-              std::string::npos)
-        << validation.wiring;
-    ASSERT_EQ(validation.plugins.size(), 2u);
-    EXPECT_FALSE(validation.plugins[0].gets_notes);
-    EXPECT_TRUE(validation.plugins[1].gets_notes);
-}
-
-TEST_F(Plugins, ValidationEndsWithAStopWhereverThePluginIs) {
-    PluginValidateOptions options;
-    options.blocks = 4;
-    options.timeout_ms = 600000; // only the stop can end it within the test's time
-    options.stop_wait = [](int64_t) { return 15; };
-    PluginValidation validation;
-    PluginLoadOrder order = spec_of({"hang-open"});
-    plugin_validate(host, &order, &options, &validation);
-    EXPECT_EQ(validation.stop_signal, 15);
-    EXPECT_FALSE(validation.timed_out);
-    EXPECT_EQ(validation.stage, PLUGIN_STAGE_OPEN);
-}
-
-TEST_F(Plugins, ValidationFlagsWhatRunAsksOfTheSystem) {
-    PluginValidateOptions options;
-    options.blocks = 16;
-    options.timeout_ms = 10000;
-    struct Case {
-        const char* kind;
-        std::function<bool(const PluginFindings&, const PluginValidation&)> seen;
-    };
-    const Case cases[] = {
-        {"alloc",
-         [](const PluginFindings& f, const PluginValidation&) {
-             return f.kernel_memory > 0 || (f.kernel_memory < 0 && f.allocations > 0);
-         }},
-        {"file",
-         [](const PluginFindings& f, const PluginValidation&) {
-             return f.files > 0 || (f.files < 0 && f.allocations != 0);
-         }},
-        {"thread",
-         [](const PluginFindings& f, const PluginValidation& v) {
-             return (f.threads > 0 || f.threads < 0) && v.extra_threads == 1;
-         }},
-    };
-    for (const Case& c : cases) {
-        PluginValidation validation;
-        PluginLoadOrder order = spec_of({"gain", c.kind});
-        plugin_validate(host, &order, &options, &validation);
-        ASSERT_EQ(validation.plugins.size(), 2u);
-        EXPECT_EQ(plugin_verdict(&validation), PLUGIN_FLAGGED) << c.kind;
-        EXPECT_TRUE(c.seen(validation.plugins[1], validation)) << c.kind;
-        // The gain before it is clean: the counts are per plugin.
-        EXPECT_LE(validation.plugins[0].allocations, 0) << c.kind;
-        EXPECT_LE(validation.plugins[0].kernel_memory + validation.plugins[0].files, 0) << c.kind;
-        if (validation.plugins[1].allocations != PLUGIN_NOT_CHECKED &&
-            c.kind != std::string("thread")) {
-            EXPECT_GE(validation.plugins[1].allocations, 16) << c.kind;
-        }
-    }
-}
-
-// Timed once it works: a plugin that loads what it plays on its worker is
-// timed after the load, one that asks its worker every block settles all
-// the same, and what a chain gave before its timing tells one that did no
-// work from one that did.
-TEST_F(Plugins, OfflineTimingWaitsUntilThePluginSettles) {
-    static int64_t now = 0;
-    const auto clock = [] { return now += 1000; };
-    struct Case {
-        std::vector<std::string> kinds;
-        std::vector<std::string> settings;
-        PluginOutputShape output;
-    } cases[] = {{{"late-load"}, {}, PLUGIN_OUTPUT_SOUND},
-                 {{"worker"}, {}, PLUGIN_OUTPUT_INPUT}, // asks for work every block
-                 {{"gain"}, {}, PLUGIN_OUTPUT_INPUT},
-                 {{"stereo"}, {"gain=0.3"}, PLUGIN_OUTPUT_SCALED},
-                 {{"gain", "gain"}, {"1:gain=0"}, PLUGIN_OUTPUT_SILENT},
-                 {{"instrument"}, {}, PLUGIN_OUTPUT_SOUND},
-                 {{"burst-always"}, {}, PLUGIN_OUTPUT_SOUND}};
-    for (const Case& c : cases) {
-        PluginCost cost{};
-        std::string error;
-        PluginLoadOrder order = spec_of(c.kinds, c.settings);
-        ASSERT_TRUE(plugin_cost_measure(host, &order, clock, 1, 10000, &cost, &error)) << error;
-        EXPECT_TRUE(cost.settled) << c.kinds[0];
-        EXPECT_GE(cost.settle_blocks, 48000u / 64) << c.kinds[0]; // a second of audio at least
-        EXPECT_EQ(cost.output, c.output) << c.kinds[0];
-    }
-}
-
-TEST_F(Plugins, OfflineCostAndItsLine) {
-    // A clock that moves 1000 ns each reading: rounds of 10 readings of 8
-    // blocks, 125 ns a block.
-    static int64_t now = 0;
-    PluginCost cost{};
-    std::string error;
-    PluginLoadOrder order = spec_of({"gain"});
-    ASSERT_TRUE(plugin_cost_measure(
-        host, &order, [] { return now += 1000; }, 3, 10000, &cost, &error))
-        << error;
-    EXPECT_DOUBLE_EQ(cost.ns_per_block, 125.0);
-    EXPECT_DOUBLE_EQ(cost.ns_per_sample, 125.0 / 64);
-    EXPECT_EQ(cost.blocks, 3u * 80);
-    order.uris = {"urn:zem-test:unknown-feature"};
-    EXPECT_FALSE(plugin_cost_measure(
-        host, &order, [] { return now += 1000; }, 3, 10000, &cost, &error));
-
-    PluginCostLine line =
-        plugin_cost_line({{64, 100 + 2.0 * 64, 0, 0, 0, true, PLUGIN_OUTPUT_SOUND},
-                          {256, 100 + 2.0 * 256, 0, 0, 0, true, PLUGIN_OUTPUT_SOUND},
-                          {1024, 100 + 2.0 * 1024, 0, 0, 0, true, PLUGIN_OUTPUT_SOUND}});
-    EXPECT_NEAR(line.a_ns, 100.0, 1e-9);
-    EXPECT_NEAR(line.b_ns_per_sample, 2.0, 1e-12);
-    line = plugin_cost_line({{128, 640, 0, 0, 0, true, PLUGIN_OUTPUT_SOUND}});
-    EXPECT_EQ(line.a_ns, 0.0);
-    EXPECT_EQ(line.b_ns_per_sample, 5.0);
 }
