@@ -1,5 +1,7 @@
 #include "session/session.h"
 
+#include "engine/realtime/route_graph.h"
+
 #include <cmath>
 
 namespace {
@@ -53,52 +55,28 @@ bool route_within(const SessionRoute& route, size_t routes, std::string* problem
     return true;
 }
 
-// Depth-first through the feeds without recursion (a chain of a thousand
-// buses must not exhaust the stack); a route met again while still on the
-// path closes a cycle, named from the path.
+// The feeds as the route graph that runs them, whose check names a cycle.
 bool acyclic(const Session& session, std::string* problem) {
-    enum Mark : unsigned char { UNSEEN, ON_PATH, DONE };
-    const size_t count = session.routes.size();
-    std::vector<Mark> marks(count, UNSEEN);
-    std::vector<std::pair<size_t, size_t>> path; // a route and its next feed to follow
-    for (size_t start = 0; start < count; ++start) {
-        if (marks[start] != UNSEEN) {
-            continue;
-        }
-        marks[start] = ON_PATH;
-        path.push_back({start, 0});
-        while (!path.empty()) {
-            auto& [route, next] = path.back();
-            const std::vector<RouteFeed>& feeds = session.routes[route].feeds;
-            if (next == feeds.size()) {
-                marks[route] = DONE;
-                path.pop_back();
-                continue;
-            }
-            const size_t target = feeds[next++].route;
-            if (target == route) {
-                return refuse(problem,
-                              "route " + quoted(session.routes[route].name) + " feeds itself");
-            }
-            if (marks[target] == ON_PATH) {
-                std::string cycle;
-                size_t from = 0;
-                while (path[from].first != target) {
-                    ++from;
-                }
-                for (size_t at = from; at < path.size(); ++at) {
-                    cycle += quoted(session.routes[path[at].first].name) + " -> ";
-                }
-                return refuse(problem, "routes feed each other in a cycle: " + cycle +
-                                           quoted(session.routes[target].name));
-            }
-            if (marks[target] == UNSEEN) {
-                marks[target] = ON_PATH;
-                path.push_back({target, 0});
-            }
+    RouteGraph graph;
+    graph.feeds.resize(session.routes.size());
+    for (size_t r = 0; r < session.routes.size(); ++r) {
+        for (const RouteFeed& feed : session.routes[r].feeds) {
+            graph.feeds[r].push_back(static_cast<uint32_t>(feed.route));
         }
     }
-    return true;
+    const std::vector<uint32_t> cycle = route_cycle(&graph);
+    if (cycle.empty()) {
+        return true;
+    }
+    if (cycle.size() == 1) {
+        return refuse(problem, "route " + quoted(session.routes[cycle[0]].name) + " feeds itself");
+    }
+    std::string words;
+    for (uint32_t r : cycle) {
+        words += quoted(session.routes[r].name) + " -> ";
+    }
+    return refuse(problem, "routes feed each other in a cycle: " + words +
+                               quoted(session.routes[cycle[0]].name));
 }
 } // namespace
 

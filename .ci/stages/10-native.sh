@@ -15,7 +15,8 @@
 # The plugin host builds on lilv and the LV2 headers (liblilv-dev, lv2-dev);
 # its tests compare the listing with lv2ls (lilv-utils) and run Debian's
 # plugins: the x42 EQ, lv2-examples' sampler, mda's instruments, a dragonfly
-# reverb and an LSP compressor.
+# reverb and an LSP compressor. The session reader reads Ardour's XML with
+# pugixml (libpugixml-dev).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 source .ci/ensure-packages.sh
@@ -27,7 +28,7 @@ ensure_packages cmake ninja-build g++ libgtest-dev libbenchmark-dev \
     libcli11-dev nlohmann-json3-dev libhwloc-dev jq time rt-tests strace \
     libjack-jackd2-dev jackd2 pipewire pipewire-bin pipewire-jack libpipewire-0.3-modules \
     liblilv-dev lv2-dev lilv-utils x42-plugins lv2-examples mda-lv2 dragonfly-reverb-lv2 \
-    lsp-plugins-lv2
+    lsp-plugins-lv2 libpugixml-dev
 section "source checks"
 .ci/source-checks.sh
 section "release build"

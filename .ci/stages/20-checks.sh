@@ -12,8 +12,10 @@
 #                   allocation counter's malloc (--soname-synonyms), so no
 #                   build of its own is needed (the memcheck preset, with the
 #                   counter off, stays for runs by hand)
-#   build/fuzz      the report reader under libFuzzer (clang, libclang-rt-14-dev)
-#                   with both sanitizers, 60 s from the fixture reports
+#   build/fuzz      the report reader and the session readers under libFuzzer
+#                   (clang, libclang-rt-14-dev)
+#                   with both sanitizers, 60 s from the fixture reports and
+#                   30 s from the fixture sessions
 # Each is a preset of CMakePresets.json.
 # The builds include the desktop program, hence FLTK, the console
 # runner's JACK client, whose tests start jackd and PipeWire, and the plugin
@@ -26,7 +28,7 @@ ensure_packages cmake ninja-build g++ libgtest-dev libfltk1.3-dev valgrind \
     libcli11-dev nlohmann-json3-dev libhwloc-dev jq time clang libclang-rt-14-dev \
     libjack-jackd2-dev jackd2 pipewire pipewire-bin pipewire-jack libpipewire-0.3-modules \
     liblilv-dev lv2-dev lilv-utils x42-plugins lv2-examples mda-lv2 dragonfly-reverb-lv2 \
-    lsp-plugins-lv2
+    lsp-plugins-lv2 libpugixml-dev
 
 
 # ThreadSanitizer needs its shadow memory at fixed addresses; with a high
@@ -85,7 +87,7 @@ valgrind --error-exitcode=99 --leak-check=full --show-leak-kinds=all --errors-fo
 
 section "libFuzzer: the report reader, 60 s from the fixture reports"
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz --target report_reader_fuzz
+cmake --build --preset fuzz --target report_reader_fuzz session_reader_fuzz
 # New inputs go to a scratch corpus, the fixtures are only read; a crash is
 # written to build/fuzz/ and fails the stage. AddressSanitizer's quarantine
 # of freed memory would count against the 100 MB: it is kept small.
@@ -94,3 +96,10 @@ trap 'rm -rf "$corpus"; section_end' EXIT
 ASAN_OPTIONS=quarantine_size_mb=8 build/fuzz/tests/fuzz/report_reader_fuzz \
     -max_total_time=60 -rss_limit_mb=100 -timeout=2 -print_final_stats=1 \
     -artifact_prefix=build/fuzz/ "$corpus" tests/fixtures/reports
+
+section "libFuzzer: the session readers, 30 s from the fixture sessions"
+session_corpus=$(mktemp -d)
+trap 'rm -rf "$corpus" "$session_corpus"; section_end' EXIT
+ASAN_OPTIONS=quarantine_size_mb=8 build/fuzz/tests/fuzz/session_reader_fuzz \
+    -max_total_time=30 -rss_limit_mb=100 -timeout=2 -print_final_stats=1 \
+    -artifact_prefix=build/fuzz/ "$session_corpus" tests/fixtures/sessions

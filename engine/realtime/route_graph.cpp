@@ -31,25 +31,13 @@ std::vector<uint32_t> kahn_order(const RouteGraph* graph) {
 }
 
 // A route on a cycle, from what Kahn's order left out: each route left out
-// has a route left out that feeds it, so walking back from any of them as
-// many times as there are routes ends on a cycle, not merely below one.
-uint32_t route_on_cycle(const RouteGraph* graph, const std::vector<uint32_t>& order) {
-    const size_t routes = graph->feeds.size();
-    std::vector<bool> placed(routes, false);
-    for (uint32_t r : order) {
-        placed[r] = true;
-    }
-    std::vector<uint32_t> fed_by(routes, NONE); // one left-out route feeding each
-    for (uint32_t r = 0; r < routes; ++r) {
-        for (uint32_t to : graph->feeds[r]) {
-            if (!placed[r] && !placed[to]) {
-                fed_by[to] = r;
-            }
-        }
-    }
+// has a route left out that feeds it (fed_by), so walking back from any of
+// them as many times as there are routes ends on a cycle, not merely below
+// one.
+uint32_t route_on_cycle(const std::vector<uint32_t>& fed_by, const std::vector<bool>& placed) {
     auto route =
         static_cast<uint32_t>(std::find(placed.begin(), placed.end(), false) - placed.begin());
-    for (size_t walked = 0; walked < routes; ++walked) {
+    for (size_t walked = 0; walked < fed_by.size(); ++walked) {
         route = fed_by[route];
     }
     return route;
@@ -78,16 +66,41 @@ RouteGraphCheck route_graph_check(const RouteGraph* graph) {
             if (to >= routes) {
                 return {GRAPH_UNKNOWN_ROUTE, static_cast<uint32_t>(r)};
             }
-            if (to == r) {
-                return {GRAPH_CYCLE, static_cast<uint32_t>(r)};
-            }
         }
     }
     const std::vector<uint32_t> order = kahn_order(graph);
     if (order.size() == routes) {
         return {GRAPH_SOUND, 0};
     }
-    return {GRAPH_CYCLE, route_on_cycle(graph, order)};
+    return {GRAPH_CYCLE, route_cycle(graph).front()};
+}
+
+std::vector<uint32_t> route_cycle(const RouteGraph* graph) {
+    const size_t routes = graph->feeds.size();
+    const std::vector<uint32_t> order = kahn_order(graph);
+    if (order.size() == routes) {
+        return {};
+    }
+    std::vector<bool> placed(routes, false);
+    for (uint32_t r : order) {
+        placed[r] = true;
+    }
+    std::vector<uint32_t> fed_by(routes, NONE); // one left-out route feeding each
+    for (uint32_t r = 0; r < routes; ++r) {
+        for (uint32_t to : graph->feeds[r]) {
+            if (!placed[r] && !placed[to]) {
+                fed_by[to] = r;
+            }
+        }
+    }
+    const uint32_t start = route_on_cycle(fed_by, placed);
+    std::vector<uint32_t> cycle{start};
+    for (uint32_t r = fed_by[start]; r != start; r = fed_by[r]) {
+        cycle.push_back(r);
+    }
+    std::reverse(cycle.begin(), cycle.end()); // walked against the feeds
+    std::rotate(cycle.begin(), std::min_element(cycle.begin(), cycle.end()), cycle.end());
+    return cycle;
 }
 
 std::vector<uint32_t> route_order(const RouteGraph* graph) {

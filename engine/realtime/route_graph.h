@@ -25,6 +25,11 @@ struct RouteGraphCheck {
 
 RouteGraphCheck route_graph_check(const RouteGraph* graph);
 
+// The routes of one cycle in the order they feed each other, from its
+// lowest-numbered route (which the last feeds); a route that feeds itself
+// is a cycle of one. Empty when there is none. Every feed must name a route.
+std::vector<uint32_t> route_cycle(const RouteGraph* graph);
+
 // How many routes feed each route.
 std::vector<uint32_t> route_inputs(const RouteGraph* graph);
 

@@ -114,8 +114,15 @@ TEST(RouteGraph, AFaultyGraphIsNamed) {
         const bool cycle = from == to || reaches(graph, to, from, 0);
         const RouteGraphCheck check = route_graph_check(&graph);
         EXPECT_EQ(check.fault, cycle ? GRAPH_CYCLE : GRAPH_SOUND) << trial;
+        const std::vector<uint32_t> named = route_cycle(&graph);
+        EXPECT_EQ(named.empty(), !cycle);
+        for (size_t i = 0; i < named.size(); ++i) {
+            const std::vector<uint32_t>& feeds = graph.feeds[named[i]];
+            const uint32_t next = named[(i + 1) % named.size()];
+            EXPECT_NE(std::find(feeds.begin(), feeds.end(), next), feeds.end()) << trial;
+            EXPECT_LE(named[0], named[i]);
+        }
         if (cycle) {
-            EXPECT_TRUE(reaches(graph, check.route, check.route, 0) || from == to);
             EXPECT_TRUE(route_order(&graph).empty());
         }
     }
