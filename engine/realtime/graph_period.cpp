@@ -55,14 +55,15 @@ bool graph_period_prepare(GraphPeriod* period, const RouteGraph* graph) {
     return true;
 }
 
-void graph_period_run(GraphPeriod* period, uint64_t number, RouteFunction run, void* user) {
+bool graph_period_run(GraphPeriod* period, uint64_t number, RouteFunction run, void* user) {
     const uint64_t first = number * period->routes;
     const uint64_t end = first + period->routes;
+    bool ended_last = false;
     for (;;) {
         uint64_t slot = period->taken.load(std::memory_order_relaxed);
         do {
             if (slot >= end) {
-                return;
+                return ended_last;
             }
         } while (!period->taken.compare_exchange_weak(slot, slot + 1, std::memory_order_relaxed));
         const uint32_t route = route_in_slot(period, number, slot - first);
@@ -76,7 +77,7 @@ void graph_period_run(GraphPeriod* period, uint64_t number, RouteFunction run, v
                 queue_route(period, number, to);
             }
         }
-        period->ended.fetch_add(1, std::memory_order_release);
+        ended_last = period->ended.fetch_add(1, std::memory_order_acq_rel) + 1 == end;
     }
 }
 

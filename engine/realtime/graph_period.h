@@ -38,9 +38,10 @@ bool graph_period_prepare(GraphPeriod* period, const RouteGraph* graph);
 
 // Takes part in period `number` (0, 1, 2, ...) on the calling thread: runs
 // routes as they become ready until every route of the period is taken,
-// and returns. Every thread of the run calls it for each period, and none
-// may call it for period p + 1 before graph_period_ended(p).
-void graph_period_run(GraphPeriod* period, uint64_t number, RouteFunction run, void* user);
+// and returns; true on the one thread that ended the period's last route,
+// whose clock then reads the period's end. Every thread of the run calls it for each period, and
+// none may call it for period p + 1 before graph_period_ended(p).
+bool graph_period_run(GraphPeriod* period, uint64_t number, RouteFunction run, void* user);
 
 // Every route of period `number` has run.
 bool graph_period_ended(const GraphPeriod* period, uint64_t number);

@@ -164,11 +164,12 @@ TEST(GraphPeriod, ThreeThreadsRunEveryRouteOnceAfterItsInputs) {
         trace.period_of.assign(routes, 0);
         constexpr uint64_t PERIODS = 400;
         std::atomic<uint64_t> checked{0}; // periods the main thread has checked
+        std::atomic<uint64_t> enders{0};  // calls that ended their period's last route
         auto take_part = [&]() {
             for (uint64_t p = 0; p < PERIODS; ++p) {
                 while (checked.load() < p) {
                 }
-                graph_period_run(&period, p, note_run, &trace);
+                enders += graph_period_run(&period, p, note_run, &trace) ? 1 : 0;
             }
         };
         std::thread a(take_part);
@@ -176,7 +177,7 @@ TEST(GraphPeriod, ThreeThreadsRunEveryRouteOnceAfterItsInputs) {
         for (uint64_t p = 0; p < PERIODS; ++p) {
             while (checked.load() < p) {
             }
-            graph_period_run(&period, p, note_run, &trace);
+            enders += graph_period_run(&period, p, note_run, &trace) ? 1 : 0;
             while (!graph_period_ended(&period, p)) {
             }
             for (uint32_t r = 0; r < routes; ++r) {
@@ -191,5 +192,6 @@ TEST(GraphPeriod, ThreeThreadsRunEveryRouteOnceAfterItsInputs) {
         }
         a.join();
         b.join();
+        EXPECT_EQ(enders.load(), PERIODS);
     }
 }

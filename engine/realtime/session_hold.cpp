@@ -1,0 +1,118 @@
+#include "engine/realtime/session_hold.h"
+
+#include "platform/platform_engine.h"
+#include "platform/platform_realtime.h"
+
+namespace {
+// The threads start this long before the first period, so that each has
+// pinned itself and raised its priority by then.
+constexpr int64_t LEAD_IN_NS = 20'000'000;
+
+struct HoldShared {
+    SessionRig* rig;
+    GraphPeriod* period;
+    const SessionHoldPlan* plan;
+    SessionHold* hold;
+    int64_t origin_ns;
+    uint32_t routes;
+};
+
+struct ThreadRun {
+    HoldShared* shared;
+    uint32_t index;
+    int64_t* row; // this period's row of route times
+};
+
+void idle_route(void*, uint32_t) {}
+
+void timed_route(void* user, uint32_t route) {
+    auto* run = static_cast<ThreadRun*>(user);
+    run->row[route] = session_rig_run_route(run->shared->rig, route);
+}
+
+void run_periods(ThreadRun* run, RtTimer* timer) {
+    HoldShared* shared = run->shared;
+    const SessionHoldPlan* plan = shared->plan;
+    for (uint64_t k = 0; k < plan->periods && plan->halt->load() == 0; ++k) {
+        const int64_t start = shared->origin_ns + static_cast<int64_t>(k) * plan->period_ns;
+        rt_sleep_until(timer, start);
+        // A period begins once the one before has ended, however late.
+        while (k > 0 && !graph_period_ended(shared->period, k - 1) && plan->halt->load() == 0) {
+        }
+        if (plan->halt->load() != 0) {
+            return;
+        }
+        run->row = shared->hold->route_ns.data() + k * shared->routes;
+        const bool ended_last = shared->rig == nullptr
+                                    ? graph_period_run(shared->period, k, idle_route, nullptr)
+                                    : graph_period_run(shared->period, k, timed_route, run);
+        if (ended_last) {
+            shared->hold->end_ns[k] = rt_now_ns() - start;
+        }
+    }
+}
+
+uint32_t hold_thread(void* parameter) {
+    auto* run = static_cast<ThreadRun*>(parameter);
+    SessionHold* hold = run->shared->hold;
+    RtStep pin{};
+    RtStep priority{};
+    RtStep slack{};
+    RtStep denormals{};
+    RtStep timer_step{};
+    rt_pin_thread(run->shared->plan->processors[run->index], &pin);
+    rt_raise_priority(&priority);
+    rt_min_timer_slack(&slack);
+    rt_flush_denormals(&denormals);
+    RtTimer* timer = rt_timer_open(&timer_step);
+    if (run->index == 0) {
+        hold->pin = pin;
+        hold->priority = priority;
+    }
+    run_periods(run, timer);
+    rt_timer_close(timer);
+    rt_drop_priority();
+    return 0;
+}
+} // namespace
+
+bool session_hold_run(SessionRig* rig, const SessionHoldPlan* plan, SessionHold* hold) {
+    GraphPeriod idle_period;
+    RouteGraph one_route;
+    one_route.feeds.resize(1);
+    if (rig == nullptr && !graph_period_prepare(&idle_period, &one_route)) {
+        return false;
+    }
+    GraphPeriod* period = rig == nullptr ? &idle_period : &rig->period;
+    const uint32_t routes = rig == nullptr ? 1 : period->routes;
+    hold->ran = 0;
+    hold->missed = 0;
+    hold->end_ns.assign(plan->periods, -1); // -1: the period did not end
+    hold->route_ns.assign(plan->periods * routes, 0);
+    // The graph's counters carry on from the last hold: start it afresh.
+    if (rig != nullptr && !graph_period_prepare(period, &rig->graph)) {
+        return false;
+    }
+    HoldShared shared{rig, period, plan, hold, rt_now_ns() + LEAD_IN_NS, routes};
+    std::vector<ThreadRun> runs(plan->threads);
+    std::vector<PlatformThread*> threads(plan->threads, nullptr);
+    uint32_t started = 0;
+    for (uint32_t t = 0; t < plan->threads; ++t) {
+        runs[t] = ThreadRun{&shared, t, nullptr};
+        threads[t] = platform_thread_start_with(hold_thread, &runs[t]);
+        started += threads[t] != nullptr ? 1u : 0u;
+    }
+    for (PlatformThread* thread : threads) {
+        if (thread != nullptr) {
+            platform_thread_wait(thread);
+            platform_thread_close(thread);
+        }
+    }
+    // Read once every thread has ended: each period's end was written by the
+    // one thread that ended it.
+    while (hold->ran < plan->periods && hold->end_ns[hold->ran] >= 0) {
+        hold->missed += hold->end_ns[hold->ran] > plan->period_ns ? 1u : 0u;
+        ++hold->ran;
+    }
+    return started > 0;
+}

@@ -1,0 +1,188 @@
+#include "engine/realtime/session_rig.h"
+
+#include "platform/platform_realtime.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+std::string number_text(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.9g", value);
+    return text;
+}
+
+// The channels a route without plugins passes on: as many as the widest
+// route that feeds it, one at least.
+uint32_t passed_channels(const SessionRig* rig, const RouteRig& route) {
+    uint32_t channels = 1;
+    for (uint32_t from : route.from) {
+        channels = std::max(channels, rig->routes[from].outputs);
+    }
+    return channels;
+}
+
+bool open_route(PluginHost* host, const SessionRoute& route, uint32_t frames, uint32_t rate,
+                SessionRig* rig, RouteRig* out, std::string* problem) {
+    const PluginLoadOrder order = route_load_order(route, frames, rate);
+    for (const SessionPlugin& plugin : route.plugins) {
+        if (!plugin.active) {
+            rig->notes.push_back(route.name + ": " + plugin.uri +
+                                 " is inactive in the session and is not run");
+        }
+    }
+    if (order.uris.empty()) {
+        out->inputs = out->outputs = passed_channels(rig, *out);
+        out->passed.assign(static_cast<size_t>(out->inputs) * frames, 0.0f);
+        return true;
+    }
+    PluginLoadFacts facts;
+    std::string error;
+    out->load = plugin_load_open(host, &order, &facts, &error);
+    if (out->load == nullptr) {
+        *problem = "route " + route.name + ": " + error;
+        return false;
+    }
+    out->inputs = facts.chain.front().audio_in;
+    out->outputs = facts.outputs;
+    for (const ChainLink& link : facts.chain) {
+        out->names.push_back(link.name);
+    }
+    for (const std::string& note : facts.notes) {
+        rig->notes.push_back(route.name + ": " + note);
+    }
+    return true;
+}
+
+// A route's channels beyond these are neither summed nor passed on.
+constexpr uint32_t MAX_ROUTE_CHANNELS = 64;
+
+// Channel c of a summed input takes the feeder's channel c, the feeder's
+// last when it has fewer, and every c + k * inputs when it has more.
+void add_feed(float* const* input, uint32_t inputs, const float* const* feed, uint32_t feeds,
+              float gain, uint32_t frames) {
+    for (uint32_t c = 0; c < std::max(inputs, feeds); ++c) {
+        const float* from = feed[std::min(c, feeds - 1)];
+        float* to = input[c % inputs];
+        if (from == nullptr || to == nullptr) {
+            continue;
+        }
+        for (uint32_t i = 0; i < frames; ++i) {
+            to[i] += gain * from[i];
+        }
+    }
+}
+
+// The sum of what feeds `route`, at each feed's gain, into its input.
+void sum_feeds(SessionRig* rig, uint32_t route) {
+    RouteRig& ours = rig->routes[route];
+    const uint32_t inputs = std::min(ours.inputs, MAX_ROUTE_CHANNELS);
+    float* input[MAX_ROUTE_CHANNELS] = {};
+    for (uint32_t c = 0; c < inputs; ++c) {
+        input[c] = ours.load == nullptr ? ours.passed.data() + static_cast<size_t>(c) * rig->frames
+                                        : plugin_load_input(ours.load, 0, c);
+        if (input[c] != nullptr) {
+            std::fill_n(input[c], rig->frames, 0.0f);
+        }
+    }
+    for (size_t f = 0; f < ours.from.size(); ++f) {
+        const uint32_t feeds = std::min(rig->routes[ours.from[f]].outputs, MAX_ROUTE_CHANNELS);
+        const float* feed[MAX_ROUTE_CHANNELS] = {};
+        for (uint32_t c = 0; c < feeds; ++c) {
+            feed[c] = session_rig_output(rig, ours.from[f], c);
+        }
+        if (feeds > 0 && inputs > 0) {
+            add_feed(input, inputs, feed, feeds, ours.gains[f], rig->frames);
+        }
+    }
+}
+} // namespace
+
+PluginLoadOrder route_load_order(const SessionRoute& route, uint32_t frames, uint32_t rate) {
+    PluginLoadOrder order;
+    order.frames = frames;
+    order.rate = rate;
+    order.instances = 1;
+    order.input = route.kind == ROUTE_AUDIO_TRACK ? PLUGIN_NOISE : PLUGIN_SILENCE;
+    order.notes_to_any_midi = route.kind == ROUTE_MIDI_TRACK || route.kind == ROUTE_MIDI_BUS;
+    for (const SessionPlugin& plugin : route.plugins) {
+        if (!plugin.active) {
+            continue;
+        }
+        order.uris.push_back(plugin.uri);
+        const std::string link = std::to_string(order.uris.size());
+        for (const ControlValue& control : plugin.controls) {
+            order.settings.push_back(link + ":" + control.symbol + "=" +
+                                     number_text(control.value));
+        }
+        order.saved_states.push_back(plugin.state_path);
+    }
+    return order;
+}
+
+bool session_rig_open(PluginHost* host, const Session* session, uint32_t frames, SessionRig* rig,
+                      std::string* problem) {
+    rig->routes.clear();
+    rig->graph.feeds.clear();
+    rig->notes.clear();
+    rig->frames = frames;
+    rig->rate = static_cast<uint32_t>(session->sample_rate);
+    const size_t routes = session->routes.size();
+    rig->routes.resize(routes);
+    rig->graph.feeds.resize(routes);
+    for (size_t r = 0; r < routes; ++r) {
+        const SessionRoute& route = session->routes[r];
+        rig->routes[r].name = route.name;
+        rig->routes[r].summed = route.kind != ROUTE_AUDIO_TRACK && route.kind != ROUTE_MIDI_TRACK;
+        for (const RouteFeed& feed : route.feeds) {
+            rig->graph.feeds[r].push_back(static_cast<uint32_t>(feed.route));
+            rig->routes[feed.route].from.push_back(static_cast<uint32_t>(r));
+            rig->routes[feed.route].gains.push_back(static_cast<float>(feed.gain));
+        }
+    }
+    if (!graph_period_prepare(&rig->period, &rig->graph)) {
+        *problem = "the session's routes do not form a graph that can run (a cycle?)";
+        return false;
+    }
+    // In the graph's order, so that a route without plugins knows how wide
+    // the routes that feed it are.
+    for (uint32_t r : route_order(&rig->graph)) {
+        if (!open_route(host, session->routes[r], frames, rig->rate, rig, &rig->routes[r],
+                        problem)) {
+            session_rig_close(rig);
+            return false;
+        }
+    }
+    return true;
+}
+
+void session_rig_close(SessionRig* rig) {
+    for (RouteRig& route : rig->routes) {
+        plugin_load_close(route.load);
+        route.load = nullptr;
+    }
+}
+
+const float* session_rig_output(const SessionRig* rig, uint32_t route, uint32_t channel) {
+    const RouteRig& ours = rig->routes[route];
+    if (channel >= ours.outputs) {
+        return nullptr;
+    }
+    if (ours.load == nullptr) {
+        return ours.passed.data() + static_cast<size_t>(channel) * rig->frames;
+    }
+    return plugin_load_output(ours.load, 0, channel);
+}
+
+int64_t session_rig_run_route(SessionRig* rig, uint32_t route) {
+    RouteRig& ours = rig->routes[route];
+    const int64_t start = rt_now_ns();
+    if (ours.summed) {
+        sum_feeds(rig, route);
+    }
+    if (ours.load != nullptr) {
+        plugin_load_run(ours.load, 0, 1);
+        plugin_load_finish_period(ours.load, 1);
+    }
+    return rt_now_ns() - start;
+}
