@@ -40,7 +40,7 @@ void add_group(std::string* svg, int x, int y, const std::vector<ReportRecord>& 
     for (const CompareCell& cell : row->cells) {
         top = cell.known ? std::max(top, cell.value) : top;
     }
-    svg_add(svg, "<g class=\"group\" transform=\"translate(%d,%d)\">\n", x, y);
+    text_add(svg, "<g class=\"group\" transform=\"translate(%d,%d)\">\n", x, y);
     int bar = 0;
     for (size_t r = 0; r < reports.size(); ++r) {
         const CompareCell* cell = &row->cells[r];
@@ -55,44 +55,44 @@ void add_group(std::string* svg, int x, int y, const std::vector<ReportRecord>& 
                                    : cell->known   ? std::to_string(cell->value)
                                    : row->realtime ? cell->state
                                                    : "no figure";
-        svg_add(svg,
-                "<rect class=\"bar\" x=\"%d\" y=\"%.1f\" width=\"%d\" height=\"%.1f\" "
-                "fill=\"url(#fill%zu)\"><title>[%zu] %s</title></rect>\n",
-                bx, PLOT_HEIGHT - height, BAR, height, r % FILLS, r + 1,
-                svg_escaped(figure).c_str());
+        text_add(svg,
+                 "<rect class=\"bar\" x=\"%d\" y=\"%.1f\" width=\"%d\" height=\"%.1f\" "
+                 "fill=\"url(#fill%zu)\"><title>[%zu] %s</title></rect>\n",
+                 bx, PLOT_HEIGHT - height, BAR, height, r % FILLS, r + 1,
+                 svg_escaped(figure).c_str());
         if (cell->known) {
-            svg_add(svg, "<text class=\"figure\" x=\"%d\" y=\"%.1f\">%s</text>\n", bx + BAR / 2,
-                    PLOT_HEIGHT - height - 4, figure.c_str());
+            text_add(svg, "<text class=\"figure\" x=\"%d\" y=\"%.1f\">%s</text>\n", bx + BAR / 2,
+                     PLOT_HEIGHT - height - 4, figure.c_str());
         } else {
-            svg_add(svg,
-                    "<text class=\"state\" transform=\"rotate(-90 %d %d)\" x=\"%d\" y=\"%d\">%s"
-                    "</text>\n",
-                    bx + BAR / 2 + 3, PLOT_HEIGHT - 4, bx + BAR / 2 + 3, PLOT_HEIGHT - 4,
-                    svg_escaped(figure).c_str());
+            text_add(svg,
+                     "<text class=\"state\" transform=\"rotate(-90 %d %d)\" x=\"%d\" y=\"%d\">%s"
+                     "</text>\n",
+                     bx + BAR / 2 + 3, PLOT_HEIGHT - 4, bx + BAR / 2 + 3, PLOT_HEIGHT - 4,
+                     svg_escaped(figure).c_str());
         }
-        svg_add(svg, "<text class=\"number\" x=\"%d\" y=\"%d\">[%zu]</text>\n", bx + BAR / 2,
-                PLOT_HEIGHT + 14, r + 1);
+        text_add(svg, "<text class=\"number\" x=\"%d\" y=\"%d\">[%zu]</text>\n", bx + BAR / 2,
+                 PLOT_HEIGHT + 14, r + 1);
         if (row->realtime && cell->present) {
-            svg_add(svg,
-                    "<path class=\"dropout\" d=\"M%d,%d l4,4 l-4,4 l-4,-4 z\"/>"
-                    "<text class=\"dropouts\" x=\"%d\" y=\"%d\">%s</text>\n",
-                    bx + 4, PLOT_HEIGHT + 20, bx + 10, PLOT_HEIGHT + 28,
-                    cell->dropouts_known ? dropouts_figure(cell->dropouts_per_minute).c_str()
-                                         : "-");
+            text_add(svg,
+                     "<path class=\"dropout\" d=\"M%d,%d l4,4 l-4,4 l-4,-4 z\"/>"
+                     "<text class=\"dropouts\" x=\"%d\" y=\"%d\">%s</text>\n",
+                     bx + 4, PLOT_HEIGHT + 20, bx + 10, PLOT_HEIGHT + 28,
+                     cell->dropouts_known ? dropouts_figure(cell->dropouts_per_minute).c_str()
+                                          : "-");
         }
     }
-    svg_add(svg, "<line class=\"axis\" x1=\"-4\" y1=\"%d\" x2=\"%d\" y2=\"%d\"/>\n", PLOT_HEIGHT,
-            bar * SLOT - SLOT + BAR + 4, PLOT_HEIGHT);
+    text_add(svg, "<line class=\"axis\" x1=\"-4\" y1=\"%d\" x2=\"%d\" y2=\"%d\"/>\n", PLOT_HEIGHT,
+             bar * SLOT - SLOT + BAR + 4, PLOT_HEIGHT);
     // "1024 samples" over "ZEM-2, 1 core"; "ZEM-1 cycles/smp." over "at 44100 Hz".
     size_t split = row->realtime ? row->label.find(", ") : row->label.find(" at ");
     std::string first = row->label.substr(0, split);
     std::string second = split == std::string::npos ? "" : row->label.substr(split + 1);
     second.erase(0, second.find_first_not_of(' '));
-    svg_add(svg,
-            "<text class=\"group-label\" x=\"0\" y=\"%d\">%s</text>\n"
-            "<text class=\"group-label\" x=\"0\" y=\"%d\">%s</text>\n</g>\n",
-            PLOT_HEIGHT + 48, svg_escaped(first).c_str(), PLOT_HEIGHT + 62,
-            svg_escaped(second).c_str());
+    text_add(svg,
+             "<text class=\"group-label\" x=\"0\" y=\"%d\">%s</text>\n"
+             "<text class=\"group-label\" x=\"0\" y=\"%d\">%s</text>\n</g>\n",
+             PLOT_HEIGHT + 48, svg_escaped(first).c_str(), PLOT_HEIGHT + 62,
+             svg_escaped(second).c_str());
 }
 
 // The groups of one mode left to right, wrapping; returns the y below them.
@@ -110,8 +110,8 @@ int add_chart(std::string* svg, int y, const char* title, const std::vector<Repo
             continue;
         }
         if (!titled) {
-            svg_add(svg, "<text class=\"heading\" x=\"%d\" y=\"%d\">%s</text>\n", SVG_LEFT, y + 16,
-                    title);
+            text_add(svg, "<text class=\"heading\" x=\"%d\" y=\"%d\">%s</text>\n", SVG_LEFT, y + 16,
+                     title);
             y += 50;
             titled = true;
         }
@@ -128,23 +128,23 @@ int add_chart(std::string* svg, int y, const char* title, const std::vector<Repo
 
 std::string compare_svg(const std::vector<ReportRecord>& reports, const Comparison* comparison) {
     std::string body;
-    svg_add(&body, "<text class=\"heading\" x=\"%d\" y=\"24\">Comparison of %zu reports</text>\n",
-            SVG_LEFT, reports.size());
+    text_add(&body, "<text class=\"heading\" x=\"%d\" y=\"24\">Comparison of %zu reports</text>\n",
+             SVG_LEFT, reports.size());
     int y = 44;
     for (size_t r = 0; r < reports.size(); ++r, y += 20) {
         const ReportRecord* report = &reports[r];
-        svg_add(&body,
-                "<g class=\"legend\"><rect class=\"swatch\" x=\"%d\" y=\"%d\" width=\"24\" "
-                "height=\"14\" "
-                "fill=\"url(#fill%zu)\"/><text x=\"%d\" y=\"%d\">[%zu] %s, %s: %s</text></g>\n",
-                SVG_LEFT, y, r % FILLS, SVG_LEFT + 32, y + 11, r + 1,
-                svg_escaped(report->name).c_str(), svg_escaped(report->date).c_str(),
-                report->realtime ? "real-time" : "throughput");
+        text_add(&body,
+                 "<g class=\"legend\"><rect class=\"swatch\" x=\"%d\" y=\"%d\" width=\"24\" "
+                 "height=\"14\" "
+                 "fill=\"url(#fill%zu)\"/><text x=\"%d\" y=\"%d\">[%zu] %s, %s: %s</text></g>\n",
+                 SVG_LEFT, y, r % FILLS, SVG_LEFT + 32, y + 11, r + 1,
+                 svg_escaped(report->name).c_str(), svg_escaped(report->date).c_str(),
+                 report->realtime ? "real-time" : "throughput");
     }
-    svg_add(&body,
-            "<text x=\"%d\" y=\"%d\">Each group has its own scale; the figure is above its bar. "
-            "Figures only some reports have are in the text comparison.</text>\n",
-            SVG_LEFT, y + 12);
+    text_add(&body,
+             "<text x=\"%d\" y=\"%d\">Each group has its own scale; the figure is above its bar. "
+             "Figures only some reports have are in the text comparison.</text>\n",
+             SVG_LEFT, y + 12);
     y = add_chart(&body, y + 20,
                   "Real-time capacity: streams held; \xE2\x97\x86 dropouts per minute "
                   "(- : not in a version-1 report)",
@@ -152,18 +152,19 @@ std::string compare_svg(const std::vector<ReportRecord>& reports, const Comparis
     y = add_chart(&body, y, "Throughput (median over each file's runs)", reports, comparison->rows,
                   false);
     std::string svg;
-    svg_add(&svg,
-            "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d "
-            "%d\" font-family=\"sans-serif\" font-size=\"11\">\n",
-            SVG_WIDTH, y, SVG_WIDTH, y);
+    text_add(
+        &svg,
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d "
+        "%d\" font-family=\"sans-serif\" font-size=\"11\">\n",
+        SVG_WIDTH, y, SVG_WIDTH, y);
     svg += "<style>.bar,.swatch{stroke:#000}.axis{stroke:#000}.dropout{fill:#000}"
            ".figure,.number{text-anchor:middle;font-size:10px}.state{font-size:9px}"
            ".dropouts{font-size:9px}.heading{font-size:13px;font-weight:bold}</style>\n<defs>\n";
     for (size_t f = 0; f < std::min(FILLS, reports.size()); ++f) {
-        svg_add(&svg,
-                "<pattern id=\"fill%zu\" width=\"8\" height=\"8\" patternUnits=\"userSpaceOnUse\">"
-                "<rect width=\"8\" height=\"8\" fill=\"%s\"/>%s</pattern>\n",
-                f, FILL_TINTS[f], FILL_SHAPES[f]);
+        text_add(&svg,
+                 "<pattern id=\"fill%zu\" width=\"8\" height=\"8\" patternUnits=\"userSpaceOnUse\">"
+                 "<rect width=\"8\" height=\"8\" fill=\"%s\"/>%s</pattern>\n",
+                 f, FILL_TINTS[f], FILL_SHAPES[f]);
     }
     svg += "</defs>\n<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
     svg += body;

@@ -52,17 +52,17 @@ void add_panel(std::string* svg, int x, int y, const char* title, const Histogra
         tallest = count > tallest ? count : tallest;
     }
     const double decades = std::log10(static_cast<double>(tallest) + 1.0);
-    svg_add(svg, "<g class=\"panel\" transform=\"translate(%d,%d)\">\n", x, y);
-    svg_add(svg, "<text class=\"title\" x=\"0\" y=\"-6\">%s</text>\n", title);
-    svg_add(svg, "<rect class=\"frame\" x=\"0\" y=\"0\" width=\"%d\" height=\"%d\"/>\n",
-            PANEL_WIDTH, PLOT_HEIGHT);
+    text_add(svg, "<g class=\"panel\" transform=\"translate(%d,%d)\">\n", x, y);
+    text_add(svg, "<text class=\"title\" x=\"0\" y=\"-6\">%s</text>\n", title);
+    text_add(svg, "<rect class=\"frame\" x=\"0\" y=\"0\" width=\"%d\" height=\"%d\"/>\n",
+             PANEL_WIDTH, PLOT_HEIGHT);
     const double column_width = static_cast<double>(PANEL_WIDTH) / COLUMNS;
     for (int c = 0; c < COLUMNS; ++c) {
         if (columns[c] == 0) {
             continue;
         }
         double height = PLOT_HEIGHT * std::log10(static_cast<double>(columns[c]) + 1.0) / decades;
-        svg_add(
+        text_add(
             svg,
             "<rect class=\"bar\" x=\"%.1f\" y=\"%.1f\" width=\"%.1f\" height=\"%.1f\"><title>%llu"
             "</title></rect>\n",
@@ -71,23 +71,23 @@ void add_panel(std::string* svg, int x, int y, const char* title, const Histogra
     }
     for (double count = 1.0; count <= static_cast<double>(tallest); count *= 10.0) {
         double ty = PLOT_HEIGHT - PLOT_HEIGHT * std::log10(count + 1.0) / decades;
-        svg_add(svg, "<text class=\"count\" x=\"-4\" y=\"%.1f\">%.0f</text>\n", ty + 4, count);
+        text_add(svg, "<text class=\"count\" x=\"-4\" y=\"%.1f\">%.0f</text>\n", ty + 4, count);
     }
     for (int tick = 0; tick <= 4; ++tick) {
         double value_ms = static_cast<double>(span) * tick / 4 / 1e6;
-        svg_add(svg, "<text class=\"time\" x=\"%d\" y=\"%d\">%.3g ms</text>\n",
-                tick * PANEL_WIDTH / 4, PLOT_HEIGHT + 16, value_ms);
+        text_add(svg, "<text class=\"time\" x=\"%d\" y=\"%d\">%.3g ms</text>\n",
+                 tick * PANEL_WIDTH / 4, PLOT_HEIGHT + 16, value_ms);
     }
     double deadline = static_cast<double>(PANEL_WIDTH) * static_cast<double>(period_ns) /
                       static_cast<double>(span);
-    svg_add(svg,
-            "<line class=\"deadline\" x1=\"%.1f\" y1=\"0\" x2=\"%.1f\" y2=\"%d\"/>\n"
-            "<text class=\"deadline-label\" x=\"%.1f\" y=\"12\">period end</text>\n",
-            deadline, deadline, PLOT_HEIGHT, deadline + 3);
+    text_add(svg,
+             "<line class=\"deadline\" x1=\"%.1f\" y1=\"0\" x2=\"%.1f\" y2=\"%d\"/>\n"
+             "<text class=\"deadline-label\" x=\"%.1f\" y=\"12\">period end</text>\n",
+             deadline, deadline, PLOT_HEIGHT, deadline + 3);
     if (histogram->overflow > 0) {
-        svg_add(svg, "<text class=\"overflow\" x=\"%d\" y=\"24\">%llu over %lld s</text>\n",
-                PANEL_WIDTH - 4, static_cast<unsigned long long>(histogram->overflow),
-                static_cast<long long>(HISTOGRAM_LIMIT_NS / 1000000000));
+        text_add(svg, "<text class=\"overflow\" x=\"%d\" y=\"24\">%llu over %lld s</text>\n",
+                 PANEL_WIDTH - 4, static_cast<unsigned long long>(histogram->overflow),
+                 static_cast<long long>(HISTOGRAM_LIMIT_NS / 1000000000));
     }
     // Each missed period (the first of them) as a tick in its cause's colour.
     for (uint32_t m = 0; m < figures->mark_count; ++m) {
@@ -95,11 +95,11 @@ void add_panel(std::string* svg, int x, int y, const char* title, const Histogra
         const int64_t value = lateness ? mark->lateness_ns : mark->processing_ns;
         double mx = static_cast<double>(PANEL_WIDTH) *
                     static_cast<double>(value < span ? value : span) / static_cast<double>(span);
-        svg_add(svg,
-                "<line class=\"miss\" x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" "
-                "stroke=\"%s\"><title>missed: %s</title></line>\n",
-                mx, PLOT_HEIGHT + 1, mx, PLOT_HEIGHT + 7, CAUSE_COLOURS[mark->cause],
-                cause_words(mark->cause));
+        text_add(svg,
+                 "<line class=\"miss\" x1=\"%.1f\" y1=\"%d\" x2=\"%.1f\" y2=\"%d\" "
+                 "stroke=\"%s\"><title>missed: %s</title></line>\n",
+                 mx, PLOT_HEIGHT + 1, mx, PLOT_HEIGHT + 7, CAUSE_COLOURS[mark->cause],
+                 cause_words(mark->cause));
     }
     *svg += "</g>\n";
 }
@@ -107,16 +107,16 @@ void add_panel(std::string* svg, int x, int y, const char* title, const Histogra
 void add_row(std::string* svg, int row, const char* heading, const RtFigures* figures,
              int64_t period_ns, const char* server_name) {
     int y = TOP + CHART_BLOCK + row * ROW_HEIGHT;
-    svg_add(svg, "<text class=\"heading\" x=\"%d\" y=\"%d\">%s</text>\n", LEFT, y + 16, heading);
+    text_add(svg, "<text class=\"heading\" x=\"%d\" y=\"%d\">%s</text>\n", LEFT, y + 16, heading);
     const ServerFigures* server = &figures->server;
     if (server->measured) {
-        svg_add(svg,
-                "<text class=\"server\" x=\"%d\" y=\"%d\">In the %s server's cycle: our load "
-                "%.1f %% mean, %.1f %% worst; the server's own load %.1f %% mean, %.1f %% worst, "
-                "%llu xruns</text>\n",
-                LEFT, y + 31, server_name, server->our_load_mean, server->our_load_max,
-                server->load_mean, server->load_max,
-                static_cast<unsigned long long>(server->xruns));
+        text_add(svg,
+                 "<text class=\"server\" x=\"%d\" y=\"%d\">In the %s server's cycle: our load "
+                 "%.1f %% mean, %.1f %% worst; the server's own load %.1f %% mean, %.1f %% worst, "
+                 "%llu xruns</text>\n",
+                 LEFT, y + 31, server_name, server->our_load_mean, server->our_load_max,
+                 server->load_mean, server->load_max,
+                 static_cast<unsigned long long>(server->xruns));
     }
     add_panel(svg, LEFT, y + 44, "processing time", &figures->processing, period_ns, figures,
               false);
@@ -155,21 +155,21 @@ void add_capacity_chart(std::string* svg, const RtPlan* plan, const RtRunResult*
                                              static_cast<double>(sizes.size() - 1);
     };
     auto y_of = [&](double share) { return CHART_HEIGHT - CHART_HEIGHT * share / (most * 1.1); };
-    svg_add(svg, "<g class=\"capacity\" transform=\"translate(%d,%d)\">\n", LEFT, y);
-    svg_add(svg,
-            "<text class=\"heading\" x=\"0\" y=\"-12\">What plays, by buffer size at %u Hz, as a "
-            "share of each load's kernel-alone bound (solid: 1 core, dashed: all cores)</text>\n",
-            plan->rate);
-    svg_add(svg, "<rect class=\"frame\" x=\"0\" y=\"0\" width=\"%d\" height=\"%d\"/>\n", width,
-            CHART_HEIGHT);
+    text_add(svg, "<g class=\"capacity\" transform=\"translate(%d,%d)\">\n", LEFT, y);
+    text_add(svg,
+             "<text class=\"heading\" x=\"0\" y=\"-12\">What plays, by buffer size at %u Hz, as a "
+             "share of each load's kernel-alone bound (solid: 1 core, dashed: all cores)</text>\n",
+             plan->rate);
+    text_add(svg, "<rect class=\"frame\" x=\"0\" y=\"0\" width=\"%d\" height=\"%d\"/>\n", width,
+             CHART_HEIGHT);
     for (int tick = 0; tick <= 4; ++tick) {
         const double share = most * 1.1 * tick / 4;
-        svg_add(svg, "<text class=\"count\" x=\"-4\" y=\"%.1f\">%.0f %%</text>\n", y_of(share) + 4,
-                share * 100.0);
+        text_add(svg, "<text class=\"count\" x=\"-4\" y=\"%.1f\">%.0f %%</text>\n", y_of(share) + 4,
+                 share * 100.0);
     }
     for (uint32_t frames : sizes) {
-        svg_add(svg, "<text class=\"time\" x=\"%.1f\" y=\"%d\">%u</text>\n", x_of(frames),
-                CHART_HEIGHT + 16, frames);
+        text_add(svg, "<text class=\"time\" x=\"%.1f\" y=\"%d\">%u</text>\n", x_of(frames),
+                 CHART_HEIGHT + 16, frames);
     }
     int legend = 0;
     for (uint32_t threads : thread_counts) {
@@ -185,25 +185,26 @@ void add_capacity_chart(std::string* svg, const RtPlan* plan, const RtRunResult*
                 std::snprintf(point, sizeof point, "%.1f,%.1f ", x_of(config.frames),
                               y_of(kernel_bound_share(result_of)));
                 points += point;
-                svg_add(svg,
-                        "<circle class=\"point\" cx=\"%.1f\" cy=\"%.1f\" r=\"3\" fill=\"%s\">"
-                        "<title>%s, %u core%s, %u samples: %s plays, %.0f %% of %s</title>"
-                        "</circle>\n",
-                        x_of(config.frames), y_of(kernel_bound_share(result_of)),
-                        LOAD_COLOURS[test], label.c_str(), threads, threads == 1 ? "" : "s",
-                        config.frames, thousands(result_of->plays).c_str(),
-                        kernel_bound_share(result_of) * 100.0,
-                        thousands(result_of->kernel_bound).c_str());
+                text_add(svg,
+                         "<circle class=\"point\" cx=\"%.1f\" cy=\"%.1f\" r=\"3\" fill=\"%s\">"
+                         "<title>%s, %u core%s, %u samples: %s plays, %.0f %% of %s</title>"
+                         "</circle>\n",
+                         x_of(config.frames), y_of(kernel_bound_share(result_of)),
+                         LOAD_COLOURS[test], label.c_str(), threads, threads == 1 ? "" : "s",
+                         config.frames, thousands(result_of->plays).c_str(),
+                         kernel_bound_share(result_of) * 100.0,
+                         thousands(result_of->kernel_bound).c_str());
             }
-            svg_add(svg,
-                    "<polyline class=\"capacity-line\" fill=\"none\" stroke=\"%s\" "
-                    "stroke-width=\"2\"%s points=\"%s\"/>\n",
-                    LOAD_COLOURS[test], threads > 1 ? " stroke-dasharray=\"6 4\"" : "",
-                    points.c_str());
-            svg_add(svg,
-                    "<text class=\"legend\" x=\"%d\" y=\"%d\" fill=\"%s\">%s, %u core%s%s</text>\n",
-                    width + 8, 12 + 14 * legend++, LOAD_COLOURS[test], label.c_str(), threads,
-                    threads == 1 ? "" : "s", threads > 1 ? " (dashed)" : "");
+            text_add(svg,
+                     "<polyline class=\"capacity-line\" fill=\"none\" stroke=\"%s\" "
+                     "stroke-width=\"2\"%s points=\"%s\"/>\n",
+                     LOAD_COLOURS[test], threads > 1 ? " stroke-dasharray=\"6 4\"" : "",
+                     points.c_str());
+            text_add(
+                svg,
+                "<text class=\"legend\" x=\"%d\" y=\"%d\" fill=\"%s\">%s, %u core%s%s</text>\n",
+                width + 8, 12 + 14 * legend++, LOAD_COLOURS[test], label.c_str(), threads,
+                threads == 1 ? "" : "s", threads > 1 ? " (dashed)" : "");
         }
     }
     int line = 0;
@@ -211,8 +212,8 @@ void add_capacity_chart(std::string* svg, const RtPlan* plan, const RtRunResult*
         for (const std::string& words :
              svg_wrapped(buffer_summary(plan, &config, readiness), VERDICT_CHARACTERS)) {
             if (line < VERDICT_LINES) {
-                svg_add(svg, "<text class=\"dropouts\" x=\"0\" y=\"%d\">%s</text>\n",
-                        CHART_HEIGHT + 36 + 13 * line, svg_escaped(words).c_str());
+                text_add(svg, "<text class=\"dropouts\" x=\"0\" y=\"%d\">%s</text>\n",
+                         CHART_HEIGHT + 36 + 13 * line, svg_escaped(words).c_str());
             }
             line += 1; // past the last line the text report has every verdict
         }
@@ -233,30 +234,31 @@ std::string realtime_svg(const MachineReport* machine, const RtPlan* plan,
     std::string svg;
     const int width = LEFT + 2 * PANEL_WIDTH + GAP + 160;
     const int height = TOP + CHART_BLOCK + rows * ROW_HEIGHT;
-    svg_add(&svg,
-            "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d "
-            "%d\" font-family=\"sans-serif\" font-size=\"11\">\n",
-            width, height, width, height);
+    text_add(
+        &svg,
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%d\" height=\"%d\" viewBox=\"0 0 %d "
+        "%d\" font-family=\"sans-serif\" font-size=\"11\">\n",
+        width, height, width, height);
     svg += "<style>.frame{fill:none;stroke:#888}.bar{fill:#3a6ea5}"
            ".deadline{stroke:#c00;stroke-dasharray:4 3}.deadline-label{fill:#c00}"
            ".count{text-anchor:end}.time{text-anchor:middle}.overflow{text-anchor:end;fill:#c00}"
            ".heading{font-size:13px;font-weight:bold}</style>\n";
     svg += "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n";
-    svg_add(&svg, "<text class=\"machine\" x=\"%d\" y=\"20\">%s, %s; %s; %s</text>\n", LEFT,
-            svg_escaped(machine->facts.processor).c_str(),
-            svg_escaped(machine->facts.kernel).c_str(), svg_escaped(machine->program).c_str(),
-            svg_escaped(machine->date).c_str());
+    text_add(&svg, "<text class=\"machine\" x=\"%d\" y=\"20\">%s, %s; %s; %s</text>\n", LEFT,
+             svg_escaped(machine->facts.processor).c_str(),
+             svg_escaped(machine->facts.kernel).c_str(), svg_escaped(machine->program).c_str(),
+             svg_escaped(machine->date).c_str());
     add_capacity_chart(&svg, plan, result, readiness, TOP + 20);
     const int histograms = TOP + CHART_BLOCK;
-    svg_add(
+    text_add(
         &svg,
         "<text x=\"%d\" y=\"%d\">Below: counts of periods on a log axis; the dashed line is the "
         "end of the period; ticks under a panel are missed periods, coloured by cause:</text>\n",
         LEFT, histograms - 24);
     for (uint32_t c = 0; c < MISS_CAUSES; ++c) {
-        svg_add(&svg, "<text class=\"cause\" x=\"%u\" y=\"%d\" fill=\"%s\">%s</text>\n",
-                LEFT + 100 * c, histograms - 10, CAUSE_COLOURS[c],
-                cause_words(static_cast<MissCause>(c)));
+        text_add(&svg, "<text class=\"cause\" x=\"%u\" y=\"%d\" fill=\"%s\">%s</text>\n",
+                 LEFT + 100 * c, histograms - 10, CAUSE_COLOURS[c],
+                 cause_words(static_cast<MissCause>(c)));
     }
     int row = 0;
     for (const RtConfigResult& config : result->configs) {

@@ -1,12 +1,12 @@
-// Writing SVG text: formatted pieces appended to the document, and text
-// escaped for XML.
+// Writing SVG text: formatted pieces appended to the document (text_add),
+// and text escaped for XML.
 #pragma once
+
+#include "report/text_add.h"
 
 #include <string>
 #include <vector>
 
-// gnu_printf: MinGW's printf checks would refuse %zu, which its C++ stdio takes.
-__attribute__((format(gnu_printf, 2, 3))) void svg_add(std::string* svg, const char* format, ...);
 std::string svg_escaped(const std::string& text);
 // Text broken into lines of at most `width` characters at spaces (a word
 // longer than that stands alone on its line).
