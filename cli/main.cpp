@@ -7,6 +7,7 @@
 #include "cli/output.h"
 #include "cli/plugins_command.h"
 #include "cli/realtime_command.h"
+#include "cli/session_command.h"
 #include "engine/measure_state.h"
 #include "platform/platform_console.h"
 #include "report/throughput_report.h"
@@ -79,6 +80,9 @@ int main(int argc, char** argv) {
     console_block_stop_signals();
     if (options.command == CLI_REALTIME) {
         return run_realtime_command(&options);
+    }
+    if (options.command == CLI_SESSION) {
+        return run_session_command(&options);
     }
     if (!read_counter_frequency()) {
         std::fputs("test_zem_cli: Counter not available on this computer\n", stderr);

@@ -2,6 +2,7 @@
 
 #include "cli/option_checks.h"
 #include "cli/realtime_options.h"
+#include "cli/session_options.h"
 
 #include "platform/common/echoed.h"
 
@@ -26,7 +27,8 @@ const char* const DESCRIPTION =
     "'test_zem_cli realtime --help').\n"
     "With 'check': whether this system is set up for real-time audio.\n"
     "With 'compare': two or more reports written with --json, side by side.\n"
-    "With 'plugins': the LV2 plugins installed and whether they can be hosted.";
+    "With 'plugins': the LV2 plugins installed and whether they can be hosted.\n"
+    "With 'session': whether a DAW session plays here, at each buffer size.";
 
 const char* const CHECK_DESCRIPTION =
     "Whether this system is set up for real-time audio: each setting that\n"
@@ -91,9 +93,10 @@ bool parse_cli_options(int argc, const char* const* argv, CliOptions* options,
         ->type_name("FILE");
     CLI::App* plugins = app.add_subcommand("plugins", PLUGINS_DESCRIPTION);
     plugins->add_flag("--json", options->json, "one JSON document instead of the text");
+    CLI::App* session = add_session(&app, options);
     // The throughput run's options are refused after a subcommand, not
     // taken for one of its arguments.
-    for (CLI::App* subcommand : {realtime, check, compare, plugins}) {
+    for (CLI::App* subcommand : {realtime, check, compare, plugins, session}) {
         subcommand->fallthrough()->excludes(seconds)->excludes(repeat);
     }
     try {
@@ -119,6 +122,9 @@ bool parse_cli_options(int argc, const char* const* argv, CliOptions* options,
     }
     if (app.got_subcommand(plugins)) {
         options->command = CLI_PLUGINS;
+    }
+    if (app.got_subcommand(session)) {
+        options->command = CLI_SESSION;
     }
     if (app.got_subcommand(compare)) {
         options->command = CLI_COMPARE;

@@ -58,9 +58,22 @@ bool read_session_path(const std::string& path, Session* session, std::string* p
     if (!read_session_file(path, &text, problem)) {
         return false;
     }
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
     if (ends_with(path, ".ardour")) {
-        const std::string folder = std::filesystem::path(path).parent_path().string();
-        return read_ardour_session(text, folder, session, problem);
+        return read_ardour_session(text, folder.string(), session, problem);
     }
-    return read_session_json(text, session, problem);
+    if (!read_session_json(text, session, problem)) {
+        return false;
+    }
+    // A saved state's folder given relative is relative to the file, as in
+    // an Ardour session, wherever the program is run from.
+    for (SessionRoute& route : session->routes) {
+        for (SessionPlugin& plugin : route.plugins) {
+            if (!plugin.state_path.empty() &&
+                std::filesystem::path(plugin.state_path).is_relative()) {
+                plugin.state_path = (folder / plugin.state_path).string();
+            }
+        }
+    }
+    return true;
 }

@@ -15,6 +15,8 @@ struct HoldShared {
     SessionHold* hold;
     int64_t origin_ns;
     uint32_t routes;
+    std::atomic<int32_t> halt{0};
+    std::atomic<uint32_t> finished{0};
 };
 
 struct ThreadRun {
@@ -33,13 +35,13 @@ void timed_route(void* user, uint32_t route) {
 void run_periods(ThreadRun* run, RtTimer* timer) {
     HoldShared* shared = run->shared;
     const SessionHoldPlan* plan = shared->plan;
-    for (uint64_t k = 0; k < plan->periods && plan->halt->load() == 0; ++k) {
+    for (uint64_t k = 0; k < plan->periods && shared->halt.load() == 0; ++k) {
         const int64_t start = shared->origin_ns + static_cast<int64_t>(k) * plan->period_ns;
         rt_sleep_until(timer, start);
         // A period begins once the one before has ended, however late.
-        while (k > 0 && !graph_period_ended(shared->period, k - 1) && plan->halt->load() == 0) {
+        while (k > 0 && !graph_period_ended(shared->period, k - 1) && shared->halt.load() == 0) {
         }
-        if (plan->halt->load() != 0) {
+        if (shared->halt.load() != 0) {
             return;
         }
         run->row = shared->hold->route_ns.data() + k * shared->routes;
@@ -72,6 +74,7 @@ uint32_t hold_thread(void* parameter) {
     run_periods(run, timer);
     rt_timer_close(timer);
     rt_drop_priority();
+    run->shared->finished.fetch_add(1, std::memory_order_release);
     return 0;
 }
 } // namespace
@@ -94,6 +97,7 @@ bool session_hold_run(SessionRig* rig, const SessionHoldPlan* plan, SessionHold*
         return false;
     }
     HoldShared shared{rig, period, plan, hold, rt_now_ns() + LEAD_IN_NS, routes};
+    hold->stop_signal = 0;
     std::vector<ThreadRun> runs(plan->threads);
     std::vector<PlatformThread*> threads(plan->threads, nullptr);
     uint32_t started = 0;
@@ -101,6 +105,15 @@ bool session_hold_run(SessionRig* rig, const SessionHoldPlan* plan, SessionHold*
         runs[t] = ThreadRun{&shared, t, nullptr};
         threads[t] = platform_thread_start_with(hold_thread, &runs[t]);
         started += threads[t] != nullptr ? 1u : 0u;
+    }
+    // Polled, so that a stop is taken within a slice whatever the threads do.
+    constexpr int64_t STOP_SLICE_MS = 50;
+    while (shared.finished.load(std::memory_order_acquire) < started) {
+        const int signal_number = plan->wait_for_stop(STOP_SLICE_MS);
+        if (signal_number != 0) {
+            hold->stop_signal = signal_number;
+            shared.halt.store(1);
+        }
     }
     for (PlatformThread* thread : threads) {
         if (thread != nullptr) {

@@ -19,7 +19,9 @@ struct SessionHoldPlan {
     const uint32_t* processors; // each thread's logical processor
     uint64_t periods;
     int64_t period_ns;
-    std::atomic<int32_t>* halt; // non-zero: stop at the next period
+    // The caller's thread waits here while the hold runs; a stop signal it
+    // returns ends the hold at the next period.
+    int (*wait_for_stop)(int64_t timeout_ms);
 };
 
 struct SessionHold {
@@ -29,6 +31,7 @@ struct SessionHold {
     std::vector<int64_t> route_ns; // period by period, each route's time
     RtStep pin{};                  // the first thread's set-up
     RtStep priority{};
+    int stop_signal = 0;
 };
 
 // Runs the hold; rig nullptr runs the idle system. Threads that cannot

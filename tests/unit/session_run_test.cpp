@@ -4,12 +4,19 @@
 #include "engine/realtime/session_hold.h"
 #include "tests/unit/plugin_host_fixture.h"
 
-#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 
 namespace {
+// Never a stop: waits as the console's wait would, then says none came.
+int no_stop(int64_t timeout_ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(timeout_ms));
+    return 0;
+}
+
 SessionRoute route_of(const char* name, RouteKind kind, std::vector<SessionPlugin> plugins,
                       std::vector<RouteFeed> feeds) {
     SessionRoute route;
@@ -73,9 +80,8 @@ TEST_F(Plugins, ASessionSumsItsBusesAndHoldsOnRealThreads) {
     }
     EXPECT_NE(a[10], 0.0f);
 
-    std::atomic<int32_t> halt{0};
     const uint32_t processors[2] = {0, 1};
-    const SessionHoldPlan plan{2, processors, 100, 1'333'333, &halt};
+    const SessionHoldPlan plan{2, processors, 100, 1'333'333, no_stop};
     SessionHold hold;
     ASSERT_TRUE(session_hold_run(&rig, &plan, &hold));
     EXPECT_EQ(hold.ran, 100u);

@@ -1,0 +1,52 @@
+// What a session's holds at one buffer size say: whether it plays (the one
+// rule of hold_rule.h, every missed period counted against the idle
+// system's), how much of the period it used, each route's time, the chain
+// of routes that bounds the period and what more cores would save, and for
+// each missed period the route furthest above its usual time.
+#pragma once
+
+#include "engine/realtime/hold_rule.h"
+#include "engine/realtime/route_graph.h"
+#include "engine/realtime/session_hold.h"
+
+#include <cstdint>
+#include <vector>
+
+// The missed periods named one by one; the rest are only counted.
+constexpr uint32_t MAX_NAMED_MISSES = 16;
+
+struct RouteTimes {
+    uint32_t route;
+    int64_t median_ns;
+    int64_t p999_ns;
+    int64_t worst_ns;
+};
+
+struct NamedMiss {
+    uint64_t period;
+    int64_t end_ns;   // from the period's start
+    uint32_t route;   // the route furthest above its median in that period
+    int64_t above_ns; // by how much
+};
+
+struct SessionVerdict {
+    uint32_t frames;
+    int64_t period_ns;
+    uint32_t threads;
+    IdleFloor idle;
+    bool idle_sustainable; // the idle gate: otherwise nothing is held here
+    uint64_t asked, ran, missed, allowance;
+    bool plays;
+    int64_t use_median_ns; // a period's end from its start, median and worst
+    int64_t use_worst_ns;
+    std::vector<RouteTimes> routes; // the costliest (by median) first
+    RoutePath critical;             // by the routes' medians
+    std::vector<double> span_ns;    // [c]: the period's span on c + 1 threads, by the medians
+    std::vector<NamedMiss> misses;
+};
+
+// The verdict from the idle run and the hold at one buffer size; `limit`
+// is the idle gate's share of missed periods.
+SessionVerdict judge_session(const SessionHold* idle, const SessionHold* hold,
+                             const RouteGraph* graph, uint64_t asked, int64_t period_ns,
+                             uint32_t threads, double limit);

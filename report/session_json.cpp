@@ -1,0 +1,76 @@
+// A session's report as one JSON document.
+#include "report/session_report.h"
+
+#include <nlohmann/json.hpp>
+
+namespace {
+using Json = nlohmann::ordered_json;
+
+Json verdict_json(const SessionVerdict& v) {
+    Json routes = Json::array();
+    for (const RouteTimes& times : v.routes) {
+        routes.push_back({{"route", times.route},
+                          {"median_ns", times.median_ns},
+                          {"p999_ns", times.p999_ns},
+                          {"worst_ns", times.worst_ns}});
+    }
+    Json misses = Json::array();
+    for (const NamedMiss& miss : v.misses) {
+        misses.push_back({{"period", miss.period},
+                          {"end_ns", miss.end_ns},
+                          {"route", miss.route},
+                          {"above_ns", miss.above_ns}});
+    }
+    return {{"frames", v.frames},
+            {"period_ns", v.period_ns},
+            {"threads", v.threads},
+            {"idle", {{"periods", v.idle.periods}, {"missed", v.idle.missed}}},
+            {"idle_sustainable", v.idle_sustainable},
+            {"periods_asked", v.asked},
+            {"periods", v.ran},
+            {"missed", v.missed},
+            {"allowance", v.allowance},
+            {"plays", v.plays},
+            {"use_median_ns", v.use_median_ns},
+            {"use_worst_ns", v.use_worst_ns},
+            {"critical_path", {{"routes", v.critical.routes}, {"time_ns", v.critical.time_ns}}},
+            {"span_ns", v.span_ns},
+            {"routes", routes},
+            {"misses", misses}};
+}
+} // namespace
+
+std::string session_json(const MachineReport* machine, const Session* session,
+                         const SessionRun* run) {
+    Json routes = Json::array();
+    for (const SessionRoute& route : session->routes) {
+        Json plugins = Json::array();
+        for (const SessionPlugin& plugin : route.plugins) {
+            plugins.push_back({{"uri", plugin.uri}, {"active", plugin.active}});
+        }
+        Json skipped = Json::array();
+        for (const SkippedItem& item : route.skipped) {
+            skipped.push_back({{"what", item.what}, {"why", item.why}});
+        }
+        routes.push_back({{"name", route.name},
+                          {"kind", route_kind_name(route.kind)},
+                          {"plugins", plugins},
+                          {"skipped", skipped}});
+    }
+    Json sizes = Json::array();
+    for (const SessionVerdict& v : run->verdicts) {
+        sizes.push_back(verdict_json(v));
+    }
+    Json document = {{"machine", machine_json(machine)},
+                     {"session",
+                      {{"name", session->name},
+                       {"sample_rate", session->sample_rate},
+                       {"routes", routes},
+                       {"notes", run->notes}}},
+                     {"sizes", sizes},
+                     {"smallest_playing", smallest_playing(run)},
+                     {"verdict", run->verdicts.empty() ? "" : session_verdict(session, run)},
+                     {"failure", run->failure},
+                     {"stop_signal", run->stop_signal}};
+    return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
+}

@@ -1,0 +1,21 @@
+// A session's report: what was read (routes, plugins, what was skipped and
+// why), then at each buffer size whether it plays, how much of the period
+// it used, the chain of routes that bounds the period, each route's time
+// and which route each missed period names; and the verdict in one
+// sentence. As text, and as one JSON document.
+#pragma once
+
+#include "engine/realtime/session_run.h"
+#include "report/machine.h"
+#include "session/session.h"
+
+#include <string>
+
+// "plays at 256 and above; at 128 the route Reverb (Dragonfly Room) takes
+// 41 % of the period".
+std::string session_verdict(const Session* session, const SessionRun* run);
+
+// The text after the machine's block, which the caller prints first.
+std::string session_text(const Session* session, const SessionRun* run);
+std::string session_json(const MachineReport* machine, const Session* session,
+                         const SessionRun* run);

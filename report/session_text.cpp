@@ -1,0 +1,180 @@
+// A session's report as text, and its verdict in one sentence.
+#include "report/session_report.h"
+
+#include "report/text_add.h"
+
+#include <algorithm>
+#include <map>
+
+namespace {
+double ms(double ns) {
+    return ns / 1e6;
+}
+
+double share(double ns, int64_t period_ns) {
+    return period_ns > 0 ? 100.0 * ns / static_cast<double>(period_ns) : 0.0;
+}
+
+// "Reverb (Dragonfly Room)": the route, and its plugins when it has any.
+std::string route_words(const SessionRun* run, const Session* session, uint32_t route) {
+    std::string words = run->route_names[route];
+    const std::vector<SessionPlugin>& plugins = session->routes[route].plugins;
+    if (!plugins.empty()) {
+        words += " (";
+        for (size_t p = 0; p < plugins.size(); ++p) {
+            words += (p > 0 ? ", " : "") + plugins[p].uri;
+        }
+        words += ")";
+    }
+    return words;
+}
+
+// The route on the critical path that takes the most of a period.
+uint32_t heaviest_on_path(const SessionVerdict& verdict) {
+    uint32_t heaviest = verdict.critical.routes.empty() ? 0 : verdict.critical.routes[0];
+    int64_t most = -1;
+    for (const RouteTimes& times : verdict.routes) {
+        const bool on_path =
+            std::find(verdict.critical.routes.begin(), verdict.critical.routes.end(),
+                      times.route) != verdict.critical.routes.end();
+        if (on_path && times.median_ns > most) {
+            most = times.median_ns;
+            heaviest = times.route;
+        }
+    }
+    return heaviest;
+}
+
+int64_t median_of(const SessionVerdict& verdict, uint32_t route) {
+    for (const RouteTimes& times : verdict.routes) {
+        if (times.route == route) {
+            return times.median_ns;
+        }
+    }
+    return 0;
+}
+
+std::string plays_words(const SessionVerdict& verdict) {
+    if (!verdict.idle_sustainable) {
+        return "not sustainable at this buffer on this system";
+    }
+    return verdict.plays ? "plays" : "does not play";
+}
+
+void add_skipped(std::string* text, const Session* session) {
+    std::map<std::string, size_t> by_why;
+    for (const SessionRoute& route : session->routes) {
+        for (const SkippedItem& item : route.skipped) {
+            by_why[item.why] += 1;
+        }
+    }
+    for (const auto& [why, count] : by_why) {
+        text_add(text, "  skipped: %zu, %s\n", count, why.c_str());
+    }
+}
+
+void add_size(std::string* text, const Session* session, const SessionRun* run,
+              const SessionVerdict& v) {
+    text_add(text, "\nAt %u samples (%.2f ms, %u thread%s): %s\n", v.frames,
+             ms(static_cast<double>(v.period_ns)), v.threads, v.threads == 1 ? "" : "s",
+             plays_words(v).c_str());
+    text_add(text,
+             "  missed %llu of %llu periods (the idle system's allows %llu; it missed %llu of "
+             "%llu)\n",
+             static_cast<unsigned long long>(v.missed), static_cast<unsigned long long>(v.ran),
+             static_cast<unsigned long long>(v.allowance),
+             static_cast<unsigned long long>(v.idle.missed),
+             static_cast<unsigned long long>(v.idle.periods));
+    text_add(text, "  period used: median %.0f %%, worst %.0f %%\n",
+             share(static_cast<double>(v.use_median_ns), v.period_ns),
+             share(static_cast<double>(v.use_worst_ns), v.period_ns));
+    std::string path;
+    for (uint32_t r : v.critical.routes) {
+        path += (path.empty() ? "" : " -> ") + run->route_names[r];
+    }
+    text_add(text, "  critical path: %s, %.3f ms (%.0f %% of the period)\n", path.c_str(),
+             ms(v.critical.time_ns), share(v.critical.time_ns, v.period_ns));
+    if (v.span_ns.size() >= 2 && v.span_ns[0] > 0.0) {
+        text_add(text,
+                 "  by the routes' medians a period takes %.3f ms on one thread, %.3f ms on two "
+                 "(a second core saves %.0f %%)\n",
+                 ms(v.span_ns[0]), ms(v.span_ns[1]), 100.0 * (1.0 - v.span_ns[1] / v.span_ns[0]));
+    }
+    text_add(text, "  routes, the costliest first:   median    p99.9    worst\n");
+    for (const RouteTimes& times : v.routes) {
+        text_add(text, "    %-28.28s %6.3f ms %6.3f ms %6.3f ms\n",
+                 run->route_names[times.route].c_str(), ms(static_cast<double>(times.median_ns)),
+                 ms(static_cast<double>(times.p999_ns)), ms(static_cast<double>(times.worst_ns)));
+    }
+    for (const NamedMiss& miss : v.misses) {
+        text_add(text, "  missed period %llu ended at %.3f ms: %s ran %.3f ms over its median\n",
+                 static_cast<unsigned long long>(miss.period), ms(static_cast<double>(miss.end_ns)),
+                 route_words(run, session, miss.route).c_str(),
+                 ms(static_cast<double>(miss.above_ns)));
+    }
+    if (v.missed > v.misses.size()) {
+        text_add(text, "  (%llu more missed periods, not named)\n",
+                 static_cast<unsigned long long>(v.missed - v.misses.size()));
+    }
+}
+} // namespace
+
+std::string session_verdict(const Session* session, const SessionRun* run) {
+    const uint32_t smallest = smallest_playing(run);
+    std::string words;
+    if (smallest == 0) {
+        words = "plays at none of the sizes held";
+    } else {
+        bool all_above = true;
+        for (const SessionVerdict& v : run->verdicts) {
+            all_above = all_above && (v.frames < smallest || v.plays);
+        }
+        words = "plays at " + std::to_string(smallest) + (all_above ? " and above" : "");
+    }
+    // The largest size below that did not play, and what bounds it.
+    const SessionVerdict* below = nullptr;
+    for (const SessionVerdict& v : run->verdicts) {
+        if (!v.plays && (smallest == 0 || v.frames < smallest) &&
+            (below == nullptr || v.frames > below->frames)) {
+            below = &v;
+        }
+    }
+    if (below != nullptr && !below->idle_sustainable) {
+        words += "; at " + std::to_string(below->frames) +
+                 " the idle system alone misses too many periods";
+    } else if (below != nullptr && !below->critical.routes.empty()) {
+        const uint32_t route = heaviest_on_path(*below);
+        char share_text[32];
+        std::snprintf(share_text, sizeof share_text, "%.0f",
+                      share(static_cast<double>(median_of(*below, route)), below->period_ns));
+        words += "; at " + std::to_string(below->frames) + " the route " +
+                 route_words(run, session, route) + " takes " + share_text + " % of the period";
+    }
+    return words;
+}
+
+std::string session_text(const Session* session, const SessionRun* run) {
+    std::string text;
+    size_t plugins = 0;
+    for (const SessionRoute& route : session->routes) {
+        plugins += route.plugins.size();
+    }
+    text_add(&text, "\nSession %s: %zu routes, %zu plugins, %lld Hz\n", session->name.c_str(),
+             session->routes.size(), plugins, static_cast<long long>(session->sample_rate));
+    add_skipped(&text, session);
+    for (const std::string& note : run->notes) {
+        text_add(&text, "  %s\n", note.c_str());
+    }
+    for (const SessionVerdict& v : run->verdicts) {
+        add_size(&text, session, run, v);
+    }
+    if (!run->failure.empty()) {
+        text_add(&text, "\nThe session could not be run: %s\n", run->failure.c_str());
+    } else if (run->stop_signal != 0) {
+        text_add(&text, "\nStopped by signal %d\n", run->stop_signal);
+    }
+    if (!run->verdicts.empty()) {
+        text_add(&text, "\nVerdict: %s.\n", session_verdict(session, run).c_str());
+    }
+    return text;
+}

@@ -1,0 +1,45 @@
+// The session's verdict sentence over the cases a run can end in: every
+// size plays, only the larger ones, a gap, none, and an idle system that
+// alone misses too much.
+#include "report/session_report.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+SessionVerdict size_of(uint32_t frames, bool plays, bool sustainable = true) {
+    SessionVerdict v{};
+    v.frames = frames;
+    v.period_ns = 1'000'000;
+    v.plays = plays;
+    v.idle_sustainable = sustainable;
+    v.critical.routes = {0, 1};
+    v.routes = {{1, 410'000, 0, 0}, {0, 100'000, 0, 0}};
+    return v;
+}
+
+std::string verdict_of(std::vector<SessionVerdict> sizes) {
+    Session session;
+    session.routes.resize(2);
+    session.routes[1].plugins.push_back(SessionPlugin{});
+    session.routes[1].plugins[0].uri = "urn:dragonfly:room";
+    SessionRun run;
+    run.route_names = {"Guitar", "Reverb"};
+    run.verdicts = std::move(sizes);
+    return session_verdict(&session, &run);
+}
+} // namespace
+
+TEST(SessionReport, TheVerdictNamesTheSmallestSizeAndWhatBoundsTheOneBelow) {
+    EXPECT_EQ(verdict_of({size_of(128, true), size_of(256, true)}), "plays at 128 and above");
+    EXPECT_EQ(verdict_of({size_of(128, false), size_of(256, true), size_of(1024, true)}),
+              "plays at 256 and above; at 128 the route Reverb (urn:dragonfly:room) takes 41 % of "
+              "the period");
+    EXPECT_EQ(verdict_of({size_of(256, true), size_of(512, false), size_of(128, false)}),
+              "plays at 256; at 128 the route Reverb (urn:dragonfly:room) takes 41 % of the "
+              "period");
+    EXPECT_EQ(verdict_of({size_of(64, false), size_of(128, false)}),
+              "plays at none of the sizes held; at 128 the route Reverb (urn:dragonfly:room) "
+              "takes 41 % of the period");
+    EXPECT_EQ(verdict_of({size_of(64, false, false), size_of(128, true)}),
+              "plays at 128 and above; at 64 the idle system alone misses too many periods");
+}
