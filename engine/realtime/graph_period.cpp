@@ -11,13 +11,14 @@ uint64_t tag_of(uint64_t number) {
 void queue_route(GraphPeriod* period, uint64_t number, uint32_t route) {
     const auto pushes_a_period = static_cast<uint64_t>(period->routes - period->sources.size());
     const uint64_t push = period->queued.fetch_add(1, std::memory_order_relaxed);
-    const uint64_t slot = period->sources.size() + (push - number * pushes_a_period);
+    const auto slot =
+        static_cast<size_t>(period->sources.size() + (push - number * pushes_a_period));
     period->queue[slot].store(tag_of(number) | route, std::memory_order_release);
 }
 
 // The route of slot k of period `number`; waits while the route that goes
 // there is still being queued (its last input is ending on another thread).
-uint32_t route_in_slot(GraphPeriod* period, uint64_t number, uint64_t k) {
+uint32_t route_in_slot(GraphPeriod* period, uint64_t number, size_t k) {
     if (k < period->sources.size()) {
         return period->sources[k];
     }
@@ -66,7 +67,7 @@ bool graph_period_run(GraphPeriod* period, uint64_t number, RouteFunction run, v
                 return ended_last;
             }
         } while (!period->taken.compare_exchange_weak(slot, slot + 1, std::memory_order_relaxed));
-        const uint32_t route = route_in_slot(period, number, slot - first);
+        const uint32_t route = route_in_slot(period, number, static_cast<size_t>(slot - first));
         run(user, route);
         // acq_rel: the route that becomes ready sees what every route that
         // feeds it wrote, whichever thread ran them.
