@@ -71,6 +71,7 @@ int run_session_command(const CliOptions* options) {
     }
     int status = stdout_finish() ? 0 : 1;
     if (!run.failure.empty()) {
+        std::fprintf(stderr, "test_zem_cli: %s\n", run.failure.c_str());
         status = 1;
     }
     return run.stop_signal != 0 ? 128 + run.stop_signal : status;

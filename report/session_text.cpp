@@ -73,6 +73,25 @@ void add_skipped(std::string* text, const Session* session) {
     }
 }
 
+// The control values and saved states applied, counted; every other note
+// whole. The JSON has each of them.
+void add_notes(std::string* text, const SessionRun* run) {
+    size_t values = 0;
+    size_t states = 0;
+    for (const std::string& note : run->notes) {
+        if (note.find(" set to ") != std::string::npos) {
+            ++values;
+        } else if (note.find(": saved state ") != std::string::npos) {
+            ++states;
+        } else {
+            text_add(text, "  %s\n", note.c_str());
+        }
+    }
+    text_add(text,
+             "  applied: %zu control values and %zu saved states, as the session holds them\n",
+             values, states);
+}
+
 void add_size(std::string* text, const Session* session, const SessionRun* run,
               const SessionVerdict& v) {
     text_add(text, "\nAt %u samples (%.2f ms, %u thread%s): %s\n", v.frames,
@@ -162,9 +181,7 @@ std::string session_text(const Session* session, const SessionRun* run) {
     text_add(&text, "\nSession %s: %zu routes, %zu plugins, %lld Hz\n", session->name.c_str(),
              session->routes.size(), plugins, static_cast<long long>(session->sample_rate));
     add_skipped(&text, session);
-    for (const std::string& note : run->notes) {
-        text_add(&text, "  %s\n", note.c_str());
-    }
+    add_notes(&text, run);
     for (const SessionVerdict& v : run->verdicts) {
         add_size(&text, session, run, v);
     }
