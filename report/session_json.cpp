@@ -18,6 +18,8 @@ Json verdict_json(const SessionVerdict& v) {
     for (const NamedMiss& miss : v.misses) {
         misses.push_back({{"period", miss.period},
                           {"end_ns", miss.end_ns},
+                          {"wake_ns", miss.wake_ns},
+                          {"after_late", miss.after_late},
                           {"route", miss.route},
                           {"above_ns", miss.above_ns}});
     }

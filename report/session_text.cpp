@@ -54,6 +54,31 @@ int64_t median_of(const SessionVerdict& verdict, uint32_t route) {
     return 0;
 }
 
+std::string percent(double ns, int64_t period_ns) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.0f %%", share(ns, period_ns));
+    return text;
+}
+
+// What bounds a size that did not play: the chain of routes that must run
+// one after another, or, where the threads cannot run the routes beside it
+// in its time, all of them together.
+std::string bound_words(const Session* session, const SessionRun* run, const SessionVerdict& v) {
+    const uint32_t route = heaviest_on_path(v);
+    const auto heaviest = static_cast<double>(median_of(v, route));
+    const double span =
+        v.span_ns.empty() ? 0.0 : v.span_ns[std::min<size_t>(v.threads, v.span_ns.size()) - 1];
+    if (span > 1.2 * v.critical.time_ns) {
+        return "the " + std::to_string(v.routes.size()) + " routes together take " +
+               percent(span, v.period_ns) + " of the period on " + std::to_string(v.threads) +
+               (v.threads == 1 ? " thread" : " threads") +
+               " (the costliest on the critical path, " + route_words(run, session, route) + ", " +
+               percent(heaviest, v.period_ns) + ")";
+    }
+    return "the route " + route_words(run, session, route) + " takes " +
+           percent(heaviest, v.period_ns) + " of the period";
+}
+
 std::string plays_words(const SessionVerdict& verdict) {
     if (!verdict.idle_sustainable) {
         return "not sustainable at this buffer on this system";
@@ -92,6 +117,28 @@ void add_notes(std::string* text, const SessionRun* run) {
              values, states);
 }
 
+// A route that ran long, or a period the threads began late: the larger
+// share of the overrun says which.
+std::string miss_cause(const Session* session, const SessionRun* run, const SessionVerdict& v,
+                       const NamedMiss& miss) {
+    const double over = static_cast<double>(miss.end_ns - v.period_ns);
+    const double late = static_cast<double>(miss.wake_ns);
+    const double above = static_cast<double>(miss.above_ns);
+    char late_text[32];
+    char above_text[32];
+    std::snprintf(late_text, sizeof late_text, "%.3f ms", ms(late));
+    std::snprintf(above_text, sizeof above_text, "%.3f ms", ms(above));
+    if (late > above && late > over / 2.0) {
+        const std::string why = miss.after_late ? " late, after the period before ran into it"
+                                                : " late: the system began it late";
+        return std::string("the threads woke ") + late_text + why +
+               " (no route ran long: the furthest over its median, " +
+               run->route_names[miss.route] + ", by " + above_text + ")";
+    }
+    return route_words(run, session, miss.route) + " ran " + above_text +
+           " over its median (the threads woke at " + late_text + ")";
+}
+
 void add_size(std::string* text, const Session* session, const SessionRun* run,
               const SessionVerdict& v) {
     text_add(text, "\nAt %u samples (%.2f ms, %u thread%s): %s\n", v.frames,
@@ -126,10 +173,9 @@ void add_size(std::string* text, const Session* session, const SessionRun* run,
                  ms(static_cast<double>(times.p999_ns)), ms(static_cast<double>(times.worst_ns)));
     }
     for (const NamedMiss& miss : v.misses) {
-        text_add(text, "  missed period %llu ended at %.3f ms: %s ran %.3f ms over its median\n",
+        text_add(text, "  missed period %llu ended at %.3f ms: %s\n",
                  static_cast<unsigned long long>(miss.period), ms(static_cast<double>(miss.end_ns)),
-                 route_words(run, session, miss.route).c_str(),
-                 ms(static_cast<double>(miss.above_ns)));
+                 miss_cause(session, run, v, miss).c_str());
     }
     if (v.missed > v.misses.size()) {
         text_add(text, "  (%llu more missed periods, not named)\n",
@@ -162,12 +208,7 @@ std::string session_verdict(const Session* session, const SessionRun* run) {
         words += "; at " + std::to_string(below->frames) +
                  " the idle system alone misses too many periods";
     } else if (below != nullptr && !below->critical.routes.empty()) {
-        const uint32_t route = heaviest_on_path(*below);
-        char share_text[32];
-        std::snprintf(share_text, sizeof share_text, "%.0f",
-                      share(static_cast<double>(median_of(*below, route)), below->period_ns));
-        words += "; at " + std::to_string(below->frames) + " the route " +
-                 route_words(run, session, route) + " takes " + share_text + " % of the period";
+        words += "; at " + std::to_string(below->frames) + " " + bound_words(session, run, *below);
     }
     return words;
 }

@@ -38,6 +38,7 @@ void run_periods(ThreadRun* run, RtTimer* timer) {
     for (uint64_t k = 0; k < plan->periods && shared->halt.load() == 0; ++k) {
         const int64_t start = shared->origin_ns + static_cast<int64_t>(k) * plan->period_ns;
         rt_sleep_until(timer, start);
+        shared->hold->wake_ns[k * plan->threads + run->index] = rt_now_ns() - start;
         // A period begins once the one before has ended, however late.
         while (k > 0 && !graph_period_ended(shared->period, k - 1) && shared->halt.load() == 0) {
         }
@@ -92,6 +93,7 @@ bool session_hold_run(SessionRig* rig, const SessionHoldPlan* plan, SessionHold*
     hold->missed = 0;
     hold->end_ns.assign(plan->periods, -1); // -1: the period did not end
     hold->route_ns.assign(plan->periods * routes, 0);
+    hold->wake_ns.assign(plan->periods * plan->threads, INT64_MAX);
     // The graph's counters carry on from the last hold: start it afresh.
     if (rig != nullptr && !graph_period_prepare(period, &rig->graph)) {
         return false;

@@ -29,6 +29,7 @@ struct SessionHold {
     uint64_t missed = 0;           // of those, the periods whose last route ended late
     std::vector<int64_t> end_ns;   // each period's last route's end, from its start; -1 none
     std::vector<int64_t> route_ns; // period by period, each route's time
+    std::vector<int64_t> wake_ns;  // period by period, when each thread woke, from the start
     RtStep pin{};                  // the first thread's set-up
     RtStep priority{};
     int stop_signal = 0;

@@ -36,7 +36,13 @@ std::vector<NamedMiss> named_misses(const SessionHold* hold, const std::vector<R
         if (hold->end_ns[k] <= period_ns) {
             continue;
         }
-        NamedMiss miss{k, hold->end_ns[k], 0, INT64_MIN};
+        const auto threads = hold->wake_ns.size() / std::max<size_t>(hold->end_ns.size(), 1);
+        int64_t wake = INT64_MAX;
+        for (size_t t = 0; t < threads; ++t) {
+            wake = std::min(wake, hold->wake_ns[k * threads + t]);
+        }
+        const bool after_late = k > 0 && hold->end_ns[k - 1] > period_ns;
+        NamedMiss miss{k, hold->end_ns[k], wake, after_late, 0, INT64_MIN};
         for (uint32_t r = 0; r < routes; ++r) {
             const int64_t above = hold->route_ns[k * routes + r] - times[r].median_ns;
             if (above > miss.above_ns) {

@@ -2,7 +2,9 @@
 // rule of hold_rule.h, every missed period counted against the idle
 // system's), how much of the period it used, each route's time, the chain
 // of routes that bounds the period and what more cores would save, and for
-// each missed period the route furthest above its usual time.
+// each missed period the route furthest above its usual time and how late
+// the first thread woke, so that a period the system began late is told
+// from one a route made late (both are missed; neither is excused).
 #pragma once
 
 #include "engine/realtime/hold_rule.h"
@@ -25,6 +27,8 @@ struct RouteTimes {
 struct NamedMiss {
     uint64_t period;
     int64_t end_ns;   // from the period's start
+    int64_t wake_ns;  // when the first thread woke, from the period's start
+    bool after_late;  // the period before ran into this one
     uint32_t route;   // the route furthest above its median in that period
     int64_t above_ns; // by how much
 };

@@ -12,7 +12,9 @@ SessionVerdict size_of(uint32_t frames, bool plays, bool sustainable = true) {
     v.period_ns = 1'000'000;
     v.plays = plays;
     v.idle_sustainable = sustainable;
-    v.critical.routes = {0, 1};
+    v.threads = 2;
+    v.critical = {{0, 1}, 510'000.0};
+    v.span_ns = {510'000.0, 510'000.0};
     v.routes = {{1, 410'000, 0, 0}, {0, 100'000, 0, 0}};
     return v;
 }
@@ -42,4 +44,11 @@ TEST(SessionReport, TheVerdictNamesTheSmallestSizeAndWhatBoundsTheOneBelow) {
               "takes 41 % of the period");
     EXPECT_EQ(verdict_of({size_of(64, false, false), size_of(128, true)}),
               "plays at 128 and above; at 64 the idle system alone misses too many periods");
+    // On one thread the routes beside the critical path wait for it too.
+    SessionVerdict alone = size_of(128, false);
+    alone.threads = 1;
+    alone.span_ns = {900'000.0, 510'000.0};
+    EXPECT_EQ(verdict_of({alone, size_of(256, true)}),
+              "plays at 256 and above; at 128 the 2 routes together take 90 % of the period on 1 "
+              "thread (the costliest on the critical path, Reverb (urn:dragonfly:room), 41 %)");
 }
