@@ -3,8 +3,10 @@
 # a bus fed by a send and a connection, a master; held at two buffer sizes
 # on one thread. The JSON's structure and its honesty (a size that plays
 # missed no more than its allowance; every period asked was held), the
-# text's verdict, and the refusals: a file that is not a session (exit 2)
-# and a route whose plugin is not installed (exit 1, the route named).
+# text's verdict, and the refusals: files that are not sessions (malformed
+# JSON or XML, a route that feeds itself, a file over the size limit: one
+# line, exit 2) and a route whose plugin is not installed (exit 1, the
+# route named).
 # Structure only.
 #
 #   tests/e2e/session_run_test.sh CLI LV2_PATH
@@ -56,11 +58,18 @@ timeout 120 "$cli" session "$work/session.json" --buffers 1024 --cores 1 --confi
 grep -q '^At 1024 samples' "$work/report.txt" || fail "no size: $(cat "$work/report.txt")"
 grep -q '^Verdict: plays' "$work/report.txt" || fail "no verdict: $(cat "$work/report.txt")"
 
+# Hostile files: each refused in one line with exit 2, before anything runs.
 echo '{"schema": 1' >"$work/broken.json"
-err=$("$cli" session "$work/broken.json" 2>&1 >/dev/null)
-status=$?
-[ "$status" -eq 2 ] || fail "a broken session: exit status $status, not 2: $err"
-[ "$(printf '%s\n' "$err" | wc -l)" -eq 1 ] || fail "a broken session: not one line: $err"
+sed 's/"feeds": \[{"route": 3, "gain": 1.0, "send": false}\]/"feeds": [{"route": 2, "gain": 1.0, "send": false}]/' \
+    "$work/session.json" >"$work/itself.json"
+printf '<Session version="7002" sample-rate="48000"><Routes>' >"$work/cut.ardour"
+head -c 17000000 /dev/zero | tr '\0' ' ' >"$work/huge.json"
+for hostile in broken.json itself.json cut.ardour huge.json; do
+    err=$(timeout 20 "$cli" session "$work/$hostile" 2>&1 >/dev/null)
+    status=$?
+    [ "$status" -eq 2 ] || fail "$hostile: exit status $status, not 2: $err"
+    [ "$(printf '%s\n' "$err" | wc -l)" -eq 1 ] || fail "$hostile: not one line: $err"
+done
 
 session_file "$work/missing.json" urn:zem-test:no-such-plugin
 err=$("$cli" session "$work/missing.json" --buffers 1024 --cores 1 --confirm 0.5 2>&1 >/dev/null)
