@@ -2,6 +2,8 @@
 // parsed and the one check of every field.
 #include "report/report_json.h"
 
+#include "platform/common/bounded_read.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
@@ -165,37 +167,22 @@ bool read_report_file(const std::string& path, std::string* text, std::string* p
         *problem = too_large(" (" + std::to_string(size) + " bytes)");
         return false;
     }
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        *problem = std::string("cannot be read (") + std::strerror(errno) + ")";
-        return false;
-    }
     // One byte past the limit at most, whatever the size said: the file may
     // have grown since.
-    text->clear();
-    char chunk[65536];
-    for (;;) {
-        const uint64_t left = MAX_REPORT_BYTES + 1 - text->size();
-        const size_t want = static_cast<size_t>(std::min<uint64_t>(sizeof chunk, left));
-        const size_t got = want > 0 ? std::fread(chunk, 1, want, file) : 0;
-        if (got == 0) {
-            break;
-        }
-        text->append(chunk, got);
-    }
-    const bool failed = std::ferror(file) != 0;
-    const int read_error = errno;
-    std::fclose(file);
-    if (failed) {
-        *problem = std::string("cannot be read (") +
-                   (read_error != 0 ? std::strerror(read_error) : "read error") + ")";
-        return false;
-    }
-    if (text->size() > MAX_REPORT_BYTES) {
+    int error_number = 0;
+    switch (read_bounded(path, MAX_REPORT_BYTES, text, &error_number)) {
+    case READ_WHOLE:
+        return true;
+    case READ_TOO_LARGE:
         *problem = too_large("");
         return false;
+    case READ_NOT_OPENED:
+    case READ_FAILED:
+        break;
     }
-    return true;
+    *problem = std::string("cannot be read (") +
+               (error_number != 0 ? std::strerror(error_number) : "read error") + ")";
+    return false;
 }
 
 bool parse_report_documents(const std::string& text,

@@ -3,6 +3,8 @@
 #include "session/ardour_session.h"
 #include "session/session_json.h"
 
+#include "platform/common/bounded_read.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -30,27 +32,19 @@ bool read_session_file(const std::string& path, std::string* text, std::string* 
     if (!error && !within_size(size, problem)) {
         return false;
     }
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        *problem = std::string("the file cannot be read (") + std::strerror(errno) + ")";
+    int error_number = 0;
+    switch (read_bounded(path, MAX_SESSION_BYTES, text, &error_number)) {
+    case READ_WHOLE:
+    case READ_TOO_LARGE:
+        return within_size(text->size(), problem);
+    case READ_NOT_OPENED:
+        *problem = std::string("the file cannot be read (") + std::strerror(error_number) + ")";
         return false;
+    case READ_FAILED:
+        break;
     }
-    text->clear();
-    char chunk[65536];
-    size_t got = 0;
-    do {
-        const uint64_t left = MAX_SESSION_BYTES + 1 - text->size();
-        got = std::fread(chunk, 1, left < sizeof chunk ? static_cast<size_t>(left) : sizeof chunk,
-                         file);
-        text->append(chunk, got);
-    } while (got > 0 && text->size() <= MAX_SESSION_BYTES);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    if (failed) {
-        *problem = "the file cannot be read (a read error)";
-        return false;
-    }
-    return within_size(text->size(), problem);
+    *problem = "the file cannot be read (a read error)";
+    return false;
 }
 
 bool read_session_path(const std::string& path, Session* session, std::string* problem) {
