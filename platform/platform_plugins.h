@@ -40,6 +40,10 @@
 //                          chain in order on one block, and gets the worker's
 //                          answers after each plugin. Nothing on our side
 //                          allocates, locks or opens a file.
+//   plugin_load_run_link   the same for one plugin of one instance's chain,
+//                          so that a caller can time each plugin; a period
+//                          runs every link in order, 0 to links - 1.
+//   plugin_load_links      the plugins in the chain.
 //   plugin_load_finish_period  refills the event buffers of instances [0, end) and
 //                          moves the note pattern on, for the next period.
 //   plugin_load_restart    deactivates and activates instances [first, end),
@@ -67,7 +71,7 @@
 //   plugin_validate        runs the load once in a child process, so that
 //                          nothing the plugins do can harm the caller, and
 //                          says what it saw.
-// Everything but plugin_load_run, plugin_load_finish_period and
+// Everything but plugin_load_run (and _run_link), plugin_load_finish_period and
 // plugin_load_restart belongs outside the periods, on one thread at a time
 // (lilv is not thread-safe); a load's run, finish_period and restart belong
 // to the one thread that runs it, which may be another. Like a stream set, a
@@ -186,6 +190,8 @@ bool plugin_load_check(PluginHost* host, const PluginLoadOrder* order, std::stri
 PluginLoad* plugin_load_open(PluginHost* host, const PluginLoadOrder* order, PluginLoadFacts* facts,
                              std::string* error);
 void plugin_load_run(PluginLoad* load, uint32_t first, uint32_t end);
+void plugin_load_run_link(PluginLoad* load, uint32_t instance, uint32_t link);
+uint32_t plugin_load_links(const PluginLoad* load);
 void plugin_load_finish_period(PluginLoad* load, uint32_t end);
 void plugin_load_restart(PluginLoad* load, uint32_t first, uint32_t end);
 const float* plugin_load_output(const PluginLoad* load, uint32_t instance, uint32_t channel);

@@ -254,8 +254,6 @@ CallWatch* call_watch_start(CallCounts* counts, char* why, size_t size);
 
 PluginLoad* load_open(PluginHost* host, const PluginLoadOrder* order, PluginLoadFacts* facts,
                       std::string* error, const LoadProgress* progress);
-// One plugin of one instance, then its plugin worker's answers.
-void load_run_link(PluginLoad* load, uint32_t instance, uint32_t link);
 const float* load_link_output(const PluginLoad* load, uint32_t instance, uint32_t link,
                               uint32_t channel);
 uint32_t load_link_outputs(const PluginLoad* load, uint32_t link);

@@ -100,7 +100,7 @@ void refill_events(PluginLoad* load, uint32_t first, uint32_t end) {
     }
 }
 
-void load_run_link(PluginLoad* load, uint32_t instance, uint32_t link) {
+void plugin_load_run_link(PluginLoad* load, uint32_t instance, uint32_t link) {
     Instance& ours = load->instances[instance];
     const LinkPlan& plan = load->plan[link];
     if (plan.wired.sum_count > 0) {
@@ -120,9 +120,13 @@ void plugin_load_run(PluginLoad* load, uint32_t first, uint32_t end) {
     auto links = static_cast<uint32_t>(load->plan.size());
     for (uint32_t i = first; i < end; ++i) {
         for (uint32_t s = 0; s < links; ++s) {
-            load_run_link(load, i, s);
+            plugin_load_run_link(load, i, s);
         }
     }
+}
+
+uint32_t plugin_load_links(const PluginLoad* load) {
+    return static_cast<uint32_t>(load->plan.size());
 }
 
 void plugin_load_finish_period(PluginLoad* load, uint32_t end) {

@@ -186,7 +186,7 @@ uint32_t validate_in_child(void* parameter) {
 #ifndef ZEM_NO_MALLOC_COUNT
             malloc_count_into(counting_mallocs ? &shared->findings[s].allocations : nullptr);
 #endif
-            load_run_link(load, 0, s);
+            plugin_load_run_link(load, 0, s);
 #ifndef ZEM_NO_MALLOC_COUNT
             malloc_count_into(nullptr);
 #endif

@@ -41,6 +41,12 @@ PluginLoad* plugin_load_open(PluginHost*, const PluginLoadOrder*, PluginLoadFact
 
 void plugin_load_run(PluginLoad*, uint32_t, uint32_t) {}
 
+void plugin_load_run_link(PluginLoad*, uint32_t, uint32_t) {}
+
+uint32_t plugin_load_links(const PluginLoad*) {
+    return 0;
+}
+
 void plugin_load_finish_period(PluginLoad*, uint32_t) {}
 
 void plugin_load_restart(PluginLoad*, uint32_t, uint32_t) {}
