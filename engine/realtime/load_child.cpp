@@ -1,3 +1,4 @@
+#include "engine/realtime/child_words.h"
 #include "engine/realtime/run_context.h"
 
 #include <atomic>
@@ -92,29 +93,6 @@ uint32_t run_test_in_child(void* parameter) {
     return 0;
 }
 
-// "no answer in trial after 13 s", "crashed with signal 11 (SIGSEGV) in
-// instantiate".
-void describe_failure(const ChildEnd* end, RtTestResult* result) {
-    const char* stage = end->stage[0] != '\0' ? end->stage : "the trials' process";
-    if (!end->started) {
-        std::snprintf(result->failure, sizeof result->failure, "its process could not start");
-    } else if (end->timed_out) {
-        std::snprintf(result->failure, sizeof result->failure, "no answer in %s after %lld s",
-                      stage, static_cast<long long>((end->allowed_ms + 999) / 1000));
-    } else if (std::strcmp(end->signal_name, "SIGKILL") == 0) {
-        // Not ours: the kernel's out-of-memory killer sends it, as a rule.
-        std::snprintf(result->failure, sizeof result->failure,
-                      "killed with signal %d (SIGKILL, most likely for want of memory) in %s",
-                      end->signal, stage);
-    } else if (end->signal != 0) {
-        std::snprintf(result->failure, sizeof result->failure, "crashed with signal %d (%s) in %s",
-                      end->signal, end->signal_name, stage);
-    } else {
-        std::snprintf(result->failure, sizeof result->failure,
-                      "its process ended early (status %d) in %s", end->exit_status, stage);
-    }
-}
-
 // What the child printed, after what its plugins logged, as far as the
 // excerpt goes.
 void keep_printed(const std::string& output, RtTestResult* result) {
@@ -171,7 +149,8 @@ void run_load(RunContext* run, PeriodDriver* driver, uint32_t index, RtConfigRes
     } else {
         result->state = RT_FAILED;
         result->crash_signal = end.signal != 0 ? end.signal : -1;
-        describe_failure(&end, result);
+        std::snprintf(result->failure, sizeof result->failure, "%s",
+                      child_end_words(&end, "the trials' process").c_str());
         run->measurement += 1;
     }
     keep_printed(end.output, result);
