@@ -6,13 +6,26 @@
 namespace {
 using Json = nlohmann::ordered_json;
 
-Json verdict_json(const SessionVerdict& v) {
+// The name of route r's plugin p, as the run named it.
+std::string plugin_name(const SessionRun* run, uint32_t r, uint32_t p) {
+    return r < run->plugin_names.size() && p < run->plugin_names[r].size() ? run->plugin_names[r][p]
+                                                                           : std::string();
+}
+
+Json verdict_json(const SessionVerdict& v, const SessionRun* run) {
     Json routes = Json::array();
     for (const RouteTimes& times : v.routes) {
+        Json plugins = Json::array();
+        for (uint32_t p = 0; p < times.plugins.size(); ++p) {
+            plugins.push_back({{"name", plugin_name(run, times.route, p)},
+                               {"median_ns", times.plugins[p].median_ns},
+                               {"p999_ns", times.plugins[p].p999_ns}});
+        }
         routes.push_back({{"route", times.route},
                           {"median_ns", times.median_ns},
                           {"p999_ns", times.p999_ns},
-                          {"worst_ns", times.worst_ns}});
+                          {"worst_ns", times.worst_ns},
+                          {"plugins", plugins}});
     }
     Json misses = Json::array();
     for (const NamedMiss& miss : v.misses) {
@@ -21,7 +34,9 @@ Json verdict_json(const SessionVerdict& v) {
                           {"wake_ns", miss.wake_ns},
                           {"after_late", miss.after_late},
                           {"route", miss.route},
-                          {"above_ns", miss.above_ns}});
+                          {"above_ns", miss.above_ns},
+                          {"plugin", miss.plugin == NO_PLUGIN ? Json(nullptr) : Json(miss.plugin)},
+                          {"plugin_above_ns", miss.plugin_above_ns}});
     }
     return {{"frames", v.frames},
             {"period_ns", v.period_ns},
@@ -61,7 +76,7 @@ std::string session_json(const MachineReport* machine, const Session* session,
     }
     Json sizes = Json::array();
     for (const SessionVerdict& v : run->verdicts) {
-        sizes.push_back(verdict_json(v));
+        sizes.push_back(verdict_json(v, run));
     }
     Json document = {{"machine", machine_json(machine)},
                      {"session",
@@ -71,7 +86,7 @@ std::string session_json(const MachineReport* machine, const Session* session,
                        {"notes", run->notes}}},
                      {"sizes", sizes},
                      {"smallest_playing", smallest_playing(run)},
-                     {"verdict", run->verdicts.empty() ? "" : session_verdict(session, run)},
+                     {"verdict", run->verdicts.empty() ? "" : session_verdict(run)},
                      {"failure", run->failure},
                      {"stop_signal", run->stop_signal}};
     return document.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";

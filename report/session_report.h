@@ -13,7 +13,7 @@
 
 // "plays at 256 and above; at 128 the route Reverb (Dragonfly Room) takes
 // 41 % of the period".
-std::string session_verdict(const Session* session, const SessionRun* run);
+std::string session_verdict(const SessionRun* run);
 
 // The text after the machine's block, which the caller prints first.
 std::string session_text(const Session* session, const SessionRun* run);

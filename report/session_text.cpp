@@ -15,14 +15,14 @@ double share(double ns, int64_t period_ns) {
     return period_ns > 0 ? 100.0 * ns / static_cast<double>(period_ns) : 0.0;
 }
 
-// "Reverb (Dragonfly Room)": the route, and its plugins when it has any.
-std::string route_words(const SessionRun* run, const Session* session, uint32_t route) {
+// "Reverb (Dragonfly Room Reverb)": the route, and its plugins that run.
+std::string route_words(const SessionRun* run, uint32_t route) {
     std::string words = run->route_names[route];
-    const std::vector<SessionPlugin>& plugins = session->routes[route].plugins;
+    const std::vector<std::string>& plugins = run->plugin_names[route];
     if (!plugins.empty()) {
         words += " (";
         for (size_t p = 0; p < plugins.size(); ++p) {
-            words += (p > 0 ? ", " : "") + plugins[p].uri;
+            words += (p > 0 ? ", " : "") + plugins[p];
         }
         words += ")";
     }
@@ -63,7 +63,7 @@ std::string percent(double ns, int64_t period_ns) {
 // What bounds a size that did not play: the chain of routes that must run
 // one after another, or, where the threads cannot run the routes beside it
 // in its time, all of them together.
-std::string bound_words(const Session* session, const SessionRun* run, const SessionVerdict& v) {
+std::string bound_words(const SessionRun* run, const SessionVerdict& v) {
     const uint32_t route = heaviest_on_path(v);
     const auto heaviest = static_cast<double>(median_of(v, route));
     const double span =
@@ -72,11 +72,11 @@ std::string bound_words(const Session* session, const SessionRun* run, const Ses
         return "the " + std::to_string(v.routes.size()) + " routes together take " +
                percent(span, v.period_ns) + " of the period on " + std::to_string(v.threads) +
                (v.threads == 1 ? " thread" : " threads") +
-               " (the costliest on the critical path, " + route_words(run, session, route) + ", " +
+               " (the costliest on the critical path, " + route_words(run, route) + ", " +
                percent(heaviest, v.period_ns) + ")";
     }
-    return "the route " + route_words(run, session, route) + " takes " +
-           percent(heaviest, v.period_ns) + " of the period";
+    return "the route " + route_words(run, route) + " takes " + percent(heaviest, v.period_ns) +
+           " of the period";
 }
 
 std::string plays_words(const SessionVerdict& verdict) {
@@ -119,8 +119,7 @@ void add_notes(std::string* text, const SessionRun* run) {
 
 // A route that ran long, or a period the threads began late: the larger
 // share of the overrun says which.
-std::string miss_cause(const Session* session, const SessionRun* run, const SessionVerdict& v,
-                       const NamedMiss& miss) {
+std::string miss_cause(const SessionRun* run, const SessionVerdict& v, const NamedMiss& miss) {
     const double over = static_cast<double>(miss.end_ns - v.period_ns);
     const double late = static_cast<double>(miss.wake_ns);
     const double above = static_cast<double>(miss.above_ns);
@@ -135,12 +134,53 @@ std::string miss_cause(const Session* session, const SessionRun* run, const Sess
                " (no route ran long: the furthest over its median, " +
                run->route_names[miss.route] + ", by " + above_text + ")";
     }
-    return route_words(run, session, miss.route) + " ran " + above_text +
-           " over its median (the threads woke at " + late_text + ")";
+    std::string words = route_words(run, miss.route) + " ran " + above_text + " over its median";
+    if (miss.plugin != NO_PLUGIN && run->plugin_names[miss.route].size() > 1) {
+        char plugin_text[32];
+        std::snprintf(plugin_text, sizeof plugin_text, "%.3f ms",
+                      ms(static_cast<double>(miss.plugin_above_ns)));
+        words += ", " + run->plugin_names[miss.route][miss.plugin] +
+                 " the furthest over its own, by " + plugin_text;
+    }
+    return words + " (the threads woke at " + late_text + ")";
 }
 
-void add_size(std::string* text, const Session* session, const SessionRun* run,
-              const SessionVerdict& v) {
+// The plugins printed by their time; the JSON has every one.
+constexpr size_t PLUGINS_SHOWN = 8;
+
+// Each plugin's time, the costliest first, in routes of more than one
+// plugin (a route of one is its plugin, and the table above has it).
+void add_plugins(std::string* text, const SessionRun* run, const SessionVerdict& v) {
+    struct Row {
+        uint32_t route, plugin;
+        PluginTimes times;
+    };
+    std::vector<Row> rows;
+    for (const RouteTimes& route : v.routes) {
+        for (uint32_t p = 0; route.plugins.size() > 1 && p < route.plugins.size(); ++p) {
+            rows.push_back({route.route, p, route.plugins[p]});
+        }
+    }
+    if (rows.empty()) {
+        return;
+    }
+    std::stable_sort(rows.begin(), rows.end(), [](const Row& a, const Row& b) {
+        return a.times.median_ns > b.times.median_ns;
+    });
+    text_add(text, "  plugins, the costliest first:  median    p99.9\n");
+    for (size_t k = 0; k < std::min(rows.size(), PLUGINS_SHOWN); ++k) {
+        const std::string name = run->route_names[rows[k].route] + ": " +
+                                 run->plugin_names[rows[k].route][rows[k].plugin];
+        text_add(text, "    %-28.28s %6.3f ms %6.3f ms\n", name.c_str(),
+                 ms(static_cast<double>(rows[k].times.median_ns)),
+                 ms(static_cast<double>(rows[k].times.p999_ns)));
+    }
+    if (rows.size() > PLUGINS_SHOWN) {
+        text_add(text, "    (%zu more in the JSON report)\n", rows.size() - PLUGINS_SHOWN);
+    }
+}
+
+void add_size(std::string* text, const SessionRun* run, const SessionVerdict& v) {
     text_add(text, "\nAt %u samples (%.2f ms, %u thread%s): %s\n", v.frames,
              ms(static_cast<double>(v.period_ns)), v.threads, v.threads == 1 ? "" : "s",
              plays_words(v).c_str());
@@ -172,10 +212,11 @@ void add_size(std::string* text, const Session* session, const SessionRun* run,
                  run->route_names[times.route].c_str(), ms(static_cast<double>(times.median_ns)),
                  ms(static_cast<double>(times.p999_ns)), ms(static_cast<double>(times.worst_ns)));
     }
+    add_plugins(text, run, v);
     for (const NamedMiss& miss : v.misses) {
         text_add(text, "  missed period %llu ended at %.3f ms: %s\n",
                  static_cast<unsigned long long>(miss.period), ms(static_cast<double>(miss.end_ns)),
-                 miss_cause(session, run, v, miss).c_str());
+                 miss_cause(run, v, miss).c_str());
     }
     if (v.missed > v.misses.size()) {
         text_add(text, "  (%llu more missed periods, not named)\n",
@@ -184,7 +225,7 @@ void add_size(std::string* text, const Session* session, const SessionRun* run,
 }
 } // namespace
 
-std::string session_verdict(const Session* session, const SessionRun* run) {
+std::string session_verdict(const SessionRun* run) {
     const uint32_t smallest = smallest_playing(run);
     std::string words;
     if (smallest == 0) {
@@ -208,7 +249,7 @@ std::string session_verdict(const Session* session, const SessionRun* run) {
         words += "; at " + std::to_string(below->frames) +
                  " the idle system alone misses too many periods";
     } else if (below != nullptr && !below->critical.routes.empty()) {
-        words += "; at " + std::to_string(below->frames) + " " + bound_words(session, run, *below);
+        words += "; at " + std::to_string(below->frames) + " " + bound_words(run, *below);
     }
     return words;
 }
@@ -224,7 +265,7 @@ std::string session_text(const Session* session, const SessionRun* run) {
     add_skipped(&text, session);
     add_notes(&text, run);
     for (const SessionVerdict& v : run->verdicts) {
-        add_size(&text, session, run, v);
+        add_size(&text, run, v);
     }
     if (!run->failure.empty()) {
         text_add(&text, "\nThe session could not be run: %s\n", run->failure.c_str());
@@ -232,7 +273,7 @@ std::string session_text(const Session* session, const SessionRun* run) {
         text_add(&text, "\nStopped by signal %d\n", run->stop_signal);
     }
     if (!run->verdicts.empty()) {
-        text_add(&text, "\nVerdict: %s.\n", session_verdict(session, run).c_str());
+        text_add(&text, "\nVerdict: %s.\n", session_verdict(run).c_str());
     }
     return text;
 }

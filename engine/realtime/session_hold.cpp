@@ -3,10 +3,16 @@
 #include "platform/platform_engine.h"
 #include "platform/platform_realtime.h"
 
+#include <algorithm>
+#include <atomic>
+#include <new>
+#include <vector>
+
 namespace {
 // The threads start this long before the first period, so that each has
 // pinned itself and raised its priority by then.
 constexpr int64_t LEAD_IN_NS = 20'000'000;
+constexpr int64_t HOLD_MARGIN_NS = 1'000'000'000;
 
 struct HoldShared {
     SessionRig* rig;
@@ -22,14 +28,16 @@ struct HoldShared {
 struct ThreadRun {
     HoldShared* shared;
     uint32_t index;
-    int64_t* row; // this period's row of route times
+    int64_t* row;   // this period's row of route times
+    int64_t* links; // and of plugin times
 };
 
 void idle_route(void*, uint32_t) {}
 
 void timed_route(void* user, uint32_t route) {
     auto* run = static_cast<ThreadRun*>(user);
-    run->row[route] = session_rig_run_route(run->shared->rig, route);
+    run->row[route] = session_rig_run_route(run->shared->rig, route, run->links,
+                                            &run->shared->hold->spots[run->index]);
 }
 
 void run_periods(ThreadRun* run, RtTimer* timer) {
@@ -45,7 +53,8 @@ void run_periods(ThreadRun* run, RtTimer* timer) {
         if (shared->halt.load() != 0) {
             return;
         }
-        run->row = shared->hold->route_ns.data() + k * shared->routes;
+        run->row = shared->hold->route_ns + k * shared->routes;
+        run->links = shared->hold->link_ns + k * shared->hold->links;
         const bool ended_last = shared->rig == nullptr
                                     ? graph_period_run(shared->period, k, idle_route, nullptr)
                                     : graph_period_run(shared->period, k, timed_route, run);
@@ -80,6 +89,41 @@ uint32_t hold_thread(void* parameter) {
 }
 } // namespace
 
+size_t session_hold_bytes(uint64_t periods, uint32_t routes, uint32_t links, uint32_t threads) {
+    const uint64_t values = periods * (1 + routes + links + threads);
+    return static_cast<size_t>(values) * sizeof(int64_t) + threads * sizeof(RouteSpot);
+}
+
+void session_hold_place(SessionHold* hold, void* memory, uint64_t periods, uint32_t routes,
+                        uint32_t links, uint32_t threads) {
+    *hold = SessionHold{};
+    hold->periods = periods;
+    hold->routes = routes;
+    hold->links = links;
+    hold->threads = threads;
+    auto* values = static_cast<int64_t*>(memory);
+    hold->end_ns = values;
+    hold->route_ns = hold->end_ns + periods;
+    hold->link_ns = hold->route_ns + periods * routes;
+    hold->wake_ns = hold->link_ns + periods * links;
+    std::fill_n(hold->end_ns, periods, -1); // -1: the period did not end
+    std::fill_n(hold->route_ns, periods * (routes + links), 0);
+    std::fill_n(hold->wake_ns, periods * threads, INT64_MAX);
+    hold->spots = reinterpret_cast<RouteSpot*>(hold->wake_ns + periods * threads);
+    for (uint32_t t = 0; t < threads; ++t) {
+        new (&hold->spots[t]) RouteSpot{};
+    }
+}
+
+void session_hold_count(SessionHold* hold, int64_t period_ns) {
+    hold->ran = 0;
+    hold->missed = 0;
+    while (hold->ran < hold->periods && hold->end_ns[hold->ran] >= 0) {
+        hold->missed += hold->end_ns[hold->ran] > period_ns ? 1u : 0u;
+        ++hold->ran;
+    }
+}
+
 bool session_hold_run(SessionRig* rig, const SessionHoldPlan* plan, SessionHold* hold) {
     GraphPeriod idle_period;
     RouteGraph one_route;
@@ -89,22 +133,24 @@ bool session_hold_run(SessionRig* rig, const SessionHoldPlan* plan, SessionHold*
     }
     GraphPeriod* period = rig == nullptr ? &idle_period : &rig->period;
     const uint32_t routes = rig == nullptr ? 1 : period->routes;
-    hold->ran = 0;
-    hold->missed = 0;
-    hold->end_ns.assign(plan->periods, -1); // -1: the period did not end
-    hold->route_ns.assign(plan->periods * routes, 0);
-    hold->wake_ns.assign(plan->periods * plan->threads, INT64_MAX);
+    if (hold->routes != routes || hold->threads < plan->threads || hold->periods < plan->periods) {
+        return false; // placed for another hold
+    }
     // The graph's counters carry on from the last hold: start it afresh.
     if (rig != nullptr && !graph_period_prepare(period, &rig->graph)) {
         return false;
     }
     HoldShared shared{rig, period, plan, hold, rt_now_ns() + LEAD_IN_NS, routes};
+    const int64_t deadline =
+        shared.origin_ns +
+        SESSION_HOLD_LENGTHS * static_cast<int64_t>(plan->periods) * plan->period_ns +
+        HOLD_MARGIN_NS;
     hold->stop_signal = 0;
     std::vector<ThreadRun> runs(plan->threads);
     std::vector<PlatformThread*> threads(plan->threads, nullptr);
     uint32_t started = 0;
     for (uint32_t t = 0; t < plan->threads; ++t) {
-        runs[t] = ThreadRun{&shared, t, nullptr};
+        runs[t] = ThreadRun{&shared, t, nullptr, nullptr};
         threads[t] = platform_thread_start_with(hold_thread, &runs[t]);
         started += threads[t] != nullptr ? 1u : 0u;
     }
@@ -114,6 +160,8 @@ bool session_hold_run(SessionRig* rig, const SessionHoldPlan* plan, SessionHold*
         const int signal_number = plan->wait_for_stop(STOP_SLICE_MS);
         if (signal_number != 0) {
             hold->stop_signal = signal_number;
+            shared.halt.store(1);
+        } else if (rt_now_ns() > deadline) {
             shared.halt.store(1);
         }
     }
@@ -125,9 +173,6 @@ bool session_hold_run(SessionRig* rig, const SessionHoldPlan* plan, SessionHold*
     }
     // Read once every thread has ended: each period's end was written by the
     // one thread that ended it.
-    while (hold->ran < plan->periods && hold->end_ns[hold->ran] >= 0) {
-        hold->missed += hold->end_ns[hold->ran] > plan->period_ns ? 1u : 0u;
-        ++hold->ran;
-    }
+    session_hold_count(hold, plan->period_ns);
     return started > 0;
 }

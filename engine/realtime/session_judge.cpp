@@ -13,36 +13,67 @@ int64_t quantile(std::vector<int64_t>* values, double q) {
     return (*values)[std::min(at, values->size() - 1)];
 }
 
-std::vector<RouteTimes> route_times(const SessionHold* hold, uint32_t routes) {
+// Column `c` of a hold's rows of `width` values, over the periods that ran.
+void take_column(const int64_t* rows, uint32_t width, uint32_t c, uint64_t ran,
+                 std::vector<int64_t>* column) {
+    column->resize(ran);
+    for (uint64_t k = 0; k < ran; ++k) {
+        (*column)[k] = rows[k * width + c];
+    }
+}
+
+std::vector<RouteTimes> route_times(const SessionHold* hold, const std::vector<uint32_t>& first) {
+    const uint32_t routes = hold->routes;
     std::vector<RouteTimes> times(routes);
-    std::vector<int64_t> column(hold->ran);
+    std::vector<int64_t> column;
     for (uint32_t r = 0; r < routes; ++r) {
-        for (uint64_t k = 0; k < hold->ran; ++k) {
-            column[k] = hold->route_ns[k * routes + r];
-        }
+        take_column(hold->route_ns, routes, r, hold->ran, &column);
         times[r].route = r;
         times[r].median_ns = quantile(&column, 0.5);
         times[r].p999_ns = quantile(&column, 0.999);
         times[r].worst_ns = column.empty() ? 0 : column.back();
+        for (uint32_t l = first[r]; l < first[r + 1] && l < hold->links; ++l) {
+            take_column(hold->link_ns, hold->links, l, hold->ran, &column);
+            times[r].plugins.push_back({quantile(&column, 0.5), quantile(&column, 0.999)});
+        }
     }
     return times;
 }
 
+// The plugin of the miss's route furthest above its median in its period.
+void furthest_plugin(const SessionHold* hold, const std::vector<RouteTimes>& times,
+                     const std::vector<uint32_t>& first, NamedMiss* miss) {
+    const uint32_t route = miss->route;
+    const uint64_t k = miss->period;
+    uint32_t furthest = NO_PLUGIN;
+    int64_t most = INT64_MIN;
+    const std::vector<PluginTimes>& plugins = times[route].plugins;
+    for (uint32_t p = 0; p < plugins.size(); ++p) {
+        const int64_t above =
+            hold->link_ns[k * hold->links + first[route] + p] - plugins[p].median_ns;
+        if (above > most) {
+            most = above;
+            furthest = p;
+        }
+    }
+    miss->plugin = furthest;
+    miss->plugin_above_ns = furthest == NO_PLUGIN ? 0 : most;
+}
+
 std::vector<NamedMiss> named_misses(const SessionHold* hold, const std::vector<RouteTimes>& times,
-                                    int64_t period_ns) {
+                                    const std::vector<uint32_t>& first, int64_t period_ns) {
     const auto routes = static_cast<uint32_t>(times.size());
     std::vector<NamedMiss> misses;
     for (uint64_t k = 0; k < hold->ran && misses.size() < MAX_NAMED_MISSES; ++k) {
         if (hold->end_ns[k] <= period_ns) {
             continue;
         }
-        const auto threads = hold->wake_ns.size() / std::max<size_t>(hold->end_ns.size(), 1);
         int64_t wake = INT64_MAX;
-        for (size_t t = 0; t < threads; ++t) {
-            wake = std::min(wake, hold->wake_ns[k * threads + t]);
+        for (uint32_t t = 0; t < hold->threads; ++t) {
+            wake = std::min(wake, hold->wake_ns[k * hold->threads + t]);
         }
         const bool after_late = k > 0 && hold->end_ns[k - 1] > period_ns;
-        NamedMiss miss{k, hold->end_ns[k], wake, after_late, 0, INT64_MIN};
+        NamedMiss miss{k, hold->end_ns[k], wake, after_late, 0, INT64_MIN, NO_PLUGIN, 0};
         for (uint32_t r = 0; r < routes; ++r) {
             const int64_t above = hold->route_ns[k * routes + r] - times[r].median_ns;
             if (above > miss.above_ns) {
@@ -50,6 +81,7 @@ std::vector<NamedMiss> named_misses(const SessionHold* hold, const std::vector<R
                 miss.above_ns = above;
             }
         }
+        furthest_plugin(hold, times, first, &miss);
         misses.push_back(miss);
     }
     return misses;
@@ -57,8 +89,8 @@ std::vector<NamedMiss> named_misses(const SessionHold* hold, const std::vector<R
 } // namespace
 
 SessionVerdict judge_session(const SessionHold* idle, const SessionHold* hold,
-                             const RouteGraph* graph, uint64_t asked, int64_t period_ns,
-                             uint32_t threads, double limit) {
+                             const RouteGraph* graph, const std::vector<uint32_t>& first_links,
+                             uint64_t asked, int64_t period_ns, uint32_t threads, double limit) {
     SessionVerdict verdict{};
     verdict.period_ns = period_ns;
     verdict.threads = threads;
@@ -70,12 +102,11 @@ SessionVerdict judge_session(const SessionHold* idle, const SessionHold* hold,
     verdict.allowance = hold_allowance(&verdict.idle, hold->ran, 0.0);
     verdict.plays =
         verdict.idle_sustainable && hold_plays(&verdict.idle, asked, hold->ran, hold->missed, 0.0);
-    std::vector<int64_t> ends(hold->end_ns.begin(),
-                              hold->end_ns.begin() + static_cast<int64_t>(hold->ran));
+    std::vector<int64_t> ends(hold->end_ns, hold->end_ns + hold->ran);
     verdict.use_median_ns = quantile(&ends, 0.5);
     verdict.use_worst_ns = ends.empty() ? 0 : ends.back();
     const auto routes = static_cast<uint32_t>(graph->feeds.size());
-    std::vector<RouteTimes> times = route_times(hold, routes);
+    std::vector<RouteTimes> times = route_times(hold, first_links);
     std::vector<double> medians(routes);
     for (uint32_t r = 0; r < routes; ++r) {
         medians[r] = static_cast<double>(times[r].median_ns);
@@ -84,7 +115,7 @@ SessionVerdict judge_session(const SessionHold* idle, const SessionHold* hold,
     for (uint32_t c = 1; c <= std::max(threads, 2u); ++c) {
         verdict.span_ns.push_back(period_span(graph, medians, c));
     }
-    verdict.misses = named_misses(hold, times, period_ns);
+    verdict.misses = named_misses(hold, times, first_links, period_ns);
     std::stable_sort(times.begin(), times.end(), [](const RouteTimes& a, const RouteTimes& b) {
         return a.median_ns > b.median_ns;
     });

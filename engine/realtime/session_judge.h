@@ -17,12 +17,21 @@
 // The missed periods named one by one; the rest are only counted.
 constexpr uint32_t MAX_NAMED_MISSES = 16;
 
+struct PluginTimes {
+    int64_t median_ns;
+    int64_t p999_ns;
+};
+
 struct RouteTimes {
     uint32_t route;
     int64_t median_ns;
     int64_t p999_ns;
     int64_t worst_ns;
+    std::vector<PluginTimes> plugins; // its plugins that ran, in chain order
 };
+
+// A miss's plugin when its route ran none.
+constexpr uint32_t NO_PLUGIN = UINT32_MAX;
 
 struct NamedMiss {
     uint64_t period;
@@ -31,6 +40,8 @@ struct NamedMiss {
     bool after_late;  // the period before ran into this one
     uint32_t route;   // the route furthest above its median in that period
     int64_t above_ns; // by how much
+    uint32_t plugin;  // its plugin furthest above its median, in chain order; NO_PLUGIN
+    int64_t plugin_above_ns;
 };
 
 struct SessionVerdict {
@@ -50,7 +61,8 @@ struct SessionVerdict {
 };
 
 // The verdict from the idle run and the hold at one buffer size; `limit`
-// is the idle gate's share of missed periods.
+// is the idle gate's share of missed periods, `first_links` the plugins'
+// numbering (session_first_links).
 SessionVerdict judge_session(const SessionHold* idle, const SessionHold* hold,
-                             const RouteGraph* graph, uint64_t asked, int64_t period_ns,
-                             uint32_t threads, double limit);
+                             const RouteGraph* graph, const std::vector<uint32_t>& first_links,
+                             uint64_t asked, int64_t period_ns, uint32_t threads, double limit);

@@ -1,11 +1,16 @@
 #include "engine/realtime/session_rig.h"
 
+#include "platform/platform_engine.h"
 #include "platform/platform_realtime.h"
 
 #include <algorithm>
 #include <cstdio>
 
 namespace {
+// A route's plugins may take this long to open, in a child process, before
+// it is taken for a hang: each of them this long.
+constexpr int64_t PLUGIN_OPEN_MS = 10'000;
+
 std::string number_text(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.9g", value);
@@ -43,6 +48,8 @@ bool open_route(PluginHost* host, const SessionRoute& route, uint32_t frames, ui
         *problem = "route " + route.name + ": " + error;
         return false;
     }
+    out->first_link = rig->links;
+    rig->links += plugin_load_links(out->load);
     out->inputs = facts.chain.front().audio_in;
     out->outputs = facts.outputs;
     for (const ChainLink& link : facts.chain) {
@@ -120,22 +127,51 @@ PluginLoadOrder route_load_order(const SessionRoute& route, uint32_t frames, uin
     return order;
 }
 
+RouteGraph session_route_graph(const Session* session) {
+    RouteGraph graph;
+    graph.feeds.resize(session->routes.size());
+    for (size_t r = 0; r < session->routes.size(); ++r) {
+        for (const RouteFeed& feed : session->routes[r].feeds) {
+            graph.feeds[r].push_back(static_cast<uint32_t>(feed.route));
+        }
+    }
+    return graph;
+}
+
+std::vector<uint32_t> session_first_links(const Session* session) {
+    const RouteGraph graph = session_route_graph(session);
+    std::vector<uint32_t> first(session->routes.size() + 1, 0);
+    std::vector<uint32_t> counts(session->routes.size(), 0);
+    for (size_t r = 0; r < session->routes.size(); ++r) {
+        for (const SessionPlugin& plugin : session->routes[r].plugins) {
+            counts[r] += plugin.active ? 1u : 0u;
+        }
+    }
+    // Numbered in the order the rig opens them, the graph's.
+    uint32_t next = 0;
+    for (uint32_t r : route_order(&graph)) {
+        first[r] = next;
+        next += counts[r];
+    }
+    first[session->routes.size()] = next;
+    return first;
+}
+
 bool session_rig_open(PluginHost* host, const Session* session, uint32_t frames, SessionRig* rig,
-                      std::string* problem) {
+                      RouteSpot* spot, std::string* problem) {
     rig->routes.clear();
-    rig->graph.feeds.clear();
     rig->notes.clear();
     rig->frames = frames;
+    rig->links = 0;
     rig->rate = static_cast<uint32_t>(session->sample_rate);
+    rig->graph = session_route_graph(session);
     const size_t routes = session->routes.size();
     rig->routes.resize(routes);
-    rig->graph.feeds.resize(routes);
     for (size_t r = 0; r < routes; ++r) {
         const SessionRoute& route = session->routes[r];
         rig->routes[r].name = route.name;
         rig->routes[r].summed = route.kind != ROUTE_AUDIO_TRACK && route.kind != ROUTE_MIDI_TRACK;
         for (const RouteFeed& feed : route.feeds) {
-            rig->graph.feeds[r].push_back(static_cast<uint32_t>(feed.route));
             rig->routes[feed.route].from.push_back(static_cast<uint32_t>(r));
             rig->routes[feed.route].gains.push_back(static_cast<float>(feed.gain));
         }
@@ -147,11 +183,20 @@ bool session_rig_open(PluginHost* host, const Session* session, uint32_t frames,
     // In the graph's order, so that a route without plugins knows how wide
     // the routes that feed it are.
     for (uint32_t r : route_order(&rig->graph)) {
+        if (spot != nullptr) {
+            spot->route.store(r + 1);
+        }
+        platform_child_stage(
+            "open", PLUGIN_OPEN_MS * std::max<int64_t>(1, static_cast<int64_t>(
+                                                              session->routes[r].plugins.size())));
         if (!open_route(host, session->routes[r], frames, rig->rate, rig, &rig->routes[r],
                         problem)) {
             session_rig_close(rig);
             return false;
         }
+    }
+    if (spot != nullptr) {
+        spot->route.store(0);
     }
     return true;
 }
@@ -174,15 +219,34 @@ const float* session_rig_output(const SessionRig* rig, uint32_t route, uint32_t 
     return plugin_load_output(ours.load, 0, channel);
 }
 
-int64_t session_rig_run_route(SessionRig* rig, uint32_t route) {
+int64_t session_rig_run_route(SessionRig* rig, uint32_t route, int64_t* link_ns, RouteSpot* spot) {
     RouteRig& ours = rig->routes[route];
     const int64_t start = rt_now_ns();
+    if (spot != nullptr) {
+        spot->route.store(route + 1, std::memory_order_relaxed);
+    }
     if (ours.summed) {
         sum_feeds(rig, route);
     }
     if (ours.load != nullptr) {
-        plugin_load_run(ours.load, 0, 1);
+        const uint32_t links = plugin_load_links(ours.load);
+        int64_t before = rt_now_ns();
+        for (uint32_t s = 0; s < links; ++s) {
+            if (spot != nullptr) {
+                spot->link.store(s + 1, std::memory_order_relaxed);
+            }
+            plugin_load_run_link(ours.load, 0, s);
+            const int64_t after = rt_now_ns();
+            if (link_ns != nullptr) {
+                link_ns[ours.first_link + s] = after - before;
+            }
+            before = after;
+        }
         plugin_load_finish_period(ours.load, 1);
+    }
+    if (spot != nullptr) {
+        spot->link.store(0, std::memory_order_relaxed);
+        spot->route.store(0, std::memory_order_relaxed);
     }
     return rt_now_ns() - start;
 }

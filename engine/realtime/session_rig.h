@@ -11,9 +11,18 @@
 #include "platform/platform_plugins.h"
 #include "session/session.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
+
+// Where a thread is: the route it runs and, within it, the plugin, each
+// one past its index (0: none). Written as it goes, so that whoever watches
+// a process that crashed or hung can say which plugin of which route did.
+struct RouteSpot {
+    std::atomic<uint32_t> route{0};
+    std::atomic<uint32_t> link{0};
+};
 
 struct RouteRig {
     std::string name;
@@ -25,11 +34,13 @@ struct RouteRig {
     std::vector<uint32_t> from; // the routes that feed it
     std::vector<float> gains;   // and the gain of each
     std::vector<std::string> names; // its plugins' names, in chain order
+    uint32_t first_link = 0;        // its first plugin's index among the session's
 };
 
 struct SessionRig {
     uint32_t frames = 0;
     uint32_t rate = 0;
+    uint32_t links = 0; // plugins run, over every route
     std::vector<RouteRig> routes;
     RouteGraph graph;
     GraphPeriod period;
@@ -41,17 +52,27 @@ struct SessionRig {
 // a track pink noise, a bus silence (the rig writes its input).
 PluginLoadOrder route_load_order(const SessionRoute& route, uint32_t frames, uint32_t rate);
 
+// The session's routes as a graph: which routes each feeds.
+RouteGraph session_route_graph(const Session* session);
+
+// [r]: the index of route r's first plugin that runs, among all the
+// session's, and [routes]: how many run; as the rig numbers them.
+std::vector<uint32_t> session_first_links(const Session* session);
+
 // Opens every route of `session` at `frames` samples a period into a rig
-// not yet open (or closed). False, with
-// one line naming the route in `problem`, when a route's chain cannot be
-// opened; the rig is then closed.
+// not yet open (or closed), each route in `spot` as it opens (nullptr:
+// none) and, in a child process, a stage of its own. False, with one line
+// naming the route in `problem`, when a route's chain cannot be opened;
+// the rig is then closed.
 bool session_rig_open(PluginHost* host, const Session* session, uint32_t frames, SessionRig* rig,
-                      std::string* problem);
+                      RouteSpot* spot, std::string* problem);
 void session_rig_close(SessionRig* rig);
 
 // Runs route `route` for one period: a summed route first takes the sum of
-// what feeds it, then its chain runs one block. Its time, in nanoseconds.
-int64_t session_rig_run_route(SessionRig* rig, uint32_t route);
+// what feeds it, then its chain runs one block, plugin by plugin, each
+// one's time written to link_ns[its index] and where it is to `spot`
+// (either nullptr: not kept). The route's time, in nanoseconds.
+int64_t session_rig_run_route(SessionRig* rig, uint32_t route, int64_t* link_ns, RouteSpot* spot);
 
 // A route's audio output for the period it last ran, `frames` samples.
 const float* session_rig_output(const SessionRig* rig, uint32_t route, uint32_t channel);

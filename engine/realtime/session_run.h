@@ -1,7 +1,9 @@
 // A session judged at every buffer size asked, as its DAW would run it:
 // opened once a size, warmed off the clock, then the idle system held as
 // long as the session will be, then the session itself, both on the same
-// threads; the verdict of each size from those two holds alone.
+// processors; the verdict of each size from those two holds alone. Each
+// size runs in a child process: a plugin that crashes or hangs there is
+// named with its route, and the run ends without a verdict for that size.
 #pragma once
 
 #include "engine/realtime/session_judge.h"
@@ -25,12 +27,14 @@ struct SessionRunPlan {
 struct SessionRun {
     std::vector<SessionVerdict> verdicts; // one a size, in the plan's order
     std::vector<std::string> route_names;
-    std::vector<std::string> notes; // what opening applied, from the first size
-    std::string failure;            // why the run could not go on; "" none
+    std::vector<std::vector<std::string>> plugin_names; // [route]: its plugins that run
+    std::vector<std::string> notes;                     // what opening applied, from the first size
+    std::string failure;                                // why the run could not go on; "" none
     int stop_signal = 0;
 };
 
-// False when a route could not be opened (failure names it) or a stop came.
+// False when a route could not be opened or its process failed (failure
+// names the route and plugin) or a stop came.
 bool run_session(PluginHost* host, const Session* session, const SessionRunPlan* plan,
                  SessionRun* run);
 

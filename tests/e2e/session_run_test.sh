@@ -5,8 +5,8 @@
 # missed no more than its allowance; every period asked was held), the
 # text's verdict, and the refusals: files that are not sessions (malformed
 # JSON or XML, a route that feeds itself, a file over the size limit: one
-# line, exit 2) and a route whose plugin is not installed (exit 1, the
-# route named).
+# line, exit 2), a route whose plugin is not installed and one whose
+# plugin crashes in run() (exit 1, the route and plugin named).
 # Structure only.
 #
 #   tests/e2e/session_run_test.sh CLI LV2_PATH
@@ -46,7 +46,8 @@ jq -e '(.sizes | length) == 2 and (.sizes | map(.frames)) == [256, 1024]' \
     "$work/report.json" >/dev/null || fail "not two sizes: $(head -c 400 "$work/report.json")"
 jq -e 'all(.sizes[]; .periods == .periods_asked and (.plays | type) == "boolean"
     and ((.plays | not) or .missed <= .allowance) and (.critical_path.routes | length) >= 2
-    and (.routes | length) == 4)' "$work/report.json" >/dev/null ||
+    and (.routes | length) == 4 and (.routes | map(.plugins | length) | add) == 3)' \
+    "$work/report.json" >/dev/null ||
     fail "sizes: $(jq -c '.sizes' "$work/report.json" | head -c 600)"
 jq -e '.verdict | startswith("plays")' "$work/report.json" >/dev/null ||
     fail "verdict: $(jq -r '.verdict' "$work/report.json")"
@@ -77,5 +78,14 @@ status=$?
 [ "$status" -eq 1 ] || fail "a missing plugin: exit status $status, not 1: $err"
 printf '%s\n' "$err" | grep -q "^test_zem_cli: route Room: no plugin urn:zem-test:no-such-plugin" ||
     fail "a missing plugin is not named with its route: $err"
+
+# A plugin that crashes in run(), hundreds of periods in: its process ends
+# alone, and the run names the route and the plugin and exits 1.
+session_file "$work/crash.json" urn:zem-test:crash-later
+err=$(timeout 120 "$cli" session "$work/crash.json" --buffers 256 --cores 1 --confirm 2 2>&1 >/dev/null)
+status=$?
+[ "$status" -eq 1 ] || fail "a crash in run(): exit status $status, not 1: $err"
+printf '%s\n' "$err" | grep -q "^test_zem_cli: route Room, plugin ZEM test crash later: crashed with signal 11 (SIGSEGV)" ||
+    fail "a crash in run() is not named with its route and plugin: $err"
 
 finish "session run"

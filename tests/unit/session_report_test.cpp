@@ -15,32 +15,30 @@ SessionVerdict size_of(uint32_t frames, bool plays, bool sustainable = true) {
     v.threads = 2;
     v.critical = {{0, 1}, 510'000.0};
     v.span_ns = {510'000.0, 510'000.0};
-    v.routes = {{1, 410'000, 0, 0}, {0, 100'000, 0, 0}};
+    v.routes = {{1, 410'000, 0, 0, {}}, {0, 100'000, 0, 0, {}}};
     return v;
 }
 
 std::string verdict_of(std::vector<SessionVerdict> sizes) {
-    Session session;
-    session.routes.resize(2);
-    session.routes[1].plugins.push_back(SessionPlugin{});
-    session.routes[1].plugins[0].uri = "urn:dragonfly:room";
     SessionRun run;
     run.route_names = {"Guitar", "Reverb"};
+    run.plugin_names = {{}, {"Dragonfly Room Reverb"}};
     run.verdicts = std::move(sizes);
-    return session_verdict(&session, &run);
+    return session_verdict(&run);
 }
 } // namespace
 
 TEST(SessionReport, TheVerdictNamesTheSmallestSizeAndWhatBoundsTheOneBelow) {
     EXPECT_EQ(verdict_of({size_of(128, true), size_of(256, true)}), "plays at 128 and above");
-    EXPECT_EQ(verdict_of({size_of(128, false), size_of(256, true), size_of(1024, true)}),
-              "plays at 256 and above; at 128 the route Reverb (urn:dragonfly:room) takes 41 % of "
-              "the period");
+    EXPECT_EQ(
+        verdict_of({size_of(128, false), size_of(256, true), size_of(1024, true)}),
+        "plays at 256 and above; at 128 the route Reverb (Dragonfly Room Reverb) takes 41 % of "
+        "the period");
     EXPECT_EQ(verdict_of({size_of(256, true), size_of(512, false), size_of(128, false)}),
-              "plays at 256; at 128 the route Reverb (urn:dragonfly:room) takes 41 % of the "
+              "plays at 256; at 128 the route Reverb (Dragonfly Room Reverb) takes 41 % of the "
               "period");
     EXPECT_EQ(verdict_of({size_of(64, false), size_of(128, false)}),
-              "plays at none of the sizes held; at 128 the route Reverb (urn:dragonfly:room) "
+              "plays at none of the sizes held; at 128 the route Reverb (Dragonfly Room Reverb) "
               "takes 41 % of the period");
     EXPECT_EQ(verdict_of({size_of(64, false, false), size_of(128, true)}),
               "plays at 128 and above; at 64 the idle system alone misses too many periods");
@@ -50,5 +48,5 @@ TEST(SessionReport, TheVerdictNamesTheSmallestSizeAndWhatBoundsTheOneBelow) {
     alone.span_ns = {900'000.0, 510'000.0};
     EXPECT_EQ(verdict_of({alone, size_of(256, true)}),
               "plays at 256 and above; at 128 the 2 routes together take 90 % of the period on 1 "
-              "thread (the costliest on the critical path, Reverb (urn:dragonfly:room), 41 %)");
+              "thread (the costliest on the critical path, Reverb (Dragonfly Room Reverb), 41 %)");
 }

@@ -63,12 +63,12 @@ TEST_F(Plugins, ASessionSumsItsBusesAndHoldsOnRealThreads) {
     const Session session = two_tracks(state.string());
     SessionRig rig;
     std::string problem;
-    ASSERT_TRUE(session_rig_open(host, &session, 64, &rig, &problem)) << problem;
+    ASSERT_TRUE(session_rig_open(host, &session, 64, &rig, nullptr, &problem)) << problem;
     float gain = 0.0f;
     ASSERT_TRUE(plugin_load_control(rig.routes[0].load, 0, 0, "gain", &gain));
     EXPECT_EQ(gain, 0.25f);
     for (uint32_t r : route_order(&rig.graph)) {
-        session_rig_run_route(&rig, r);
+        session_rig_run_route(&rig, r, nullptr, nullptr);
     }
     const float* a = session_rig_output(&rig, 0, 0);
     const float* b = session_rig_output(&rig, 1, 0);
@@ -82,13 +82,22 @@ TEST_F(Plugins, ASessionSumsItsBusesAndHoldsOnRealThreads) {
 
     const uint32_t processors[2] = {0, 1};
     const SessionHoldPlan plan{2, processors, 100, 1'333'333, no_stop};
+    // The plugins are numbered as the rig runs them, and a hold times each.
+    const std::vector<uint32_t> first = session_first_links(&session);
+    ASSERT_EQ(first.back(), rig.links);
+    std::vector<int64_t> memory(session_hold_bytes(100, 4, rig.links, 2) / 8 + 1);
     SessionHold hold;
+    session_hold_place(&hold, memory.data(), 100, 4, rig.links, 2);
     ASSERT_TRUE(session_hold_run(&rig, &plan, &hold));
     EXPECT_EQ(hold.ran, 100u);
     for (uint64_t k = 0; k < hold.ran; ++k) {
         EXPECT_GE(hold.end_ns[k], 0) << k;
-        EXPECT_GT(hold.route_ns[k * 4 + 3], 0) << k; // the master ran
+        EXPECT_GT(hold.route_ns[k * 4 + 3], 0) << k;               // the master ran
+        EXPECT_GT(hold.link_ns[k * rig.links + first[3]], 0) << k; // and its plugin
+        EXPECT_GE(hold.route_ns[k * 4 + 3], hold.link_ns[k * rig.links + first[3]]) << k;
     }
+    EXPECT_EQ(hold.spots[0].route.load(), 0u); // no route left running
+    session_hold_place(&hold, memory.data(), 100, 1, 0, 2);
     ASSERT_TRUE(session_hold_run(nullptr, &plan, &hold));
     EXPECT_EQ(hold.ran, 100u);
     session_rig_close(&rig);
@@ -96,7 +105,7 @@ TEST_F(Plugins, ASessionSumsItsBusesAndHoldsOnRealThreads) {
 
     SessionRig refused;
     Session broken = two_tracks(state.string()); // its state folder is gone
-    EXPECT_FALSE(session_rig_open(host, &broken, 64, &refused, &problem));
+    EXPECT_FALSE(session_rig_open(host, &broken, 64, &refused, nullptr, &problem));
     EXPECT_NE(problem.find("route A: the saved state of ZEM test gain"), std::string::npos)
         << problem;
 }
