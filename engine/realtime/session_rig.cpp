@@ -28,7 +28,7 @@ uint32_t passed_channels(const SessionRig* rig, const RouteRig& route) {
 }
 
 bool open_route(PluginHost* host, const SessionRoute& route, uint32_t frames, uint32_t rate,
-                SessionRig* rig, RouteRig* out, std::string* problem) {
+                uint32_t first_link, SessionRig* rig, RouteRig* out, std::string* problem) {
     const PluginLoadOrder order = route_load_order(route, frames, rate);
     for (const SessionPlugin& plugin : route.plugins) {
         if (!plugin.active) {
@@ -48,7 +48,7 @@ bool open_route(PluginHost* host, const SessionRoute& route, uint32_t frames, ui
         *problem = "route " + route.name + ": " + error;
         return false;
     }
-    out->first_link = rig->links;
+    out->first_link = first_link;
     rig->links += plugin_load_links(out->load);
     out->inputs = facts.chain.front().audio_in;
     out->outputs = facts.outputs;
@@ -139,21 +139,14 @@ RouteGraph session_route_graph(const Session* session) {
 }
 
 std::vector<uint32_t> session_first_links(const Session* session) {
-    const RouteGraph graph = session_route_graph(session);
+    // Numbered in the session's order, whatever order the routes open in.
     std::vector<uint32_t> first(session->routes.size() + 1, 0);
-    std::vector<uint32_t> counts(session->routes.size(), 0);
     for (size_t r = 0; r < session->routes.size(); ++r) {
+        first[r + 1] = first[r];
         for (const SessionPlugin& plugin : session->routes[r].plugins) {
-            counts[r] += plugin.active ? 1u : 0u;
+            first[r + 1] += plugin.active ? 1u : 0u;
         }
     }
-    // Numbered in the order the rig opens them, the graph's.
-    uint32_t next = 0;
-    for (uint32_t r : route_order(&graph)) {
-        first[r] = next;
-        next += counts[r];
-    }
-    first[session->routes.size()] = next;
     return first;
 }
 
@@ -182,6 +175,7 @@ bool session_rig_open(PluginHost* host, const Session* session, uint32_t frames,
     }
     // In the graph's order, so that a route without plugins knows how wide
     // the routes that feed it are.
+    const std::vector<uint32_t> first = session_first_links(session);
     for (uint32_t r : route_order(&rig->graph)) {
         if (spot != nullptr) {
             spot->route.store(r + 1);
@@ -189,8 +183,17 @@ bool session_rig_open(PluginHost* host, const Session* session, uint32_t frames,
         platform_child_stage(
             "open", PLUGIN_OPEN_MS * std::max<int64_t>(1, static_cast<int64_t>(
                                                               session->routes[r].plugins.size())));
-        if (!open_route(host, session->routes[r], frames, rig->rate, rig, &rig->routes[r],
+        if (!open_route(host, session->routes[r], frames, rig->rate, first[r], rig, &rig->routes[r],
                         problem)) {
+            session_rig_close(rig);
+            return false;
+        }
+        // Each plugin's times are kept by this numbering, so it must hold.
+        const uint32_t opened =
+            rig->routes[r].load == nullptr ? 0 : plugin_load_links(rig->routes[r].load);
+        if (opened != first[r + 1] - first[r]) {
+            *problem = "route " + session->routes[r].name + ": " + std::to_string(opened) +
+                       " plugins opened of " + std::to_string(first[r + 1] - first[r]);
             session_rig_close(rig);
             return false;
         }

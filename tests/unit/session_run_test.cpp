@@ -2,6 +2,7 @@
 // the sum of what feeds them at each feed's gain, a saved state is
 // restored, and a hold on two real-time threads runs every period.
 #include "engine/realtime/session_hold.h"
+#include "engine/realtime/session_judge.h"
 #include "tests/unit/plugin_host_fixture.h"
 
 #include <chrono>
@@ -34,8 +35,9 @@ SessionPlugin plugin_of(const char* kind, std::vector<ControlValue> controls = {
     return plugin;
 }
 
-// Two tracks into a bus without plugins, the bus into a stereo master; the
-// first track's gain comes from a state saved as a host saves it.
+// Two tracks into a bus without plugins, the bus into a stereo master,
+// listed first as Ardour lists it; the first track's gain comes from a
+// state saved as a host saves it.
 Session two_tracks(const std::string& state) {
     Session session;
     session.name = "two tracks";
@@ -43,10 +45,10 @@ Session two_tracks(const std::string& state) {
     SessionPlugin saved = plugin_of("gain");
     saved.state_path = state;
     session.routes = {
-        route_of("A", ROUTE_AUDIO_TRACK, {saved}, {{2, 0.5, true}}),
-        route_of("B", ROUTE_AUDIO_TRACK, {plugin_of("gain", {{"gain", 2.0}})}, {{2, 1.0, false}}),
-        route_of("Bus", ROUTE_AUDIO_BUS, {}, {{3, 1.0, false}}),
-        route_of("Master", ROUTE_MASTER, {plugin_of("stereo")}, {})};
+        route_of("Master", ROUTE_MASTER, {plugin_of("stereo")}, {}),
+        route_of("A", ROUTE_AUDIO_TRACK, {saved}, {{3, 0.5, true}}),
+        route_of("B", ROUTE_AUDIO_TRACK, {plugin_of("gain", {{"gain", 2.0}})}, {{3, 1.0, false}}),
+        route_of("Bus", ROUTE_AUDIO_BUS, {}, {{0, 1.0, false}})};
     return session;
 }
 } // namespace
@@ -65,18 +67,18 @@ TEST_F(Plugins, ASessionSumsItsBusesAndHoldsOnRealThreads) {
     std::string problem;
     ASSERT_TRUE(session_rig_open(host, &session, 64, &rig, nullptr, &problem)) << problem;
     float gain = 0.0f;
-    ASSERT_TRUE(plugin_load_control(rig.routes[0].load, 0, 0, "gain", &gain));
+    ASSERT_TRUE(plugin_load_control(rig.routes[1].load, 0, 0, "gain", &gain));
     EXPECT_EQ(gain, 0.25f);
     for (uint32_t r : route_order(&rig.graph)) {
         session_rig_run_route(&rig, r, nullptr, nullptr);
     }
-    const float* a = session_rig_output(&rig, 0, 0);
-    const float* b = session_rig_output(&rig, 1, 0);
-    const float* bus = session_rig_output(&rig, 2, 0);
-    ASSERT_EQ(rig.routes[3].outputs, 2u);
+    const float* a = session_rig_output(&rig, 1, 0);
+    const float* b = session_rig_output(&rig, 2, 0);
+    const float* bus = session_rig_output(&rig, 3, 0);
+    ASSERT_EQ(rig.routes[0].outputs, 2u);
     for (uint32_t i = 0; i < 64; ++i) {
         EXPECT_FLOAT_EQ(bus[i], 0.5f * a[i] + b[i]) << i;
-        EXPECT_FLOAT_EQ(session_rig_output(&rig, 3, 1)[i], bus[i]) << i;
+        EXPECT_FLOAT_EQ(session_rig_output(&rig, 0, 1)[i], bus[i]) << i;
     }
     EXPECT_NE(a[10], 0.0f);
 
@@ -92,9 +94,15 @@ TEST_F(Plugins, ASessionSumsItsBusesAndHoldsOnRealThreads) {
     EXPECT_EQ(hold.ran, 100u);
     for (uint64_t k = 0; k < hold.ran; ++k) {
         EXPECT_GE(hold.end_ns[k], 0) << k;
-        EXPECT_GT(hold.route_ns[k * 4 + 3], 0) << k;               // the master ran
-        EXPECT_GT(hold.link_ns[k * rig.links + first[3]], 0) << k; // and its plugin
-        EXPECT_GE(hold.route_ns[k * 4 + 3], hold.link_ns[k * rig.links + first[3]]) << k;
+        EXPECT_GT(hold.route_ns[k * 4], 0) << k;                   // the master ran
+        EXPECT_GT(hold.link_ns[k * rig.links + first[0]], 0) << k; // and its plugin
+        EXPECT_GE(hold.route_ns[k * 4], hold.link_ns[k * rig.links + first[0]]) << k;
+    }
+    // Each route's plugins are its own, though the routes ran in another order.
+    const SessionVerdict verdict =
+        judge_session(&hold, &hold, &rig.graph, first, 100, 1'333'333, 2, 0.01);
+    for (const RouteTimes& times : verdict.routes) {
+        EXPECT_EQ(times.plugins.size(), times.route == 3 ? 0u : 1u) << times.route;
     }
     EXPECT_EQ(hold.spots[0].route.load(), 0u); // no route left running
     session_hold_place(&hold, memory.data(), 100, 1, 0, 2);
