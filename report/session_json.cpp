@@ -19,12 +19,14 @@ Json verdict_json(const SessionVerdict& v, const SessionRun* run) {
         for (uint32_t p = 0; p < times.plugins.size(); ++p) {
             plugins.push_back({{"name", plugin_name(run, times.route, p)},
                                {"median_ns", times.plugins[p].median_ns},
-                               {"p999_ns", times.plugins[p].p999_ns}});
+                               {"p999_ns", times.plugins[p].p999_ns},
+                               {"mean_ns", times.plugins[p].mean_ns}});
         }
         routes.push_back({{"route", times.route},
                           {"median_ns", times.median_ns},
                           {"p999_ns", times.p999_ns},
                           {"worst_ns", times.worst_ns},
+                          {"mean_ns", times.mean_ns},
                           {"plugins", plugins}});
     }
     Json misses = Json::array();
@@ -50,8 +52,10 @@ Json verdict_json(const SessionVerdict& v, const SessionRun* run) {
             {"plays", v.plays},
             {"use_median_ns", v.use_median_ns},
             {"use_worst_ns", v.use_worst_ns},
+            {"use_mean_ns", v.use_mean_ns},
             {"critical_path", {{"routes", v.critical.routes}, {"time_ns", v.critical.time_ns}}},
             {"span_ns", v.span_ns},
+            {"copies_by_median", v.copies_by_median},
             {"routes", routes},
             {"misses", misses}};
 }

@@ -191,8 +191,9 @@ void add_size(std::string* text, const SessionRun* run, const SessionVerdict& v)
              static_cast<unsigned long long>(v.allowance),
              static_cast<unsigned long long>(v.idle.missed),
              static_cast<unsigned long long>(v.idle.periods));
-    text_add(text, "  period used: median %.0f %%, worst %.0f %%\n",
+    text_add(text, "  period used: median %.0f %%, mean %.0f %%, worst %.0f %%\n",
              share(static_cast<double>(v.use_median_ns), v.period_ns),
+             share(v.use_mean_ns, v.period_ns),
              share(static_cast<double>(v.use_worst_ns), v.period_ns));
     std::string path;
     for (uint32_t r : v.critical.routes) {
@@ -205,6 +206,10 @@ void add_size(std::string* text, const SessionRun* run, const SessionVerdict& v)
                  "  by the routes' medians a period takes %.3f ms on one thread, %.3f ms on two "
                  "(a second core saves %.0f %%)\n",
                  ms(v.span_ns[0]), ms(v.span_ns[1]), 100.0 * (1.0 - v.span_ns[1] / v.span_ns[0]));
+        text_add(text,
+                 "  by the same medians %u copies of the session would fit a period on %u "
+                 "thread%s (an estimate, not held)\n",
+                 v.copies_by_median, v.threads, v.threads == 1 ? "" : "s");
     }
     text_add(text, "  routes, the costliest first:   median    p99.9    worst\n");
     for (const RouteTimes& times : v.routes) {

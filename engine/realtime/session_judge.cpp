@@ -13,6 +13,14 @@ int64_t quantile(std::vector<int64_t>* values, double q) {
     return (*values)[std::min(at, values->size() - 1)];
 }
 
+double mean_of(const std::vector<int64_t>& values) {
+    double sum = 0.0;
+    for (int64_t value : values) {
+        sum += static_cast<double>(value);
+    }
+    return values.empty() ? 0.0 : sum / static_cast<double>(values.size());
+}
+
 // Column `c` of a hold's rows of `width` values, over the periods that ran.
 void take_column(const int64_t* rows, uint32_t width, uint32_t c, uint64_t ran,
                  std::vector<int64_t>* column) {
@@ -29,12 +37,14 @@ std::vector<RouteTimes> route_times(const SessionHold* hold, const std::vector<u
     for (uint32_t r = 0; r < routes; ++r) {
         take_column(hold->route_ns, routes, r, hold->ran, &column);
         times[r].route = r;
+        times[r].mean_ns = mean_of(column);
         times[r].median_ns = quantile(&column, 0.5);
         times[r].p999_ns = quantile(&column, 0.999);
         times[r].worst_ns = column.empty() ? 0 : column.back();
         for (uint32_t l = first[r]; l < first[r + 1] && l < hold->links; ++l) {
             take_column(hold->link_ns, hold->links, l, hold->ran, &column);
-            times[r].plugins.push_back({quantile(&column, 0.5), quantile(&column, 0.999)});
+            const double mean = mean_of(column);
+            times[r].plugins.push_back({quantile(&column, 0.5), quantile(&column, 0.999), mean});
         }
     }
     return times;
@@ -88,6 +98,14 @@ std::vector<NamedMiss> named_misses(const SessionHold* hold, const std::vector<R
 }
 } // namespace
 
+uint32_t copies_by_median(double work_ns, double critical_ns, int64_t period_ns, uint32_t threads) {
+    const auto period = static_cast<double>(period_ns);
+    if (work_ns <= 0.0 || critical_ns > period) {
+        return 0;
+    }
+    return static_cast<uint32_t>(static_cast<double>(threads) * period / work_ns);
+}
+
 SessionVerdict judge_session(const SessionHold* idle, const SessionHold* hold,
                              const RouteGraph* graph, const std::vector<uint32_t>& first_links,
                              uint64_t asked, int64_t period_ns, uint32_t threads, double limit) {
@@ -103,6 +121,7 @@ SessionVerdict judge_session(const SessionHold* idle, const SessionHold* hold,
     verdict.plays =
         verdict.idle_sustainable && hold_plays(&verdict.idle, asked, hold->ran, hold->missed, 0.0);
     std::vector<int64_t> ends(hold->end_ns, hold->end_ns + hold->ran);
+    verdict.use_mean_ns = mean_of(ends);
     verdict.use_median_ns = quantile(&ends, 0.5);
     verdict.use_worst_ns = ends.empty() ? 0 : ends.back();
     const auto routes = static_cast<uint32_t>(graph->feeds.size());
@@ -115,6 +134,8 @@ SessionVerdict judge_session(const SessionHold* idle, const SessionHold* hold,
     for (uint32_t c = 1; c <= std::max(threads, 2u); ++c) {
         verdict.span_ns.push_back(period_span(graph, medians, c));
     }
+    verdict.copies_by_median =
+        copies_by_median(verdict.span_ns[0], verdict.critical.time_ns, period_ns, threads);
     verdict.misses = named_misses(hold, times, first_links, period_ns);
     std::stable_sort(times.begin(), times.end(), [](const RouteTimes& a, const RouteTimes& b) {
         return a.median_ns > b.median_ns;

@@ -20,6 +20,7 @@ constexpr uint32_t MAX_NAMED_MISSES = 16;
 struct PluginTimes {
     int64_t median_ns;
     int64_t p999_ns;
+    double mean_ns; // beside a DAW's own figure, which is a mean
 };
 
 struct RouteTimes {
@@ -27,6 +28,7 @@ struct RouteTimes {
     int64_t median_ns;
     int64_t p999_ns;
     int64_t worst_ns;
+    double mean_ns;
     std::vector<PluginTimes> plugins; // its plugins that ran, in chain order
 };
 
@@ -52,13 +54,22 @@ struct SessionVerdict {
     bool idle_sustainable; // the idle gate: otherwise nothing is held here
     uint64_t asked, ran, missed, allowance;
     bool plays;
-    int64_t use_median_ns; // a period's end from its start, median and worst
+    int64_t use_median_ns; // a period's end from its start, median, worst and mean
     int64_t use_worst_ns;
+    double use_mean_ns;
     std::vector<RouteTimes> routes; // the costliest (by median) first
     RoutePath critical;             // by the routes' medians
     std::vector<double> span_ns;    // [c]: the period's span on c + 1 threads, by the medians
+    uint32_t copies_by_median;      // copies of the session a period would fit: not held
     std::vector<NamedMiss> misses;
 };
+
+// How many copies of a session whose routes take `work_ns` in all a period
+// (by their medians, `critical_ns` of it one after another) `threads`
+// could run in a period, were nothing slower than its median: an estimate
+// in the musician's unit, never a count that was held. 0 where one copy's
+// critical path is longer than the period.
+uint32_t copies_by_median(double work_ns, double critical_ns, int64_t period_ns, uint32_t threads);
 
 // The verdict from the idle run and the hold at one buffer size; `limit`
 // is the idle gate's share of missed periods, `first_links` the plugins'

@@ -15,7 +15,7 @@ SessionVerdict size_of(uint32_t frames, bool plays, bool sustainable = true) {
     v.threads = 2;
     v.critical = {{0, 1}, 510'000.0};
     v.span_ns = {510'000.0, 510'000.0};
-    v.routes = {{1, 410'000, 0, 0, {}}, {0, 100'000, 0, 0, {}}};
+    v.routes = {{1, 410'000, 0, 0, 0.0, {}}, {0, 100'000, 0, 0, 0.0, {}}};
     return v;
 }
 
