@@ -57,7 +57,11 @@ Json verdict_json(const SessionVerdict& v, const SessionRun* run) {
             {"span_ns", v.span_ns},
             {"copies_by_median", v.copies_by_median},
             {"routes", routes},
-            {"misses", misses}};
+            {"misses", misses},
+            {"end_shares",
+             {{"bin_percent", 100 / END_BINS_IN_PERIOD},
+              {"hold", std::vector<uint64_t>(v.hold_ends.bins, v.hold_ends.bins + END_BINS)},
+              {"idle", std::vector<uint64_t>(v.idle_ends.bins, v.idle_ends.bins + END_BINS)}}}};
 }
 } // namespace
 

@@ -96,6 +96,15 @@ std::vector<NamedMiss> named_misses(const SessionHold* hold, const std::vector<R
     }
     return misses;
 }
+void end_shares(const int64_t* end_ns, uint64_t ran, int64_t period_ns, EndShares* shares) {
+    *shares = EndShares{};
+    for (uint64_t k = 0; k < ran && period_ns > 0; ++k) {
+        // Whole twentieths rounded up, so that an end at the period's end is in
+        // the period and any end past it is not.
+        const int64_t up = (end_ns[k] * END_BINS_IN_PERIOD + period_ns - 1) / period_ns;
+        shares->bins[std::clamp<int64_t>(up - 1, 0, END_BINS - 1)] += 1;
+    }
+}
 } // namespace
 
 uint32_t copies_by_median(double work_ns, double critical_ns, int64_t period_ns, uint32_t threads) {
@@ -137,6 +146,8 @@ SessionVerdict judge_session(const SessionHold* idle, const SessionHold* hold,
     verdict.copies_by_median =
         copies_by_median(verdict.span_ns[0], verdict.critical.time_ns, period_ns, threads);
     verdict.misses = named_misses(hold, times, first_links, period_ns);
+    end_shares(hold->end_ns, hold->ran, period_ns, &verdict.hold_ends);
+    end_shares(idle->end_ns, idle->ran, period_ns, &verdict.idle_ends);
     std::stable_sort(times.begin(), times.end(), [](const RouteTimes& a, const RouteTimes& b) {
         return a.median_ns > b.median_ns;
     });

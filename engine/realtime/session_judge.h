@@ -46,6 +46,16 @@ struct NamedMiss {
     int64_t plugin_above_ns;
 };
 
+// The periods' ends as shares of the period, for the picture: bin b counts
+// the ends in (b, b + 1] twentieths of the period (the first also an end at
+// the period's start), the last every end past it, so that the bins from
+// END_BINS_IN_PERIOD on count exactly the missed periods.
+constexpr uint32_t END_BINS_IN_PERIOD = 20;
+constexpr uint32_t END_BINS = 2 * END_BINS_IN_PERIOD; // to twice the period
+struct EndShares {
+    uint64_t bins[END_BINS];
+};
+
 struct SessionVerdict {
     uint32_t frames;
     int64_t period_ns;
@@ -62,6 +72,8 @@ struct SessionVerdict {
     std::vector<double> span_ns;    // [c]: the period's span on c + 1 threads, by the medians
     uint32_t copies_by_median;      // copies of the session a period would fit: not held
     std::vector<NamedMiss> misses;
+    EndShares hold_ends; // the hold's periods that ran
+    EndShares idle_ends; // the idle run's, which the allowance rests on
 };
 
 // How many copies of a session whose routes take `work_ns` in all a period

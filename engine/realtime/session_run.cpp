@@ -92,6 +92,7 @@ bool run_size(PluginHost* host, const Session* session, const SessionRunPlan* pl
     if (memory == nullptr) {
         run->failure =
             "no memory for the records of the hold at " + std::to_string(frames) + " samples";
+        run->failed_frames = frames;
         return false;
     }
     SizeShared* shared = size_shared_place(memory, &order, routes, first_links.back());
@@ -125,6 +126,7 @@ bool run_size(PluginHost* host, const Session* session, const SessionRunPlan* pl
         }
     }
     platform_shared_free(memory, bytes);
+    run->failed_frames = run->failure.empty() ? 0 : frames;
     return run->failure.empty() && run->stop_signal == 0;
 }
 

@@ -30,6 +30,7 @@ struct SessionRun {
     std::vector<std::vector<std::string>> plugin_names; // [route]: its plugins that run
     std::vector<std::string> notes;                     // what opening applied, from the first size
     std::string failure;                                // why the run could not go on; "" none
+    uint32_t failed_frames = 0;                         // the size it could not go on at; 0 none
     int stop_signal = 0;
 };
 
