@@ -1,6 +1,7 @@
 // A session's report as text, and its verdict in one sentence.
 #include "report/session_report.h"
 
+#include "report/session_words.h"
 #include "report/text_add.h"
 
 #include <algorithm>
@@ -9,24 +10,6 @@
 namespace {
 double ms(double ns) {
     return ns / 1e6;
-}
-
-double share(double ns, int64_t period_ns) {
-    return period_ns > 0 ? 100.0 * ns / static_cast<double>(period_ns) : 0.0;
-}
-
-// "Reverb (Dragonfly Room Reverb)": the route, and its plugins that run.
-std::string route_words(const SessionRun* run, uint32_t route) {
-    std::string words = run->route_names[route];
-    const std::vector<std::string>& plugins = run->plugin_names[route];
-    if (!plugins.empty()) {
-        words += " (";
-        for (size_t p = 0; p < plugins.size(); ++p) {
-            words += (p > 0 ? ", " : "") + plugins[p];
-        }
-        words += ")";
-    }
-    return words;
 }
 
 // The route on the critical path that takes the most of a period.
@@ -56,7 +39,7 @@ int64_t median_of(const SessionVerdict& verdict, uint32_t route) {
 
 std::string percent(double ns, int64_t period_ns) {
     char text[32];
-    std::snprintf(text, sizeof text, "%.0f %%", share(ns, period_ns));
+    std::snprintf(text, sizeof text, "%.0f %%", session_share(ns, period_ns));
     return text;
 }
 
@@ -72,18 +55,11 @@ std::string bound_words(const SessionRun* run, const SessionVerdict& v) {
         return "the " + std::to_string(v.routes.size()) + " routes together take " +
                percent(span, v.period_ns) + " of the period on " + std::to_string(v.threads) +
                (v.threads == 1 ? " thread" : " threads") +
-               " (the costliest on the critical path, " + route_words(run, route) + ", " +
+               " (the costliest on the critical path, " + session_route_words(run, route) + ", " +
                percent(heaviest, v.period_ns) + ")";
     }
-    return "the route " + route_words(run, route) + " takes " + percent(heaviest, v.period_ns) +
-           " of the period";
-}
-
-std::string plays_words(const SessionVerdict& verdict) {
-    if (!verdict.idle_sustainable) {
-        return "not sustainable at this buffer on this system";
-    }
-    return verdict.plays ? "plays" : "does not play";
+    return "the route " + session_route_words(run, route) + " takes " +
+           percent(heaviest, v.period_ns) + " of the period";
 }
 
 void add_skipped(std::string* text, const Session* session) {
@@ -134,7 +110,8 @@ std::string miss_cause(const SessionRun* run, const SessionVerdict& v, const Nam
                " (no route ran long: the furthest over its median, " +
                run->route_names[miss.route] + ", by " + above_text + ")";
     }
-    std::string words = route_words(run, miss.route) + " ran " + above_text + " over its median";
+    std::string words =
+        session_route_words(run, miss.route) + " ran " + above_text + " over its median";
     if (miss.plugin != NO_PLUGIN && run->plugin_names[miss.route].size() > 1) {
         char plugin_text[32];
         std::snprintf(plugin_text, sizeof plugin_text, "%.3f ms",
@@ -181,26 +158,10 @@ void add_plugins(std::string* text, const SessionRun* run, const SessionVerdict&
 }
 
 void add_size(std::string* text, const SessionRun* run, const SessionVerdict& v) {
-    text_add(text, "\nAt %u samples (%.2f ms, %u thread%s): %s\n", v.frames,
-             ms(static_cast<double>(v.period_ns)), v.threads, v.threads == 1 ? "" : "s",
-             plays_words(v).c_str());
-    text_add(text,
-             "  missed %llu of %llu periods (the idle system's allows %llu; it missed %llu of "
-             "%llu)\n",
-             static_cast<unsigned long long>(v.missed), static_cast<unsigned long long>(v.ran),
-             static_cast<unsigned long long>(v.allowance),
-             static_cast<unsigned long long>(v.idle.missed),
-             static_cast<unsigned long long>(v.idle.periods));
-    text_add(text, "  period used: median %.0f %%, mean %.0f %%, worst %.0f %%\n",
-             share(static_cast<double>(v.use_median_ns), v.period_ns),
-             share(v.use_mean_ns, v.period_ns),
-             share(static_cast<double>(v.use_worst_ns), v.period_ns));
-    std::string path;
-    for (uint32_t r : v.critical.routes) {
-        path += (path.empty() ? "" : " -> ") + run->route_names[r];
-    }
-    text_add(text, "  critical path: %s, %.3f ms (%.0f %% of the period)\n", path.c_str(),
-             ms(v.critical.time_ns), share(v.critical.time_ns, v.period_ns));
+    text_add(text, "\n%s\n", session_size_words(v).c_str());
+    text_add(text, "  %s\n", session_missed_words(v).c_str());
+    text_add(text, "  %s\n", session_use_words(v).c_str());
+    text_add(text, "  %s\n", session_path_words(run, v).c_str());
     if (v.span_ns.size() >= 2 && v.span_ns[0] > 0.0) {
         text_add(text,
                  "  by the routes' medians a period takes %.3f ms on one thread, %.3f ms on two "
