@@ -47,9 +47,15 @@ int run_session_command(const CliOptions* options) {
                      cores.count);
         return 2;
     }
+    // Opened first, so that a bad path costs no run.
+    OutputFile svg{};
+    if (!output_open(&svg, options->svg_path)) {
+        return 2;
+    }
     PluginHost* host = plugin_host_open(&problem);
     if (host == nullptr) {
         std::fprintf(stderr, "test_zem_cli: %s\n", problem.c_str());
+        output_abandon(&svg);
         return 1;
     }
     MachineReport machine{};
@@ -70,6 +76,9 @@ int run_session_command(const CliOptions* options) {
         std::fputs(session_text(&session, &run).c_str(), stdout);
     }
     int status = stdout_finish() ? 0 : 1;
+    if (!output_finish(&svg, session_svg(&machine, &session, &run))) {
+        status = 1;
+    }
     if (!run.failure.empty()) {
         std::fprintf(stderr, "test_zem_cli: %s\n", run.failure.c_str());
         status = 1;

@@ -41,5 +41,9 @@ CLI::App* add_session(CLI::App* app, CliOptions* options) {
                      "write the session as our JSON session file, and run nothing")
         ->type_name("FILE");
     session->add_flag("--json", options->json, "one JSON document instead of the text");
+    session
+        ->add_option("--svg", options->svg_path,
+                     "also draw each size's verdict, periods and routes' times in this SVG file")
+        ->type_name("FILE");
     return session;
 }

@@ -2,7 +2,7 @@
 // why), then at each buffer size whether it plays, how much of the period
 // it used, the chain of routes that bounds the period, each route's time
 // and which route each missed period names; and the verdict in one
-// sentence. As text, and as one JSON document.
+// sentence. As text, as one JSON document, and as a picture.
 #pragma once
 
 #include "engine/realtime/session_run.h"
@@ -19,3 +19,7 @@ std::string session_verdict(const SessionRun* run);
 std::string session_text(const Session* session, const SessionRun* run);
 std::string session_json(const MachineReport* machine, const Session* session,
                          const SessionRun* run);
+// Each size's verdict in words, where its hold's and idle run's periods
+// ended as shares of the period, and its costliest routes' times, in SVG.
+std::string session_svg(const MachineReport* machine, const Session* session,
+                        const SessionRun* run);
