@@ -3,9 +3,10 @@
 # a bus fed by a send and a connection, a master; held at two buffer sizes
 # on one thread. The JSON's structure and its honesty (a size that plays
 # missed no more than its allowance; every period asked was held), the
-# text's verdict, and the refusals: files that are not sessions (malformed
-# JSON or XML, a route that feeds itself, a file over the size limit: one
-# line, exit 2), a route whose plugin is not installed and one whose
+# text's verdict, its picture, and the refusals: files that are not
+# sessions (malformed JSON or XML, a route that feeds itself, a file over
+# the size limit: one line, exit 2), a picture that cannot be written (exit
+# 2 before the run), a route whose plugin is not installed and one whose
 # plugin crashes in run() (exit 1, the route and plugin named).
 # Structure only.
 #
@@ -55,9 +56,21 @@ jq -e '.session.routes[3].name == "Room" and .failure == ""' "$work/report.json"
     fail "session: $(jq -c '.session' "$work/report.json" | head -c 400)"
 
 timeout 120 "$cli" session "$work/session.json" --buffers 1024 --cores 1 --confirm 0.5 \
-    >"$work/report.txt" 2>&1 || fail "text run: $(cat "$work/report.txt")"
+    --svg "$work/report.svg" >"$work/report.txt" 2>&1 || fail "text run: $(cat "$work/report.txt")"
 grep -q '^At 1024 samples' "$work/report.txt" || fail "no size: $(cat "$work/report.txt")"
 grep -q '^Verdict: plays' "$work/report.txt" || fail "no verdict: $(cat "$work/report.txt")"
+if ! { tail -n 1 "$work/report.svg" | grep -qx '</svg>' &&
+    [ "$(grep -c '^<g class="size">' "$work/report.svg")" -eq 1 ] &&
+    grep -q 'At 1024 samples.*: plays' "$work/report.svg"; }; then
+    fail "picture: $(head -c 400 "$work/report.svg")"
+fi
+# A picture that cannot be written stops the command before anything runs.
+out=$(timeout 20 "$cli" session "$work/session.json" --buffers 1024 --cores 1 \
+    --svg "$work/no-such-folder/s.svg" 2>"$work/svg.err")
+status=$?
+if [ "$status" -ne 2 ] || [ -n "$out" ] || ! grep -q 'could not write' "$work/svg.err"; then
+    fail "a bad --svg path: exit status $status: $(cat "$work/svg.err") $out"
+fi
 
 # Hostile files: each refused in one line with exit 2, before anything runs.
 echo '{"schema": 1' >"$work/broken.json"
