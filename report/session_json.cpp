@@ -86,7 +86,9 @@ std::string session_json(const MachineReport* machine, const Session* session,
     for (const SessionVerdict& v : run->verdicts) {
         sizes.push_back(verdict_json(v, run));
     }
-    Json document = {{"machine", machine_json(machine)},
+    Json document = {{"schema_version", REPORT_SCHEMA_VERSION},
+                     {"mode", "session"},
+                     {"machine", machine_json(machine)},
                      {"session",
                       {{"name", session->name},
                        {"sample_rate", session->sample_rate},
