@@ -2,10 +2,56 @@
 
 #include "platform/common/echoed.h"
 #include "report/compare.h"
+#include "report/session_compare.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+namespace {
+// Session reports compare only with each other: a figure of a session is
+// none of a stream count's or a throughput's.
+std::string mixed_problem(const std::vector<std::string>& files,
+                          const std::vector<ReportRecord>& reports) {
+    for (size_t f = 1; f < reports.size(); ++f) {
+        if (reports[f].session != reports[0].session) {
+            const bool session = reports[f].session;
+            const char* kind = reports[f].realtime ? "a real-time" : "a throughput";
+            return echoed(files[f]) + ": " + (session ? "a session" : kind) + " report after " +
+                   (session ? "one that is not" : "a session report") +
+                   ": session reports compare only with session reports";
+        }
+    }
+    return "";
+}
+
+int stdout_status() {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "test_zem_cli: could not write the comparison to standard output\n");
+        return 1;
+    }
+    return 0;
+}
+
+int compare_sessions_out(const std::vector<ReportRecord>& reports, bool json,
+                         const std::string& svg_path) {
+    if (!svg_path.empty()) {
+        std::fprintf(stderr, "test_zem_cli: --svg draws throughput and real-time reports; session "
+                             "reports are compared as text or --json only\n");
+        return 2;
+    }
+    SessionComparison comparison = compare_sessions(reports);
+    if (json) {
+        std::string text =
+            session_comparison_json(reports, &comparison)
+                .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+        std::fprintf(stdout, "%s\n", text.c_str());
+    } else {
+        print_session_comparison_text(stdout, reports, &comparison);
+    }
+    return stdout_status();
+}
+} // namespace
 
 int run_compare_command(const std::vector<std::string>& files, bool json,
                         const std::string& svg_path) {
@@ -21,6 +67,14 @@ int run_compare_command(const std::vector<std::string>& files, bool json,
                          problem.c_str());
             return 2;
         }
+    }
+    const std::string problem = mixed_problem(files, reports);
+    if (!problem.empty()) {
+        std::fprintf(stderr, "test_zem_cli: %s\n", problem.c_str());
+        return 2;
+    }
+    if (reports[0].session) {
+        return compare_sessions_out(reports, json, svg_path);
     }
     // Opened first, so a bad path stops the command before it prints.
     FILE* svg = nullptr;
@@ -41,11 +95,7 @@ int run_compare_command(const std::vector<std::string>& files, bool json,
     } else {
         print_comparison_text(stdout, reports, &comparison);
     }
-    int status = 0;
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        std::fprintf(stderr, "test_zem_cli: could not write the comparison to standard output\n");
-        status = 1;
-    }
+    int status = stdout_status();
     if (svg != nullptr) {
         std::string text = compare_svg(reports, &comparison);
         bool written = std::fwrite(text.data(), 1, text.size(), svg) == text.size();

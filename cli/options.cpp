@@ -34,7 +34,9 @@ const char* const CHECK_DESCRIPTION =
     "Whether this system is set up for real-time audio: each setting that\n"
     "matters, its value and what to change.";
 
-const char* const COMPARE_DESCRIPTION = "Two or more reports written with --json, side by side.";
+const char* const COMPARE_DESCRIPTION =
+    "Two or more reports written with --json, side by side: throughput and\n"
+    "real-time reports in any mix, or session reports with each other.";
 
 const char* const PLUGINS_DESCRIPTION =
     "The LV2 plugins installed (in LV2_PATH when it is set, the system's folders\n"
@@ -89,7 +91,9 @@ bool parse_cli_options(int argc, const char* const* argv, CliOptions* options,
     compare->add_option("reports", options->compare_files, "the reports, two or more")
         ->type_name("FILE");
     compare->add_flag("--json", options->json, "one JSON document instead of the tables");
-    compare->add_option("--svg", options->svg_path, "also draw the comparison in this SVG file")
+    compare
+        ->add_option("--svg", options->svg_path,
+                     "also draw the comparison in this SVG file (not of session reports)")
         ->type_name("FILE");
     CLI::App* plugins = app.add_subcommand("plugins", PLUGINS_DESCRIPTION);
     plugins->add_flag("--json", options->json, "one JSON document instead of the text");

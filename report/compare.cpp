@@ -10,7 +10,35 @@
 #include <set>
 
 namespace {
-void add_differences(const std::vector<ReportRecord>& reports, Comparison* comparison) {
+// Files the row as compared when every report of its mode has the figure,
+// with the ratio of each to the first of them; else as "only in some".
+void file_row(const std::vector<ReportRecord>& reports, CompareRow row, Comparison* comparison) {
+    bool in_every = true;
+    row.base = -1;
+    for (size_t r = 0; r < reports.size(); ++r) {
+        if (reports[r].realtime == row.realtime) {
+            in_every = in_every && row.cells[r].present;
+            row.base = row.base < 0 && row.cells[r].present ? static_cast<int>(r) : row.base;
+        }
+    }
+    if (!in_every) {
+        row.base = -1;
+        comparison->only_in_some.push_back(row);
+        return;
+    }
+    const CompareCell base = row.cells[static_cast<size_t>(row.base)];
+    for (CompareCell& cell : row.cells) {
+        cell.ratio_known = cell.known && base.known && base.value > 0;
+        cell.ratio = cell.ratio_known
+                         ? static_cast<double>(cell.value) / static_cast<double>(base.value)
+                         : 0.0;
+    }
+    comparison->rows.push_back(row);
+}
+} // namespace
+
+std::vector<CompareDifference> compare_differences(const std::vector<ReportRecord>& reports) {
+    std::vector<CompareDifference> differences;
     std::vector<CompareDifference> all;  // in the order first met
     std::map<std::string, size_t> index; // a report may hold thousands of names
     auto note = [&](size_t r, const std::string& name, const std::string& value) {
@@ -45,41 +73,15 @@ void add_differences(const std::vector<ReportRecord>& reports, Comparison* compa
             }
         }
         if (values.size() > 1) {
-            comparison->differences.push_back(difference);
+            differences.push_back(difference);
         }
     }
+    return differences;
 }
-
-// Files the row as compared when every report of its mode has the figure,
-// with the ratio of each to the first of them; else as "only in some".
-void file_row(const std::vector<ReportRecord>& reports, CompareRow row, Comparison* comparison) {
-    bool in_every = true;
-    row.base = -1;
-    for (size_t r = 0; r < reports.size(); ++r) {
-        if (reports[r].realtime == row.realtime) {
-            in_every = in_every && row.cells[r].present;
-            row.base = row.base < 0 && row.cells[r].present ? static_cast<int>(r) : row.base;
-        }
-    }
-    if (!in_every) {
-        row.base = -1;
-        comparison->only_in_some.push_back(row);
-        return;
-    }
-    const CompareCell base = row.cells[static_cast<size_t>(row.base)];
-    for (CompareCell& cell : row.cells) {
-        cell.ratio_known = cell.known && base.known && base.value > 0;
-        cell.ratio = cell.ratio_known
-                         ? static_cast<double>(cell.value) / static_cast<double>(base.value)
-                         : 0.0;
-    }
-    comparison->rows.push_back(row);
-}
-} // namespace
 
 Comparison compare_reports(const std::vector<ReportRecord>& reports) {
     Comparison comparison;
-    add_differences(reports, &comparison);
+    comparison.differences = compare_differences(reports);
     for (const ThroughputName& name : THROUGHPUT_NAMES) {
         CompareRow row{false, name.test, name.figure, {}, "", -1, {}};
         row.label = std::string(TEST_NAMES[name.test]) + " " + name.label;

@@ -49,11 +49,18 @@ struct Comparison {
 };
 
 Comparison compare_reports(const std::vector<ReportRecord>& reports);
+// The machine facts, settings and readiness items on which the reports
+// disagree, in the order first met.
+std::vector<CompareDifference> compare_differences(const std::vector<ReportRecord>& reports);
 
 void print_comparison_text(FILE* out, const std::vector<ReportRecord>& reports,
                            const Comparison* comparison);
 nlohmann::ordered_json comparison_json(const std::vector<ReportRecord>& reports,
                                        const Comparison* comparison);
+// The "reports" and "differences" of every comparison's JSON.
+nlohmann::ordered_json compared_reports_json(const std::vector<ReportRecord>& reports);
+nlohmann::ordered_json differences_json(const std::vector<ReportRecord>& reports,
+                                        const std::vector<CompareDifference>& differences);
 // Dropouts per minute as every output prints them ("0.4", "1.5").
 std::string dropouts_figure(double per_minute);
 

@@ -42,30 +42,47 @@ Json row_json(const std::vector<ReportRecord>& reports, const CompareRow* row) {
 }
 } // namespace
 
-Json comparison_json(const std::vector<ReportRecord>& reports, const Comparison* comparison) {
+Json compared_reports_json(const std::vector<ReportRecord>& reports) {
     Json list = Json::array();
     for (const ReportRecord& report : reports) {
-        list.push_back(
-            {{"file", report.path},
-             {"name", report.name},
-             {"date", report.date},
-             {"mode", report.realtime ? "realtime" : "throughput"},
-             {"schema_version", report.schema_version},
-             {"runs", report.runs},
-             {"processor", report.processor},
-             {"os", report.os},
-             {"kernel", report.kernel},
-             {"governor", report.governor.empty() ? Json(nullptr) : Json(report.governor)},
-             {"program", report.program}});
+        Json entry = {{"file", report.path},
+                      {"name", report.name},
+                      {"date", report.date},
+                      {"mode", report.session    ? "session"
+                               : report.realtime ? "realtime"
+                                                 : "throughput"},
+                      {"schema_version", report.schema_version},
+                      {"runs", report.runs},
+                      {"processor", report.processor},
+                      {"os", report.os},
+                      {"kernel", report.kernel},
+                      {"governor", report.governor.empty() ? Json(nullptr) : Json(report.governor)},
+                      {"program", report.program}};
+        if (report.session) {
+            const SessionReportRecord* session = &report.session_report;
+            entry["session"] = session->name;
+            entry["verdict"] = session->verdict;
+            entry["failure"] = session->failure.empty() ? Json(nullptr) : Json(session->failure);
+        }
+        list.push_back(entry);
     }
-    Json differences = Json::array();
-    for (const CompareDifference& difference : comparison->differences) {
+    return list;
+}
+
+Json differences_json(const std::vector<ReportRecord>& reports,
+                      const std::vector<CompareDifference>& differences) {
+    Json list = Json::array();
+    for (const CompareDifference& difference : differences) {
         Json values = Json::array();
         for (size_t r = 0; r < reports.size(); ++r) {
             values.push_back(difference.present[r] ? Json(difference.values[r]) : Json(nullptr));
         }
-        differences.push_back({{"name", difference.name}, {"values", values}});
+        list.push_back({{"name", difference.name}, {"values", values}});
     }
+    return list;
+}
+
+Json comparison_json(const std::vector<ReportRecord>& reports, const Comparison* comparison) {
     Json rows = Json::array();
     for (const CompareRow& row : comparison->rows) {
         rows.push_back(row_json(reports, &row));
@@ -76,8 +93,8 @@ Json comparison_json(const std::vector<ReportRecord>& reports, const Comparison*
     }
     return Json{{"schema_version", NEWEST_SCHEMA_VERSION},
                 {"mode", "compare"},
-                {"reports", list},
-                {"differences", differences},
+                {"reports", compared_reports_json(reports)},
+                {"differences", differences_json(reports, comparison->differences)},
                 {"rows", rows},
                 {"only_in_some", only}};
 }

@@ -1,8 +1,9 @@
-// Saved reports read back into plain records, both schemas.
+// Saved reports read back into plain records, every schema and mode.
 #include "report/report_reader.h"
 
 #include "report/median.h"
 #include "report/report_json.h"
+#include "report/session_figures.h"
 
 #include "engine/test_names.h"
 
@@ -214,16 +215,20 @@ void read_kind(FieldReader* reader, const ReportJson& doc, ReportRecord* report)
     if (!reader->problem.empty()) {
         return;
     }
-    if (mode.is_null()) {
+    if (mode.is_null() && doc.contains("session") && doc.contains("sizes")) {
+        report->session = true; // written before session reports said their mode
+    } else if (mode.is_null()) {
         report->realtime = false;
         if (std::none_of(std::begin(TEST_JSON_NAMES), std::end(TEST_JSON_NAMES),
                          [&doc](const char* name) { return doc.contains(name); })) {
             reader->problem = "not a report of test_zem_cli (no \"mode\", no test figures)";
         }
-    } else if (mode == "realtime" || mode == "throughput") {
+    } else if (mode == "realtime" || mode == "throughput" || mode == "session") {
         report->realtime = mode == "realtime";
+        report->session = mode == "session";
     } else {
-        reader->problem = "a \"" + text_of(mode) + "\" report, not a throughput or real-time one";
+        reader->problem =
+            "a \"" + text_of(mode) + "\" report, not a throughput, real-time or session one";
     }
 }
 
@@ -249,11 +254,15 @@ bool read_documents(const std::vector<std::pair<size_t, ReportJson>>& documents,
             reader.problem = "not a report of test_zem_cli (not a JSON object)";
         }
         read_kind(&reader, doc, &one);
-        if (reader.problem.empty() && one.realtime && documents.size() > 1) {
-            reader.problem = "a real-time report among throughput lines";
+        if (reader.problem.empty() && (one.realtime || one.session) && documents.size() > 1) {
+            reader.problem = one.realtime ? "a real-time report among throughput lines"
+                                          : "a session report among throughput lines";
         }
         if (reader.problem.empty() && one.realtime) {
             read_realtime(&reader, doc, &one);
+        } else if (reader.problem.empty() && one.session) {
+            read_machine(&reader, doc, &one);
+            read_session_figures(&reader, doc, &one);
         } else if (reader.problem.empty()) {
             read_machine(&reader, doc, &one);
             read_throughput_run(&reader, doc, &samples);
@@ -269,7 +278,7 @@ bool read_documents(const std::vector<std::pair<size_t, ReportJson>>& documents,
         }
         ++report->runs;
     }
-    if (!report->realtime) {
+    if (!report->realtime && !report->session) {
         take_medians(&samples, report);
     }
     return true;

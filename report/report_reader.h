@@ -1,7 +1,9 @@
-// Saved reports read back: the JSON of throughput runs and of the real-time
-// mode (schema versions 1 and 2, in any mix) into plain records, every field
-// checked (report/report_json.h), for `compare`.
+// Saved reports read back: the JSON of throughput runs, of the real-time
+// mode (schema versions 1 to 4, in any mix) and of sessions into plain
+// records, every field checked (report/report_json.h), for `compare`.
 #pragma once
+
+#include "report/session_record.h"
 
 #include <compare>
 #include <cstdint>
@@ -59,7 +61,8 @@ struct RtCell {
 struct ReportRecord {
     std::string path;
     int64_t schema_version;
-    bool realtime;    // else a throughput run
+    bool realtime;    // else a throughput run or a session
+    bool session;     // a session's report: its figures in session_report
     uint32_t runs;    // throughput: the lines the figures are the median of
     std::string name; // machine.host, else a short form of the processor
     std::string date;
@@ -72,6 +75,7 @@ struct ReportRecord {
     std::vector<ReadinessEntry> readiness;
     std::vector<ThroughputFigure> throughput;
     std::map<RtCellKey, RtCell> cells;
+    SessionReportRecord session_report;
 };
 
 // Reads a saved report. On failure returns false with `problem` set to one
