@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The console runner's answers to bad input, hostile reports given to
-# compare, --help and --version, output that cannot be written, and a stop
+# compare, session reports compared, --help and --version, output that cannot be written, and a stop
 # signal in the middle of a run.
 cli=$1
 # shellcheck source=../lib.sh
@@ -61,6 +61,18 @@ for report in e400 u64 negative nan infinity nested latin1 empty large newer fol
     [ "$peak_kb" -lt $((100 * 1024)) ] || fail "compare $report took ${peak_kb} KB"
 done
 rm -f "$hostile/large.json"
+
+# Session reports: compared with each other, refused beside another kind
+# and for a picture, each refusal one line.
+studio=$(dirname "$0")/../fixtures/reports/session_studio.json
+laptop=$(dirname "$0")/../fixtures/reports/session_laptop.json
+"$cli" compare "$studio" "$laptop" >"$WORK/sessions.txt" || fail "compare of sessions failed"
+grep -q '^At 128 samples, 2 threads: ' "$WORK/sessions.txt" || fail "no size: $(cat "$WORK/sessions.txt")"
+"$cli" compare "$studio" "$laptop" --json | jq -e '.rows[0].kind == "session"' >/dev/null ||
+    fail "compare --json of sessions"
+fails 2 /dev/null compare "$studio" "$fixture"
+fails 2 /dev/null compare "$studio" "$laptop" --svg "$WORK/sessions.svg"
+[ ! -e "$WORK/sessions.svg" ] || fail "a picture of sessions was written"
 
 # Output that cannot be written is an error, not a success.
 expect_write_error() {
