@@ -2,6 +2,7 @@
 // their times to the first report's.
 #include "report/session_compare.h"
 
+#include <cstdint>
 #include <map>
 #include <set>
 #include <utility>
@@ -11,8 +12,11 @@ namespace {
 struct ReportIndex {
     std::map<SessionRouteKey, size_t> routes;
     std::map<SessionSizeKey, size_t> sizes;
-    std::vector<SessionRouteKey> keys; // [route]: its key
+    std::vector<SessionRouteKey> keys;     // [route]: its key
+    std::vector<std::vector<size_t>> runs; // [size][route]: its figures' place, or NOT_RUN
 };
+
+constexpr size_t NOT_RUN = SIZE_MAX;
 
 ReportIndex index_of(const SessionReportRecord* session) {
     ReportIndex index;
@@ -24,7 +28,12 @@ ReportIndex index_of(const SessionReportRecord* session) {
         index.routes.emplace(index.keys.back(), r);
     }
     for (size_t s = 0; s < session->sizes.size(); ++s) {
-        index.sizes.emplace(SessionSizeKey{session->sizes[s].frames, session->sizes[s].threads}, s);
+        const SessionSizeFigures* size = &session->sizes[s];
+        index.sizes.emplace(SessionSizeKey{size->frames, size->threads}, s);
+        index.runs.emplace_back(session->routes.size(), NOT_RUN);
+        for (size_t t = 0; t < size->routes.size(); ++t) {
+            index.runs.back()[size->routes[t].route] = t;
+        }
     }
     return index;
 }
@@ -34,15 +43,11 @@ double share(int64_t ns, int64_t period_ns) {
 }
 
 // The figure of a size, or of a route at that size.
-void take_figure(const SessionSizeFigures* size, SessionFigure figure, SessionCell* cell) {
+void take_figure(const SessionSizeFigures* size, size_t times_at, SessionFigure figure,
+                 SessionCell* cell) {
     cell->known = true;
-    const SessionRouteFigures* times = nullptr;
-    for (size_t t = 0; t < size->routes.size(); ++t) {
-        if (size->routes[t].route == cell->route) {
-            times = &size->routes[t];
-            cell->times = t;
-        }
-    }
+    cell->times = times_at;
+    const SessionRouteFigures* times = times_at != NOT_RUN ? &size->routes[times_at] : nullptr;
     switch (figure) {
     case SESSION_PLUGINS:
         break;
@@ -91,7 +96,15 @@ SessionRow make_row(const std::vector<ReportRecord>& reports,
         cell.size = figure != SESSION_PLUGINS && has_size ? found_size->second : 0;
         cell.route = route != nullptr && has_route ? found_route->second : 0;
         if (cell.present && figure != SESSION_PLUGINS) {
-            take_figure(&reports[r].session_report.sizes[cell.size], figure, &cell);
+            take_figure(&reports[r].session_report.sizes[cell.size],
+                        route != nullptr ? indexes[r].runs[cell.size][cell.route] : NOT_RUN, figure,
+                        &cell);
+        } else if (cell.present) { // the plugins as its first size that ran it names them
+            for (size_t s = 0; s < indexes[r].runs.size() && !cell.known; ++s) {
+                cell.known = indexes[r].runs[s][cell.route] != NOT_RUN;
+                cell.size = s;
+                cell.times = indexes[r].runs[s][cell.route];
+            }
         }
         row.cells.push_back(cell);
     }
@@ -244,19 +257,15 @@ std::string session_row_label(const SessionRow* row) {
     return session_size_words(row->size) + ": " + session_figure_words(row);
 }
 
-std::vector<std::string> session_plugin_names(const ReportRecord* report, size_t route) {
+std::vector<std::string> session_plugin_names(const ReportRecord* report, const SessionCell* cell) {
     const SessionReportRecord* session = &report->session_report;
-    for (const SessionSizeFigures& size : session->sizes) {
-        for (const SessionRouteFigures& times : size.routes) {
-            if (times.route == route) {
-                std::vector<std::string> names;
-                for (const SessionPluginFigures& plugin : times.plugins) {
-                    names.push_back(plugin.name);
-                }
-                return names;
-            }
-        }
+    if (!cell->known) {
+        return session->routes[cell->route].uris;
     }
-    return route < session->routes.size() ? session->routes[route].uris
-                                          : std::vector<std::string>{};
+    std::vector<std::string> names;
+    for (const SessionPluginFigures& plugin :
+         session->sizes[cell->size].routes[cell->times].plugins) {
+        names.push_back(plugin.name);
+    }
+    return names;
 }

@@ -43,7 +43,7 @@ struct SessionSizeKey {
 // One report's entry in a row: where its figure is, and the figure.
 struct SessionCell {
     bool present; // the report has the row's size and route
-    size_t size;  // into the report's sizes
+    size_t size;  // into the report's sizes; for SESSION_PLUGINS the first that ran the route
     size_t route; // into the report's routes
     size_t times; // into that size's route figures
     bool known;   // a figure: a span the report has, a route that ran
@@ -80,9 +80,9 @@ std::string session_kind_words(const std::string& kind);
 std::string session_size_words(const SessionSizeKey& size);
 std::string session_figure_words(const SessionRow* row);
 std::string session_row_label(const SessionRow* row);
-// A route's plugins by name: as the run named them at its first size that
-// ran it, else their URIs.
-std::vector<std::string> session_plugin_names(const ReportRecord* report, size_t route);
+// A route's plugins by name (a SESSION_PLUGINS cell): as the run named
+// them at its first size that ran it, else their URIs.
+std::vector<std::string> session_plugin_names(const ReportRecord* report, const SessionCell* cell);
 
 void print_session_comparison_text(FILE* out, const std::vector<ReportRecord>& reports,
                                    const SessionComparison* comparison);

@@ -9,7 +9,7 @@ const char* const FIGURE_KEYS[] = {"plugins", "verdict", "missed", "use_median",
 
 Json value_json(const ReportRecord* report, const SessionRow* row, const SessionCell* cell) {
     if (row->figure == SESSION_PLUGINS) {
-        return {{"plugins", session_plugin_names(report, cell->route)}};
+        return {{"plugins", session_plugin_names(report, cell)}};
     }
     const SessionSizeFigures* size = &report->session_report.sizes[cell->size];
     switch (row->figure) {

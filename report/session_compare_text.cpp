@@ -15,9 +15,9 @@ std::string percent_text(double percent) {
     return text;
 }
 
-std::string plugins_text(const ReportRecord* report, size_t route) {
+std::string plugins_text(const ReportRecord* report, const SessionCell* cell) {
     std::string text;
-    for (const std::string& name : session_plugin_names(report, route)) {
+    for (const std::string& name : session_plugin_names(report, cell)) {
         text += (text.empty() ? "" : ", ") + name;
     }
     return text.empty() ? "no plugins" : text;
@@ -29,7 +29,7 @@ std::string cell_text(const ReportRecord* report, const SessionRow* row, size_t 
         return "-";
     }
     if (row->figure == SESSION_PLUGINS) {
-        return plugins_text(report, cell->route);
+        return plugins_text(report, cell);
     }
     const SessionSizeFigures* size = &report->session_report.sizes[cell->size];
     switch (row->figure) {

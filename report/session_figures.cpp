@@ -103,16 +103,14 @@ void read_route_times(FieldReader* reader, const ReportJson& size, const std::st
     }
 }
 
-// The plugin a miss names, by its place in its route's figures.
+// The plugin a miss names, by its place in its route's figures; `chains`
+// holds each route's plugins that ran.
 void read_miss_plugin(FieldReader* reader, const ReportJson& miss, const std::string& where,
-                      const SessionSizeFigures* figures, SessionMissFigures* named) {
+                      const std::vector<size_t>& chains, SessionMissFigures* named) {
     const ReportJson& plugin = field(reader, miss, where, "plugin", FIELD_COUNT, FIELD_NULLABLE);
     named->plugin_known = !plugin.is_null();
     named->plugin = static_cast<size_t>(count_of(plugin));
-    size_t chain = 0;
-    for (const SessionRouteFigures& times : figures->routes) {
-        chain = times.route == named->route ? times.plugins.size() : chain;
-    }
+    const size_t chain = named->route < chains.size() ? chains[named->route] : 0;
     if (reader->problem.empty() && named->plugin_known && named->plugin >= chain) {
         reader->problem = where + ".plugin is " + std::to_string(named->plugin) +
                           ", not a plugin that ran in route " + std::to_string(named->route);
@@ -123,6 +121,12 @@ void read_misses(FieldReader* reader, const ReportJson& size, const std::string&
                  const SessionReportRecord* record, SessionSizeFigures* figures) {
     const ReportJson& misses =
         bounded_array(reader, size, where, "misses", static_cast<size_t>(figures->missed));
+    std::vector<size_t> chains(record->routes.size(), 0);
+    for (const SessionRouteFigures& times : figures->routes) {
+        if (times.route < chains.size()) { // else already refused
+            chains[times.route] = times.plugins.size();
+        }
+    }
     for (size_t m = 0; m < misses.size() && reader->problem.empty(); ++m) {
         const std::string miss_where = at(where + ".misses", m);
         const ReportJson& miss = element(reader, misses, m, where + ".misses", FIELD_OBJECT);
@@ -134,7 +138,7 @@ void read_misses(FieldReader* reader, const ReportJson& size, const std::string&
             field(reader, miss, miss_where, "after_late", FIELD_BOOLEAN, FIELD_REQUIRED) == true;
         named.route = route_index(reader, miss, miss_where, "route", record->routes.size());
         named.above_ns = count_field(reader, miss, miss_where, "above_ns");
-        read_miss_plugin(reader, miss, miss_where, figures, &named);
+        read_miss_plugin(reader, miss, miss_where, chains, &named);
         named.plugin_above_ns = count_field(reader, miss, miss_where, "plugin_above_ns");
         figures->misses.push_back(named);
     }
