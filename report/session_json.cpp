@@ -49,6 +49,7 @@ Json verdict_json(const SessionVerdict& v, const SessionRun* run) {
             {"periods", v.ran},
             {"missed", v.missed},
             {"allowance", v.allowance},
+            {"missed_begun_late", v.missed_begun_late},
             {"plays", v.plays},
             {"use_median_ns", v.use_median_ns},
             {"use_worst_ns", v.use_worst_ns},

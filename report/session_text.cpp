@@ -43,14 +43,21 @@ std::string percent(double ns, int64_t period_ns) {
     return text;
 }
 
+// A period's span by the routes' medians on the size's threads.
+double usual_work_ns(const SessionVerdict& v) {
+    if (v.span_ns.empty()) {
+        return 0.0;
+    }
+    return v.span_ns[std::min<size_t>(std::max(v.threads, 1u), v.span_ns.size()) - 1];
+}
+
 // What bounds a size that did not play: the chain of routes that must run
 // one after another, or, where the threads cannot run the routes beside it
 // in its time, all of them together.
 std::string bound_words(const SessionRun* run, const SessionVerdict& v) {
     const uint32_t route = heaviest_on_path(v);
     const auto heaviest = static_cast<double>(median_of(v, route));
-    const double span =
-        v.span_ns.empty() ? 0.0 : v.span_ns[std::min<size_t>(v.threads, v.span_ns.size()) - 1];
+    const double span = usual_work_ns(v);
     if (span > 1.2 * v.critical.time_ns) {
         return "the " + std::to_string(v.routes.size()) + " routes together take " +
                percent(span, v.period_ns) + " of the period on " + std::to_string(v.threads) +
@@ -98,7 +105,7 @@ void add_notes(std::string* text, const SessionRun* run) {
 std::string miss_cause(const SessionRun* run, const SessionVerdict& v, const NamedMiss& miss) {
     const double over = static_cast<double>(miss.end_ns - v.period_ns);
     const double late = static_cast<double>(miss.wake_ns);
-    const double above = static_cast<double>(miss.above_ns);
+    const double above = std::max(0.0, static_cast<double>(miss.above_ns));
     char late_text[32];
     char above_text[32];
     std::snprintf(late_text, sizeof late_text, "%.3f ms", ms(late));
@@ -214,6 +221,13 @@ std::string session_verdict(const SessionRun* run) {
     if (below != nullptr && !below->idle_sustainable) {
         words += "; at " + std::to_string(below->frames) +
                  " the idle system alone misses too many periods";
+    } else if (below != nullptr && 2 * below->missed_begun_late > below->missed) {
+        // The misses count, but what to change is the system, not the session.
+        words += "; at " + std::to_string(below->frames) + " it missed " +
+                 std::to_string(below->missed) + " periods (" + std::to_string(below->allowance) +
+                 " allowed); the system began " + std::to_string(below->missed_begun_late) +
+                 " of them too late for its routes' usual " +
+                 percent(usual_work_ns(*below), below->period_ns) + " of the period to end in time";
     } else if (below != nullptr && !below->critical.routes.empty()) {
         words += "; at " + std::to_string(below->frames) + " " + bound_words(run, *below);
     }

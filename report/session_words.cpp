@@ -37,6 +37,10 @@ std::string session_missed_words(const SessionVerdict& v) {
              static_cast<unsigned long long>(v.allowance),
              static_cast<unsigned long long>(v.idle.missed),
              static_cast<unsigned long long>(v.idle.periods));
+    if (v.missed_begun_late > 0) {
+        text_add(&words, "; %llu of them began too late for the routes' usual work to end in time",
+                 static_cast<unsigned long long>(v.missed_begun_late));
+    }
     return words;
 }
 

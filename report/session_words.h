@@ -16,7 +16,8 @@ std::string session_route_words(const SessionRun* run, uint32_t route);
 // sustainable at this buffer on this system".
 std::string session_size_words(const SessionVerdict& v);
 
-// "missed 3 of 188 periods (the idle system's allows 1; it missed 1 of 188)".
+// "missed 3 of 188 periods (the idle system's allows 1; it missed 1 of 188);
+// 2 of them began too late for the routes' usual work to end in time".
 std::string session_missed_words(const SessionVerdict& v);
 
 // "period used: median 12 %, worst 140 %".

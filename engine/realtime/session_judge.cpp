@@ -70,6 +70,26 @@ void furthest_plugin(const SessionHold* hold, const std::vector<RouteTimes>& tim
     miss->plugin_above_ns = furthest == NO_PLUGIN ? 0 : most;
 }
 
+// When the first of period k's threads woke, from the period's start.
+int64_t first_wake(const SessionHold* hold, uint64_t k) {
+    int64_t wake = INT64_MAX;
+    for (uint32_t t = 0; t < hold->threads; ++t) {
+        wake = std::min(wake, hold->wake_ns[k * hold->threads + t]);
+    }
+    return wake;
+}
+
+// Missed periods whose threads woke so late that the routes' work at their
+// medians (`usual_ns` on these threads), begun then, could not have ended
+// in time.
+uint64_t missed_begun_late(const SessionHold* hold, int64_t usual_ns, int64_t period_ns) {
+    uint64_t late = 0;
+    for (uint64_t k = 0; k < hold->ran; ++k) {
+        late += hold->end_ns[k] > period_ns && first_wake(hold, k) + usual_ns > period_ns ? 1u : 0u;
+    }
+    return late;
+}
+
 std::vector<NamedMiss> named_misses(const SessionHold* hold, const std::vector<RouteTimes>& times,
                                     const std::vector<uint32_t>& first, int64_t period_ns) {
     const auto routes = static_cast<uint32_t>(times.size());
@@ -78,10 +98,7 @@ std::vector<NamedMiss> named_misses(const SessionHold* hold, const std::vector<R
         if (hold->end_ns[k] <= period_ns) {
             continue;
         }
-        int64_t wake = INT64_MAX;
-        for (uint32_t t = 0; t < hold->threads; ++t) {
-            wake = std::min(wake, hold->wake_ns[k * hold->threads + t]);
-        }
+        const int64_t wake = first_wake(hold, k);
         const bool after_late = k > 0 && hold->end_ns[k - 1] > period_ns;
         NamedMiss miss{k, hold->end_ns[k], wake, after_late, 0, INT64_MIN, NO_PLUGIN, 0};
         for (uint32_t r = 0; r < routes; ++r) {
@@ -146,6 +163,8 @@ SessionVerdict judge_session(const SessionHold* idle, const SessionHold* hold,
     verdict.copies_by_median =
         copies_by_median(verdict.span_ns[0], verdict.critical.time_ns, period_ns, threads);
     verdict.misses = named_misses(hold, times, first_links, period_ns);
+    const auto usual_ns = static_cast<int64_t>(verdict.span_ns[std::max(threads, 1u) - 1]);
+    verdict.missed_begun_late = missed_begun_late(hold, usual_ns, period_ns);
     end_shares(hold->end_ns, hold->ran, period_ns, &verdict.hold_ends);
     end_shares(idle->end_ns, idle->ran, period_ns, &verdict.idle_ends);
     std::stable_sort(times.begin(), times.end(), [](const RouteTimes& a, const RouteTimes& b) {

@@ -63,6 +63,7 @@ struct SessionVerdict {
     IdleFloor idle;
     bool idle_sustainable; // the idle gate: otherwise nothing is held here
     uint64_t asked, ran, missed, allowance;
+    uint64_t missed_begun_late; // of the missed, begun too late for the routes' usual work
     bool plays;
     int64_t use_median_ns; // a period's end from its start, median, worst and mean
     int64_t use_worst_ns;

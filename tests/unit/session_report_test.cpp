@@ -49,4 +49,16 @@ TEST(SessionReport, TheVerdictNamesTheSmallestSizeAndWhatBoundsTheOneBelow) {
     EXPECT_EQ(verdict_of({alone, size_of(256, true)}),
               "plays at 256 and above; at 128 the 2 routes together take 90 % of the period on 1 "
               "thread (the costliest on the critical path, Reverb (Dragonfly Room Reverb), 41 %)");
+    // Misses the system began too late still count; the sentence says whose they were.
+    SessionVerdict late = size_of(128, false);
+    late.missed = 24;
+    late.allowance = 9;
+    late.missed_begun_late = 13;
+    EXPECT_EQ(verdict_of({late, size_of(256, true)}),
+              "plays at 256 and above; at 128 it missed 24 periods (9 allowed); the system began "
+              "13 of them too late for its routes' usual 51 % of the period to end in time");
+    late.missed_begun_late = 12;
+    EXPECT_EQ(verdict_of({late, size_of(256, true)}),
+              "plays at 256 and above; at 128 the route Reverb (Dragonfly Room Reverb) takes 41 % "
+              "of the period");
 }

@@ -122,10 +122,13 @@ TEST(SessionSvg, TheJudgeBinsEveryEndAndPastThePeriodOnlyTheMissed) {
         session_hold_place(&holds[h], memory[h].data(), periods, 1, 0, 1);
         for (uint64_t k = 0; k < periods; ++k) {
             holds[h].end_ns[k] = h == 0 ? ends[k] : 1000;
-            holds[h].route_ns[k] = holds[h].wake_ns[k] = 0;
+            holds[h].route_ns[k] = PERIOD_NS / 10;
+            holds[h].wake_ns[k] = 0;
         }
         session_hold_count(&holds[h], PERIOD_NS);
     }
+    // The last miss woke too late for its route's usual tenth of the period.
+    holds[0].wake_ns[periods - 1] = PERIOD_NS - PERIOD_NS / 20;
     RouteGraph graph;
     graph.feeds.resize(1);
     const SessionVerdict v =
@@ -139,4 +142,5 @@ TEST(SessionSvg, TheJudgeBinsEveryEndAndPastThePeriodOnlyTheMissed) {
     EXPECT_EQ(std::accumulate(bins, bins + END_BINS, uint64_t{0}), v.ran);
     EXPECT_EQ(std::accumulate(bins + END_BINS_IN_PERIOD, bins + END_BINS, uint64_t{0}), v.missed);
     EXPECT_EQ(v.idle_ends.bins[0], periods);
+    EXPECT_EQ(v.missed_begun_late, 1u);
 }
