@@ -25,6 +25,12 @@ std::string mixed_problem(const std::vector<std::string>& files,
     return "";
 }
 
+void print_json(const nlohmann::ordered_json& document) {
+    const std::string text =
+        document.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+    std::fprintf(stdout, "%s\n", text.c_str());
+}
+
 int stdout_status() {
     if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
         std::fprintf(stderr, "test_zem_cli: could not write the comparison to standard output\n");
@@ -42,10 +48,7 @@ int compare_sessions_out(const std::vector<ReportRecord>& reports, bool json,
     }
     SessionComparison comparison = compare_sessions(reports);
     if (json) {
-        std::string text =
-            session_comparison_json(reports, &comparison)
-                .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-        std::fprintf(stdout, "%s\n", text.c_str());
+        print_json(session_comparison_json(reports, &comparison));
     } else {
         print_session_comparison_text(stdout, reports, &comparison);
     }
@@ -88,10 +91,7 @@ int run_compare_command(const std::vector<std::string>& files, bool json,
     }
     Comparison comparison = compare_reports(reports);
     if (json) {
-        std::string text =
-            comparison_json(reports, &comparison)
-                .dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-        std::fprintf(stdout, "%s\n", text.c_str());
+        print_json(comparison_json(reports, &comparison));
     } else {
         print_comparison_text(stdout, reports, &comparison);
     }

@@ -6,25 +6,13 @@
 #include "report/compare.h"
 #include "report/median.h"
 #include "tests/unit/printed_text.h"
+#include "tests/unit/report_fixtures.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace {
-std::string fixture(const char* name) {
-    return std::string(ZEM_REPORT_FIXTURES) + "/" + name;
-}
-
-std::string contents(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 // The text with the first `from` replaced by `to`.
 std::string with(std::string text, const std::string& from, const std::string& to) {
     return text.replace(text.find(from), from.size(), to);

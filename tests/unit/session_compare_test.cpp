@@ -6,25 +6,13 @@
 #include "report/session_compare.h"
 #include "tests/fuzz/printable_line.h"
 #include "tests/unit/printed_text.h"
+#include "tests/unit/report_fixtures.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace {
-std::string fixture(const char* name) {
-    return std::string(ZEM_REPORT_FIXTURES) + "/" + name;
-}
-
-std::string contents(const std::string& path) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
-}
-
 // The text with the first `from` replaced by `to`.
 std::string with(std::string text, const std::string& from, const std::string& to) {
     const size_t at = text.find(from);
