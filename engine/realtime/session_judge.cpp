@@ -113,6 +113,7 @@ std::vector<NamedMiss> named_misses(const SessionHold* hold, const std::vector<R
     }
     return misses;
 }
+
 void end_shares(const int64_t* end_ns, uint64_t ran, int64_t period_ns, EndShares* shares) {
     *shares = EndShares{};
     for (uint64_t k = 0; k < ran && period_ns > 0; ++k) {

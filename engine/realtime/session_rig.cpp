@@ -173,9 +173,9 @@ bool session_rig_open(PluginHost* host, const Session* session, uint32_t frames,
         *problem = "the session's routes do not form a graph that can run (a cycle?)";
         return false;
     }
+    const std::vector<uint32_t> first = session_first_links(session);
     // In the graph's order, so that a route without plugins knows how wide
     // the routes that feed it are.
-    const std::vector<uint32_t> first = session_first_links(session);
     for (uint32_t r : route_order(&rig->graph)) {
         if (spot != nullptr) {
             spot->route.store(r + 1);
