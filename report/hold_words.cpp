@@ -88,12 +88,14 @@ std::string median_gap_sentence(const RtTestResult* test, const HoldShape* idle)
                   static_cast<double>(test->plays) / static_cast<double>(test->median_fits),
                   thousands(test->median_fits).c_str());
     std::string sentence = text;
-    if (limits.empty() && test->search_end == END_HOLDS && test->failed_at > test->plays) {
+    const bool stopped_short = test->search_end == END_HOLDS || test->search_end == END_BUDGET;
+    if (limits.empty() && stopped_short && test->failed_at > test->plays) {
         // Not the spread: the search stopped short, between a count that
         // played and one that failed.
         std::snprintf(text, sizeof text,
-                      "the search's holds ran out before it met %s, the lowest count that "
+                      "the search's %s ran out before it met %s, the lowest count that "
                       "failed, so between the two is not known",
+                      test->search_end == END_HOLDS ? "holds" : "share of the run's time",
                       thousands(test->failed_at).c_str());
         return sentence + text;
     }

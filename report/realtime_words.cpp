@@ -38,6 +38,8 @@ const char* search_end_key(SearchEnd end) {
         return "holds";
     case END_MEMORY:
         return "memory";
+    case END_BUDGET:
+        return "time";
     case END_NONE:
         break;
     }
@@ -54,6 +56,8 @@ const char* search_end_text(SearchEnd end) {
         return "the holds ran out before the two met";
     case END_MEMORY:
         return "the memory limit stopped it";
+    case END_BUDGET:
+        return "its share of the run's time ran out before the two met";
     case END_NONE:
         break;
     }

@@ -13,7 +13,7 @@ extern const char* const NOT_SUSTAINABLE_TEXT;
 // "done", "none plays", "does not play"...: a test's state.
 const char* test_state_text(RtTestState state);
 
-// Why a search stopped, in words ("met", "ceiling", "holds", "memory" in
+// Why a search stopped, in words ("met", "ceiling", "holds", "memory", "time" in
 // the JSON; a phrase in the text).
 const char* search_end_key(SearchEnd end);
 const char* search_end_text(SearchEnd end);

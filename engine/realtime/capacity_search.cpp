@@ -19,7 +19,6 @@ constexpr uint32_t CHECKPOINT_PERCENT[MAX_CHECKPOINTS] = {25, 40, 50, 60, 65, 70
 // MAX_SHORT_TRIALS: a quarter of a second
 // each (16 periods at least), they teach b and the spread.
 constexpr double SETTLED_SHARE = 0.02;
-constexpr uint32_t MAX_SHORT_TRIALS = 5;
 
 bool run_trial(TrialFunction trial, void* context, TrialRequest* request, TrialOutcome* outcome,
                SearchResult* result) {
@@ -30,6 +29,7 @@ bool run_trial(TrialFunction trial, void* context, TrialRequest* request, TrialO
     const bool finished = trial(context, request, outcome);
     miss_counts_add(&result->misses, &outcome->misses);
     result->periods += outcome->periods;
+    result->spent_periods += request->warmup_periods + outcome->periods;
     if (!finished) {
         result->state = SEARCH_INTERRUPTED;
         result->end = END_NONE;
@@ -46,6 +46,7 @@ bool refused(SearchPlan* plan, const TrialRequest* request, const TrialOutcome* 
         return false;
     }
     result->trials -= 1;
+    result->spent_periods -= request->warmup_periods;
     if (result->refused_at == 0 || request->streams < result->refused_at) {
         result->refused_at = request->streams;
     }
@@ -123,6 +124,12 @@ TrialRequest hold_request(const Knowledge* known, const SearchPlan* plan, uint32
     return request;
 }
 
+// The cell's share of the run's time leaves no room for one more hold.
+bool budget_spent(const SearchPlan* plan, const TrialRequest* request, const SearchResult* result) {
+    return plan->period_budget > 0 &&
+           result->spent_periods + request->warmup_periods + request->periods > plan->period_budget;
+}
+
 bool played(const SearchPlan* plan, const TrialRequest* request, const TrialOutcome* outcome) {
     return hold_plays(&plan->idle, request->periods, outcome->periods, outcome->missed,
                       plan->allowed_miss_fraction);
@@ -153,6 +160,12 @@ void search(TrialFunction trial, void* context, SearchPlan* plan, SearchResult* 
     while (result->trials < plan->max_trials && result->holds < plan->max_holds &&
            result->played_holds < plan->max_played) {
         TrialRequest request = hold_request(known, plan, count);
+        // What is reported held: the budget never stops a search before a
+        // count played.
+        if (low > 0 && budget_spent(plan, &request, result)) {
+            result->end = END_BUDGET;
+            break;
+        }
         result->holds += 1;
         if (!run_trial(trial, context, &request, outcome.get(), result)) {
             result->hold = *outcome;

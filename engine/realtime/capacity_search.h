@@ -111,6 +111,10 @@ struct SearchPlan {
     uint32_t max_trials;   // probes and holds together
     uint32_t max_holds;    // holds at most
     uint32_t max_played;   // holds that ran their whole length at most
+    // Once a count played, a hold starts only while the periods of every
+    // trial so far, warm-ups included, and its own stay within this (0: no
+    // limit): the cell's share of the run's time.
+    uint64_t period_budget;
 };
 
 enum SearchState : int32_t {
@@ -126,6 +130,7 @@ enum SearchEnd : int32_t {
     END_CEILING = 3, // the upper bound itself played
     END_HOLDS = 4,   // the holds or trials ran out first
     END_MEMORY = 5,  // the most streams that could be prepared played, or none could be
+    END_BUDGET = 6,  // the cell's share of the run's time ran out first
 };
 
 struct SearchResult {
@@ -140,11 +145,12 @@ struct SearchResult {
     uint32_t played_holds;
     uint32_t hold_streams; // the count `hold` ran
     uint32_t largest_tried;
-    TrialOutcome hold;  // the hold that played (or the last one run)
-    uint64_t allowance; // the misses a whole hold may have
-    MissCounts misses;  // of every trial, by cause
-    uint64_t periods;   // every trial's
-    double fixed_ns;    // processing time ≈ fixed_ns + per_stream_ns · streams a thread
+    TrialOutcome hold;      // the hold that played (or the last one run)
+    uint64_t allowance;     // the misses a whole hold may have
+    MissCounts misses;      // of every trial, by cause
+    uint64_t periods;       // every trial's
+    uint64_t spent_periods; // every trial's periods and warm-ups: what the budget counts
+    double fixed_ns;        // processing time ≈ fixed_ns + per_stream_ns · streams a thread
     double per_stream_ns;
     double tail_ratio;    // the pooled spread's tail at the first hold's aim
     uint32_t median_fits; // of `hold` (hold_shape.h)
@@ -169,6 +175,8 @@ constexpr double CONFIRM_ODDS = 0.9;
 // the periods shows nothing of the processor: the buffer size is not
 // sustainable.
 constexpr double SYSTEM_MISS_LIMIT = 0.01;
+// Short probes a search runs at most before its first hold.
+constexpr uint32_t MAX_SHORT_TRIALS = 3;
 // Two counts this share apart are one answer: the search's finest resolution.
 constexpr double RESOLUTION_SHARE = 0.02;
 

@@ -3,6 +3,7 @@
 #include "engine/realtime/period_grid.h"
 #include "engine/realtime/plugin_cost.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -97,6 +98,8 @@ void run_test(RunContext* run, PeriodDriver* driver, uint32_t index, RtConfigRes
     search.max_trials = MAX_SEARCH_TRIALS;
     search.max_holds = MAX_HOLDS;
     search.max_played = MAX_PLAYED_HOLDS;
+    search.period_budget =
+        std::max<uint64_t>(1, static_cast<uint64_t>(run->search_share_ns / config->period_ns));
     ProgressTrial trial{run, driver, name, config->frames, 0, 0, sets, index, config, result};
     auto found_memory = std::make_unique<SearchResult>();
     SearchResult& found = *found_memory;
@@ -134,6 +137,7 @@ void run_test(RunContext* run, PeriodDriver* driver, uint32_t index, RtConfigRes
     result->median_fits = found.median_fits;
     result->misses = found.misses;
     result->periods = found.periods;
+    result->spent_periods = found.spent_periods;
     result->fixed_ns = found.fixed_ns;
     result->per_stream_ns = found.per_stream_ns;
     result->tail_ratio = found.tail_ratio;

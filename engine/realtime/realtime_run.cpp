@@ -14,6 +14,27 @@ const RtRunSystem RT_SYSTEM = {
     platform_memory_used, platform_limit_memory};
 
 namespace {
+// What one search may spend at `frames`: its probes and
+// SEARCH_HOLD_LENGTHS holds, each with its warm-up.
+int64_t search_allowance_ns(const RtPlan* plan, uint32_t frames) {
+    const uint64_t warmup = grid_periods_in(WARMUP_SECONDS, frames, plan->rate, WARMUP_MIN_PERIODS);
+    const uint64_t probe =
+        grid_periods_in(SHORT_TRIAL_SECONDS, frames, plan->rate, SHORT_TRIAL_MIN_PERIODS);
+    const uint64_t hold = grid_periods_in(plan->confirm_seconds, frames, plan->rate, 1);
+    const double periods = static_cast<double>(MAX_SHORT_TRIALS * (probe + warmup)) +
+                           SEARCH_HOLD_LENGTHS * static_cast<double>(hold + warmup);
+    return static_cast<int64_t>(periods * static_cast<double>(grid_period_ns(frames, plan->rate)));
+}
+
+// The next search's share: what the searches have left, split evenly
+// over those still to run.
+void share_search_time(RunContext* run) {
+    const int64_t left = run->search_budget_ns - run->search_spent_ns;
+    const uint32_t searches = run->searches_left > 0 ? run->searches_left : 1;
+    run->search_share_ns = left > 0 ? left / searches : 0;
+    run->searches_left = run->searches_left > 0 ? run->searches_left - 1 : 0;
+}
+
 void run_config(RunContext* run, PeriodDriver* driver, uint32_t threads, uint32_t frames) {
     const RtPlan* plan = run->plan;
     RtRunResult* result = run->result;
@@ -47,12 +68,21 @@ void run_config(RunContext* run, PeriodDriver* driver, uint32_t threads, uint32_
     for (uint32_t t = 0; t < config->threads && driver->kind == RT_CLOCK_OWN; ++t) {
         config->processors[t] = result->processors[t];
     }
-    if (run_idle(run, driver, config) && config->sustainable) {
+    const bool idle_ran = run_idle(run, driver, config);
+    if (idle_ran && !config->sustainable) {
+        // No load runs at this size: its searches' time goes to the rest.
+        const auto skipped = static_cast<uint32_t>(plan->loads.size());
+        run->searches_left = run->searches_left > skipped ? run->searches_left - skipped : 0;
+    }
+    if (idle_ran && config->sustainable) {
         for (uint32_t index = 0; index < plan->loads.size(); ++index) {
             if (result->stop_signal != 0 || driver->failure.failed) {
                 break;
             }
+            share_search_time(run);
             run_load(run, driver, index, config);
+            const RtTestResult* test = &config->tests[index];
+            run->search_spent_ns += static_cast<int64_t>(test->spent_periods) * config->period_ns;
         }
     }
     if (driver->failure.failed) {
@@ -136,8 +166,15 @@ void realtime_run(const RtPlan* plan, PeriodDriver* driver, const RtHost* host,
     result->steal_before_ns = steal_on(system, result);
     result->steal_after_ns = -1;
     const std::vector<uint32_t> counts = thread_counts(plan, driver->kind, result->physical_cores);
-    RunContext run{plan, host,       system, result, {}, false, {}, plan_measurements(plan, counts),
-                   0,    rt_now_ns()};
+    RunContext run{
+        plan, host,        system, result, {}, false, {}, plan_measurements(plan, counts),
+        0,    rt_now_ns(), 0,      0,      0,  0};
+    for (uint32_t frames : plan->buffers) {
+        run.search_budget_ns += search_allowance_ns(plan, frames);
+    }
+    const auto searches = static_cast<uint32_t>(counts.size() * plan->loads.size());
+    run.search_budget_ns *= searches;
+    run.searches_left = searches * static_cast<uint32_t>(plan->buffers.size());
     if (plan_has_test(plan, RT_ZEMM)) {
         run.mix_ready = mix_data_prepare(&run.mix);
         if (!run.mix_ready) {

@@ -30,6 +30,12 @@ constexpr uint32_t MAX_SEARCH_TRIALS = 60;
 // a fraction of the confirm's length.
 constexpr uint32_t MAX_HOLDS = 5;
 constexpr uint32_t MAX_PLAYED_HOLDS = 3;
+// The run's time for its searches: each may spend its probes and this
+// many holds' lengths with their warm-ups, and what one leaves unspent
+// goes to those after it; a search whose share ran out reports the
+// largest count that played. The default plan's 30 searches at 3 s
+// holds so spend at most about 5 minutes.
+constexpr double SEARCH_HOLD_LENGTHS = 3.0;
 
 // One trial as the reports show it.
 struct RtFigures {
@@ -110,6 +116,7 @@ struct RtTestResult {
     double harness_ns_per_stream; // our own cost a stream a period, with the load's work left out
     MissCounts misses;            // of every trial, by cause
     uint64_t periods;             // of every trial
+    uint64_t spent_periods;       // of every trial, warm-ups included: what its search spent
     double fixed_ns; // processing time ≈ fixed_ns + per_stream_ns · streams a thread
     double per_stream_ns;
     double tail_ratio;    // the spread's tail at the confirm's odds over its median

@@ -28,6 +28,12 @@ struct RunContext {
     uint32_t measurements;            // of the whole plan
     uint32_t measurement;             // the one running, from 1
     int64_t started_ns;
+    // The searches' time (SEARCH_HOLD_LENGTHS): planned, spent so far,
+    // the searches still to run, and the share of the one about to run.
+    int64_t search_budget_ns;
+    int64_t search_spent_ns;
+    uint32_t searches_left;
+    int64_t search_share_ns;
 };
 
 __attribute__((format(printf, 2, 3))) void progress(const RunContext* run, const char* format, ...);

@@ -60,8 +60,10 @@ struct Sim {
     std::vector<uint64_t> maps[MAX_THREADS];
     std::vector<PeriodSample> samples[MAX_THREADS];
     uint32_t trials;
-    uint32_t stop_at; // the trial a stop comes in (0: none)
-    uint32_t fits;    // the most streams its memory holds (0: no limit)
+    uint32_t stop_at;             // the trial a stop comes in (0: none)
+    uint32_t fits;                // the most streams its memory holds (0: no limit)
+    uint64_t spent;               // the periods run, warm-ups included
+    uint64_t spent_at_first_play; // `spent` when a hold first ran whole within its budget
 };
 
 int64_t sim_now(void* context) {
@@ -125,6 +127,13 @@ bool sim_trial(void* context, const TrialRequest* request, TrialOutcome* outcome
     gather_threads(threads, m->threads, grid_period_ns(m->frames, m->rate), nullptr,
                    request->streams > 0, outcome);
     sim->next_period += total + grid_periods_in(TRIAL_GAP_SECONDS, m->frames, m->rate, 1);
+    sim->spent += request->warmup_periods + outcome->periods;
+    const bool hold_played = request->checkpoint_count > 0 &&
+                             outcome->periods == request->periods &&
+                             outcome->missed <= request->miss_budget;
+    if (hold_played && sim->spent_at_first_play == 0) {
+        sim->spent_at_first_play = sim->spent;
+    }
     return true;
 }
 
@@ -134,6 +143,7 @@ struct SearchRun {
     uint32_t truth;
     SearchResult result;
     uint32_t calls; // of the trial function
+    uint64_t spent_at_first_play;
 };
 
 std::unique_ptr<Sim> make_sim(const SimMachine* machine, uint64_t max_periods) {
@@ -192,23 +202,32 @@ uint32_t truth_of(const SimMachine* m, const SearchPlan* plan) {
                              plan->upper_bound, REPLICAS, TRUTH_ODDS);
 }
 
-// `ceiling`: the search's upper bound as a share of the truth, 0 for the
-// run's own bound.
-// `memory`: the most streams that can be prepared, as a share of the truth
-// (0: no limit).
-SearchRun run_search(SimFamily family, uint64_t index, double ceiling = 0.0, uint32_t stop_at = 0,
-                     double memory = 0.0) {
+// What a test changes of the run the search would get; zero leaves it.
+struct SimLimits {
+    double ceiling = 0.0;      // the search's upper bound as a share of the truth
+    uint32_t stop_at = 0;      // the trial that reports a stop
+    double memory = 0.0;       // the most streams that can be prepared, as a share of the truth
+    double budget_holds = 0.0; // the period budget: the probes and this many holds with warm-ups
+};
+
+SearchRun run_search(SimFamily family, uint64_t index, SimLimits limits = {}) {
     SearchRun run{};
     run.machine = sim_machine(family, index);
     SimRandom random(run.machine.seed + 3);
     run.plan = plan_for(&run.machine, &random);
     run.truth = truth_of(&run.machine, &run.plan);
-    if (ceiling > 0.0) {
-        run.plan.upper_bound = std::max(1u, static_cast<uint32_t>(ceiling * run.truth));
+    if (limits.ceiling > 0.0) {
+        run.plan.upper_bound = std::max(1u, static_cast<uint32_t>(limits.ceiling * run.truth));
+    }
+    if (limits.budget_holds > 0.0) {
+        const uint64_t warmup = run.plan.warmup_periods;
+        run.plan.period_budget = static_cast<uint64_t>(
+            static_cast<double>(MAX_SHORT_TRIALS * (run.plan.short_periods + warmup)) +
+            limits.budget_holds * static_cast<double>(run.plan.hold_periods + warmup));
     }
     auto sim = make_sim(&run.machine, std::max(run.plan.short_periods, run.plan.hold_periods));
-    sim->stop_at = stop_at;
-    sim->fits = static_cast<uint32_t>(memory * run.truth);
+    sim->stop_at = limits.stop_at;
+    sim->fits = static_cast<uint32_t>(limits.memory * run.truth);
     search_capacity(sim_trial, sim.get(), &run.plan, &run.result);
     // A count reported rests on the hold shown beside it.
     if (run.result.state == SEARCH_PLAYED) {
@@ -216,6 +235,7 @@ SearchRun run_search(SimFamily family, uint64_t index, double ceiling = 0.0, uin
         EXPECT_LE(run.result.hold.missed, run.result.allowance) << family_name(family) << index;
     }
     run.calls = sim->trials;
+    run.spent_at_first_play = sim->spent_at_first_play;
     return run;
 }
 
@@ -323,7 +343,7 @@ TEST(CapacitySimulation, HostPauses) {
 TEST(CapacitySimulation, ALowCeilingPlays) {
     for (SimFamily family : {FAMILY_EXPONENTIAL, FAMILY_GAUSSIAN, FAMILY_BURSTS}) {
         for (uint64_t i = 0; i < 10; ++i) {
-            const SearchRun run = run_search(family, i, 0.3);
+            const SearchRun run = run_search(family, i, {.ceiling = 0.3});
             const uint32_t ceiling = run.plan.upper_bound;
             EXPECT_EQ(run.result.state, SEARCH_PLAYED) << family_name(family) << i;
             EXPECT_EQ(run.result.end, END_CEILING) << family_name(family) << i;
@@ -339,7 +359,7 @@ TEST(CapacitySimulation, AStopEndsTheSearchAtOnce) {
     for (uint64_t i = 0; i < 10; ++i) {
         const SearchRun whole = run_search(FAMILY_EXPONENTIAL, i);
         for (uint32_t stop_at : {1u, 2u, whole.result.trials}) {
-            const SearchRun run = run_search(FAMILY_EXPONENTIAL, i, 0.0, stop_at);
+            const SearchRun run = run_search(FAMILY_EXPONENTIAL, i, {.stop_at = stop_at});
             EXPECT_EQ(run.result.state, SEARCH_INTERRUPTED) << i << " at " << stop_at;
             EXPECT_EQ(run.result.end, END_NONE) << i << " at " << stop_at;
             EXPECT_EQ(run.result.trials, stop_at) << i << " at " << stop_at;
@@ -354,15 +374,39 @@ TEST(CapacitySimulation, AStopEndsTheSearchAtOnce) {
 // memory to spare leaves the search its own answer.
 TEST(CapacitySimulation, TheMemoryLimitLowersTheCeiling) {
     for (uint64_t i = 0; i < 10; ++i) {
-        const SearchRun run = run_search(FAMILY_EXPONENTIAL, i, 0.0, 0, 0.4);
+        const SearchRun run = run_search(FAMILY_EXPONENTIAL, i, {.memory = 0.4});
         const uint32_t fits = static_cast<uint32_t>(0.4 * run.truth);
         EXPECT_EQ(run.result.state, SEARCH_PLAYED) << i;
         EXPECT_EQ(run.result.end, END_MEMORY) << i;
         EXPECT_EQ(run.result.plays, fits) << i;
         EXPECT_GT(run.result.refused_at, fits) << i;
         EXPECT_GT(run.calls, run.result.trials) << i; // the refused ones are not trials
-        const SearchRun roomy = run_search(FAMILY_EXPONENTIAL, i, 0.0, 0, 2.0);
+        const SearchRun roomy = run_search(FAMILY_EXPONENTIAL, i, {.memory = 2.0});
         EXPECT_NE(roomy.result.end, END_MEMORY) << i;
         EXPECT_LE(roomy.result.plays, static_cast<uint32_t>(2.0 * roomy.truth)) << i;
     }
+}
+
+// A share of the run's time that runs out: once a count played, no hold
+// starts past it and that count is reported; before one played, the
+// search goes on, so that a count is found that held.
+TEST(CapacitySimulation, ABudgetStopsHoldsOnlyOnceACountPlayed) {
+    uint32_t stopped = 0;
+    for (SimFamily family : {FAMILY_EXPONENTIAL, FAMILY_HOST_PAUSES, FAMILY_BURSTS}) {
+        for (uint64_t i = 0; i < 20; ++i) {
+            const SearchRun run = run_search(family, i, {.budget_holds = 1.5});
+            const SearchResult& found = run.result;
+            if (run.spent_at_first_play > 0) {
+                EXPECT_LE(found.spent_periods,
+                          std::max(run.plan.period_budget, run.spent_at_first_play))
+                    << family_name(family) << i;
+            }
+            if (found.end == END_BUDGET) {
+                stopped += 1;
+                EXPECT_EQ(found.state, SEARCH_PLAYED) << family_name(family) << i;
+                EXPECT_GT(found.plays, 0u) << family_name(family) << i;
+            }
+        }
+    }
+    EXPECT_GT(stopped, 0u);
 }
