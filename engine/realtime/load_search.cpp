@@ -82,11 +82,10 @@ void run_test(RunContext* run, PeriodDriver* driver, uint32_t index, RtConfigRes
     const RtPlan* plan = run->plan;
     SearchPlan search{};
     search.upper_bound = result->search_bound;
-    search.short_periods =
-        grid_periods_in(SHORT_TRIAL_SECONDS, config->frames, plan->rate, SHORT_TRIAL_MIN_PERIODS);
-    search.hold_periods = grid_periods_in(plan->confirm_seconds, config->frames, plan->rate, 1);
-    search.warmup_periods =
-        grid_periods_in(WARMUP_SECONDS, config->frames, plan->rate, WARMUP_MIN_PERIODS);
+    const SearchPeriods periods = search_periods(plan, config->frames);
+    search.short_periods = periods.probe;
+    search.hold_periods = periods.hold;
+    search.warmup_periods = periods.warmup;
     search.idle = IdleFloor{config->idle.periods, config->idle.missed};
     search.allowed_miss_fraction = plan->allowed_miss_fraction;
     search.period_ns = config->period_ns;

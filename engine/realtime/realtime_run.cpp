@@ -17,12 +17,9 @@ namespace {
 // What one search may spend at `frames`: its probes and
 // SEARCH_HOLD_LENGTHS holds, each with its warm-up.
 int64_t search_allowance_ns(const RtPlan* plan, uint32_t frames) {
-    const uint64_t warmup = grid_periods_in(WARMUP_SECONDS, frames, plan->rate, WARMUP_MIN_PERIODS);
-    const uint64_t probe =
-        grid_periods_in(SHORT_TRIAL_SECONDS, frames, plan->rate, SHORT_TRIAL_MIN_PERIODS);
-    const uint64_t hold = grid_periods_in(plan->confirm_seconds, frames, plan->rate, 1);
-    const double periods = static_cast<double>(MAX_SHORT_TRIALS * (probe + warmup)) +
-                           SEARCH_HOLD_LENGTHS * static_cast<double>(hold + warmup);
+    const SearchPeriods trial = search_periods(plan, frames);
+    const double periods = static_cast<double>(MAX_SHORT_TRIALS * (trial.probe + trial.warmup)) +
+                           SEARCH_HOLD_LENGTHS * static_cast<double>(trial.hold + trial.warmup);
     return static_cast<int64_t>(periods * static_cast<double>(grid_period_ns(frames, plan->rate)));
 }
 
@@ -45,12 +42,9 @@ void run_config(RunContext* run, PeriodDriver* driver, uint32_t threads, uint32_
     for (uint32_t t = 0; t < threads; ++t) {
         setup.processors[t] = result->processors[t];
     }
-    setup.max_periods = grid_periods_in(plan->confirm_seconds, frames, plan->rate, 1);
-    uint64_t idle = grid_periods_in(idle_seconds(plan), frames, plan->rate, 1);
-    uint64_t short_periods =
-        grid_periods_in(SHORT_TRIAL_SECONDS, frames, plan->rate, SHORT_TRIAL_MIN_PERIODS);
-    setup.max_periods = setup.max_periods > idle ? setup.max_periods : idle;
-    setup.max_periods = setup.max_periods > short_periods ? setup.max_periods : short_periods;
+    const SearchPeriods trial = search_periods(plan, frames);
+    const uint64_t idle = grid_periods_in(idle_seconds(plan), frames, plan->rate, 1);
+    setup.max_periods = std::max({trial.hold, idle, trial.probe});
     // The observer keeps to a core the trial leaves free, when there is one.
     setup.observer_processor =
         threads < result->physical_cores ? result->processors[threads] : NO_PROCESSOR;
@@ -172,9 +166,9 @@ void realtime_run(const RtPlan* plan, PeriodDriver* driver, const RtHost* host,
     for (uint32_t frames : plan->buffers) {
         run.search_budget_ns += search_allowance_ns(plan, frames);
     }
-    const auto searches = static_cast<uint32_t>(counts.size() * plan->loads.size());
-    run.search_budget_ns *= searches;
-    run.searches_left = searches * static_cast<uint32_t>(plan->buffers.size());
+    const auto per_buffer = static_cast<uint32_t>(counts.size() * plan->loads.size());
+    run.search_budget_ns *= per_buffer;
+    run.searches_left = per_buffer * static_cast<uint32_t>(plan->buffers.size());
     if (plan_has_test(plan, RT_ZEMM)) {
         run.mix_ready = mix_data_prepare(&run.mix);
         if (!run.mix_ready) {
@@ -202,6 +196,13 @@ void realtime_run(const RtPlan* plan, PeriodDriver* driver, const RtHost* host,
 
 double idle_seconds(const RtPlan* plan) {
     return plan->idle_seconds > plan->confirm_seconds ? plan->idle_seconds : plan->confirm_seconds;
+}
+
+SearchPeriods search_periods(const RtPlan* plan, uint32_t frames) {
+    return SearchPeriods{
+        grid_periods_in(SHORT_TRIAL_SECONDS, frames, plan->rate, SHORT_TRIAL_MIN_PERIODS),
+        grid_periods_in(WARMUP_SECONDS, frames, plan->rate, WARMUP_MIN_PERIODS),
+        grid_periods_in(plan->confirm_seconds, frames, plan->rate, 1)};
 }
 
 double test_speed_change(const RtTestResult* test) {

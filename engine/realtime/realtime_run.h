@@ -159,6 +159,14 @@ struct RtTestResult {
 // The idle run's length: as long as a hold at least, so that its misses
 // give a hold's allowance.
 double idle_seconds(const RtPlan* plan);
+// The periods of a search's trials at `frames`: a probe, the warm-up
+// before every trial, and a hold.
+struct SearchPeriods {
+    uint64_t probe;
+    uint64_t warmup;
+    uint64_t hold;
+};
+SearchPeriods search_periods(const RtPlan* plan, uint32_t frames);
 
 // How far the machine's speed moved during a test's search: the larger of
 // its trials' spread and the kernel alone after the search against before
