@@ -242,6 +242,9 @@ void gather_threads(PeriodStats* const* stats, uint32_t threads, int64_t period_
     uint64_t longest = 0;
     for (uint32_t t = 0; t < threads; ++t) {
         longest = stats[t]->periods > longest ? stats[t]->periods : longest;
+        if (stats[t]->warmup_overrun_ns > outcome->warmup_overrun_ns) {
+            outcome->warmup_overrun_ns = stats[t]->warmup_overrun_ns;
+        }
         histogram_merge(&outcome->lateness, &stats[t]->lateness);
         histogram_merge(&outcome->processing, &stats[t]->processing);
         spread_merge(&outcome->spread, &stats[t]->spread);

@@ -1,6 +1,6 @@
 // Where the capacity search's next hold goes, from what the holds before
-// it showed: the slowest period of the last, the host's pauses in it and
-// the failures in a row.
+// it showed: the slowest period of the last (or of its warm-up), the
+// host's pauses in it and the failures in a row.
 #include "engine/realtime/hold_aim.h"
 
 #include <algorithm>
@@ -37,13 +37,14 @@ uint32_t scaled_count(uint32_t count, double scale, double most) {
     return scaled < 1.0 ? 1 : static_cast<uint32_t>(scaled);
 }
 
-// The count a hold's slowest period says would just fit: its busiest
-// thread's work less the fixed part scaled into what the period leaves
-// after a usual wake-up, within [LEAST_SCALE, MOST_GROWTH] of `count`.
+// The count a hold's slowest period (`slowest_ns`, its busiest thread's
+// work) says would just fit: that work less the fixed part scaled into
+// what the period leaves after a usual wake-up, within [LEAST_SCALE,
+// MOST_GROWTH] of `count`.
 uint32_t scaled_by_slowest(const Knowledge* known, const SearchPlan* plan, uint32_t count,
-                           const TrialOutcome* outcome) {
+                           int64_t slowest_ns) {
     const double room = static_cast<double>(plan->period_ns - known->usual_late_ns);
-    const auto slowest = static_cast<double>(outcome->processing.max);
+    const auto slowest = static_cast<double>(slowest_ns);
     const double scale = slowest > plan->fixed_ns
                              ? AIM_MARGIN * (room - plan->fixed_ns) / (slowest - plan->fixed_ns)
                              : MOST_GROWTH;
@@ -100,11 +101,26 @@ uint32_t next_count(const Knowledge* known, const SearchPlan* plan, uint32_t low
     uint32_t count = 0;
     if (low > 0 && high <= plan->upper_bound) {
         count = low + (high - low) / 2; // both sides known: halfway
+        if (failures == 0 && last == low) {
+            // Or less, where the hold that just played leaves less room
+            // than that at its 99th percentile (a load's bursts lie there,
+            // the host's rare pauses past it).
+            const uint32_t grown = scaled_by_slowest(
+                known, plan, low, histogram_percentile(&outcome->processing, P99));
+            count = std::min(count, std::max(grown, low + count_resolution(low)));
+        }
     } else {
+        // A failed hold whose warm-up ran into it has its first periods
+        // late: a load whose instances all start on a burst fails there,
+        // its counted periods looking light, so the warm-up's work aims.
+        int64_t slowest = outcome->processing.max;
+        if (failures > 0 && outcome->warmup_overrun_ns > slowest) {
+            slowest = outcome->warmup_overrun_ns;
+        }
         // After a pause the count goes where the same pause would not have
         // been heard.
         count = paused ? beside_pause(known, plan, last, outcome)
-                       : scaled_by_slowest(known, plan, last, outcome);
+                       : scaled_by_slowest(known, plan, last, slowest);
         if (low > 0 && count < low + count_resolution(low)) {
             count = low + count_resolution(low); // a played hold always tries higher
         }

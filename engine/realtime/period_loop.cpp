@@ -1,5 +1,7 @@
 #include "engine/realtime/period_loop.h"
 
+#include <algorithm>
+
 void period_stats_reset(PeriodStats* stats) {
     histogram_clear(&stats->lateness);
     histogram_clear(&stats->processing);
@@ -13,6 +15,7 @@ void period_stats_reset(PeriodStats* stats) {
         stats->miss_map[w] = 0;
     }
     stats->record_count = 0;
+    stats->warmup_overrun_ns = 0;
     stats->last_counters = RtThreadCounters{-1, -1};
     stats->last_done_ns = INT64_MIN;
 }
@@ -123,6 +126,7 @@ bool period_account(PeriodStats* stats, const MissJudge* judge, uint64_t index,
 uint64_t run_period_loop(const RtClock* clock, const LoopPlan* plan, const PeriodJob* job,
                          PeriodStats* stats) {
     uint64_t period = 0;
+    int64_t warmup_slowest = 0;
     const uint64_t total = plan->warmup_periods + plan->periods;
     int64_t start = grid_period_start(&plan->grid, 0);
     if (plan->warmup_periods == 0) {
@@ -134,9 +138,11 @@ uint64_t run_period_loop(const RtClock* clock, const LoopPlan* plan, const Perio
         PeriodTimes times{start, deadline, clock->now_ns(clock->context), 0};
         times.done_ns = period_work(job, clock, times.woke_ns, stats);
         if (period < plan->warmup_periods) {
+            warmup_slowest = std::max(warmup_slowest, times.done_ns - times.woke_ns);
             if (period + 1 == plan->warmup_periods) {
                 period_begin(stats, clock); // the first counted period's edge
                 stats->last_done_ns = times.done_ns;
+                stats->warmup_overrun_ns = times.done_ns > deadline ? warmup_slowest : 0;
             }
             start = deadline;
             period += 1;

@@ -319,7 +319,7 @@ TEST(CapacitySimulation, ParetoTail) {
 }
 
 TEST(CapacitySimulation, TwoSpeeds) {
-    expect_family(FAMILY_TWO_SPEEDS, {82, 58});
+    expect_family(FAMILY_TWO_SPEEDS, {82, 50});
 }
 
 TEST(CapacitySimulation, LockstepBursts) {
@@ -327,7 +327,7 @@ TEST(CapacitySimulation, LockstepBursts) {
 }
 
 TEST(CapacitySimulation, SlowPhases) {
-    expect_family(FAMILY_SLOW_PHASES, {84, 11});
+    expect_family(FAMILY_SLOW_PHASES, {84, 9});
 }
 
 TEST(CapacitySimulation, ColdStart) {

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -99,6 +100,19 @@ TEST(PeriodLoop, GivesUpOnceOverTheMissBudgetAndHonoursHalt) {
     stopped.halt.store(HALT_STOP);
     run_loop(&stopped, UINT64_MAX);
     EXPECT_EQ(stopped.ran, 0u);
+}
+
+// A warm-up whose last work ends past the first counted period's start
+// leaves its slowest work behind, for the search to aim by: the 120 ms
+// period, or the 1 ms one that a late wake-up pushed over; one that ends in
+// time leaves none.
+TEST(PeriodLoop, AWarmUpThatRunsIntoTheHoldLeavesItsSlowestWork) {
+    for (const auto& [warmup, overrun] :
+         {std::pair<uint64_t, int64_t>{4, 120 * MS}, {2, MS}, {3, 0}, {0, 0}}) {
+        LoopRun run;
+        run_loop(&run, UINT64_MAX, warmup);
+        EXPECT_EQ(run.stats->warmup_overrun_ns, overrun) << warmup;
+    }
 }
 
 namespace {
