@@ -101,10 +101,11 @@ uint32_t next_count(const Knowledge* known, const SearchPlan* plan, uint32_t low
     uint32_t count = 0;
     if (low > 0 && high <= plan->upper_bound) {
         count = low + (high - low) / 2; // both sides known: halfway
-        if (failures == 0 && last == low) {
-            // Or less, where the hold that just played leaves less room
-            // than that at its 99th percentile (a load's bursts lie there,
-            // the host's rare pauses past it).
+        const HoldLimits* limits = &outcome->shape.limits;
+        if (failures == 0 && last == low && (limits->bursts || limits->slow_phases)) {
+            // Or less, where the hold that just played showed the load's
+            // bursts or slow phases: their periods, at its 99th percentile,
+            // leave less room than halfway would need.
             const uint32_t grown = scaled_by_slowest(
                 known, plan, low, histogram_percentile(&outcome->processing, P99));
             count = std::min(count, std::max(grown, low + count_resolution(low)));
