@@ -85,8 +85,9 @@ struct TrialOutcome {
     // model pools to aim the first hold.
     SpreadHistogram spread;
     HoldShape shape; // every counted period, read (hold_shape.h)
-    // The slowest work of a warm-up that ran into the counted periods (any
-    // thread's); 0 when every warm-up ended in time.
+    // The second slowest work of a warm-up that ran into the counted
+    // periods (any thread's, period_loop.h); 0 when every warm-up ended in
+    // time.
     int64_t warmup_overrun_ns;
     // The trial did not run: its count could not be prepared (the memory
     // limit), only `prepared` streams could.

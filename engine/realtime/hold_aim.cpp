@@ -113,7 +113,8 @@ uint32_t next_count(const Knowledge* known, const SearchPlan* plan, uint32_t low
     } else {
         // A failed hold whose warm-up ran into it has its first periods
         // late: a load whose instances all start on a burst fails there,
-        // its counted periods looking light, so the warm-up's work aims.
+        // its counted periods looking light, so the warm-up's work aims
+        // (its second slowest, period_loop.h).
         int64_t slowest = outcome->processing.max;
         if (failures > 0 && outcome->warmup_overrun_ns > slowest) {
             slowest = outcome->warmup_overrun_ns;

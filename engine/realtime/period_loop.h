@@ -112,8 +112,10 @@ struct PeriodStats {
     uint32_t record_count;
     PeriodSample* samples; // optional: every period, up to sample_capacity
     uint64_t sample_capacity;
-    // The slowest work of a warm-up whose end ran past the first counted
-    // period's start (leaving it late); 0 when the warm-up ended in time.
+    // The second slowest work of a warm-up whose end ran past the first
+    // counted period's start (leaving it late): one slow period alone, a
+    // cold first one or a pause of the host's, does not speak for the
+    // count. 0 when the warm-up ended in time.
     int64_t warmup_overrun_ns;
     // Carried from one period to the next:
     RtThreadCounters last_counters; // at the last period's end
