@@ -294,8 +294,8 @@ uint64_t sim_poisson_90(double mean) {
     }
 }
 
-uint32_t sim_true_capacity(const SimMachine* m, uint64_t warmup, uint64_t periods,
-                           uint64_t allowance, uint32_t bound, uint32_t replicas, double odds) {
+std::vector<uint32_t> sim_hold_capacities(const SimMachine* m, uint64_t warmup, uint64_t periods,
+                                          uint64_t allowance, uint32_t bound, uint32_t replicas) {
     std::vector<uint32_t> largest(replicas);
     HoldDraws hold;
     SimRandom seeds(m->seed ^ 0x7777);
@@ -313,7 +313,12 @@ uint32_t sim_true_capacity(const SimMachine* m, uint64_t warmup, uint64_t period
         largest[r] = low;
     }
     std::sort(largest.begin(), largest.end());
-    // At least `odds` of the holds played at largest[that].
+    return largest;
+}
+
+uint32_t sim_true_capacity(const std::vector<uint32_t>& capacities, double odds) {
+    const auto replicas = static_cast<uint32_t>(capacities.size());
+    // At least `odds` of the holds played at capacities[at].
     const auto at = replicas - static_cast<uint32_t>(std::ceil(odds * replicas));
-    return largest[at];
+    return capacities[at];
 }

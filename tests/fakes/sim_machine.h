@@ -122,8 +122,11 @@ SimIdle sim_idle_run(const SimMachine* m, uint64_t periods, uint64_t warmup, uin
 // The smallest m with P(Poisson(mean) <= m) >= 0.9; 0 for a mean of 0.
 uint64_t sim_poisson_90(double mean);
 
-// The largest count, at most `bound`, at which a hold of `periods` after
-// `warmup` misses no more than `allowance` periods with a probability of
-// at least `odds`: over `replicas` holds, each at an independent time.
-uint32_t sim_true_capacity(const SimMachine* m, uint64_t warmup, uint64_t periods,
-                           uint64_t allowance, uint32_t bound, uint32_t replicas, double odds);
+// Over `replicas` holds of `periods` after `warmup`, each at an independent
+// time, the largest count (at most `bound`) at which each missed no more
+// than `allowance` periods, from the smallest to the largest.
+std::vector<uint32_t> sim_hold_capacities(const SimMachine* m, uint64_t warmup, uint64_t periods,
+                                          uint64_t allowance, uint32_t bound, uint32_t replicas);
+
+// The largest of `capacities` (sorted) that at least `odds` of them reach.
+uint32_t sim_true_capacity(const std::vector<uint32_t>& capacities, double odds);

@@ -30,6 +30,10 @@ namespace {
 constexpr uint32_t MACHINES = 150; // a family
 constexpr uint32_t REPLICAS = 100; // holds the truth is taken over
 constexpr double TRUTH_ODDS = 0.5;
+// A search that reports a count once it played cannot be surer than its
+// holds' luck: the table says how often the luckiest tenth of holds play
+// more than 3 % over the truth.
+constexpr double LUCKY_ODDS = 0.1;
 constexpr double CONFIRM_SECONDS = 3.0;
 constexpr uint32_t MAX_THREADS = 4;
 // Between two trials the machine runs on for this long.
@@ -141,6 +145,7 @@ struct SearchRun {
     SimMachine machine;
     SearchPlan plan;
     uint32_t truth;
+    uint32_t lucky; // the count a tenth of the holds play, the luckiest
     SearchResult result;
     uint32_t calls; // of the trial function
     uint64_t spent_at_first_play;
@@ -193,13 +198,14 @@ SearchPlan plan_for(const SimMachine* m, SimRandom* random) {
     return plan;
 }
 
-uint32_t truth_of(const SimMachine* m, const SearchPlan* plan) {
+// The largest count each of REPLICAS holds plays, from the smallest.
+std::vector<uint32_t> capacities_of(const SimMachine* m, const SearchPlan* plan) {
     const double mean = plan->idle.periods > 0 ? static_cast<double>(plan->idle.missed) *
                                                      static_cast<double>(plan->hold_periods) /
                                                      static_cast<double>(plan->idle.periods)
                                                : 0.0;
-    return sim_true_capacity(m, plan->warmup_periods, plan->hold_periods, sim_poisson_90(mean),
-                             plan->upper_bound, REPLICAS, TRUTH_ODDS);
+    return sim_hold_capacities(m, plan->warmup_periods, plan->hold_periods, sim_poisson_90(mean),
+                               plan->upper_bound, REPLICAS);
 }
 
 // What a test changes of the run the search would get; zero leaves it.
@@ -215,7 +221,9 @@ SearchRun run_search(SimFamily family, uint64_t index, SimLimits limits = {}) {
     run.machine = sim_machine(family, index);
     SimRandom random(run.machine.seed + 3);
     run.plan = plan_for(&run.machine, &random);
-    run.truth = truth_of(&run.machine, &run.plan);
+    const std::vector<uint32_t> capacities = capacities_of(&run.machine, &run.plan);
+    run.truth = sim_true_capacity(capacities, TRUTH_ODDS);
+    run.lucky = sim_true_capacity(capacities, LUCKY_ODDS);
     if (limits.ceiling > 0.0) {
         run.plan.upper_bound = std::max(1u, static_cast<uint32_t>(limits.ceiling * run.truth));
     }
@@ -243,6 +251,7 @@ struct FamilyFigures {
     uint32_t machines;
     uint32_t within; // found at 90 % of the truth or more
     uint32_t above;  // found over 103 % of it
+    uint32_t lucky;  // a tenth of the holds play over 103 % of it
     double median_ratio;
     double trials;
     double holds;
@@ -259,6 +268,7 @@ FamilyFigures measure_family(SimFamily family) {
         figures.machines += 1;
         figures.within += found * 10 >= truth * 9 ? 1 : 0;
         figures.above += found * 100 > truth * 103 ? 1 : 0;
+        figures.lucky += uint64_t{run.lucky} * 100 > truth * 103 ? 1 : 0;
         if (truth > 0) {
             ratios.push_back(static_cast<double>(found) / static_cast<double>(truth));
         }
@@ -270,10 +280,10 @@ FamilyFigures measure_family(SimFamily family) {
     figures.trials /= figures.machines;
     figures.holds /= figures.machines;
     std::printf("%-17s machines %3u  found/truth median %.3f  within 10 %% below %5.1f %%  "
-                "over 3 %% above %5.1f %%  trials %4.1f  holds %3.1f\n",
+                "over 3 %% above %5.1f %% (by luck %5.1f %%)  trials %4.1f  holds %3.1f\n",
                 family_name(family), figures.machines, figures.median_ratio,
                 100.0 * figures.within / figures.machines, 100.0 * figures.above / figures.machines,
-                figures.trials, figures.holds);
+                100.0 * figures.lucky / figures.machines, figures.trials, figures.holds);
     return figures;
 }
 
@@ -301,8 +311,9 @@ void expect_family(SimFamily family, FamilyBounds bounds) {
 
 // Short of the aim, for what the traces show: a hold at the edge plays
 // about as often as it fails, and one more hold at the count that played
-// narrows that but does not close it (above by more than 3 % with wide or
-// heavy tails); a machine that runs at two speeds for seconds plays the
+// narrows that but does not close it (on 30 % of the exponential machines
+// and 71 % of the Pareto ones a tenth of the holds play more than 3 % over
+// the truth, and a search has 4 or 5); a machine that runs at two speeds for seconds plays the
 // fast speed in a hold that falls wholly in a fast stretch; and a 3 s idle
 // run rarely sees the host's pauses that come a few times a minute, so its
 // allowance is none while a hold often meets one.
