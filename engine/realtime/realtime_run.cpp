@@ -14,12 +14,19 @@ const RtRunSystem RT_SYSTEM = {
     platform_memory_used, platform_limit_memory};
 
 namespace {
-// What one search may spend at `frames`: its probes and
-// SEARCH_HOLD_LENGTHS holds, each with its warm-up.
-int64_t search_allowance_ns(const RtPlan* plan, uint32_t frames) {
+// Holds' lengths each of `searches` may spend: SEARCH_HOLD_LENGTHS in
+// the default plan, more in a smaller one.
+double search_hold_lengths(uint32_t searches) {
+    const double shared = SEARCH_HOLD_LENGTHS * DEFAULT_PLAN_SEARCHES / std::max(searches, 1u);
+    return std::clamp(shared, SEARCH_HOLD_LENGTHS, static_cast<double>(MAX_HOLDS));
+}
+
+// What one search may spend at `frames`: its probes and `holds` holds,
+// each with its warm-up.
+int64_t search_allowance_ns(const RtPlan* plan, uint32_t frames, double holds) {
     const SearchPeriods trial = search_periods(plan, frames);
     const double periods = static_cast<double>(MAX_SHORT_TRIALS * (trial.probe + trial.warmup)) +
-                           SEARCH_HOLD_LENGTHS * static_cast<double>(trial.hold + trial.warmup);
+                           holds * static_cast<double>(trial.hold + trial.warmup);
     return static_cast<int64_t>(periods * static_cast<double>(grid_period_ns(frames, plan->rate)));
 }
 
@@ -163,12 +170,13 @@ void realtime_run(const RtPlan* plan, PeriodDriver* driver, const RtHost* host,
     RunContext run{
         plan, host,        system, result, {}, false, {}, plan_measurements(plan, counts),
         0,    rt_now_ns(), 0,      0,      0,  0};
-    for (uint32_t frames : plan->buffers) {
-        run.search_budget_ns += search_allowance_ns(plan, frames);
-    }
     const auto per_buffer = static_cast<uint32_t>(counts.size() * plan->loads.size());
-    run.search_budget_ns *= per_buffer;
     run.searches_left = per_buffer * static_cast<uint32_t>(plan->buffers.size());
+    const double holds = search_hold_lengths(run.searches_left);
+    for (uint32_t frames : plan->buffers) {
+        run.search_budget_ns += search_allowance_ns(plan, frames, holds);
+    }
+    run.search_budget_ns *= per_buffer;
     if (plan_has_test(plan, RT_ZEMM)) {
         run.mix_ready = mix_data_prepare(&run.mix);
         if (!run.mix_ready) {

@@ -34,8 +34,10 @@ constexpr uint32_t MAX_PLAYED_HOLDS = 3;
 // many holds' lengths with their warm-ups, and what one leaves unspent
 // goes to those after it; a search whose share ran out reports the
 // largest count that played. The default plan's 30 searches at 3 s
-// holds so spend at most about 5 minutes.
+// holds so spend at most about 5 minutes. A plan of fewer searches gives
+// each more, up to MAX_HOLDS, within what those 30 would have spent.
 constexpr double SEARCH_HOLD_LENGTHS = 3.0;
+constexpr uint32_t DEFAULT_PLAN_SEARCHES = 30;
 
 // One trial as the reports show it.
 struct RtFigures {
@@ -112,6 +114,9 @@ struct RtTestResult {
     RtFigures hold;  // the hold the count rests on, the last that failed, or the fixed count's
     HoldTerms terms; // what `hold` was judged on
     HoldShape shape; // what `hold`'s periods show
+    // A search's hold at failed_at, and what its periods show.
+    RtFigures failed_hold;
+    HoldShape failed_shape;
     uint32_t holds;  // holds run
     double harness_ns_per_stream; // our own cost a stream a period, with the load's work left out
     MissCounts misses;            // of every trial, by cause

@@ -28,7 +28,7 @@ struct RunContext {
     uint32_t measurements;            // of the whole plan
     uint32_t measurement;             // the one running, from 1
     int64_t started_ns;
-    // The searches' time (SEARCH_HOLD_LENGTHS): planned, spent so far,
+    // The searches' time (search_hold_lengths): planned, spent so far,
     // the searches still to run, and the share of the one about to run.
     int64_t search_budget_ns;
     int64_t search_spent_ns;
