@@ -1,6 +1,7 @@
 // What a hold's periods show and what limits the count, in words.
 #include "report/hold_words.h"
 
+#include "engine/realtime/hold_aim.h"
 #include "report/readiness_report.h"
 
 #include <cstdio>
@@ -89,6 +90,22 @@ std::string median_gap_sentence(const RtTestResult* test, const HoldShape* idle)
                   thousands(test->median_fits).c_str());
     std::string sentence = text;
     const bool stopped_short = test->search_end == END_HOLDS || test->search_end == END_BUDGET;
+    const bool met = test->failed_at <= test->plays + count_resolution(test->plays);
+    if (limits.empty() && test->failed_at > test->plays && met && test->failed_shape.periods > 0) {
+        // The two met: what cut the count is what failed the hold above it.
+        std::snprintf(text, sizeof text,
+                      "a hold of %s failed (%s period%s missed in %s, the slowest %.2fx the "
+                      "median)",
+                      thousands(test->failed_at).c_str(),
+                      thousands(test->failed_hold.missed).c_str(),
+                      test->failed_hold.missed == 1 ? "" : "s",
+                      thousands(test->failed_hold.periods).c_str(), test->failed_shape.spread.max);
+        sentence += text;
+        for (const std::string& limit : hold_limit_sentences(&test->failed_shape, idle)) {
+            sentence += "; " + limit;
+        }
+        return sentence;
+    }
     if (limits.empty() && stopped_short && test->failed_at > test->plays) {
         // Not the spread: the search stopped short, between a count that
         // played and one that failed.

@@ -85,6 +85,20 @@ Json hold_json(const RtTestResult* test, const HoldShape* idle) {
     return hold;
 }
 
+// Beside a count that played, the search's hold at the lowest count that
+// failed: what stopped it going higher.
+Json failed_hold_json(const RtTestResult* test, const HoldShape* idle) {
+    if (test->state != RT_DONE || test->failed_at == 0) {
+        return nullptr;
+    }
+    Json hold = figures_json(&test->failed_hold);
+    if (!hold.is_null()) {
+        hold["spread"] = spread_json(&test->failed_shape);
+        hold["limits"] = hold_limit_sentences(&test->failed_shape, idle);
+    }
+    return hold;
+}
+
 Json test_json(const RtTestResult* test, uint32_t threads, const HoldShape* idle) {
     bool done = test->state == RT_DONE;
     bool counted = done || test->state == RT_PLAYS;
@@ -155,7 +169,8 @@ Json test_json(const RtTestResult* test, uint32_t threads, const HoldShape* idle
                     {"speed_spread",
                      test->speed_spread > 0.0 ? Json(test->speed_spread) : Json(nullptr)}}
              : Json(nullptr)},
-        {"hold", hold_json(test, idle)}};
+        {"hold", hold_json(test, idle)},
+        {"failed_hold", failed_hold_json(test, idle)}};
 }
 
 // A load as the plan gives it: a ZEM test, or a chain of plugins with its

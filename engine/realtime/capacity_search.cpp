@@ -222,6 +222,7 @@ void search(TrialFunction trial, void* context, SearchPlan* plan, SearchResult* 
             high = count;
             failures += 1;
             result->failed_at = count;
+            result->failed = *outcome;
             if (low == 0) {
                 result->hold = *outcome;
                 result->hold_streams = count;

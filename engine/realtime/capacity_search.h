@@ -150,6 +150,7 @@ struct SearchResult {
     uint32_t hold_streams; // the count `hold` ran
     uint32_t largest_tried;
     TrialOutcome hold;      // the hold that played (or the last one run)
+    TrialOutcome failed;    // the hold at failed_at
     uint64_t allowance;     // the misses a whole hold may have
     MissCounts misses;      // of every trial, by cause
     uint64_t periods;       // every trial's

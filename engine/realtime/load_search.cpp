@@ -148,6 +148,10 @@ void run_test(RunContext* run, PeriodDriver* driver, uint32_t index, RtConfigRes
         busiest > 0 && median > found.fixed_ns ? (median - found.fixed_ns) / busiest : 0.0;
     result->resolution = found.resolution;
     result->failed_at = found.failed_at;
+    if (found.failed_at > 0) {
+        keep_figures(&result->failed_hold, found.failed_at, &found.failed);
+        result->failed_shape = found.failed.shape;
+    }
     result->memory_refused_at = found.refused_at;
     result->speed_spread = found.speed_spread;
     if (plan->fixed_streams > 0 && found.state != SEARCH_INTERRUPTED) {

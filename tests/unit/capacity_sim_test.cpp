@@ -242,6 +242,12 @@ SearchRun run_search(SimFamily family, uint64_t index, SimLimits limits = {}) {
         EXPECT_EQ(run.result.hold_streams, run.result.plays) << family_name(family) << index;
         EXPECT_LE(run.result.hold.missed, run.result.allowance) << family_name(family) << index;
     }
+    // And the hold kept as the one that failed did.
+    if (run.result.failed_at > 0) {
+        const TrialOutcome& failed = run.result.failed;
+        EXPECT_TRUE(failed.periods < run.plan.hold_periods || failed.missed > run.result.allowance)
+            << family_name(family) << index;
+    }
     run.calls = sim->trials;
     run.spent_at_first_play = sim->spent_at_first_play;
     return run;

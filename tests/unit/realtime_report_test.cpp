@@ -112,6 +112,30 @@ TEST(RealtimeReport, JsonReadsBackAndSaysPlaysOnlyOfAHoldWithinItsAllowance) {
     sample.result->configs[1].tests[0].search_end = END_NONE;
     EXPECT_NE(doc["runs"][1]["summary"].get<std::string>().find("ZEM-2's speed varied 1.30x"),
               std::string::npos);
+    // Holds that ran out where the count that played and the one that
+    // failed met: the failed hold names what cut the count; far apart,
+    // what lies between is not known.
+    RtTestResult& met = sample.result->configs[1].tests[0];
+    met.state = RT_DONE;
+    met.search_end = END_HOLDS;
+    met.shape.limits = HoldLimits{};
+    met.failed_at = 905;
+    met.failed_hold.streams = 905;
+    met.failed_hold.periods = 412;
+    met.failed_hold.missed = 1;
+    met.failed_shape.periods = 412;
+    met.failed_shape.spread = HoldSpread{20000000, 1.2, 1.5, 1.93};
+    EXPECT_NE(median_gap_sentence(&met, nullptr)
+                  .find("a hold of 905 failed (1 period missed in 412, the slowest 1.93x the "
+                        "median)"),
+              std::string::npos);
+    const Json failed = realtime_json(&sample.machine, &sample.plan, sample.result.get(),
+                                      &sample.readiness)["runs"][1]["tests"]["zem2"]["failed_hold"];
+    EXPECT_EQ(failed["streams"], 905);
+    EXPECT_EQ(failed["spread"]["max"], 1.93);
+    met.failed_at = 1200;
+    EXPECT_NE(median_gap_sentence(&met, nullptr).find("holds ran out before it met 1,200"),
+              std::string::npos);
 
     // What the writer writes, the reader reads back: every test of every
     // run, a count only where one was held, and every readiness item.
