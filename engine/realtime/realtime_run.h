@@ -117,7 +117,7 @@ struct RtTestResult {
     // A search's hold at failed_at, and what its periods show.
     RtFigures failed_hold;
     HoldShape failed_shape;
-    uint32_t holds;  // holds run
+    uint32_t holds;               // holds run
     double harness_ns_per_stream; // our own cost a stream a period, with the load's work left out
     MissCounts misses;            // of every trial, by cause
     uint64_t periods;             // of every trial
