@@ -153,17 +153,18 @@ void search(TrialFunction trial, void* context, SearchPlan* plan, SearchResult* 
     auto below_hold = std::make_unique<TrialOutcome>(); // the hold that played at `below`
     uint32_t below_headroom = 0;
     result->end = END_HOLDS;
-    uint32_t failures = 0;   // holds failed in a row
-    uint32_t below = 0;      // the largest count that played below `low`
-    bool again = false;      // this hold runs `low` a second time
-    bool low_twice = false;  // `low` played twice
-    bool pauses_met = false; // a failed hold was struck by the host's pauses
+    uint32_t failures = 0;     // holds failed in a row
+    uint32_t below = 0;        // the largest count that played below `low`
+    bool again = false;        // this hold runs `low` a second time
+    bool low_twice = false;    // `low` played twice
+    uint32_t paused_holds = 0; // failed holds struck by the host's pauses
     // Until a count played the holds may run to twice their cap when they
     // failed for the load's own periods: a first aim far over what plays
     // must not leave the cell with nothing held. The host's pauses would
-    // fail the extra holds alike, and one that missed them tells nothing.
+    // fail the extra holds alike, so two holds struck by them end the extra
+    // ones; one alone may be a slow stretch of the load that looked so.
     while (result->trials < plan->max_trials &&
-           result->holds < (low > 0 || pauses_met ? plan->max_holds : 2 * plan->max_holds) &&
+           result->holds < (low > 0 || paused_holds >= 2 ? plan->max_holds : 2 * plan->max_holds) &&
            result->played_holds < plan->max_played) {
         TrialRequest request = hold_request(known, plan, count);
         // What is reported held: the budget never stops a search before a
@@ -190,7 +191,7 @@ void search(TrialFunction trial, void* context, SearchPlan* plan, SearchResult* 
         }
         const bool plays = played(plan, &request, outcome.get());
         const bool paused = !plays && struck_by_pauses(&request, outcome.get());
-        pauses_met = pauses_met || paused;
+        paused_holds += paused ? 1u : 0u;
         model_learn(known, plan, &request, outcome.get());
         if (plays) {
             low_twice = again;
