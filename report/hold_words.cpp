@@ -36,7 +36,7 @@ std::vector<std::string> hold_limit_sentences(const HoldShape* hold, const HoldS
     char text[200];
     if (limits->bursts) {
         std::snprintf(text, sizeof text,
-                      "its cost rose %.1fx for %.0f ms every %.0f ms, in every instance at once",
+                      "its cost rose %.1fx for %.0f ms every %.0f ms, in all its work at once",
                       limits->burst_factor, limits->burst_ms, limits->burst_every_ms);
         sentences.emplace_back(text);
     }
@@ -114,7 +114,15 @@ std::string median_gap_sentence(const RtTestResult* test, const HoldShape* idle)
                       "failed, so between the two is not known",
                       test->search_end == END_HOLDS ? "holds" : "share of the run's time",
                       thousands(test->failed_at).c_str());
-        return sentence + text;
+        sentence += text;
+        // What failed the hold far above may still be what cuts the count.
+        const std::vector<std::string> failed =
+            test->failed_shape.periods > 0 ? hold_limit_sentences(&test->failed_shape, idle)
+                                           : std::vector<std::string>{};
+        for (size_t l = 0; l < failed.size(); ++l) {
+            sentence += (l == 0 ? "; at " + thousands(test->failed_at) + " " : "; ") + failed[l];
+        }
+        return sentence;
     }
     if (limits.empty()) {
         std::snprintf(text, sizeof text,

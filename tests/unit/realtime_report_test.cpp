@@ -114,7 +114,7 @@ TEST(RealtimeReport, JsonReadsBackAndSaysPlaysOnlyOfAHoldWithinItsAllowance) {
               std::string::npos);
     // Holds that ran out where the count that played and the one that
     // failed met: the failed hold names what cut the count; far apart,
-    // what lies between is not known.
+    // what lies between is not known, but what failed the hold is said.
     RtTestResult& met = sample.result->configs[1].tests[0];
     met.state = RT_DONE;
     met.search_end = END_HOLDS;
@@ -134,7 +134,11 @@ TEST(RealtimeReport, JsonReadsBackAndSaysPlaysOnlyOfAHoldWithinItsAllowance) {
     EXPECT_EQ(failed["streams"], 905);
     EXPECT_EQ(failed["spread"]["max"], 1.93);
     met.failed_at = 1200;
-    EXPECT_NE(median_gap_sentence(&met, nullptr).find("holds ran out before it met 1,200"),
+    met.failed_shape.limits.pauses = 2;
+    met.failed_shape.limits.pause_longest_ms = 9.5;
+    EXPECT_NE(median_gap_sentence(&met, nullptr)
+                  .find("holds ran out before it met 1,200, the lowest count that failed, so "
+                        "between the two is not known; at 1,200 the host paused it 2 times"),
               std::string::npos);
 
     // What the writer writes, the reader reads back: every test of every
