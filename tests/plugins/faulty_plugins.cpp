@@ -66,7 +66,9 @@ void fault_run(Plugin* plugin, uint32_t frames) {
     case ALLOCATE:
         std::free(plugin->block);
         plugin->block = std::malloc(ALLOCATE_BYTES);
-        static_cast<char*>(plugin->block)[0] = 1;
+        if (plugin->block != nullptr) {
+            static_cast<char*>(plugin->block)[0] = 1; // touched, so the allocation is real
+        }
         break;
     case OPEN_FILE:
         if (std::FILE* file = std::fopen("/dev/null", "r")) {
